@@ -1,0 +1,127 @@
+#include "app/GridData.h"
+
+#include "reader/TextHelpers.h"
+
+#include <QLocale>
+
+#include <cmath>
+
+namespace vantero {
+
+namespace {
+
+constexpr int kDefaultColumnWidth = 100;
+
+double SignValue(const QString& text) {
+    bool ok = false;
+    const double value = text.trimmed().toDouble(&ok);
+    return ok ? value : 0;
+}
+
+} // namespace
+
+TCellStyle CellStyleFor(int column, int lastColumn, const QString& text) {
+    using enum TCellColor;
+    auto sign = [&text] { return SignValue(text) >= 0 ? Purple : Red; };
+    if (column == 0)
+        return {true, Unchanged, ButtonFace};
+    if (column == 1)
+        return {false, Green, InfoBackground};
+    if (column % 3 == 2)
+        return {true, Blue, InactiveCaptionText};
+    if (column == lastColumn)
+        return {true, sign(), MoneyGreen};
+    if (column % 3 == 0 && column >= 3)
+        return {true, sign(), InfoBackground};
+    if (column % 3 == 1 && column >= 4)
+        return {true, Unchanged, MoneyGreen};
+    return {};
+}
+
+QString FormatPrice(double value) {
+    // Round half away from zero on the decimal value, then print; avoids "-0.00".
+    double rounded = std::round(value * 100.0) / 100.0;
+    if (rounded == 0)
+        rounded = 0;
+    return QString::number(rounded, 'f', 2);
+}
+
+QString TGridData::DisplayName(const QString& customName, const QString& itemName) {
+    return TrimBlanks(customName).isEmpty() ? itemName : customName;
+}
+
+void TGridData::BuildGridLayout(const QStringList& rivalAccounts, const QString& ownAccount) {
+    m_rows.clear();
+    m_columns.clear();
+    m_bands.clear();
+    m_rivalKeys.clear();
+    auto addBand = [this](const QString& caption, int width, bool right, QList<QPair<QString, int>> columns) {
+        TGridBand band{caption, int(m_columns.size()), int(columns.size()), width, right};
+        for (const auto& [title, columnWidth] : columns)
+            m_columns.append({title, columnWidth, int(m_bands.size())});
+        m_bands.append(band);
+    };
+    addBand(QString(), 440, false, {{QStringLiteral("序号"), 40}, {QStringLiteral("宝贝名称"), 400}});
+    for (const QString& account : rivalAccounts) {
+        addBand(account, 200, false,
+                {{QStringLiteral("价格"), kDefaultColumnWidth},
+                 {QStringLiteral("差价"), kDefaultColumnWidth},
+                 {QStringLiteral("本期售出"), kDefaultColumnWidth}});
+        m_rivalKeys << TrimBlanks(account);
+    }
+    addBand(QStringLiteral("自己(") + ownAccount + QStringLiteral(")"), 130, true,
+            {{QStringLiteral("价格"), kDefaultColumnWidth}, {QStringLiteral("本期售出"), kDefaultColumnWidth}});
+}
+
+void TGridData::FillRow(int row, TRecordSet& qry, TRecordSet& qryRival) {
+    const int rivals = rivalCount();
+    QStringList cells;
+    cells.reserve(3 * rivals + 4);
+    cells << QString::number(qry.RecNo() + 1);
+    const QString itemName = qry.FieldByName(QStringLiteral("ItemName")).AsString();
+    const QString customName = qry.FieldByName(QStringLiteral("CustomItemName")).AsString();
+    cells << DisplayName(customName, itemName);
+    const double ownPrice = qry.FieldByName(QStringLiteral("Price")).AsFloat();
+    const QString key = qry.FieldByName(QStringLiteral("ItemID")).AsString();
+    static const QString lookupColumns = QStringLiteral("RivalWW;LocalItemID");
+    for (int i = 0; i < rivals; ++i) {
+        if (qryRival.Locate(lookupColumns, {m_rivalKeys[i], key}) &&
+            !TrimBlanks(qryRival.FieldByName(QStringLiteral("RivalItemID")).AsString()).isEmpty()) {
+            const double price = qryRival.FieldByName(QStringLiteral("Price")).AsFloat();
+            cells << FormatPrice(price) << FormatPrice(price - ownPrice)
+                  << QString::number(qryRival.FieldByName(QStringLiteral("SellCount")).AsInteger());
+        } else {
+            cells << QString() << QString() << QString();
+        }
+    }
+    cells << FormatPrice(ownPrice) << QString::number(qry.FieldByName(QStringLiteral("SellCount")).AsInteger());
+
+    auto item = std::make_unique<TItem>();
+    item->ItemID = key;
+    item->ItemName = itemName;
+    item->CustomItemName = customName;
+    item->URL = qry.FieldByName(QStringLiteral("URL")).AsString();
+    item->Price = ownPrice;
+    item->LastUpdated = qry.FieldByName(QStringLiteral("LastUpdated")).AsDateTime();
+    Row& target = m_rows[size_t(row)];
+    target.cells = std::move(cells);
+    target.item = std::move(item);
+}
+
+void TGridData::FillAllRows(TRecordSet& qry, TRecordSet& qryRival) {
+    m_rows.clear();
+    m_rows.reserve(size_t(qry.RecordCount()));
+    for (qry.First(); !qry.Eof(); qry.Next()) {
+        m_rows.emplace_back();
+        FillRow(rowCount() - 1, qry, qryRival);
+    }
+}
+
+void TGridData::RemoveRow(int row) {
+    if (row >= 0 && row < rowCount())
+        m_rows.erase(m_rows.begin() + row);
+}
+
+void TGridData::ClearRows() { m_rows.clear(); }
+
+} // namespace vantero

@@ -1,0 +1,91 @@
+#pragma once
+
+#include "store/RecordSet.h"
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+#include <vector>
+
+namespace vantero {
+
+// The own item behind one grid row.
+struct TItem {
+    QString ItemID;
+    QString ItemName;
+    QString CustomItemName;
+    QString URL;
+    double Price = 0;
+    QDateTime LastUpdated; // invalid: never read
+};
+
+struct TGridBand {
+    QString caption;
+    int firstColumn = 0;
+    int columnCount = 0;
+    int width = 0;
+    bool fixedRight = false;
+};
+
+struct TGridColumn {
+    QString caption;
+    int width = 0;
+    int band = 0;
+};
+
+// Colours of the cell rules, named by purpose; the window maps them to palette roles.
+enum class TCellColor { Unchanged, ButtonFace, Green, InfoBackground, Blue, InactiveCaptionText, Purple, Red, MoneyGreen };
+
+struct TCellStyle {
+    bool bold = false;
+    TCellColor font = TCellColor::Unchanged;
+    TCellColor background = TCellColor::Unchanged;
+    bool operator==(const TCellStyle&) const = default;
+};
+
+// The colour rule of a cell in column k of a grid whose last column is lastColumn.
+TCellStyle CellStyleFor(int column, int lastColumn, const QString& text);
+
+// "0.00": two decimals, minus sign for negatives, no grouping.
+QString FormatPrice(double value);
+
+// The comparison grid's content: bands, columns, and one row of cell texts per own item.
+class TGridData {
+public:
+    void BuildGridLayout(const QStringList& rivalAccounts, const QString& ownAccount);
+    // Fills row from the current record of qry (Items) and the readings in qryRival (RivalItems).
+    void FillRow(int row, TRecordSet& qry, TRecordSet& qryRival);
+    // One row per record of qry, in its order.
+    void FillAllRows(TRecordSet& qry, TRecordSet& qryRival);
+    void RemoveRow(int row);
+    void ClearRows();
+
+    int rowCount() const { return int(m_rows.size()); }
+    int columnCount() const { return int(m_columns.size()); }
+    int rivalCount() const { return int(m_bands.size()) - 2; }
+    const QList<TGridBand>& bands() const { return m_bands; }
+    const QList<TGridColumn>& columns() const { return m_columns; }
+    const QStringList& cells(int row) const { return m_rows[size_t(row)].cells; }
+    QString cell(int row, int column) const { return m_rows[size_t(row)].cells.value(column); }
+    void setCell(int row, int column, const QString& text) { m_rows[size_t(row)].cells[column] = text; }
+    const TItem& item(int row) const { return *m_rows[size_t(row)].item; }
+    TItem& item(int row) { return *m_rows[size_t(row)].item; }
+
+    // The name shown for an item: the custom name unless it is blank, else the page title.
+    static QString DisplayName(const QString& customName, const QString& itemName);
+
+private:
+    struct Row {
+        QStringList cells;
+        std::unique_ptr<TItem> item = std::make_unique<TItem>();
+    };
+    QList<TGridBand> m_bands;
+    QList<TGridColumn> m_columns;
+    QStringList m_rivalKeys; // the rival accounts, trimmed, for the lookups
+    std::vector<Row> m_rows;
+};
+
+} // namespace vantero

@@ -1,0 +1,62 @@
+#include "app/MainData.h"
+
+#include <algorithm>
+#include <climits>
+
+namespace vantero {
+
+TMainData::TMainData(TConnection connection)
+    : con(connection), qry(connection), qryRival(connection), qryDetail(connection), qrytmp(connection) {}
+
+int TMainData::ApplySettings() {
+    qrytmp.Reopen(kSelectSetting);
+    const qint64 stored = qrytmp.Eof() ? 0 : qrytmp.FieldByName(QStringLiteral("UpdateTimeOut")).AsInteger();
+    int minutes = int(std::clamp<qint64>(stored, INT_MIN, INT_MAX));
+    if (minutes < kMinimumUpdateMinutes) {
+        qrytmp.Edit();
+        qrytmp.FieldByName(QStringLiteral("UpdateTimeOut")).SetAsInteger(kDefaultUpdateMinutes);
+        qrytmp.Post();
+        minutes = kDefaultUpdateMinutes;
+    }
+    OwnAccount = qrytmp.FieldByName(QStringLiteral("WW")).AsString();
+    return minutes;
+}
+
+void TMainData::LoadRivals() {
+    RivalAccounts.clear();
+    RivalShopURLs.clear();
+    qry.Reopen(kSelectRival);
+    for (; !qry.Eof(); qry.Next()) {
+        RivalAccounts << qry.FieldByName(QStringLiteral("RivalWW")).AsString();
+        RivalShopURLs << qry.FieldByName(QStringLiteral("ShopURL")).AsString();
+    }
+}
+
+void TMainData::RefreshAllData() {
+    LoadRivals();
+    grid.BuildGridLayout(RivalAccounts, OwnAccount);
+    qryRival.Reopen(kSelectRivalItems);
+    qry.Reopen(kSelectItems);
+    grid.FillAllRows(qry, qryRival);
+}
+
+void TMainData::ReloadItemRows() {
+    qry.Reopen(kSelectItems);
+    grid.FillAllRows(qry, qryRival);
+}
+
+bool TMainData::RefreshRowData(int position) {
+    if (position < 0 || position >= grid.rowCount())
+        return false;
+    const QString id = grid.item(position).ItemID;
+    // Re-reads only this item's rows into the open sets: the same content a full re-open
+    // would give for the row, at a cost that does not grow with the catalogue.
+    qry.RefreshByKey(QStringLiteral("ItemID"), id);
+    qryRival.RefreshByKey(QStringLiteral("LocalItemID"), id);
+    if (!qry.Locate(QStringLiteral("ItemID"), {id}))
+        return false;
+    grid.FillRow(position, qry, qryRival);
+    return true;
+}
+
+} // namespace vantero

@@ -1,0 +1,370 @@
+#include "app/UtMain.h"
+
+#include "app/UiGridModel.h"
+#include "app/UiGridView.h"
+#include "app/UiMessageBoxes.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QToolBar>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <climits>
+
+// The icons live in the GUI library, which is static: its resources must be registered by hand.
+static void InitResources() { Q_INIT_RESOURCE(resources); }
+
+namespace vantero {
+
+TFmMain::TFmMain(TConnection connection, QWidget* parent)
+    : QMainWindow(parent), m_data(std::move(connection)) {
+    InitResources();
+    setObjectName(QStringLiteral("FmMain"));
+    m_gridModel = new TGridModel(m_data.grid, this);
+    tmr = new QTimer(this);
+    tmr->setObjectName(QStringLiteral("tmr"));
+    connect(tmr, &QTimer::timeout, this, &TFmMain::tmrTimer);
+    BuildToolBar();
+    BuildMenu();
+    BuildCentre();
+    BuildStatusBar();
+    BuildTray();
+    resize(897, 538);
+    FormCreate();
+}
+
+TFmMain::~TFmMain() { StopBackgroundWork(); }
+
+void TFmMain::FormCreate() {
+    m_data.RivalAccounts.clear();
+    m_data.RivalShopURLs.clear();
+    setWindowTitle(MainTexts::Caption);
+    QApplication::setApplicationDisplayName(MainTexts::Caption);
+}
+
+QAction* TFmMain::AddCommand(const QString& name, const QString& caption, const QString& iconName,
+                             void (TFmMain::*handler)()) {
+    auto* action = new QAction(QIcon(QStringLiteral(":/icons/%1.svg").arg(iconName)), caption, this);
+    action->setObjectName(name);
+    connect(action, &QAction::triggered, this, handler);
+    tb1->addAction(action);
+    if (QWidget* button = tb1->widgetForAction(action)) {
+        button->setObjectName(name);
+        button->setAccessibleName(caption);
+    }
+    return action;
+}
+
+QAction* TFmMain::Command(const QString& objectName) const { return findChild<QAction*>(objectName); }
+
+void TFmMain::BuildToolBar() {
+    tb1 = new QToolBar(QStringLiteral("工具栏"), this);
+    tb1->setObjectName(QStringLiteral("tb1"));
+    tb1->setMovable(false);
+    tb1->setIconSize(QSize(32, 32));
+    tb1->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
+    tb1->setContextMenuPolicy(Qt::PreventContextMenu);
+    addToolBar(Qt::TopToolBarArea, tb1);
+    AddCommand(QStringLiteral("btnRefresh"), QStringLiteral("刷新数据"), QStringLiteral("refresh"),
+               &TFmMain::btnRefreshClick);
+    AddCommand(QStringLiteral("btnSetting"), QStringLiteral("系统设置"), QStringLiteral("settings"),
+               &TFmMain::btnSettingClick);
+    AddCommand(QStringLiteral("btnUpdateItem"), QStringLiteral("更新所有"), QStringLiteral("update-all"),
+               &TFmMain::btnUpdateItemClick);
+    AddCommand(QStringLiteral("btn3"), QStringLiteral("添加同行"), QStringLiteral("add-rival"), &TFmMain::btn3Click);
+    AddCommand(QStringLiteral("btn4"), QStringLiteral("添加宝贝"), QStringLiteral("add-item"), &TFmMain::btn4Click);
+    AddCommand(QStringLiteral("btn6"), QStringLiteral("设置宝贝"), QStringLiteral("map-item"), &TFmMain::btn6Click);
+    AddCommand(QStringLiteral("btnDel"), QStringLiteral("删除宝贝"), QStringLiteral("delete"), &TFmMain::btnDelClick);
+    AddCommand(QStringLiteral("btndataImport"), QStringLiteral("数据导入"), QStringLiteral("import"),
+               &TFmMain::btndataImportClick);
+    AddCommand(QStringLiteral("btnUpdate"), QStringLiteral("升级"), QStringLiteral("upgrade"), &TFmMain::btnUpdateClick);
+    AddCommand(QStringLiteral("btnManual"), QStringLiteral("使用说明"), QStringLiteral("manual"),
+               &TFmMain::btnManualClick);
+    AddCommand(QStringLiteral("btn2"), QStringLiteral("关于"), QStringLiteral("about"), &TFmMain::btn2Click);
+    AddCommand(QStringLiteral("btn5"), QStringLiteral("退出"), QStringLiteral("exit"), &TFmMain::btn5Click);
+}
+
+void TFmMain::BuildMenu() {
+    QMenuBar* mm = menuBar();
+    mm->setObjectName(QStringLiteral("mm"));
+    auto addEntry = [this](QMenu* menu, const QString& name, const QString& caption, void (TFmMain::*handler)()) {
+        QAction* action = menu->addAction(caption);
+        action->setObjectName(name);
+        connect(action, &QAction::triggered, this, handler);
+    };
+    QMenu* mniN1 = mm->addMenu(QStringLiteral("系统"));
+    mniN1->setObjectName(QStringLiteral("mniN1"));
+    addEntry(mniN1, QStringLiteral("mniN5"), QStringLiteral("退出"), &TFmMain::mniN5Click);
+
+    QMenu* mniN6 = mm->addMenu(QStringLiteral("操作"));
+    mniN6->setObjectName(QStringLiteral("mniN6"));
+    addEntry(mniN6, QStringLiteral("mniN11"), QStringLiteral("刷新数据"), &TFmMain::btnRefreshClick);
+    mniN6->addSeparator()->setObjectName(QStringLiteral("mniN12"));
+    addEntry(mniN6, QStringLiteral("mniN7"), QStringLiteral("添加对手"), &TFmMain::btn3Click);
+    addEntry(mniN6, QStringLiteral("mniN8"), QStringLiteral("添加宝贝"), &TFmMain::btn4Click);
+    mniN6->addSeparator()->setObjectName(QStringLiteral("mniN14"));
+    addEntry(mniN6, QStringLiteral("mniN13"), QStringLiteral("删除宝贝"), &TFmMain::btnDelClick);
+    mniN6->addSeparator()->setObjectName(QStringLiteral("mniN9"));
+    addEntry(mniN6, QStringLiteral("mniN10"), QStringLiteral("宝贝设置"), &TFmMain::btn6Click);
+
+    QMenu* mniN2 = mm->addMenu(QStringLiteral("帮助"));
+    mniN2->setObjectName(QStringLiteral("mniN2"));
+    addEntry(mniN2, QStringLiteral("mniN3"), QStringLiteral("关于"), &TFmMain::btn2Click);
+}
+
+void TFmMain::BuildCentre() {
+    spl1 = new QSplitter(Qt::Vertical, this);
+    spl1->setObjectName(QStringLiteral("spl1"));
+    spl1->setHandleWidth(7);
+    spl1->setChildrenCollapsible(true);
+
+    m_grid = new TGridView(spl1);
+    m_grid->setObjectName(QStringLiteral("lst"));
+    m_grid->setModel(m_gridModel);
+    connect(m_grid, &TGridView::rowClicked, this, [this] { lstClick(); });
+    // The detail list follows the focused row however it moves (mouse, keyboard, refresh).
+    connect(m_grid, &TGridView::currentRowChanged, this, [this] { lstClick(); });
+
+    auto* pnl1 = new QWidget(spl1);
+    pnl1->setObjectName(QStringLiteral("pnl1"));
+    auto* bottom = new QHBoxLayout(pnl1);
+    bottom->setContentsMargins(0, 0, 0, 0);
+    bottom->setSpacing(4);
+
+    lvDetail = new QTreeWidget(pnl1);
+    lvDetail->setObjectName(QStringLiteral("lvDetail"));
+    lvDetail->setAccessibleName(QStringLiteral("宝贝详细列表"));
+    lvDetail->setRootIsDecorated(false);
+    lvDetail->setUniformRowHeights(true);
+    lvDetail->setAllColumnsShowFocus(true);
+    lvDetail->setSelectionBehavior(QAbstractItemView::SelectRows);
+    lvDetail->setSelectionMode(QAbstractItemView::SingleSelection);
+    lvDetail->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    lvDetail->setColumnCount(6);
+    lvDetail->setHeaderLabels({QStringLiteral("序号"), QStringLiteral("店主"), QStringLiteral("宝贝名称"),
+                               QStringLiteral("价格"), QStringLiteral("最后更新时间"), QStringLiteral("地址")});
+    lvDetail->setColumnHidden(5, true); // the page address is kept, not shown
+    lvDetail->setColumnWidth(0, 50);
+    lvDetail->setColumnWidth(1, 100);
+    lvDetail->setColumnWidth(2, 400);
+    lvDetail->setColumnWidth(3, 80);
+    lvDetail->header()->setStretchLastSection(true);
+    lvDetail->setStyleSheet(QStringLiteral("QTreeView::item { border-right: 1px solid palette(midlight);"
+                                           " border-bottom: 1px solid palette(midlight); }"));
+    bottom->addWidget(lvDetail, 1);
+
+    auto* pnl2 = new QWidget(pnl1);
+    pnl2->setObjectName(QStringLiteral("pnl2"));
+    pnl2->setFixedWidth(185);
+    auto* buttons = new QVBoxLayout(pnl2);
+    buttons->setContentsMargins(8, 4, 8, 4);
+    auto addButton = [pnl2, buttons](const QString& name, const QString& caption) {
+        auto* button = new QPushButton(caption, pnl2);
+        button->setObjectName(name);
+        button->setAccessibleName(caption);
+        button->setMinimumHeight(28);
+        buttons->addWidget(button);
+        return button;
+    };
+    btnSetItem = addButton(QStringLiteral("btnSetItem"), QStringLiteral("设置宝贝"));
+    btnReadPrice = addButton(QStringLiteral("btnReadPrice"), QStringLiteral("更新所选宝贝"));
+    btnSetAllPrice = addButton(QStringLiteral("btnSetAllPrice"), QStringLiteral("更新本页所有宝贝"));
+    btnOpenURL = addButton(QStringLiteral("btnOpenURL"), QStringLiteral("查看宝贝"));
+    buttons->addStretch(1);
+    connect(btnSetItem, &QPushButton::clicked, this, &TFmMain::btn6Click);
+    connect(btnReadPrice, &QPushButton::clicked, this, &TFmMain::btnReadPriceClick);
+    connect(btnSetAllPrice, &QPushButton::clicked, this, &TFmMain::btnSetAllPriceClick);
+    connect(btnOpenURL, &QPushButton::clicked, this, &TFmMain::btnOpenURLClick);
+    bottom->addWidget(pnl2);
+
+    spl1->addWidget(m_grid);
+    spl1->addWidget(pnl1);
+    spl1->setStretchFactor(0, 1);
+    spl1->setStretchFactor(1, 0);
+    spl1->setSizes({400, 152});
+    setCentralWidget(spl1);
+}
+
+void TFmMain::BuildStatusBar() {
+    QStatusBar* stat = statusBar();
+    stat->setObjectName(QStringLiteral("stat"));
+    const int widths[] = {350, 250, 50};
+    for (int i = 0; i < 3; ++i) {
+        auto* label = new QLabel(stat);
+        label->setObjectName(QStringLiteral("statPanel%1").arg(i));
+        label->setAccessibleName(QStringLiteral("状态栏第%1栏").arg(i + 1));
+        label->setMinimumWidth(widths[i]);
+        if (i < 2)
+            label->setFixedWidth(widths[i]);
+        stat->addWidget(label, i == 2 ? 1 : 0);
+        m_panels[size_t(i)] = label;
+    }
+}
+
+void TFmMain::BuildTray() {
+    icon = new QSystemTrayIcon(QIcon(QStringLiteral(":/icons/app.svg")), this);
+    icon->setObjectName(QStringLiteral("icon"));
+    icon->setToolTip(MainTexts::Caption);
+    connect(icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::DoubleClick) {
+            showMaximized();
+            raise();
+            activateWindow();
+        }
+    });
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        icon->show();
+}
+
+void TFmMain::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!m_shown) {
+        m_shown = true;
+        FormShow();
+    }
+}
+
+void TFmMain::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    // Minimised, the program lives on in the tray only (where a tray exists).
+    if (event->type() == QEvent::WindowStateChange && isMinimized() && icon->isVisible())
+        QTimer::singleShot(0, this, &QWidget::hide);
+}
+
+void TFmMain::closeEvent(QCloseEvent* event) {
+    StopBackgroundWork();
+    icon->hide();
+    QMainWindow::closeEvent(event);
+}
+
+void TFmMain::customEvent(QEvent* event) {
+    if (event->type() != TWindowMessageEvent::eventType()) {
+        QMainWindow::customEvent(event);
+        return;
+    }
+    const auto* message = static_cast<TWindowMessageEvent*>(event);
+    switch (message->Msg) {
+    case WM_READITEM_RESULT:
+        OnReadItemResult(message->WParam, message->LParam);
+        break;
+    case WM_READALL_FINISHED:
+        OnReadAllFinished();
+        break;
+    case WM_UPDATE_VERSION:
+        OnUpdateVersion(message->LParam);
+        break;
+    default:
+        break;
+    }
+}
+
+void TFmMain::FormShow() {
+    RunReported(this, [this] {
+        ApplySettings();
+        RefreshAll();
+    });
+    StartUpdateCheck();
+}
+
+void TFmMain::ApplySettings() {
+    const int minutes = m_data.ApplySettings();
+    tmr->setInterval(TimerIntervalFor(minutes));
+    tmr->start();
+    icon->setToolTip(windowTitle());
+}
+
+int TFmMain::TimerIntervalFor(qint64 minutes) {
+    const qint64 ms = minutes * 60 * 1000;
+    return int(std::clamp<qint64>(ms, 1, INT_MAX));
+}
+
+void TFmMain::SetUpdateInterval(qint64 minutes) {
+    const int interval = TimerIntervalFor(minutes);
+    if (interval != tmr->interval())
+        tmr->setInterval(interval); // restarts a running countdown
+}
+
+void TFmMain::LoadRivals() { m_data.LoadRivals(); }
+
+void TFmMain::RefreshAll() {
+    m_gridModel->beginRebuild();
+    try {
+        m_data.RefreshAllData();
+    } catch (...) {
+        m_gridModel->endRebuild();
+        throw;
+    }
+    m_gridModel->endRebuild();
+    lstClick();
+    BuildDetailRows();
+}
+
+void TFmMain::FillAllRows() {
+    m_gridModel->beginRebuild();
+    m_data.grid.FillAllRows(m_data.qry, m_data.qryRival);
+    m_gridModel->endRebuild();
+    lstClick();
+}
+
+void TFmMain::ReloadItemRows() {
+    const int focused = FocusedRow();
+    m_data.qry.Reopen(kSelectItems);
+    FillAllRows();
+    if (focused >= 0)
+        SetFocusedRow(std::min(focused, RowCount() - 1));
+}
+
+void TFmMain::RefreshRow(int position) {
+    if (m_data.RefreshRowData(position))
+        m_gridModel->rowChanged(position);
+}
+
+int TFmMain::RowCount() const { return m_data.grid.rowCount(); }
+
+int TFmMain::FocusedRow() const {
+    const int row = m_grid->currentRow();
+    return row >= 0 && row < RowCount() ? row : -1;
+}
+
+void TFmMain::SetFocusedRow(int row) { m_grid->setCurrentRow(row); }
+
+const TItem* TFmMain::ItemAt(int row) const {
+    return row >= 0 && row < RowCount() ? &m_data.grid.item(row) : nullptr;
+}
+
+void TFmMain::SetCellText(int row, int column, const QString& text) {
+    if (row < 0 || row >= RowCount() || column < 0 || column >= m_data.grid.columnCount())
+        return;
+    m_data.grid.setCell(row, column, text);
+    m_gridModel->rowChanged(row);
+}
+
+void TFmMain::SetStatusText(int panel, const QString& text) {
+    if (panel >= 0 && panel < 3)
+        m_panels[size_t(panel)]->setText(text);
+}
+
+QString TFmMain::StatusText(int panel) const {
+    return panel >= 0 && panel < 3 ? m_panels[size_t(panel)]->text() : QString();
+}
+
+void TFmMain::btnRefreshClick() {
+    RunReported(this, [this] { RefreshAll(); });
+}
+
+void TFmMain::btn5Click() { close(); }
+
+void TFmMain::mniN5Click() { close(); }
+
+} // namespace vantero

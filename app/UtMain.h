@@ -1,0 +1,146 @@
+#pragma once
+
+#include "app/MainData.h"
+#include "app/WindowMessages.h"
+
+#include <QMainWindow>
+
+#include <array>
+
+class QAction;
+class QLabel;
+class QPushButton;
+class QSplitter;
+class QSystemTrayIcon;
+class QTimer;
+class QToolBar;
+class QTreeWidget;
+
+namespace vantero {
+
+class TGridModel;
+class TGridView;
+class TFmUpdateing;
+class TFmWeb;
+class TReadAllItemThr;
+
+// Texts of the main window.
+namespace MainTexts {
+inline const QString EntryTitle = QStringLiteral("Corvessa--Tessaly  v2.02(20110929) (定做版)");
+inline const QString Caption = QStringLiteral("Corvessa--Tessaly V3.01");
+inline const QString NotYet = QStringLiteral("此功能将在后续版本中提供");
+} // namespace MainTexts
+
+// The main window: tool bar, menu, comparison grid, detail panel, status bar, tray icon and
+// the auto-update timer. Owns the database connection and the record sets (in Data()).
+class TFmMain final : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TFmMain(TConnection connection, QWidget* parent = nullptr);
+    ~TFmMain() override;
+
+    TMainData& Data() { return m_data; }
+    TWindowHandle Handle() const { return m_registration.handle(); }
+
+    // Refresh cycle and its steps.
+    void ApplySettings();
+    void LoadRivals();
+    void RefreshAll();
+    void FillAllRows();     // re-fills all rows from qry as it stands, then lstClick
+    void ReloadItemRows();  // re-opens qry on Items, then FillAllRows
+    void RefreshRow(int position);
+    void BuildDetailRows();
+    void lstClick();
+
+    // Grid rows for the other windows.
+    int RowCount() const;
+    int FocusedRow() const; // -1 without a focused row
+    void SetFocusedRow(int row);
+    const TItem* ItemAt(int row) const;
+    void SetCellText(int row, int column, const QString& text);
+    TGridModel* GridModel() const { return m_gridModel; }
+    TGridView* GridView() const { return m_grid; }
+    QTreeWidget* DetailList() const { return lvDetail; }
+
+    // The auto-update interval; the countdown restarts only when the interval changes.
+    // Minutes beyond what the timer can count are clamped to its largest interval.
+    void SetUpdateInterval(qint64 minutes);
+    QTimer* UpdateTimer() const { return tmr; }
+    static int TimerIntervalFor(qint64 minutes);
+
+    void SetStatusText(int panel, const QString& text);
+    QString StatusText(int panel) const;
+
+    QAction* Command(const QString& objectName) const;
+
+public slots:
+    void btnRefreshClick();
+    void btnSettingClick();
+    void btnUpdateItemClick();
+    void btn3Click();
+    void btn4Click();
+    void btn6Click();
+    void btnDelClick();
+    void btndataImportClick();
+    void btnUpdateClick();
+    void btnManualClick();
+    void btn2Click();
+    void btn5Click();
+    void mniN5Click();
+    void btnReadPriceClick();
+    void btnSetAllPriceClick();
+    void btnOpenURLClick();
+    void tmrTimer();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void customEvent(QEvent* event) override;
+
+private:
+    void FormCreate();
+    void FormShow();
+    void BuildToolBar();
+    void BuildMenu();
+    void BuildCentre();
+    void BuildStatusBar();
+    void BuildTray();
+    QAction* AddCommand(const QString& name, const QString& caption, const QString& icon, void (TFmMain::*handler)());
+
+    // Window messages.
+    void OnReadItemResult(qintptr wparam, qintptr lparam);
+    void OnReadAllFinished();
+    void OnUpdateVersion(qintptr lparam);
+    void StartUpdateCheck();
+    // Stops work that must not outlive the window (called when it closes).
+    void StopBackgroundWork();
+
+    TWindowRegistration m_registration{this};
+    TMainData m_data;
+    TGridModel* m_gridModel = nullptr;
+    TGridView* m_grid = nullptr;
+    QToolBar* tb1 = nullptr;
+    QSplitter* spl1 = nullptr;
+    QTreeWidget* lvDetail = nullptr;
+    QPushButton* btnSetItem = nullptr;
+    QPushButton* btnReadPrice = nullptr;
+    QPushButton* btnSetAllPrice = nullptr;
+    QPushButton* btnOpenURL = nullptr;
+    std::array<QLabel*, 3> m_panels{};
+    QSystemTrayIcon* icon = nullptr;
+    QTimer* tmr = nullptr;
+    bool m_shown = false;
+
+    // Single readings of the detail panel.
+    TFmUpdateing* FmUpdateing = nullptr;
+    quint64 m_readingToken = 0;
+
+    // Background update.
+    TReadAllItemThr* Updater = nullptr;
+
+    // Vendor pages.
+    TFmWeb* m_web = nullptr;
+};
+
+} // namespace vantero

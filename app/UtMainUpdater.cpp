@@ -1,0 +1,16 @@
+// Starting and finishing the background update.
+#include "app/UtMain.h"
+
+#include "app/UiMessageBoxes.h"
+
+namespace vantero {
+
+void TFmMain::btnUpdateItemClick() { ShowInfoBox(this, MainTexts::NotYet); }
+
+void TFmMain::tmrTimer() {}
+
+void TFmMain::OnReadAllFinished() {}
+
+void TFmMain::StopBackgroundWork() {}
+
+} // namespace vantero

@@ -1,0 +1,269 @@
+#include "store/Connection.h"
+
+#include "store/DatabaseError.h"
+#include "store/Schema.h"
+
+#include <QAtomicInteger>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QThreadStorage>
+
+namespace vantero {
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 60000;
+
+QString NextConnectionName() {
+    static QAtomicInteger<int> counter;
+    return QStringLiteral("vantero-%1").arg(counter.fetchAndAddRelaxed(1));
+}
+
+// The connections this thread opened, one per file; removed when the thread ends.
+struct ThreadConnections {
+    QHash<QString, QString> nameByPath;
+
+    ~ThreadConnections() { closeAll(); }
+
+    void closeAll() {
+        for (const QString& name : std::as_const(nameByPath)) {
+            {
+                QSqlDatabase db = QSqlDatabase::database(name, false);
+                db.close();
+            }
+            QSqlDatabase::removeDatabase(name);
+        }
+        nameByPath.clear();
+    }
+};
+
+QThreadStorage<ThreadConnections*>& threadConnections() {
+    static QThreadStorage<ThreadConnections*> storage;
+    return storage;
+}
+
+[[noreturn]] void Raise(const QSqlError& error, const QString& context = {}) {
+    QString text = error.text().trimmed();
+    if (text.isEmpty())
+        text = QStringLiteral("数据库错误");
+    if (!context.isEmpty())
+        text = context + QStringLiteral("：") + text;
+    throw TDatabaseError(text);
+}
+
+const char* SqlType(TColumnType type) {
+    switch (type) {
+    case TColumnType::Float:
+        return "REAL";
+    case TColumnType::Integer:
+        return "INTEGER";
+    case TColumnType::DateTime:
+        return "TEXT";
+    case TColumnType::Text:
+        break;
+    }
+    return "TEXT COLLATE NOCASE";
+}
+
+} // namespace
+
+QSqlDatabase TConnection::database() const {
+    if (m_path.isEmpty())
+        throw TDatabaseError(QStringLiteral("没有数据库连接"));
+    auto& storage = threadConnections();
+    if (!storage.hasLocalData())
+        storage.setLocalData(new ThreadConnections);
+    ThreadConnections* mine = storage.localData();
+    if (auto it = mine->nameByPath.constFind(m_path); it != mine->nameByPath.cend())
+        return QSqlDatabase::database(*it, false);
+
+    const QString name = NextConnectionName();
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    db.setDatabaseName(m_path);
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+    if (!db.open()) {
+        const QSqlError error = db.lastError();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(name);
+        Raise(error, m_path);
+    }
+    QSqlQuery pragma(db);
+    pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+    mine->nameByPath.insert(m_path, name);
+    return db;
+}
+
+void TConnection::exec(const QString& sql, const QVariantList& values) const {
+    QSqlQuery query(database());
+    if (!query.prepare(sql))
+        Raise(query.lastError());
+    for (const QVariant& value : values)
+        query.addBindValue(value);
+    if (!query.exec())
+        Raise(query.lastError());
+}
+
+void TConnection::closeThreadConnections() {
+    auto& storage = threadConnections();
+    if (storage.hasLocalData())
+        storage.localData()->closeAll();
+}
+
+bool CheckDatabaseLayout(const QString& path, QString* reason) {
+    auto fail = [reason](const QString& text) {
+        if (reason)
+            *reason = text;
+        return false;
+    };
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return fail(QStringLiteral("无法读取文件（%1）").arg(file.errorString()));
+    const QByteArray header = file.read(16);
+    file.close();
+    if (header != QByteArrayView("SQLite format 3\0", 16))
+        return fail(QStringLiteral("文件不是本程序的数据库（不是 SQLite 数据库，可能是 Access 文件或其他文件）"));
+
+    const QString name = NextConnectionName();
+    bool ok = true;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+        if (!db.open()) {
+            ok = fail(QStringLiteral("无法打开数据库（%1）").arg(db.lastError().text()));
+        } else {
+            QSqlQuery probe(db);
+            if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
+                ok = fail(QStringLiteral("数据库文件已损坏或无法读取（%1）").arg(probe.lastError().text()));
+            } else {
+                for (const TTableDef& table : DatabaseTables()) {
+                    QSqlQuery info(db);
+                    info.exec(QStringLiteral("PRAGMA table_info(%1)").arg(QLatin1String(table.name)));
+                    QStringList present;
+                    while (info.next())
+                        present << info.value(1).toString().toLower();
+                    if (present.isEmpty()) {
+                        ok = fail(QStringLiteral("数据库中缺少表 %1").arg(QLatin1String(table.name)));
+                        break;
+                    }
+                    for (const TColumnDef& column : table.columns) {
+                        if (!present.contains(QString::fromLatin1(column.name).toLower())) {
+                            ok = fail(QStringLiteral("表 %1 中缺少列 %2")
+                                          .arg(QLatin1String(table.name), QLatin1String(column.name)));
+                            break;
+                        }
+                    }
+                    if (!ok)
+                        break;
+                }
+            }
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ok;
+}
+
+void CreateDatabaseFile(const QString& path) {
+    // Written under a temporary name and renamed, so a crash never leaves a half-made file.
+    const QString temp = path + QStringLiteral(".new");
+    QFile::remove(temp);
+    const QString name = NextConnectionName();
+    QString error;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(temp);
+        if (!db.open()) {
+            error = db.lastError().text();
+        } else {
+            QStringList statements;
+            for (const TTableDef& table : DatabaseTables()) {
+                QStringList columns;
+                for (const TColumnDef& column : table.columns)
+                    columns << QStringLiteral("%1 %2").arg(QLatin1String(column.name), QLatin1String(SqlType(column.type)));
+                statements << QStringLiteral("CREATE TABLE %1 (%2)").arg(QLatin1String(table.name), columns.join(u", "));
+            }
+            statements << QStringLiteral("CREATE INDEX ItemsByItemID ON Items (ItemID)")
+                       << QStringLiteral("CREATE INDEX RivalItemsByLocalItemID ON RivalItems (LocalItemID)")
+                       << QStringLiteral("CREATE INDEX RivalItemsByRivalItemID ON RivalItems (RivalItemID)")
+                       << QStringLiteral("CREATE INDEX RivalItemsByRivalWW ON RivalItems (RivalWW)")
+                       << QStringLiteral("INSERT INTO Setting (UpdateTimeOut, WW) VALUES (NULL, '')");
+            QSqlQuery query(db);
+            for (const QString& sql : std::as_const(statements)) {
+                if (!query.exec(sql)) {
+                    error = query.lastError().text();
+                    break;
+                }
+            }
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    if (error.isEmpty() && !QFile::rename(temp, path))
+        error = QStringLiteral("无法写入文件");
+    if (!error.isEmpty()) {
+        QFile::remove(temp);
+        throw TDatabaseError(QStringLiteral("无法创建数据库文件 \"%1\"：%2").arg(QDir::toNativeSeparators(path), error));
+    }
+}
+
+QString PrepareDatabaseFile(const QString& path) {
+    const QString shown = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+    if (!QFileInfo::exists(path)) {
+        try {
+            CreateDatabaseFile(path);
+        } catch (const TDatabaseError& e) {
+            return e.text();
+        }
+    } else {
+        QString reason;
+        if (!CheckDatabaseLayout(path, &reason))
+            return QStringLiteral("无法使用数据库文件 \"%1\"：%2").arg(shown, reason);
+    }
+    // WAL lets worker threads write while the window reads; the mode stays with the file.
+    const QString name = NextConnectionName();
+    QString error;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+        if (!db.open()) {
+            error = db.lastError().text();
+        } else {
+            QSqlQuery query(db);
+            if (!query.exec(QStringLiteral("PRAGMA journal_mode=WAL")))
+                error = query.lastError().text();
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    if (!error.isEmpty())
+        return QStringLiteral("无法打开数据库文件 \"%1\"：%2").arg(shown, error);
+    return {};
+}
+
+QString DateTimeToColumn(const QDateTime& value) {
+    if (!value.isValid())
+        return {};
+    return value.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+QDateTime DateTimeFromColumn(const QString& text) {
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty())
+        return {};
+    QDateTime value = QDateTime::fromString(trimmed, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (!value.isValid())
+        value = QDateTime::fromString(trimmed, Qt::ISODate);
+    if (value.isValid())
+        value.setTimeSpec(Qt::LocalTime);
+    return value;
+}
+
+} // namespace vantero

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QDateTime>
+#include <QSqlDatabase>
+#include <QVariant>
+#include <QString>
+
+namespace vantero {
+
+inline constexpr auto kDatabaseFileName = "vanteroData.mdb";
+
+// The program's database file. Copies are cheap and may be handed to worker threads:
+// every thread that uses it gets its own SQLite connection to the same file (WAL mode,
+// busy timeout), opened on first use and closed when the thread ends.
+class TConnection {
+public:
+    TConnection() = default;
+    explicit TConnection(QString path) : m_path(std::move(path)) {}
+
+    QString path() const { return m_path; }
+    bool isNull() const { return m_path.isEmpty(); }
+
+    // This thread's connection to the file; throws TDatabaseError when it cannot be opened.
+    QSqlDatabase database() const;
+
+    // Runs one statement that selects nothing, values bound in order.
+    void exec(const QString& sql, const QVariantList& values = {}) const;
+
+    // Closes this thread's connection to the file, if any (tests replace files between runs).
+    static void closeThreadConnections();
+
+private:
+    QString m_path;
+};
+
+// Checks or creates the database file at start-up. When the file does not exist it is written
+// with the four empty tables and one settings row. Returns an empty string when the file is
+// usable, otherwise a Chinese message naming the file and the reason; a refused file is left
+// exactly as it was.
+QString PrepareDatabaseFile(const QString& path);
+
+// Whether the file at path is a database of this program's layout; on failure reason says why.
+// Opens the file read-only and changes nothing.
+bool CheckDatabaseLayout(const QString& path, QString* reason);
+
+// Writes a fresh database of this layout (the delivered file) to path.
+void CreateDatabaseFile(const QString& path);
+
+// "2026-01-31 08:05:00" in local time; the zero date-time (invalid) is the empty text.
+QString DateTimeToColumn(const QDateTime& value);
+QDateTime DateTimeFromColumn(const QString& text);
+
+} // namespace vantero

@@ -1,0 +1,490 @@
+#include "store/RecordSet.h"
+
+#include "store/DatabaseError.h"
+
+#include <QRegularExpression>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QSet>
+
+#include <algorithm>
+
+namespace vantero {
+
+namespace {
+
+[[noreturn]] void Raise(const QSqlError& error) {
+    QString text = error.text().trimmed();
+    if (text.isEmpty())
+        text = QStringLiteral("数据库错误");
+    throw TDatabaseError(text);
+}
+
+QString VariantText(const QVariant& value) {
+    if (value.isNull())
+        return {};
+    switch (value.typeId()) {
+    case QMetaType::Double:
+        return QString::number(value.toDouble(), 'g', 15);
+    case QMetaType::QByteArray:
+        return QString::fromUtf8(value.toByteArray());
+    default:
+        return value.toString();
+    }
+}
+
+} // namespace
+
+// ---- TField ---------------------------------------------------------------------------------
+
+QVariant TField::value() const {
+    m_set->requireRow();
+    if (m_set->m_state == TRecordSet::State::Edit || m_set->m_state == TRecordSet::State::Insert)
+        return m_set->m_buffer[size_t(m_column)];
+    return m_set->cell(m_set->m_current, m_column);
+}
+
+void TField::setValue(const QVariant& value) {
+    if (m_set->m_state != TRecordSet::State::Edit && m_set->m_state != TRecordSet::State::Insert)
+        throw TDatabaseError(QStringLiteral("记录集不在编辑状态"));
+    m_set->m_buffer[size_t(m_column)] = value;
+    m_set->m_changed[size_t(m_column)] = true;
+}
+
+QString TField::AsString() const { return VariantText(value()); }
+
+qint64 TField::AsInteger() const {
+    const QVariant v = value();
+    if (v.isNull())
+        return 0;
+    bool ok = false;
+    if (v.typeId() == QMetaType::Double)
+        return qint64(v.toDouble());
+    const qint64 n = v.toLongLong(&ok);
+    if (ok)
+        return n;
+    const double d = VariantText(v).trimmed().toDouble(&ok);
+    return ok ? qint64(d) : 0;
+}
+
+double TField::AsFloat() const {
+    const QVariant v = value();
+    if (v.isNull())
+        return 0;
+    bool ok = false;
+    const double d = v.typeId() == QMetaType::QString ? v.toString().trimmed().toDouble(&ok) : v.toDouble(&ok);
+    return ok ? d : 0;
+}
+
+QDateTime TField::AsDateTime() const { return DateTimeFromColumn(AsString()); }
+
+bool TField::IsNull() const { return value().isNull(); }
+
+void TField::SetAsString(const QString& value) { setValue(value.isNull() ? QStringLiteral("") : value); }
+void TField::SetAsInteger(qint64 value) { setValue(value); }
+void TField::SetAsFloat(double value) { setValue(value); }
+
+void TField::SetAsDateTime(const QDateTime& value) {
+    setValue(value.isValid() ? QVariant(DateTimeToColumn(value)) : QVariant());
+}
+
+void TField::SetNull() { setValue(QVariant()); }
+
+// ---- TRecordSet -----------------------------------------------------------------------------
+
+void TRecordSet::SetConnection(TConnection con) {
+    Close();
+    m_con = std::move(con);
+}
+
+void TRecordSet::Close() {
+    m_state = State::Inactive;
+    m_columns.clear();
+    m_columnByName.clear();
+    m_values.clear();
+    m_rowIds.clear();
+    m_buffer.clear();
+    m_changed.clear();
+    m_current = 0;
+    dropIndexes();
+}
+
+void TRecordSet::SetSQL(const QString& sql, const QVariantList& params) {
+    m_sql = sql;
+    m_params = params;
+    static const QRegularExpression fromTable(QStringLiteral("\\bfrom\\s+([A-Za-z_][A-Za-z0-9_]*)"),
+                                              QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression selectAll(QStringLiteral("^\\s*select\\s+\\*\\s+from\\b"),
+                                              QRegularExpression::CaseInsensitiveOption);
+    const auto match = fromTable.match(sql);
+    m_table = match.hasMatch() ? match.captured(1) : QString();
+    m_writable = !m_table.isEmpty() && selectAll.match(sql).hasMatch();
+}
+
+void TRecordSet::Reopen(const QString& sql, const QVariantList& params) {
+    Close();
+    SetSQL(sql, params);
+    Open();
+}
+
+void TRecordSet::Open() {
+    Close();
+    QString sql = m_sql;
+    if (m_writable) {
+        static const QRegularExpression selectStar(QStringLiteral("^\\s*select\\s+\\*"),
+                                                   QRegularExpression::CaseInsensitiveOption);
+        sql.replace(selectStar, QStringLiteral("select rowid, *"));
+    }
+    QSqlQuery query(m_con.database());
+    query.setForwardOnly(true);
+    if (!query.prepare(sql))
+        Raise(query.lastError());
+    for (const QVariant& value : std::as_const(m_params))
+        query.addBindValue(value);
+    if (!query.exec())
+        Raise(query.lastError());
+
+    const QSqlRecord record = query.record();
+    const int first = m_writable ? 1 : 0;
+    const int count = record.count() - first;
+    for (int i = 0; i < count; ++i) {
+        const QString name = record.fieldName(i + first);
+        m_columns << name;
+        m_columnByName.insert(name.toLower(), i);
+    }
+    while (query.next()) {
+        m_rowIds.push_back(m_writable ? query.value(0).toLongLong() : -1);
+        for (int i = 0; i < count; ++i)
+            m_values.push_back(query.value(i + first));
+    }
+    if (query.lastError().isValid())
+        Raise(query.lastError());
+    m_state = State::Browse;
+    m_current = 0;
+}
+
+void TRecordSet::ExecSQL() { m_con.exec(m_sql, m_params); }
+
+bool TRecordSet::Eof() const { return m_state == State::Inactive || m_current >= RecordCount(); }
+
+void TRecordSet::Next() {
+    if (m_current < RecordCount())
+        ++m_current;
+}
+
+void TRecordSet::First() { m_current = 0; }
+
+int TRecordSet::RecordCount() const { return int(m_rowIds.size()); }
+
+void TRecordSet::MoveTo(int position) { m_current = qBound(0, position, RecordCount()); }
+
+int TRecordSet::columnIndex(const QString& name) const { return m_columnByName.value(name.toLower(), -1); }
+
+int TRecordSet::requireColumn(const QString& name) const {
+    const int index = columnIndex(name);
+    if (index < 0)
+        throw TDatabaseError(QStringLiteral("找不到字段 %1").arg(name));
+    return index;
+}
+
+void TRecordSet::requireRow() const {
+    if (m_state == State::Inactive)
+        throw TDatabaseError(QStringLiteral("记录集未打开"));
+    if (m_state == State::Browse && m_current >= RecordCount())
+        throw TDatabaseError(QStringLiteral("没有当前记录"));
+}
+
+TField TRecordSet::FieldByName(const QString& name) { return TField(this, requireColumn(name)); }
+
+QString TRecordSet::AsString(const QString& name) const {
+    return const_cast<TRecordSet*>(this)->FieldByName(name).AsString();
+}
+
+QString TRecordSet::foldKey(const QString& text) { return text.toCaseFolded(); }
+
+QString TRecordSet::keyOf(int row, const QList<int>& columns) const {
+    QString key;
+    for (int column : columns) {
+        key += foldKey(VariantText(cell(row, column)));
+        key += QChar(0x1f);
+    }
+    return key;
+}
+
+void TRecordSet::Index::add(const QString& key, int row) {
+    KeyRows& entry = rows[key];
+    if (entry.first < 0) {
+        entry.first = row;
+    } else if (row < entry.first) {
+        entry.rest.insert(entry.rest.begin(), entry.first);
+        entry.first = row;
+    } else {
+        entry.rest.insert(std::upper_bound(entry.rest.begin(), entry.rest.end(), row), row);
+    }
+}
+
+void TRecordSet::Index::remove(const QString& key, int row) {
+    auto it = rows.find(key);
+    if (it == rows.end())
+        return;
+    if (it->first == row) {
+        if (it->rest.empty()) {
+            rows.erase(it);
+        } else {
+            it->first = it->rest.front();
+            it->rest.erase(it->rest.begin());
+        }
+    } else {
+        auto pos = std::lower_bound(it->rest.begin(), it->rest.end(), row);
+        if (pos != it->rest.end() && *pos == row)
+            it->rest.erase(pos);
+    }
+}
+
+TRecordSet::Index& TRecordSet::indexFor(const QString& columns) {
+    auto it = m_indexes.find(columns);
+    if (it == m_indexes.end()) {
+        Index index;
+        for (const QString& name : columns.split(u';', Qt::SkipEmptyParts))
+            index.columns << requireColumn(name.trimmed());
+        index.rows.reserve(RecordCount());
+        for (int row = 0; row < RecordCount(); ++row) {
+            KeyRows& entry = index.rows[keyOf(row, index.columns)];
+            if (entry.first < 0)
+                entry.first = row;
+            else
+                entry.rest.push_back(row);
+        }
+        it = m_indexes.insert(columns, std::move(index));
+    }
+    return *it;
+}
+
+QStringList TRecordSet::keysOf(int row) const {
+    QStringList keys;
+    for (auto it = m_indexes.cbegin(); it != m_indexes.cend(); ++it)
+        keys << keyOf(row, it->columns);
+    return keys;
+}
+
+void TRecordSet::rekey(int row, const QStringList& oldKeys) {
+    int i = 0;
+    for (auto it = m_indexes.begin(); it != m_indexes.end(); ++it, ++i) {
+        const QString newKey = keyOf(row, it->columns);
+        if (newKey != oldKeys[i]) {
+            it->remove(oldKeys[i], row);
+            it->add(newKey, row);
+        }
+    }
+}
+
+void TRecordSet::appendRow(qint64 rowId, const std::vector<QVariant>& values) {
+    m_rowIds.push_back(rowId);
+    m_values.insert(m_values.end(), values.begin(), values.end());
+    const int row = RecordCount() - 1;
+    for (auto it = m_indexes.begin(); it != m_indexes.end(); ++it)
+        it->add(keyOf(row, it->columns), row);
+    if (!m_posByRowId.isEmpty())
+        m_posByRowId.insert(rowId, row);
+}
+
+void TRecordSet::eraseRow(int row) {
+    const size_t width = size_t(m_columns.size());
+    m_values.erase(m_values.begin() + ptrdiff_t(size_t(row) * width),
+                   m_values.begin() + ptrdiff_t(size_t(row + 1) * width));
+    m_rowIds.erase(m_rowIds.begin() + row);
+    // Positions behind the row shift; rebuilt on the next lookup.
+    dropIndexes();
+}
+
+bool TRecordSet::Locate(const QString& columns, const QStringList& values) {
+    if (m_state == State::Inactive)
+        throw TDatabaseError(QStringLiteral("记录集未打开"));
+    const Index& index = indexFor(columns);
+    if (values.size() != index.columns.size())
+        throw TDatabaseError(QStringLiteral("查找的值与字段数目不符"));
+    QString key;
+    for (const QString& value : values) {
+        key += foldKey(value);
+        key += QChar(0x1f);
+    }
+    const auto found = index.rows.constFind(key);
+    if (found == index.rows.cend())
+        return false;
+    m_current = found->first;
+    return true;
+}
+
+void TRecordSet::RefreshByKey(const QString& column, const QString& value) {
+    if (m_state == State::Inactive)
+        throw TDatabaseError(QStringLiteral("记录集未打开"));
+    Cancel();
+    if (!m_writable)
+        throw TDatabaseError(QStringLiteral("记录集只读"));
+    const int keyColumn = requireColumn(column);
+    QSqlQuery query(m_con.database());
+    query.setForwardOnly(true);
+    if (!query.prepare(QStringLiteral("select rowid, * from %1 where %2=?").arg(m_table, m_columns[keyColumn])))
+        Raise(query.lastError());
+    query.addBindValue(value);
+    if (!query.exec())
+        Raise(query.lastError());
+    const int width = m_columns.size();
+    std::vector<std::pair<qint64, std::vector<QVariant>>> fresh;
+    while (query.next()) {
+        std::vector<QVariant> values(static_cast<size_t>(width));
+        for (int i = 0; i < width; ++i)
+            values[size_t(i)] = query.value(i + 1);
+        fresh.emplace_back(query.value(0).toLongLong(), std::move(values));
+    }
+    if (query.lastError().isValid())
+        Raise(query.lastError());
+
+    const int current = m_current;
+    // Rows the snapshot held under this key, to drop those the file no longer has.
+    const Index& byKey = indexFor(m_columns[keyColumn]);
+    QSet<qint64> stale;
+    if (auto it = byKey.rows.constFind(foldKey(value) + QChar(0x1f)); it != byKey.rows.cend()) {
+        stale.insert(m_rowIds[size_t(it->first)]);
+        for (int row : it->rest)
+            stale.insert(m_rowIds[size_t(row)]);
+    }
+    if (m_posByRowId.isEmpty()) {
+        m_posByRowId.reserve(RecordCount());
+        for (int row = 0; row < RecordCount(); ++row)
+            m_posByRowId.insert(m_rowIds[size_t(row)], row);
+    }
+    for (auto& [rowId, values] : fresh) {
+        stale.remove(rowId);
+        const int row = m_posByRowId.value(rowId, -1);
+        if (row < 0) {
+            appendRow(rowId, values);
+            continue;
+        }
+        const QStringList oldKeys = keysOf(row);
+        std::copy(values.begin(), values.end(), m_values.begin() + ptrdiff_t(size_t(row) * size_t(width)));
+        rekey(row, oldKeys);
+    }
+    if (!stale.isEmpty()) {
+        for (int row = RecordCount() - 1; row >= 0; --row) {
+            if (stale.contains(m_rowIds[size_t(row)]))
+                eraseRow(row);
+        }
+    }
+    m_current = qBound(0, current, RecordCount());
+}
+
+void TRecordSet::Edit() {
+    if (m_state == State::Inactive)
+        throw TDatabaseError(QStringLiteral("记录集未打开"));
+    if (m_state != State::Browse)
+        return;
+    if (RecordCount() == 0) {
+        Append();
+        return;
+    }
+    if (m_current >= RecordCount())
+        throw TDatabaseError(QStringLiteral("没有当前记录"));
+    m_buffer.assign(m_values.begin() + ptrdiff_t(size_t(m_current) * m_columns.size()),
+                    m_values.begin() + ptrdiff_t(size_t(m_current + 1) * m_columns.size()));
+    m_changed.assign(m_columns.size(), false);
+    m_state = State::Edit;
+}
+
+void TRecordSet::Append() {
+    if (m_state == State::Inactive)
+        throw TDatabaseError(QStringLiteral("记录集未打开"));
+    if (!m_writable)
+        throw TDatabaseError(QStringLiteral("记录集只读"));
+    m_buffer.assign(m_columns.size(), QVariant());
+    m_changed.assign(m_columns.size(), false);
+    m_state = State::Insert;
+}
+
+void TRecordSet::Cancel() {
+    if (m_state == State::Edit || m_state == State::Insert) {
+        m_buffer.clear();
+        m_changed.clear();
+        m_state = State::Browse;
+    }
+}
+
+void TRecordSet::Post() {
+    if (m_state != State::Edit && m_state != State::Insert)
+        return;
+    if (!m_writable)
+        throw TDatabaseError(QStringLiteral("记录集只读"));
+    QStringList names;
+    QVariantList values;
+    for (int i = 0; i < m_columns.size(); ++i) {
+        if (m_changed[size_t(i)]) {
+            names << m_columns[i];
+            values << m_buffer[size_t(i)];
+        }
+    }
+    QSqlQuery query(m_con.database());
+    if (m_state == State::Insert) {
+        QString sql;
+        if (names.isEmpty()) {
+            sql = QStringLiteral("INSERT INTO %1 DEFAULT VALUES").arg(m_table);
+        } else {
+            QStringList marks(names.size(), QStringLiteral("?"));
+            sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)").arg(m_table, names.join(u", "), marks.join(u", "));
+        }
+        if (!query.prepare(sql))
+            Raise(query.lastError());
+        for (const QVariant& value : std::as_const(values))
+            query.addBindValue(value);
+        if (!query.exec()) {
+            Cancel();
+            Raise(query.lastError());
+        }
+        appendRow(query.lastInsertId().toLongLong(), m_buffer);
+        m_current = RecordCount() - 1;
+    } else {
+        if (!names.isEmpty()) {
+            QStringList sets;
+            for (const QString& name : std::as_const(names))
+                sets << name + QStringLiteral("=?");
+            if (!query.prepare(QStringLiteral("UPDATE %1 SET %2 WHERE rowid=?").arg(m_table, sets.join(u", "))))
+                Raise(query.lastError());
+            for (const QVariant& value : std::as_const(values))
+                query.addBindValue(value);
+            query.addBindValue(m_rowIds[size_t(m_current)]);
+            if (!query.exec()) {
+                Cancel();
+                Raise(query.lastError());
+            }
+            if (query.numRowsAffected() == 0) {
+                Cancel();
+                throw TDatabaseError(QStringLiteral("要修改的记录已不存在"));
+            }
+            const QStringList oldKeys = keysOf(m_current);
+            std::copy(m_buffer.begin(), m_buffer.end(),
+                      m_values.begin() + ptrdiff_t(size_t(m_current) * m_columns.size()));
+            rekey(m_current, oldKeys);
+        }
+    }
+    m_buffer.clear();
+    m_changed.clear();
+    m_state = State::Browse;
+}
+
+void TRecordSet::Delete() {
+    Cancel();
+    requireRow();
+    if (!m_writable)
+        throw TDatabaseError(QStringLiteral("记录集只读"));
+    QSqlQuery query(m_con.database());
+    if (!query.prepare(QStringLiteral("DELETE FROM %1 WHERE rowid=?").arg(m_table)))
+        Raise(query.lastError());
+    query.addBindValue(m_rowIds[size_t(m_current)]);
+    if (!query.exec())
+        Raise(query.lastError());
+    eraseRow(m_current);
+    if (m_current >= RecordCount() && m_current > 0)
+        m_current = RecordCount() - 1;
+}
+
+} // namespace vantero

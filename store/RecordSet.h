@@ -1,0 +1,147 @@
+#pragma once
+
+#include "store/Connection.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <vector>
+
+namespace vantero {
+
+class TRecordSet;
+
+// One column of a record set's current row, read or written at a type. Empty columns read
+// as empty text, 0 or the zero date-time (an invalid QDateTime).
+class TField {
+public:
+    QString AsString() const;
+    qint64 AsInteger() const;
+    double AsFloat() const;
+    QDateTime AsDateTime() const;
+    bool IsNull() const;
+
+    void SetAsString(const QString& value);
+    void SetAsInteger(qint64 value);
+    void SetAsFloat(double value);
+    void SetAsDateTime(const QDateTime& value);
+    void SetNull();
+
+private:
+    friend class TRecordSet;
+    TField(TRecordSet* set, int column) : m_set(set), m_column(column) {}
+    QVariant value() const;
+    void setValue(const QVariant& value);
+
+    TRecordSet* m_set;
+    int m_column;
+};
+
+// A record set over one select statement: a snapshot of the selected rows taken at Open,
+// plus the changes made through this set. Rows written through another set show only after
+// Close and Open. Statements take their values as bound parameters ("?"), never pasted in.
+// Writable sets are those whose statement reads "select * from Table ...".
+class TRecordSet {
+public:
+    enum class State { Inactive, Browse, Edit, Insert };
+
+    explicit TRecordSet(TConnection con = {}) : m_con(std::move(con)) {}
+
+    void SetConnection(TConnection con);
+    TConnection Connection() const { return m_con; }
+
+    void Close();
+    void SetSQL(const QString& sql, const QVariantList& params = {});
+    QString SQL() const { return m_sql; }
+    void Open();
+    // Convenience: Close, SetSQL, Open.
+    void Reopen(const QString& sql, const QVariantList& params = {});
+    // Runs a statement that selects nothing (delete, update) with the set's parameters.
+    void ExecSQL();
+
+    bool Active() const { return m_state != State::Inactive; }
+    State CurrentState() const { return m_state; }
+    bool Eof() const;
+    void Next();
+    void First();
+    int RecordCount() const;
+    // Position of the current row counted from 0; RecordCount() when past the last row.
+    int RecNo() const { return m_current; }
+    void MoveTo(int position);
+
+    TField FieldByName(const QString& name);
+    QString AsString(const QString& name) const;
+    bool HasField(const QString& name) const { return columnIndex(name) >= 0; }
+    QStringList FieldNames() const { return m_columns; }
+
+    // Keyed lookup on one or several ";"-separated columns: whole values, letter case ignored,
+    // first match in the set's order becomes current. Hashed: building the key index costs one
+    // pass over the set, each lookup after that is constant time.
+    bool Locate(const QString& columns, const QStringList& values);
+
+    // Re-reads from the file the rows whose column equals value (letter case ignored) and merges
+    // them into the snapshot: changed rows are updated in place, new ones appended, vanished ones
+    // dropped. Other rows stay as they were. Costs an indexed query, not a re-read of the set.
+    void RefreshByKey(const QString& column, const QString& value);
+
+    void Edit();
+    void Append();
+    void Post();
+    void Cancel();
+    void Delete();
+
+private:
+    friend class TField;
+    // Every row of each key, in the set's order: the first inline (the common unique case
+    // allocates nothing), further ones in rest.
+    struct KeyRows {
+        int first = -1;
+        std::vector<int> rest;
+    };
+    struct Index {
+        QList<int> columns;
+        QHash<QString, KeyRows> rows;
+        void add(const QString& key, int row);
+        void remove(const QString& key, int row);
+    };
+
+    int columnIndex(const QString& name) const;
+    int requireColumn(const QString& name) const;
+    void requireRow() const;
+    QVariant cell(int row, int column) const { return m_values[size_t(row) * m_columns.size() + column]; }
+    QString keyOf(int row, const QList<int>& columns) const;
+    static QString foldKey(const QString& text);
+    void dropIndexes() {
+        m_indexes.clear();
+        m_posByRowId.clear();
+    }
+    Index& indexFor(const QString& columns);
+    QStringList keysOf(int row) const;
+    void rekey(int row, const QStringList& oldKeys);
+    void appendRow(qint64 rowId, const std::vector<QVariant>& values);
+    void eraseRow(int row);
+
+    TConnection m_con;
+    QString m_sql;
+    QVariantList m_params;
+    QString m_table;
+    bool m_writable = false;
+
+    State m_state = State::Inactive;
+    QStringList m_columns;
+    QHash<QString, int> m_columnByName;
+    std::vector<QVariant> m_values; // rows x columns, row-major
+    std::vector<qint64> m_rowIds;
+    int m_current = 0;
+
+    std::vector<QVariant> m_buffer; // the row being edited or appended
+    std::vector<bool> m_changed;
+
+    QHash<QString, Index> m_indexes;
+    QHash<qint64, int> m_posByRowId; // built on demand by RefreshByKey
+};
+
+} // namespace vantero
