@@ -63,7 +63,7 @@ bool RunReported(QWidget* owner, const std::function<void()>& action) {
     } catch (const TDatabaseError& e) {
         ShowErrorBox(owner, e.text());
     } catch (const std::exception& e) {
-        ShowErrorBox(owner, QString::fromLocal8Bit(e.what()));
+        ShowErrorBox(owner, QString::fromUtf8(e.what()));
     }
     return false;
 }

@@ -1,1 +1,117 @@
-int main() { return 0; }
+// vantero-cli: the program's core without windows.
+#include "cli/Cli.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QNetworkProxy>
+#include <QUrl>
+
+#include <map>
+
+namespace vantero::cli {
+
+namespace {
+
+struct TCommand {
+    const char* usage;
+    TCliFunction run;
+};
+
+std::map<QString, TCommand>& commands() {
+    static std::map<QString, TCommand> table;
+    return table;
+}
+
+QString UsageText() {
+    QString text = QStringLiteral("用法: vantero-cli [--db FILE] [--proxy http://HOST:PORT] COMMAND [ARGS]\n命令:\n");
+    for (const auto& [name, command] : commands())
+        text += QStringLiteral("  ") + QString::fromUtf8(command.usage) + QLatin1Char('\n');
+    return text;
+}
+
+} // namespace
+
+TCliRegistration::TCliRegistration(const char* name, const char* usage, TCliFunction run) {
+    commands()[QString::fromUtf8(name)] = {usage, run};
+}
+
+TConnection TCliContext::OpenDatabase() const {
+    const QString problem = PrepareDatabaseFile(databasePath);
+    if (!problem.isEmpty())
+        throw TCliExit{kExitDatabase, problem};
+    return TConnection(databasePath);
+}
+
+bool TCliContext::TakeFlag(const QString& flag) { return args.removeAll(flag) > 0; }
+
+QString TCliContext::TakeOption(const QString& name) {
+    const qsizetype at = args.indexOf(name);
+    if (at < 0)
+        return {};
+    if (at + 1 >= args.size())
+        UsageError(QStringLiteral("%1 需要一个值").arg(name));
+    const QString value = args.at(at + 1);
+    args.remove(at, 2);
+    return value;
+}
+
+void TCliContext::UsageError(const QString& message) const { throw TCliExit{kExitUsage, message + QLatin1Char('\n') + UsageText()}; }
+
+} // namespace vantero::cli
+
+int main(int argc, char* argv[]) {
+    using namespace vantero::cli;
+    QCoreApplication app(argc, argv);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+
+    QStringList args = QCoreApplication::arguments().mid(1);
+    QString database = QDir::current().absoluteFilePath(QString::fromLatin1(vantero::kDatabaseFileName));
+    QString proxy;
+    while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
+        const QString option = args.takeFirst();
+        if ((option == QLatin1String("--db") || option == QLatin1String("--proxy")) && !args.isEmpty()) {
+            (option == QLatin1String("--db") ? database : proxy) = args.takeFirst();
+        } else if (option == QLatin1String("--help")) {
+            out << UsageText();
+            return kExitOk;
+        } else {
+            err << QStringLiteral("未知选项 %1\n").arg(option) << UsageText();
+            return kExitUsage;
+        }
+    }
+    if (!proxy.isEmpty()) {
+        const QUrl url(proxy);
+        if (!url.isValid() || url.scheme() != QLatin1String("http") || url.host().isEmpty() || url.port() <= 0) {
+            err << QStringLiteral("代理地址无效：%1（应为 http://HOST:PORT）\n").arg(proxy) << UsageText();
+            return kExitUsage;
+        }
+        QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::HttpProxy, url.host(), quint16(url.port())));
+    }
+    if (args.isEmpty()) {
+        err << UsageText();
+        return kExitUsage;
+    }
+    const QString name = args.takeFirst();
+    const auto it = commands().find(name);
+    if (it == commands().end()) {
+        err << QStringLiteral("未知命令 %1\n").arg(name) << UsageText();
+        return kExitUsage;
+    }
+    TCliContext context{args, QDir::current().absoluteFilePath(database), out, err};
+    int code = kExitOk;
+    try {
+        code = it->second.run(context);
+    } catch (const TCliExit& exit) {
+        if (!exit.message.isEmpty())
+            err << exit.message << (exit.message.endsWith(QLatin1Char('\n')) ? "" : "\n");
+        code = exit.code;
+    } catch (const std::exception& e) {
+        err << QString::fromUtf8(e.what()) << '\n';
+        code = kExitDatabase;
+    }
+    out.flush();
+    err.flush();
+    vantero::TConnection::closeThreadConnections();
+    return code;
+}
