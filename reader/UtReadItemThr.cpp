@@ -1,0 +1,317 @@
+#include "reader/UtReadItemThr.h"
+
+#include "reader/PageText.h"
+#include "reader/TextHelpers.h"
+#include "store/DatabaseError.h"
+#include "store/RecordSet.h"
+
+#include <QEventLoop>
+#include <QMutex>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTimer>
+#include <QUrl>
+
+namespace vantero {
+
+namespace {
+
+struct TReadFailure {
+    QString text;
+};
+
+// Page markers, written in Unicode; they are encoded into each page's own encoding.
+const QString kTitleStart = QStringLiteral("<input type=\"hidden\" name=\"title\" value=\"");
+const QString kSellerStart = QStringLiteral("<input type=\"hidden\" name=\"seller_nickname\" value=\"");
+const QString kPriceStart = QStringLiteral("<input type=\"hidden\" name=\"current_price\" value= \"");
+const QString kItemIdStart = QStringLiteral("<input type=\"hidden\" name=\"item_id_num\" value=\"");
+const QString kInputEnd = QStringLiteral("\" />");
+const QString kSales30Start = QStringLiteral("30天售出：</span><em>");
+const QString kSalesTotalStart = QStringLiteral("<span>已 售 出：</span><em>");
+const QString kSalesEnd = QStringLiteral("</em>件");
+
+constexpr int kMaxRedirects = 15;
+constexpr int kParseThreshold = 100;
+
+QMutex gRegistryMutex;
+QSet<TReadItem*> gRunning;
+QMutex gLimitsMutex;
+TReadItem::Limits gLimits;
+
+} // namespace
+
+TReadItem::TReadItem(TConnection connection, QObject* parent) : QThread(parent), m_connection(std::move(connection)) {}
+
+TReadItem::~TReadItem() {
+    // A starter that releases a reader before it ended must not leave a thread behind.
+    if (isRunning()) {
+        requestInterruption();
+        wait();
+    }
+}
+
+QString TReadItem::ResultName(int code) {
+    switch (code) {
+    case rcUpdated:
+        return QStringLiteral("rcUpdated");
+    case rcAdded:
+        return QStringLiteral("rcAdded");
+    case rcWrongSeller:
+        return QStringLiteral("rcWrongSeller");
+    case rcNoItem:
+        return QStringLiteral("rcNoItem");
+    case rcFailed:
+        return QStringLiteral("rcFailed");
+    default:
+        return QStringLiteral("unknown");
+    }
+}
+
+TReadItem::Limits TReadItem::DownloadLimits() {
+    QMutexLocker lock(&gLimitsMutex);
+    return gLimits;
+}
+
+void TReadItem::SetDownloadLimits(const Limits& limits) {
+    QMutexLocker lock(&gLimitsMutex);
+    gLimits = limits;
+}
+
+void TReadItem::StopAll() {
+    QList<TReadItem*> running;
+    {
+        QMutexLocker lock(&gRegistryMutex);
+        running = gRunning.values();
+        for (TReadItem* reader : std::as_const(running))
+            reader->requestInterruption();
+    }
+    for (TReadItem* reader : std::as_const(running))
+        reader->wait();
+}
+
+void TReadItem::run() {
+    {
+        QMutexLocker lock(&gRegistryMutex);
+        gRunning.insert(this);
+    }
+    Execute();
+    {
+        QMutexLocker lock(&gRegistryMutex);
+        gRunning.remove(this);
+    }
+    // This thread's database connection goes with the thread.
+    TConnection::closeThreadConnections();
+}
+
+double TReadItem::ConvertPrice(const QString& text) {
+    static const QRegularExpression number(
+        QStringLiteral("^ *[+-]?(\\d+\\.?\\d*|\\.\\d+)([eE][+-]?\\d+)? *$"));
+    if (!number.match(text).hasMatch())
+        return 0;
+    bool ok = false;
+    const double value = text.trimmed().toDouble(&ok);
+    return ok ? value : 0;
+}
+
+int TReadItem::ConvertSales(const QString& text) {
+    QString s = TrimBlanks(text);
+    bool negative = false;
+    if (s.startsWith(u'-') || s.startsWith(u'+')) {
+        negative = s.startsWith(u'-');
+        s.remove(0, 1);
+    }
+    int base = 10;
+    if (s.startsWith(u'$') || s.startsWith(u'x') || s.startsWith(u'X')) {
+        base = 16;
+        s.remove(0, 1);
+    } else if (s.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) {
+        base = 16;
+        s.remove(0, 2);
+    }
+    if (s.isEmpty())
+        return 0;
+    for (QChar c : std::as_const(s)) {
+        const bool digit = c >= u'0' && c <= u'9';
+        const bool hex = (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+        if (!(digit || (base == 16 && hex)))
+            return 0;
+    }
+    bool ok = false;
+    const qint64 magnitude = s.toLongLong(&ok, base);
+    if (!ok)
+        return 0;
+    const qint64 value = negative ? -magnitude : magnitude;
+    if (value < INT_MIN || value > INT_MAX)
+        return 0;
+    return int(value);
+}
+
+void TReadItem::ParsePage(const TPageText& page) {
+    if (page.bytes().size() <= kParseThreshold)
+        return;
+    ItemName = page.extract(kTitleStart, kInputEnd);
+    SellerNick = page.extract(kSellerStart, kInputEnd);
+    Price = ConvertPrice(page.extract(kPriceStart, kInputEnd));
+    ItemID = page.extract(kItemIdStart, kInputEnd);
+    SellCount = ConvertSales(page.extract(kSales30Start, kSalesEnd));
+    if (SellCount == 0)
+        SellCount = ConvertSales(page.extract(kSalesTotalStart, kSalesEnd));
+}
+
+QByteArray TReadItem::Download(QByteArray* contentType) {
+    const QUrl url(TrimBlanks(URL), QUrl::StrictMode);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
+        url.host().isEmpty())
+        throw TReadFailure{ReaderTexts::BadAddress};
+    const Limits limits = DownloadLimits();
+
+    QNetworkAccessManager http;
+    QNetworkRequest request(url);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setMaximumRedirectsAllowed(kMaxRedirects);
+    QNetworkReply* reply = http.get(request);
+
+    QEventLoop loop;
+    QTimer connectTimer;
+    QTimer readTimer;
+    QTimer stopPoll;
+    connectTimer.setSingleShot(true);
+    readTimer.setSingleShot(true);
+    QByteArray body;
+    QString failure;
+    auto fail = [&](const QString& text) {
+        if (failure.isEmpty())
+            failure = text;
+        reply->abort();
+    };
+    auto startReading = [&] {
+        if (connectTimer.isActive()) {
+            connectTimer.stop();
+            readTimer.start(limits.readMs);
+        }
+    };
+    QObject::connect(&connectTimer, &QTimer::timeout, &loop,
+                     [&] { fail(ReaderTexts::ConnectTimeout.arg(limits.connectMs / 1000)); });
+    QObject::connect(&readTimer, &QTimer::timeout, &loop, [&] { fail(ReaderTexts::ReadTimeout.arg(limits.readMs / 1000)); });
+    QObject::connect(&stopPoll, &QTimer::timeout, &loop, [&] {
+        if (isInterruptionRequested())
+            fail(ReaderTexts::Stopped);
+    });
+    const QString tooLarge = ReaderTexts::TooLarge.arg(limits.maxBytes / (1024 * 1024));
+    QObject::connect(reply, &QNetworkReply::metaDataChanged, &loop, [&] {
+        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
+        if (length.isValid() && length.toLongLong() > limits.maxBytes)
+            fail(tooLarge);
+    });
+    QObject::connect(reply, &QNetworkReply::readyRead, &loop, [&] {
+        startReading();
+        body += reply->readAll();
+        if (body.size() > limits.maxBytes) {
+            body.clear();
+            fail(tooLarge);
+        }
+    });
+    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    connectTimer.start(limits.connectMs);
+    stopPoll.start(100);
+    if (!reply->isFinished())
+        loop.exec();
+    if (failure.isEmpty()) {
+        body += reply->readAll();
+        if (reply->error() != QNetworkReply::NoError)
+            failure = reply->errorString();
+    }
+    *contentType = reply->header(QNetworkRequest::ContentTypeHeader).toByteArray();
+    delete reply;
+    if (!failure.isEmpty())
+        throw TReadFailure{failure};
+    return body;
+}
+
+void TReadItem::Execute() {
+    Finished.store(false, std::memory_order_relaxed);
+    if (FreeWhenDone) {
+        // Released on the starter's thread once the run has ended; nobody touches it after start.
+        connect(this, &QThread::finished, this, [this] {
+            wait();
+            deleteLater();
+        });
+    }
+    ItemID.clear();
+    Price = 0;
+    try {
+        QByteArray contentType;
+        QByteArray body = Download(&contentType);
+        const TPageText page(std::move(body), contentType);
+        ParsePage(page);
+        if (TrimBlanks(ItemID).isEmpty()) {
+            ResultCode = rcNoItem;
+        } else if (LowerAscii(TrimBlanks(ExpectedSeller)) != LowerAscii(TrimBlanks(SellerNick))) {
+            ResultCode = rcWrongSeller;
+            ErrorText = ReaderTexts::WrongSeller;
+        } else {
+            ResultCode = rcUpdated;
+            StoreReading();
+        }
+    } catch (const TReadFailure& failure) {
+        ResultCode = rcFailed;
+        ErrorText = failure.text;
+    } catch (const TDatabaseError& error) {
+        ResultCode = rcFailed;
+        ErrorText = error.text();
+    } catch (const std::exception& error) {
+        ResultCode = rcFailed;
+        ErrorText = QString::fromUtf8(error.what());
+    }
+    const TWindowHandle target = TargetWnd;
+    const unsigned message = ResultMsg;
+    const int code = ResultCode;
+    const qintptr token = Token;
+    // Finished comes last: after it the starter may release this object.
+    PostMessageToWindow(target, message, code, token);
+    Finished.store(true, std::memory_order_release);
+}
+
+void TReadItem::StoreReading() {
+    TRecordSet rs(m_connection);
+    const bool own = TrimBlanks(LocalItemID).isEmpty();
+    if (own)
+        rs.Reopen(QStringLiteral("select * from Items where ItemID=?"), {ItemID});
+    else
+        rs.Reopen(QStringLiteral("select * from RivalItems where RivalItemID=?"), {ItemID});
+    int code = rcUpdated;
+    if (rs.RecordCount() > 0) {
+        rs.First();
+        rs.Edit();
+    } else {
+        code = rcAdded;
+        rs.Append();
+    }
+    const QDateTime now = QDateTime::currentDateTime();
+    if (own) {
+        rs.FieldByName(QStringLiteral("ItemName")).SetAsString(ItemName);
+        rs.FieldByName(QStringLiteral("ItemID")).SetAsString(ItemID);
+        rs.FieldByName(QStringLiteral("URL")).SetAsString(URL);
+        rs.FieldByName(QStringLiteral("Price")).SetAsFloat(Price);
+        rs.FieldByName(QStringLiteral("SellCount")).SetAsInteger(SellCount);
+        rs.FieldByName(QStringLiteral("LastUpdated")).SetAsDateTime(now);
+    } else {
+        rs.FieldByName(QStringLiteral("RivalWW")).SetAsString(SellerNick);
+        rs.FieldByName(QStringLiteral("LocalItemID")).SetAsString(LocalItemID);
+        rs.FieldByName(QStringLiteral("RivalItemID")).SetAsString(ItemID);
+        rs.FieldByName(QStringLiteral("ItemName")).SetAsString(ItemName);
+        rs.FieldByName(QStringLiteral("URL")).SetAsString(URL);
+        rs.FieldByName(QStringLiteral("SellCount")).SetAsInteger(SellCount);
+        rs.FieldByName(QStringLiteral("Price")).SetAsFloat(Price);
+        rs.FieldByName(QStringLiteral("LastUpdated")).SetAsDateTime(now);
+    }
+    // One statement writes the whole row, so a failed store leaves nothing half-written and
+    // is reported as a failure, never as an added row.
+    rs.Post();
+    ResultCode = code;
+}
+
+} // namespace vantero

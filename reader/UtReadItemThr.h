@@ -1,0 +1,94 @@
+#pragma once
+
+#include "app/WindowMessages.h"
+#include "store/Connection.h"
+
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+
+class QNetworkAccessManager;
+
+namespace vantero {
+
+class TPageText;
+
+// Texts of the item reader.
+namespace ReaderTexts {
+inline const QString WrongSeller = QStringLiteral("卖家不匹配");
+inline const QString BadAddress = QStringLiteral("宝贝地址无效：只能读取 http 或 https 地址");
+inline const QString ConnectTimeout = QStringLiteral("连接超时：%1 秒内未收到服务器的响应");
+inline const QString ReadTimeout = QStringLiteral("读取超时：%1 秒内未能读完页面");
+inline const QString TooLarge = QStringLiteral("页面过大：超过 %1 MB，已放弃读取");
+inline const QString Stopped = QStringLiteral("读取已被中止");
+} // namespace ReaderTexts
+
+// Reads one item page on a thread of its own: downloads it, takes title, seller, price, item id
+// and sales out of it, checks the seller, stores the reading, and posts the result code to the
+// window that started it. Create, set the inputs, start(); never start twice.
+class TReadItem final : public QThread {
+    Q_OBJECT
+public:
+    enum ResultCodes { rcUpdated = 0, rcAdded = 1, rcWrongSeller = 2, rcNoItem = 3, rcFailed = 4 };
+
+    explicit TReadItem(TConnection connection, QObject* parent = nullptr);
+    ~TReadItem() override;
+
+    static QString ResultName(int code);
+
+    // Inputs, set before start().
+    QString URL;
+    TWindowHandle TargetWnd = 0;
+    QString LocalItemID;
+    QString ExpectedSeller;
+    bool FreeWhenDone = false;
+    unsigned ResultMsg = WM_READITEM_RESULT;
+    // Travels as the result message's LParam, so a starter can tell its reading's result from
+    // a late one of an earlier, abandoned reading.
+    qintptr Token = 0;
+
+    // Outputs, read after the result message arrived or Finished is seen set.
+    double Price = 0;
+    QString ErrorText;
+    QString ItemName;
+    QString SellerNick;
+    QString ItemID;
+    int ResultCode = rcUpdated;
+    int SellCount = 0;
+    std::atomic<bool> Finished{false};
+
+    bool IsFinished() const { return Finished.load(std::memory_order_acquire); }
+
+    // Download limits. A page that does not answer within connectMs, or whose body is not read
+    // within readMs, fails; so does a body over maxBytes. Tests shorten them.
+    struct Limits {
+        int connectMs = 30000;
+        int readMs = 30000;
+        qint64 maxBytes = 16 * 1024 * 1024;
+    };
+    static Limits DownloadLimits();
+    static void SetDownloadLimits(const Limits& limits);
+
+    // Asks every running reader to stop (a stopped download is a failure) and waits for them.
+    // Called when the program ends, so no reader outlives the database or the application.
+    static void StopAll();
+
+    // Parses a page into the outputs, as a reading does (exposed for tests and tools).
+    void ParsePage(const TPageText& page);
+    // Text conversions of the price and sales fields; 0 when the text is not a number.
+    static double ConvertPrice(const QString& text);
+    static int ConvertSales(const QString& text);
+
+protected:
+    void run() override;
+
+private:
+    void Execute();
+    QByteArray Download(QByteArray* contentType);
+    void StoreReading();
+
+    TConnection m_connection;
+};
+
+} // namespace vantero
