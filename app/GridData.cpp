@@ -122,6 +122,8 @@ void TGridData::RemoveRow(int row) {
         m_rows.erase(m_rows.begin() + row);
 }
 
-void TGridData::ClearRows() { m_rows.clear(); }
+void TGridData::ClearRows() {
+    m_rows.clear();
+}
 
 } // namespace vantero

@@ -37,7 +37,17 @@ struct TGridColumn {
 };
 
 // Colours of the cell rules, named by purpose; the window maps them to palette roles.
-enum class TCellColor { Unchanged, ButtonFace, Green, InfoBackground, Blue, InactiveCaptionText, Purple, Red, MoneyGreen };
+enum class TCellColor {
+    Unchanged,
+    ButtonFace,
+    Green,
+    InfoBackground,
+    Blue,
+    InactiveCaptionText,
+    Purple,
+    Red,
+    MoneyGreen
+};
 
 struct TCellStyle {
     bool bold = false;

@@ -31,9 +31,13 @@ QColor CellColor(TCellColor color, const QPalette& palette) {
 
 TGridModel::TGridModel(TGridData& data, QObject* parent) : QAbstractTableModel(parent), m_data(data) {}
 
-int TGridModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : m_data.rowCount(); }
+int TGridModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : m_data.rowCount();
+}
 
-int TGridModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : m_data.columnCount(); }
+int TGridModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : m_data.columnCount();
+}
 
 QVariant TGridModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= m_data.rowCount() || index.column() >= m_data.columnCount())

@@ -76,8 +76,12 @@ void OpenAddress(const QString& address) {
     QDesktopServices::openUrl(QUrl::fromUserInput(address));
 }
 
-void SetMessageBoxHook(TBoxHook hook) { boxHook() = std::move(hook); }
+void SetMessageBoxHook(TBoxHook hook) {
+    boxHook() = std::move(hook);
+}
 
-void SetOpenAddressHook(std::function<void(const QString&)> hook) { addressHook() = std::move(hook); }
+void SetOpenAddressHook(std::function<void(const QString&)> hook) {
+    addressHook() = std::move(hook);
+}
 
 } // namespace vantero

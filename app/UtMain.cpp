@@ -23,12 +23,13 @@
 #include <climits>
 
 // The icons live in the GUI library, which is static: its resources must be registered by hand.
-static void InitResources() { Q_INIT_RESOURCE(resources); }
+static void InitResources() {
+    Q_INIT_RESOURCE(resources);
+}
 
 namespace vantero {
 
-TFmMain::TFmMain(TConnection connection, QWidget* parent)
-    : QMainWindow(parent), m_data(std::move(connection)) {
+TFmMain::TFmMain(TConnection connection, QWidget* parent) : QMainWindow(parent), m_data(std::move(connection)) {
     InitResources();
     setObjectName(QStringLiteral("FmMain"));
     m_gridModel = new TGridModel(m_data.grid, this);
@@ -44,7 +45,9 @@ TFmMain::TFmMain(TConnection connection, QWidget* parent)
     FormCreate();
 }
 
-TFmMain::~TFmMain() { StopBackgroundWork(); }
+TFmMain::~TFmMain() {
+    StopBackgroundWork();
+}
 
 void TFmMain::FormCreate() {
     m_data.RivalAccounts.clear();
@@ -66,7 +69,9 @@ QAction* TFmMain::AddCommand(const QString& name, const QString& caption, const 
     return action;
 }
 
-QAction* TFmMain::Command(const QString& objectName) const { return findChild<QAction*>(objectName); }
+QAction* TFmMain::Command(const QString& objectName) const {
+    return findChild<QAction*>(objectName);
+}
 
 void TFmMain::BuildToolBar() {
     tb1 = new QToolBar(QStringLiteral("工具栏"), this);
@@ -88,7 +93,8 @@ void TFmMain::BuildToolBar() {
     AddCommand(QStringLiteral("btnDel"), QStringLiteral("删除宝贝"), QStringLiteral("delete"), &TFmMain::btnDelClick);
     AddCommand(QStringLiteral("btndataImport"), QStringLiteral("数据导入"), QStringLiteral("import"),
                &TFmMain::btndataImportClick);
-    AddCommand(QStringLiteral("btnUpdate"), QStringLiteral("升级"), QStringLiteral("upgrade"), &TFmMain::btnUpdateClick);
+    AddCommand(QStringLiteral("btnUpdate"), QStringLiteral("升级"), QStringLiteral("upgrade"),
+               &TFmMain::btnUpdateClick);
     AddCommand(QStringLiteral("btnManual"), QStringLiteral("使用说明"), QStringLiteral("manual"),
                &TFmMain::btnManualClick);
     AddCommand(QStringLiteral("btn2"), QStringLiteral("关于"), QStringLiteral("about"), &TFmMain::btn2Click);
@@ -295,7 +301,9 @@ void TFmMain::SetUpdateInterval(qint64 minutes) {
         tmr->setInterval(interval); // restarts a running countdown
 }
 
-void TFmMain::LoadRivals() { m_data.LoadRivals(); }
+void TFmMain::LoadRivals() {
+    m_data.LoadRivals();
+}
 
 void TFmMain::RefreshAll() {
     m_gridModel->beginRebuild();
@@ -330,14 +338,18 @@ void TFmMain::RefreshRow(int position) {
         m_gridModel->rowChanged(position);
 }
 
-int TFmMain::RowCount() const { return m_data.grid.rowCount(); }
+int TFmMain::RowCount() const {
+    return m_data.grid.rowCount();
+}
 
 int TFmMain::FocusedRow() const {
     const int row = m_grid->currentRow();
     return row >= 0 && row < RowCount() ? row : -1;
 }
 
-void TFmMain::SetFocusedRow(int row) { m_grid->setCurrentRow(row); }
+void TFmMain::SetFocusedRow(int row) {
+    m_grid->setCurrentRow(row);
+}
 
 const TItem* TFmMain::ItemAt(int row) const {
     return row >= 0 && row < RowCount() ? &m_data.grid.item(row) : nullptr;
@@ -363,8 +375,12 @@ void TFmMain::btnRefreshClick() {
     RunReported(this, [this] { RefreshAll(); });
 }
 
-void TFmMain::btn5Click() { close(); }
+void TFmMain::btn5Click() {
+    close();
+}
 
-void TFmMain::mniN5Click() { close(); }
+void TFmMain::mniN5Click() {
+    close();
+}
 
 } // namespace vantero

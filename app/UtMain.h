@@ -46,8 +46,8 @@ public:
     void ApplySettings();
     void LoadRivals();
     void RefreshAll();
-    void FillAllRows();     // re-fills all rows from qry as it stands, then lstClick
-    void ReloadItemRows();  // re-opens qry on Items, then FillAllRows
+    void FillAllRows();    // re-fills all rows from qry as it stands, then lstClick
+    void ReloadItemRows(); // re-opens qry on Items, then FillAllRows
     void RefreshRow(int position);
     void BuildDetailRows();
     void lstClick();

@@ -1,7 +1,6 @@
 // The detail list and the commands that act on the focused item.
-#include "app/UtMain.h"
-
 #include "app/UiMessageBoxes.h"
+#include "app/UtMain.h"
 
 #include <QPushButton>
 #include <QTreeWidget>
@@ -27,15 +26,25 @@ void TFmMain::lstClick() {
         button->setEnabled(focused);
 }
 
-void TFmMain::btn6Click() { ShowInfoBox(this, MainTexts::NotYet); }
+void TFmMain::btn6Click() {
+    ShowInfoBox(this, MainTexts::NotYet);
+}
 
-void TFmMain::btnDelClick() { ShowInfoBox(this, MainTexts::NotYet); }
+void TFmMain::btnDelClick() {
+    ShowInfoBox(this, MainTexts::NotYet);
+}
 
-void TFmMain::btnReadPriceClick() { ShowInfoBox(this, MainTexts::NotYet); }
+void TFmMain::btnReadPriceClick() {
+    ShowInfoBox(this, MainTexts::NotYet);
+}
 
-void TFmMain::btnSetAllPriceClick() { ShowInfoBox(this, MainTexts::NotYet); }
+void TFmMain::btnSetAllPriceClick() {
+    ShowInfoBox(this, MainTexts::NotYet);
+}
 
-void TFmMain::btnOpenURLClick() { ShowInfoBox(this, MainTexts::NotYet); }
+void TFmMain::btnOpenURLClick() {
+    ShowInfoBox(this, MainTexts::NotYet);
+}
 
 void TFmMain::OnReadItemResult(qintptr wparam, qintptr lparam) {
     Q_UNUSED(wparam);

@@ -1,16 +1,23 @@
 // Commands that open the catalogue, settings and import dialogs.
-#include "app/UtMain.h"
-
 #include "app/UiMessageBoxes.h"
+#include "app/UtMain.h"
 
 namespace vantero {
 
-void TFmMain::btnSettingClick() { ShowInfoBox(this, MainTexts::NotYet); }
+void TFmMain::btnSettingClick() {
+    ShowInfoBox(this, MainTexts::NotYet);
+}
 
-void TFmMain::btn3Click() { ShowInfoBox(this, MainTexts::NotYet); }
+void TFmMain::btn3Click() {
+    ShowInfoBox(this, MainTexts::NotYet);
+}
 
-void TFmMain::btn4Click() { ShowInfoBox(this, MainTexts::NotYet); }
+void TFmMain::btn4Click() {
+    ShowInfoBox(this, MainTexts::NotYet);
+}
 
-void TFmMain::btndataImportClick() { ShowInfoBox(this, MainTexts::NotYet); }
+void TFmMain::btndataImportClick() {
+    ShowInfoBox(this, MainTexts::NotYet);
+}
 
 } // namespace vantero

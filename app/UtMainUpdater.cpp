@@ -1,11 +1,12 @@
 // Starting and finishing the background update.
-#include "app/UtMain.h"
-
 #include "app/UiMessageBoxes.h"
+#include "app/UtMain.h"
 
 namespace vantero {
 
-void TFmMain::btnUpdateItemClick() { ShowInfoBox(this, MainTexts::NotYet); }
+void TFmMain::btnUpdateItemClick() {
+    ShowInfoBox(this, MainTexts::NotYet);
+}
 
 void TFmMain::tmrTimer() {}
 

@@ -42,7 +42,9 @@ TConnection TCliContext::OpenDatabase() const {
     return TConnection(databasePath);
 }
 
-bool TCliContext::TakeFlag(const QString& flag) { return args.removeAll(flag) > 0; }
+bool TCliContext::TakeFlag(const QString& flag) {
+    return args.removeAll(flag) > 0;
+}
 
 QString TCliContext::TakeOption(const QString& name) {
     const qsizetype at = args.indexOf(name);
@@ -55,7 +57,9 @@ QString TCliContext::TakeOption(const QString& name) {
     return value;
 }
 
-void TCliContext::UsageError(const QString& message) const { throw TCliExit{kExitUsage, message + QLatin1Char('\n') + UsageText()}; }
+void TCliContext::UsageError(const QString& message) const {
+    throw TCliExit{kExitUsage, message + QLatin1Char('\n') + UsageText()};
+}
 
 } // namespace vantero::cli
 

@@ -7,7 +7,9 @@ namespace vantero {
 
 namespace {
 
-constexpr char FoldByte(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
+constexpr char FoldByte(char c) {
+    return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
+}
 
 struct FoldedHash {
     size_t operator()(char c) const { return std::hash<char>()(FoldByte(c)); }

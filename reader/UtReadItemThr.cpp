@@ -106,8 +106,7 @@ void TReadItem::run() {
 }
 
 double TReadItem::ConvertPrice(const QString& text) {
-    static const QRegularExpression number(
-        QStringLiteral("^ *[+-]?(\\d+\\.?\\d*|\\.\\d+)([eE][+-]?\\d+)? *$"));
+    static const QRegularExpression number(QStringLiteral("^ *[+-]?(\\d+\\.?\\d*|\\.\\d+)([eE][+-]?\\d+)? *$"));
     if (!number.match(text).hasMatch())
         return 0;
     bool ok = false;
@@ -163,8 +162,7 @@ void TReadItem::ParsePage(const TPageText& page) {
 QByteArray TReadItem::Download(QByteArray* contentType) {
     const QUrl url(TrimBlanks(URL), QUrl::StrictMode);
     const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
-        url.host().isEmpty())
+    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) || url.host().isEmpty())
         throw TReadFailure{ReaderTexts::BadAddress};
     const Limits limits = DownloadLimits();
 
@@ -195,7 +193,8 @@ QByteArray TReadItem::Download(QByteArray* contentType) {
     };
     QObject::connect(&connectTimer, &QTimer::timeout, &loop,
                      [&] { fail(ReaderTexts::ConnectTimeout.arg(limits.connectMs / 1000)); });
-    QObject::connect(&readTimer, &QTimer::timeout, &loop, [&] { fail(ReaderTexts::ReadTimeout.arg(limits.readMs / 1000)); });
+    QObject::connect(&readTimer, &QTimer::timeout, &loop,
+                     [&] { fail(ReaderTexts::ReadTimeout.arg(limits.readMs / 1000)); });
     QObject::connect(&stopPoll, &QTimer::timeout, &loop, [&] {
         if (isInterruptionRequested())
             fail(ReaderTexts::Stopped);

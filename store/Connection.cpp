@@ -186,8 +186,10 @@ void CreateDatabaseFile(const QString& path) {
             for (const TTableDef& table : DatabaseTables()) {
                 QStringList columns;
                 for (const TColumnDef& column : table.columns)
-                    columns << QStringLiteral("%1 %2").arg(QLatin1String(column.name), QLatin1String(SqlType(column.type)));
-                statements << QStringLiteral("CREATE TABLE %1 (%2)").arg(QLatin1String(table.name), columns.join(u", "));
+                    columns << QStringLiteral("%1 %2").arg(QLatin1String(column.name),
+                                                           QLatin1String(SqlType(column.type)));
+                statements
+                    << QStringLiteral("CREATE TABLE %1 (%2)").arg(QLatin1String(table.name), columns.join(u", "));
             }
             statements << QStringLiteral("CREATE INDEX ItemsByItemID ON Items (ItemID)")
                        << QStringLiteral("CREATE INDEX RivalItemsByLocalItemID ON RivalItems (LocalItemID)")
@@ -209,7 +211,8 @@ void CreateDatabaseFile(const QString& path) {
         error = QStringLiteral("无法写入文件");
     if (!error.isEmpty()) {
         QFile::remove(temp);
-        throw TDatabaseError(QStringLiteral("无法创建数据库文件 \"%1\"：%2").arg(QDir::toNativeSeparators(path), error));
+        throw TDatabaseError(
+            QStringLiteral("无法创建数据库文件 \"%1\"：%2").arg(QDir::toNativeSeparators(path), error));
     }
 }
 

@@ -3,10 +3,10 @@
 #include "store/DatabaseError.h"
 
 #include <QRegularExpression>
+#include <QSet>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
-#include <QSet>
 
 #include <algorithm>
 
@@ -52,7 +52,9 @@ void TField::setValue(const QVariant& value) {
     m_set->m_changed[size_t(m_column)] = true;
 }
 
-QString TField::AsString() const { return VariantText(value()); }
+QString TField::AsString() const {
+    return VariantText(value());
+}
 
 qint64 TField::AsInteger() const {
     const QVariant v = value();
@@ -77,19 +79,31 @@ double TField::AsFloat() const {
     return ok ? d : 0;
 }
 
-QDateTime TField::AsDateTime() const { return DateTimeFromColumn(AsString()); }
+QDateTime TField::AsDateTime() const {
+    return DateTimeFromColumn(AsString());
+}
 
-bool TField::IsNull() const { return value().isNull(); }
+bool TField::IsNull() const {
+    return value().isNull();
+}
 
-void TField::SetAsString(const QString& value) { setValue(value.isNull() ? QStringLiteral("") : value); }
-void TField::SetAsInteger(qint64 value) { setValue(value); }
-void TField::SetAsFloat(double value) { setValue(value); }
+void TField::SetAsString(const QString& value) {
+    setValue(value.isNull() ? QStringLiteral("") : value);
+}
+void TField::SetAsInteger(qint64 value) {
+    setValue(value);
+}
+void TField::SetAsFloat(double value) {
+    setValue(value);
+}
 
 void TField::SetAsDateTime(const QDateTime& value) {
     setValue(value.isValid() ? QVariant(DateTimeToColumn(value)) : QVariant());
 }
 
-void TField::SetNull() { setValue(QVariant()); }
+void TField::SetNull() {
+    setValue(QVariant());
+}
 
 // ---- TRecordSet -----------------------------------------------------------------------------
 
@@ -164,22 +178,34 @@ void TRecordSet::Open() {
     m_current = 0;
 }
 
-void TRecordSet::ExecSQL() { m_con.exec(m_sql, m_params); }
+void TRecordSet::ExecSQL() {
+    m_con.exec(m_sql, m_params);
+}
 
-bool TRecordSet::Eof() const { return m_state == State::Inactive || m_current >= RecordCount(); }
+bool TRecordSet::Eof() const {
+    return m_state == State::Inactive || m_current >= RecordCount();
+}
 
 void TRecordSet::Next() {
     if (m_current < RecordCount())
         ++m_current;
 }
 
-void TRecordSet::First() { m_current = 0; }
+void TRecordSet::First() {
+    m_current = 0;
+}
 
-int TRecordSet::RecordCount() const { return int(m_rowIds.size()); }
+int TRecordSet::RecordCount() const {
+    return int(m_rowIds.size());
+}
 
-void TRecordSet::MoveTo(int position) { m_current = qBound(0, position, RecordCount()); }
+void TRecordSet::MoveTo(int position) {
+    m_current = qBound(0, position, RecordCount());
+}
 
-int TRecordSet::columnIndex(const QString& name) const { return m_columnByName.value(name.toLower(), -1); }
+int TRecordSet::columnIndex(const QString& name) const {
+    return m_columnByName.value(name.toLower(), -1);
+}
 
 int TRecordSet::requireColumn(const QString& name) const {
     const int index = columnIndex(name);
@@ -195,13 +221,17 @@ void TRecordSet::requireRow() const {
         throw TDatabaseError(QStringLiteral("没有当前记录"));
 }
 
-TField TRecordSet::FieldByName(const QString& name) { return TField(this, requireColumn(name)); }
+TField TRecordSet::FieldByName(const QString& name) {
+    return TField(this, requireColumn(name));
+}
 
 QString TRecordSet::AsString(const QString& name) const {
     return const_cast<TRecordSet*>(this)->FieldByName(name).AsString();
 }
 
-QString TRecordSet::foldKey(const QString& text) { return text.toCaseFolded(); }
+QString TRecordSet::foldKey(const QString& text) {
+    return text.toCaseFolded();
+}
 
 QString TRecordSet::keyOf(int row, const QList<int>& columns) const {
     QString key;

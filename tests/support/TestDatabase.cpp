@@ -13,9 +13,13 @@ TTestDatabase::TTestDatabase() : m_path(m_dir.filePath(QString::fromLatin1(kData
         qFatal("test database: %s", qPrintable(problem));
 }
 
-TTestDatabase::~TTestDatabase() { TConnection::closeThreadConnections(); }
+TTestDatabase::~TTestDatabase() {
+    TConnection::closeThreadConnections();
+}
 
-void TTestDatabase::exec(const QString& sql, const QVariantList& values) const { connection().exec(sql, values); }
+void TTestDatabase::exec(const QString& sql, const QVariantList& values) const {
+    connection().exec(sql, values);
+}
 
 QVariant TTestDatabase::value(const QString& sql, const QVariantList& values) const {
     QSqlQuery query(connection().database());

@@ -61,8 +61,7 @@ QString TTestHttpServer::redirectChain(const QString& name, int hops, const QStr
     for (int n = hops; n >= 1; --n) {
         TTestResponse response;
         response.status = 302;
-        const QString next =
-            n == 1 ? finalTarget : QStringLiteral("/redirect/%1/%2").arg(name).arg(n - 1);
+        const QString next = n == 1 ? finalTarget : QStringLiteral("/redirect/%1/%2").arg(name).arg(n - 1);
         response.headers << qMakePair(QByteArray("Location"), next.toUtf8());
         route(QStringLiteral("/redirect/%1/%2").arg(name).arg(n), response);
     }

@@ -18,9 +18,9 @@ struct TTestResponse {
     int status = 200;
     QByteArray body;
     QList<QPair<QByteArray, QByteArray>> headers; // e.g. {"Content-Type", "text/html; charset=utf-8"}
-    int delayMs = 0;           // wait before answering
-    bool endless = false;      // headers, then one byte every 200 ms until the client gives up
-    qint64 generatedSize = -1; // a body of this many 'x' bytes, sent in chunks (large pages)
+    int delayMs = 0;                              // wait before answering
+    bool endless = false;                         // headers, then one byte every 200 ms until the client gives up
+    qint64 generatedSize = -1;                    // a body of this many 'x' bytes, sent in chunks (large pages)
 };
 
 // An HTTP server on 127.0.0.1 for tests, running on a thread of its own so that code under test
