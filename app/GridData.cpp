@@ -10,7 +10,9 @@ namespace vantero {
 
 namespace {
 
-constexpr int kDefaultColumnWidth = 100;
+// A rival band is 200 pixels and the own band 130; their columns share that width.
+constexpr int kPriceWidth = 70;
+constexpr int kNarrowWidth = 65;
 
 double SignValue(const QString& text) {
     bool ok = false;
@@ -64,20 +66,20 @@ void TGridData::BuildGridLayout(const QStringList& rivalAccounts, const QString&
     addBand(QString(), 440, false, {{QStringLiteral("序号"), 40}, {QStringLiteral("宝贝名称"), 400}});
     for (const QString& account : rivalAccounts) {
         addBand(account, 200, false,
-                {{QStringLiteral("价格"), kDefaultColumnWidth},
-                 {QStringLiteral("差价"), kDefaultColumnWidth},
-                 {QStringLiteral("本期售出"), kDefaultColumnWidth}});
+                {{QStringLiteral("价格"), kPriceWidth},
+                 {QStringLiteral("差价"), kNarrowWidth},
+                 {QStringLiteral("本期售出"), kNarrowWidth}});
         m_rivalKeys << TrimBlanks(account);
     }
     addBand(QStringLiteral("自己(") + ownAccount + QStringLiteral(")"), 130, true,
-            {{QStringLiteral("价格"), kDefaultColumnWidth}, {QStringLiteral("本期售出"), kDefaultColumnWidth}});
+            {{QStringLiteral("价格"), kNarrowWidth}, {QStringLiteral("本期售出"), kNarrowWidth}});
 }
 
-void TGridData::FillRow(int row, TRecordSet& qry, TRecordSet& qryRival) {
+void TGridData::FillRow(int row, TRecordSet& qry, TRecordSet& qryRival, int number) {
     const int rivals = rivalCount();
     QStringList cells;
     cells.reserve(3 * rivals + 4);
-    cells << QString::number(qry.RecNo() + 1);
+    cells << QString::number(number > 0 ? number : qry.RecNo() + 1);
     const QString itemName = qry.FieldByName(QStringLiteral("ItemName")).AsString();
     const QString customName = qry.FieldByName(QStringLiteral("CustomItemName")).AsString();
     cells << DisplayName(customName, itemName);

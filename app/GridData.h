@@ -67,7 +67,8 @@ class TGridData {
 public:
     void BuildGridLayout(const QStringList& rivalAccounts, const QString& ownAccount);
     // Fills row from the current record of qry (Items) and the readings in qryRival (RivalItems).
-    void FillRow(int row, TRecordSet& qry, TRecordSet& qryRival);
+    // Cell 0 is the record's position in qry counted from 1, or number when given.
+    void FillRow(int row, TRecordSet& qry, TRecordSet& qryRival, int number = -1);
     // One row per record of qry, in its order.
     void FillAllRows(TRecordSet& qry, TRecordSet& qryRival);
     void RemoveRow(int row);

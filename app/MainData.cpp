@@ -1,5 +1,7 @@
 #include "app/MainData.h"
 
+#include <QSqlQuery>
+
 #include <algorithm>
 #include <climits>
 
@@ -55,7 +57,13 @@ bool TMainData::RefreshRowData(int position) {
     qryRival.RefreshByKey(QStringLiteral("LocalItemID"), id);
     if (!qry.Locate(QStringLiteral("ItemID"), {id}))
         return false;
-    grid.FillRow(position, qry, qryRival);
+    // The row's number is its place in the table as it stands now, which a re-opened result
+    // would give; rows are kept in the order they were appended.
+    QSqlQuery count(con.database());
+    count.prepare(QStringLiteral("select count(*) from Items where rowid<=?"));
+    count.addBindValue(qry.RowId());
+    const int number = count.exec() && count.next() ? count.value(0).toInt() : qry.RecNo() + 1;
+    grid.FillRow(position, qry, qryRival, number);
     return true;
 }
 

@@ -71,6 +71,8 @@ public:
     // Position of the current row counted from 0; RecordCount() when past the last row.
     int RecNo() const { return m_current; }
     void MoveTo(int position);
+    // The file's row id of the current row (writable sets only).
+    qint64 RowId() const { return m_current < RecordCount() ? m_rowIds[size_t(m_current)] : -1; }
 
     TField FieldByName(const QString& name);
     QString AsString(const QString& name) const;

@@ -1,6 +1,5 @@
 // The database file and the record-set layer.
 #include "TestDatabase.h"
-
 #include "app/MainData.h"
 #include "store/DatabaseError.h"
 #include "store/RecordSet.h"
@@ -170,7 +169,8 @@ void TestStore::emptyColumnsReadAsEmptyZeroOrZeroDate() {
     rs.FieldByName(QStringLiteral("LastUpdated")).SetAsDateTime(when);
     rs.FieldByName(QStringLiteral("Price")).SetAsFloat(12.5);
     rs.Post();
-    QCOMPARE(db.value(QStringLiteral("select LastUpdated from Items")).toString(), QStringLiteral("2026-03-04 05:06:07"));
+    QCOMPARE(db.value(QStringLiteral("select LastUpdated from Items")).toString(),
+             QStringLiteral("2026-03-04 05:06:07"));
     rs.Reopen(kSelectItems);
     QCOMPARE(rs.FieldByName(QStringLiteral("LastUpdated")).AsDateTime(), when);
     QCOMPARE(rs.FieldByName(QStringLiteral("Price")).AsFloat(), 12.5);

@@ -36,16 +36,15 @@ void TestTextExtract::extractBetweenFollowsTheWorkedExamples_data() {
                                      << QByteArray();
     QTest::newRow("end marker missing") << QByteArray("<b>x</b>") << QByteArray("<b>") << QByteArray("</i>")
                                         << QByteArray();
-    QTest::newRow("start marker missing") << QByteArray("<b>x") << QByteArray("<i>") << QByteArray("</b>")
-                                          << QByteArray();
-    QTest::newRow("empty start marker") << QByteArray("<b>x</b>") << QByteArray() << QByteArray("</b>")
-                                        << QByteArray();
+    QTest::newRow("start marker missing")
+        << QByteArray("<b>x") << QByteArray("<i>") << QByteArray("</b>") << QByteArray();
+    QTest::newRow("empty start marker") << QByteArray("<b>x</b>") << QByteArray() << QByteArray("</b>") << QByteArray();
     QTest::newRow("a further start marker is part of the value")
         << QByteArray("<b>x<b>y</b>") << QByteArray("<b>") << QByteArray("</b>") << QByteArray("x<b>y");
-    QTest::newRow("start marker at the very end") << QByteArray("abc<b>") << QByteArray("<b>") << QByteArray("</b>")
-                                                  << QByteArray();
-    QTest::newRow("end marker only before start") << QByteArray("</b><b>x") << QByteArray("<b>")
-                                                  << QByteArray("</b>") << QByteArray();
+    QTest::newRow("start marker at the very end")
+        << QByteArray("abc<b>") << QByteArray("<b>") << QByteArray("</b>") << QByteArray();
+    QTest::newRow("end marker only before start")
+        << QByteArray("</b><b>x") << QByteArray("<b>") << QByteArray("</b>") << QByteArray();
     QTest::newRow("empty end marker is never found")
         << QByteArray("<b>x</b>") << QByteArray("<b>") << QByteArray() << QByteArray();
     QTest::newRow("upper-case marker finds lower-case text")
@@ -70,7 +69,12 @@ void TestTextExtract::extractBetweenWorksOnGbkBytesWithoutDecoding() {
     QCOMPARE(ExtractBetween(page, sold + "</SPAN><EM>", "</em>"), QByteArray("42"));
     QCOMPARE(ExtractBetween(page, QByteArray("\xca\xdb\xb3\xf6\xa3\xbb"), "</em>"), QByteArray());
     // A GBK second byte that is a lower-case ASCII letter folds like any letter.
-    QCOMPARE(ExtractBetween(QByteArray("\x81" "a:1;"), QByteArray("\x81" "A:"), ";"), QByteArray("1"));
+    QCOMPARE(ExtractBetween(QByteArray("\x81"
+                                       "a:1;"),
+                            QByteArray("\x81"
+                                       "A:"),
+                            ";"),
+             QByteArray("1"));
 }
 
 void TestTextExtract::extractBetweenFindsMarkersInAMultiMegabytePage() {
