@@ -2,7 +2,7 @@
 
 #include "reader/TextHelpers.h"
 
-#include <QLocale>
+#include <QHash>
 
 #include <cmath>
 
@@ -41,11 +41,27 @@ TCellStyle CellStyleFor(int column, int lastColumn, const QString& text) {
 }
 
 QString FormatPrice(double value) {
-    // Round half away from zero on the decimal value, then print; avoids "-0.00".
-    double rounded = std::round(value * 100.0) / 100.0;
-    if (rounded == 0)
-        rounded = 0;
-    return QString::number(rounded, 'f', 2);
+    if (!std::isfinite(value) || std::abs(value) >= 1e15)
+        return QString::number(value, 'f', 2);
+    // Whole cents, rounded half away from zero, printed by hand: this runs for every cell.
+    const long long cents = std::llround(value * 100.0);
+    const unsigned long long magnitude = cents < 0 ? 0ULL - (unsigned long long)cents : (unsigned long long)cents;
+    char buffer[32];
+    char* end = buffer + sizeof buffer;
+    char* p = end;
+    unsigned long long rest = magnitude;
+    *--p = char('0' + rest % 10);
+    rest /= 10;
+    *--p = char('0' + rest % 10);
+    rest /= 10;
+    *--p = '.';
+    do {
+        *--p = char('0' + rest % 10);
+        rest /= 10;
+    } while (rest);
+    if (cents < 0)
+        *--p = '-';
+    return QString::fromLatin1(p, end - p);
 }
 
 QString TGridData::DisplayName(const QString& customName, const QString& itemName) {
@@ -69,7 +85,7 @@ void TGridData::BuildGridLayout(const QStringList& rivalAccounts, const QString&
                 {{QStringLiteral("价格"), kPriceWidth},
                  {QStringLiteral("差价"), kNarrowWidth},
                  {QStringLiteral("本期售出"), kNarrowWidth}});
-        m_rivalKeys << TrimBlanks(account);
+        m_rivalKeys << TrimBlanks(account).toCaseFolded();
     }
     addBand(QStringLiteral("自己(") + ownAccount + QStringLiteral(")"), 130, true,
             {{QStringLiteral("价格"), kNarrowWidth}, {QStringLiteral("本期售出"), kNarrowWidth}});
@@ -85,17 +101,37 @@ void TGridData::FillRow(int row, TRecordSet& qry, TRecordSet& qryRival, int numb
     cells << DisplayName(customName, itemName);
     const double ownPrice = qry.FieldByName(QStringLiteral("Price")).AsFloat();
     const QString key = qry.FieldByName(QStringLiteral("ItemID")).AsString();
-    static const QString lookupColumns = QStringLiteral("RivalWW;LocalItemID");
-    for (int i = 0; i < rivals; ++i) {
-        if (qryRival.Locate(lookupColumns, {m_rivalKeys[i], key}) &&
-            !TrimBlanks(qryRival.FieldByName(QStringLiteral("RivalItemID")).AsString()).isEmpty()) {
-            const double price = qryRival.FieldByName(QStringLiteral("Price")).AsFloat();
-            cells << FormatPrice(price) << FormatPrice(price - ownPrice)
-                  << QString::number(qryRival.FieldByName(QStringLiteral("SellCount")).AsInteger());
-        } else {
-            cells << QString() << QString() << QString();
-        }
+
+    // The keyed lookup on (RivalWW, LocalItemID), done per item: the item's readings, each
+    // rival's first one in the set's order.
+    const int rivalWW = qryRival.ColumnIndex(QStringLiteral("RivalWW"));
+    const int rivalItemID = qryRival.ColumnIndex(QStringLiteral("RivalItemID"));
+    const int rivalPrice = qryRival.ColumnIndex(QStringLiteral("Price"));
+    const int rivalSales = qryRival.ColumnIndex(QStringLiteral("SellCount"));
+    const std::vector<int> readings = qryRival.RowsWithKey(QStringLiteral("LocalItemID"), key);
+    QHash<QString, int> firstReading;
+    firstReading.reserve(qsizetype(readings.size()));
+    const int current = qryRival.RecNo();
+    for (int reading : readings) {
+        qryRival.MoveTo(reading);
+        const QString shop = qryRival.FieldAt(rivalWW).AsString().toCaseFolded();
+        if (!firstReading.contains(shop))
+            firstReading.insert(shop, reading);
     }
+    for (int i = 0; i < rivals; ++i) {
+        const int reading = firstReading.value(m_rivalKeys[i], -1);
+        if (reading >= 0) {
+            qryRival.MoveTo(reading);
+            if (!TrimBlanks(qryRival.FieldAt(rivalItemID).AsString()).isEmpty()) {
+                const double price = qryRival.FieldAt(rivalPrice).AsFloat();
+                cells << FormatPrice(price) << FormatPrice(price - ownPrice)
+                      << QString::number(qryRival.FieldAt(rivalSales).AsInteger());
+                continue;
+            }
+        }
+        cells << QString() << QString() << QString();
+    }
+    qryRival.MoveTo(current);
     cells << FormatPrice(ownPrice) << QString::number(qry.FieldByName(QStringLiteral("SellCount")).AsInteger());
 
     auto item = std::make_unique<TItem>();

@@ -47,6 +47,10 @@ TFmMain::TFmMain(TConnection connection, QWidget* parent) : QMainWindow(parent),
 
 TFmMain::~TFmMain() {
     StopBackgroundWork();
+    // The views and the model read the grid's data, a member that dies before the base class
+    // tears the child widgets down: take them down first.
+    delete centralWidget();
+    delete m_gridModel;
 }
 
 void TFmMain::FormCreate() {

@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake ninja-build g++ qt6-base-dev libqt6sql6-sqlite libqt6svg6 qt6-webengine-dev
+packages=(cmake ninja-build g++ qt6-base-dev libqt6sql6-sqlite libsqlite3-dev libqt6svg6 qt6-webengine-dev
           xvfb xauth fonts-wqy-microhei imagemagick sqlite3 curl)
 missing=()
 for p in "${packages[@]}"; do

@@ -4,11 +4,14 @@
 
 #include <QRegularExpression>
 #include <QSet>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 
 #include <algorithm>
+#include <memory>
+#include <sqlite3.h>
 
 namespace vantero {
 
@@ -19,6 +22,44 @@ namespace {
     if (text.isEmpty())
         text = QStringLiteral("数据库错误");
     throw TDatabaseError(text);
+}
+
+sqlite3* SqliteHandle(const QSqlDatabase& db) {
+    const QVariant handle = db.driver()->handle();
+    sqlite3* result = nullptr;
+    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
+        result = *static_cast<sqlite3* const*>(handle.data());
+    if (!result)
+        throw TDatabaseError(QStringLiteral("数据库连接不可用"));
+    return result;
+}
+
+void BindAll(sqlite3* handle, sqlite3_stmt* statement, const QVariantList& values) {
+    for (int i = 0; i < values.size(); ++i) {
+        const QVariant& value = values[i];
+        int rc = SQLITE_OK;
+        if (value.isNull()) {
+            rc = sqlite3_bind_null(statement, i + 1);
+        } else {
+            switch (value.typeId()) {
+            case QMetaType::Int:
+            case QMetaType::LongLong:
+            case QMetaType::UInt:
+            case QMetaType::Bool:
+                rc = sqlite3_bind_int64(statement, i + 1, value.toLongLong());
+                break;
+            case QMetaType::Double:
+                rc = sqlite3_bind_double(statement, i + 1, value.toDouble());
+                break;
+            default: {
+                const QByteArray text = value.toString().toUtf8();
+                rc = sqlite3_bind_text(statement, i + 1, text.constData(), int(text.size()), SQLITE_TRANSIENT);
+            }
+            }
+        }
+        if (rc != SQLITE_OK)
+            throw TDatabaseError(QString::fromUtf8(sqlite3_errmsg(handle)));
+    }
 }
 
 QString VariantText(const QVariant& value) {
@@ -116,7 +157,7 @@ void TRecordSet::Close() {
     m_state = State::Inactive;
     m_columns.clear();
     m_columnByName.clear();
-    m_values.clear();
+    m_values.reset(0);
     m_rowIds.clear();
     m_buffer.clear();
     m_changed.clear();
@@ -150,30 +191,31 @@ void TRecordSet::Open() {
                                                    QRegularExpression::CaseInsensitiveOption);
         sql.replace(selectStar, QStringLiteral("select rowid, *"));
     }
-    QSqlQuery query(m_con.database());
-    query.setForwardOnly(true);
-    if (!query.prepare(sql))
-        Raise(query.lastError());
-    for (const QVariant& value : std::as_const(m_params))
-        query.addBindValue(value);
-    if (!query.exec())
-        Raise(query.lastError());
+    // Straight through SQLite's own interface: a snapshot of a large table is read once per
+    // refresh cycle, and the generic result layer costs several times the engine's own work.
+    sqlite3* handle = SqliteHandle(m_con.database());
+    sqlite3_stmt* statement = nullptr;
+    const QByteArray text = sql.toUtf8();
+    if (sqlite3_prepare_v2(handle, text.constData(), int(text.size()), &statement, nullptr) != SQLITE_OK)
+        throw TDatabaseError(QString::fromUtf8(sqlite3_errmsg(handle)));
+    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> guard(statement, &sqlite3_finalize);
+    BindAll(handle, statement, m_params);
 
-    const QSqlRecord record = query.record();
     const int first = m_writable ? 1 : 0;
-    const int count = record.count() - first;
+    const int count = sqlite3_column_count(statement) - first;
     for (int i = 0; i < count; ++i) {
-        const QString name = record.fieldName(i + first);
+        const QString name = QString::fromUtf8(sqlite3_column_name(statement, i + first));
         m_columns << name;
         m_columnByName.insert(name.toLower(), i);
     }
-    while (query.next()) {
-        m_rowIds.push_back(m_writable ? query.value(0).toLongLong() : -1);
-        for (int i = 0; i < count; ++i)
-            m_values.push_back(query.value(i + first));
+    int status;
+    m_values.reset(count);
+    while ((status = sqlite3_step(statement)) == SQLITE_ROW) {
+        m_rowIds.push_back(m_writable ? sqlite3_column_int64(statement, 0) : -1);
+        m_values.appendFromStatement(statement, first);
     }
-    if (query.lastError().isValid())
-        Raise(query.lastError());
+    if (status != SQLITE_DONE)
+        throw TDatabaseError(QString::fromUtf8(sqlite3_errmsg(handle)));
     m_state = State::Browse;
     m_current = 0;
 }
@@ -236,7 +278,7 @@ QString TRecordSet::foldKey(const QString& text) {
 QString TRecordSet::keyOf(int row, const QList<int>& columns) const {
     QString key;
     for (int column : columns) {
-        key += foldKey(VariantText(cell(row, column)));
+        key += foldKey(m_values.text(row, column));
         key += QChar(0x1f);
     }
     return key;
@@ -311,7 +353,7 @@ void TRecordSet::rekey(int row, const QStringList& oldKeys) {
 
 void TRecordSet::appendRow(qint64 rowId, const std::vector<QVariant>& values) {
     m_rowIds.push_back(rowId);
-    m_values.insert(m_values.end(), values.begin(), values.end());
+    m_values.appendRow(values);
     const int row = RecordCount() - 1;
     for (auto it = m_indexes.begin(); it != m_indexes.end(); ++it)
         it->add(keyOf(row, it->columns), row);
@@ -320,9 +362,7 @@ void TRecordSet::appendRow(qint64 rowId, const std::vector<QVariant>& values) {
 }
 
 void TRecordSet::eraseRow(int row) {
-    const size_t width = size_t(m_columns.size());
-    m_values.erase(m_values.begin() + ptrdiff_t(size_t(row) * width),
-                   m_values.begin() + ptrdiff_t(size_t(row + 1) * width));
+    m_values.eraseRow(row);
     m_rowIds.erase(m_rowIds.begin() + row);
     // Positions behind the row shift; rebuilt on the next lookup.
     dropIndexes();
@@ -344,6 +384,20 @@ bool TRecordSet::Locate(const QString& columns, const QStringList& values) {
         return false;
     m_current = found->first;
     return true;
+}
+
+std::vector<int> TRecordSet::RowsWithKey(const QString& column, const QString& value) {
+    if (m_state == State::Inactive)
+        throw TDatabaseError(QStringLiteral("记录集未打开"));
+    const Index& index = indexFor(column);
+    const auto found = index.rows.constFind(foldKey(value) + QChar(0x1f));
+    if (found == index.rows.cend())
+        return {};
+    std::vector<int> rows;
+    rows.reserve(found->rest.size() + 1);
+    rows.push_back(found->first);
+    rows.insert(rows.end(), found->rest.begin(), found->rest.end());
+    return rows;
 }
 
 void TRecordSet::RefreshByKey(const QString& column, const QString& value) {
@@ -393,7 +447,7 @@ void TRecordSet::RefreshByKey(const QString& column, const QString& value) {
             continue;
         }
         const QStringList oldKeys = keysOf(row);
-        std::copy(values.begin(), values.end(), m_values.begin() + ptrdiff_t(size_t(row) * size_t(width)));
+        m_values.setRow(row, values);
         rekey(row, oldKeys);
     }
     if (!stale.isEmpty()) {
@@ -416,8 +470,7 @@ void TRecordSet::Edit() {
     }
     if (m_current >= RecordCount())
         throw TDatabaseError(QStringLiteral("没有当前记录"));
-    m_buffer.assign(m_values.begin() + ptrdiff_t(size_t(m_current) * m_columns.size()),
-                    m_values.begin() + ptrdiff_t(size_t(m_current + 1) * m_columns.size()));
+    m_buffer = m_values.row(m_current);
     m_changed.assign(m_columns.size(), false);
     m_state = State::Edit;
 }
@@ -491,8 +544,7 @@ void TRecordSet::Post() {
                 throw TDatabaseError(QStringLiteral("要修改的记录已不存在"));
             }
             const QStringList oldKeys = keysOf(m_current);
-            std::copy(m_buffer.begin(), m_buffer.end(),
-                      m_values.begin() + ptrdiff_t(size_t(m_current) * m_columns.size()));
+            m_values.setRow(m_current, m_buffer);
             rekey(m_current, oldKeys);
         }
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "store/CellStore.h"
 #include "store/Connection.h"
 
 #include <QDateTime>
@@ -75,6 +76,12 @@ public:
     qint64 RowId() const { return m_current < RecordCount() ? m_rowIds[size_t(m_current)] : -1; }
 
     TField FieldByName(const QString& name);
+    // Column access by number, for loops that read many rows.
+    int ColumnIndex(const QString& name) const { return columnIndex(name); }
+    TField FieldAt(int column) { return TField(this, column); }
+    // Every row whose column equals value (whole value, case ignored), in the set's order;
+    // hashed like Locate.
+    std::vector<int> RowsWithKey(const QString& column, const QString& value);
     QString AsString(const QString& name) const;
     bool HasField(const QString& name) const { return columnIndex(name) >= 0; }
     QStringList FieldNames() const { return m_columns; }
@@ -113,7 +120,7 @@ private:
     int columnIndex(const QString& name) const;
     int requireColumn(const QString& name) const;
     void requireRow() const;
-    QVariant cell(int row, int column) const { return m_values[size_t(row) * m_columns.size() + column]; }
+    QVariant cell(int row, int column) const { return m_values.value(row, column); }
     QString keyOf(int row, const QList<int>& columns) const;
     static QString foldKey(const QString& text);
     void dropIndexes() {
@@ -135,7 +142,7 @@ private:
     State m_state = State::Inactive;
     QStringList m_columns;
     QHash<QString, int> m_columnByName;
-    std::vector<QVariant> m_values; // rows x columns, row-major
+    TCellStore m_values;
     std::vector<qint64> m_rowIds;
     int m_current = 0;
 

@@ -1,0 +1,166 @@
+// Times the refresh cycle and a single row refresh on a large catalogue, against the time the
+// sqlite3 shell needs to read the same tables.
+#include "TestDatabase.h"
+#include "app/UiGridModel.h"
+#include "app/UtMain.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTextStream>
+
+#include <algorithm>
+#include <cstdio>
+
+using namespace vantero;
+
+namespace {
+
+constexpr int kItems = 5000;
+constexpr int kRivals = 30;
+
+void Fill(const TConnection& con) {
+    QSqlDatabase db = con.database();
+    db.transaction();
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("insert into Rival (RivalWW, ShopURL, ShopName, ShopClass, ShopType) values (?,?,?,?,?)"));
+    for (int r = 0; r < kRivals; ++r) {
+        q.addBindValue(QStringLiteral("同行店铺%1").arg(r));
+        q.addBindValue(QStringLiteral("http://shop%1.taobao.com/").arg(100000 + r));
+        q.addBindValue(QStringLiteral("店铺%1").arg(r));
+        q.addBindValue(QStringLiteral("淘宝"));
+        q.addBindValue(QStringLiteral("淘宝"));
+        q.exec();
+    }
+    q.prepare(QStringLiteral("insert into Items (ItemID, ItemName, CustomItemName, URL, Price, SellCount, LastUpdated) "
+                             "values (?,?,?,?,?,?,?)"));
+    for (int i = 0; i < kItems; ++i) {
+        q.addBindValue(QString::number(5000000000LL + i));
+        q.addBindValue(QStringLiteral("夏季新款纯棉短袖T恤 男士宽松休闲 款号%1").arg(i));
+        q.addBindValue(i % 10 == 0 ? QStringLiteral("我的名称%1").arg(i) : QString());
+        q.addBindValue(QStringLiteral("http://item.taobao.com/item.htm?id=%1").arg(5000000000LL + i));
+        q.addBindValue(50.0 + i % 300);
+        q.addBindValue(i % 97);
+        q.addBindValue(QStringLiteral("2026-12-01 10:00:00"));
+        q.exec();
+    }
+    q.prepare(QStringLiteral("insert into RivalItems (RivalWW, LocalItemID, RivalItemID, ItemName, URL, Price, "
+                             "SellCount, LastUpdated) values (?,?,?,?,?,?,?,?)"));
+    for (int i = 0; i < kItems; ++i) {
+        for (int r = 0; r < kRivals; ++r) {
+            const qint64 rivalId = 6000000000LL + qint64(i) * kRivals + r;
+            q.addBindValue(QStringLiteral("同行店铺%1").arg(r));
+            q.addBindValue(QString::number(5000000000LL + i));
+            q.addBindValue(QString::number(rivalId));
+            q.addBindValue(QStringLiteral("同行的宝贝 %1").arg(rivalId));
+            q.addBindValue(QStringLiteral("http://item.taobao.com/item.htm?id=%1").arg(rivalId));
+            q.addBindValue(45.0 + (i + r) % 310);
+            q.addBindValue((i * r) % 50);
+            q.addBindValue(QStringLiteral("2026-12-02 11:00:00"));
+            q.exec();
+        }
+    }
+    db.commit();
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+double PeakRssMb() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    status.open(QIODevice::ReadOnly);
+    for (const QByteArray& line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    }
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QTextStream out(stdout);
+
+    vantero::test::TTestDatabase db;
+    Fill(db.connection());
+    out << "database: " << kItems << " items, " << kRivals << " rivals, " << kItems * kRivals << " mappings\n";
+    out.flush();
+
+    std::vector<double> shell;
+    for (int run = 0; run < 5; ++run) {
+        QElapsedTimer t;
+        t.start();
+        QProcess sqlite;
+        sqlite.setStandardOutputFile(QStringLiteral("/dev/null"));
+        sqlite.start(QStringLiteral("sqlite3"),
+                     {db.path(), QStringLiteral("select * from Items; select * from RivalItems;")});
+        sqlite.waitForFinished(-1);
+        shell.push_back(double(t.nsecsElapsed()) / 1e6);
+    }
+
+    if (qEnvironmentVariableIsSet("BENCH_PARTS")) {
+        TMainData data(db.connection());
+        QElapsedTimer t;
+        for (int run = 0; run < 3; ++run) {
+            t.start();
+            data.LoadRivals();
+            data.grid.BuildGridLayout(data.RivalAccounts, data.OwnAccount);
+            const double a = t.nsecsElapsed() / 1e6;
+            data.qryRival.Reopen(kSelectRivalItems);
+            const double b = t.nsecsElapsed() / 1e6;
+            data.qry.Reopen(kSelectItems);
+            const double c = t.nsecsElapsed() / 1e6;
+            data.qryRival.Locate(QStringLiteral("RivalWW;LocalItemID"), {QString(), QString()});
+            const double d = t.nsecsElapsed() / 1e6;
+            data.grid.FillAllRows(data.qry, data.qryRival);
+            const double e = t.nsecsElapsed() / 1e6;
+            out << "layout " << a << " rivalitems " << b - a << " items " << c - b << " index " << d - c << " fill "
+                << e - d << "\n";
+        }
+        out.flush();
+    }
+    TFmMain main(db.connection());
+    main.resize(1400, 900);
+    main.show(); // runs the first refresh cycle
+    QApplication::processEvents();
+
+    std::vector<double> full;
+    for (int run = 0; run < 5; ++run) {
+        QElapsedTimer t;
+        t.start();
+        main.RefreshAll();
+        QApplication::processEvents(); // let the views take the new rows
+        full.push_back(double(t.nsecsElapsed()) / 1e6);
+    }
+
+    std::vector<double> single;
+    for (int run = 0; run < 200; ++run) {
+        const int row = int(QRandomGenerator::global()->bounded(kItems));
+        QElapsedTimer t;
+        t.start();
+        main.RefreshRow(row);
+        QApplication::processEvents();
+        single.push_back(double(t.nsecsElapsed()) / 1e6);
+    }
+    const double refreshAll = Median(full);
+    const double sqlite = Median(shell);
+    const double refreshRow = Median(single);
+    const double worstRow = *std::max_element(single.begin(), single.end());
+    out << "RefreshAll median of 5: " << refreshAll << " ms; sqlite3 shell median of 5: " << sqlite << " ms\n";
+    out << "RefreshRow median of 200: " << refreshRow << " ms; worst: " << worstRow << " ms\n";
+    out << QStringLiteral("refresh_all_ms=%1 sqlite3_read_ms=%2 ratio=%3 refresh_row_ms=%4 peak_rss_mb=%5\n")
+               .arg(refreshAll, 0, 'f', 1)
+               .arg(sqlite, 0, 'f', 1)
+               .arg(refreshAll / sqlite, 0, 'f', 2)
+               .arg(refreshRow, 0, 'f', 2)
+               .arg(PeakRssMb(), 0, 'f', 0);
+    return 0;
+}

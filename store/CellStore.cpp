@@ -1,0 +1,134 @@
+#include "store/CellStore.h"
+
+#include <sqlite3.h>
+
+namespace vantero {
+
+void TCellStore::reset(int width) {
+    m_width = width;
+    std::vector<Cell>().swap(m_cells);
+    std::string().swap(m_text);
+}
+
+TCellStore::Cell TCellStore::makeText(const char* data, int size, Type type) {
+    Cell cell;
+    cell.type = type;
+    cell.offset = m_text.size();
+    cell.length = quint32(size);
+    m_text.append(data, size_t(size));
+    return cell;
+}
+
+TCellStore::Cell TCellStore::makeCell(const QVariant& value) {
+    Cell cell;
+    if (value.isNull())
+        return cell;
+    switch (value.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::UInt:
+    case QMetaType::Bool:
+        cell.type = Integer;
+        cell.integer = value.toLongLong();
+        return cell;
+    case QMetaType::Double:
+        cell.type = Float;
+        cell.real = value.toDouble();
+        return cell;
+    case QMetaType::QByteArray: {
+        const QByteArray bytes = value.toByteArray();
+        return makeText(bytes.constData(), int(bytes.size()), Blob);
+    }
+    default: {
+        const QByteArray bytes = value.toString().toUtf8();
+        return makeText(bytes.constData(), int(bytes.size()), Text);
+    }
+    }
+}
+
+void TCellStore::appendFromStatement(sqlite3_stmt* statement, int firstColumn) {
+    for (int i = 0; i < m_width; ++i) {
+        const int column = i + firstColumn;
+        Cell cell;
+        switch (sqlite3_column_type(statement, column)) {
+        case SQLITE_INTEGER:
+            cell.type = Integer;
+            cell.integer = sqlite3_column_int64(statement, column);
+            break;
+        case SQLITE_FLOAT:
+            cell.type = Float;
+            cell.real = sqlite3_column_double(statement, column);
+            break;
+        case SQLITE_TEXT: {
+            const char* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+            cell = makeText(text, sqlite3_column_bytes(statement, column), Text);
+            break;
+        }
+        case SQLITE_BLOB: {
+            const char* blob = static_cast<const char*>(sqlite3_column_blob(statement, column));
+            cell = makeText(blob, sqlite3_column_bytes(statement, column), Blob);
+            break;
+        }
+        default:
+            break;
+        }
+        m_cells.push_back(cell);
+    }
+}
+
+void TCellStore::appendRow(const std::vector<QVariant>& values) {
+    for (int i = 0; i < m_width; ++i)
+        m_cells.push_back(makeCell(values[size_t(i)]));
+}
+
+void TCellStore::setRow(int row, const std::vector<QVariant>& values) {
+    for (int i = 0; i < m_width; ++i)
+        m_cells[size_t(row) * size_t(m_width) + size_t(i)] = makeCell(values[size_t(i)]);
+}
+
+void TCellStore::eraseRow(int row) {
+    const auto begin = m_cells.begin() + ptrdiff_t(size_t(row) * size_t(m_width));
+    m_cells.erase(begin, begin + m_width);
+}
+
+QVariant TCellStore::value(int row, int column) const {
+    const Cell& c = cell(row, column);
+    switch (c.type) {
+    case Integer:
+        return QVariant(qlonglong(c.integer));
+    case Float:
+        return QVariant(c.real);
+    case Text:
+        return QVariant(QString::fromUtf8(m_text.data() + c.offset, c.length));
+    case Blob:
+        return QVariant(QByteArray(m_text.data() + c.offset, c.length));
+    case Null:
+        break;
+    }
+    return QVariant();
+}
+
+QString TCellStore::text(int row, int column) const {
+    const Cell& c = cell(row, column);
+    switch (c.type) {
+    case Integer:
+        return QString::number(c.integer);
+    case Float:
+        return QString::number(c.real, 'g', 15);
+    case Text:
+    case Blob:
+        return QString::fromUtf8(m_text.data() + c.offset, c.length);
+    case Null:
+        break;
+    }
+    return {};
+}
+
+std::vector<QVariant> TCellStore::row(int row) const {
+    std::vector<QVariant> values(static_cast<size_t>(m_width));
+    for (int i = 0; i < m_width; ++i)
+        values[size_t(i)] = value(row, i);
+    return values;
+}
+
+} // namespace vantero

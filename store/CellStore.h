@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+
+#include <string>
+#include <vector>
+
+struct sqlite3_stmt;
+
+namespace vantero {
+
+// The rows of a record set's snapshot, compact: a fixed-size cell per column (number or a slice
+// of one shared UTF-8 text buffer). A large table is one allocation for the cells and one for
+// the text instead of one per value; texts are decoded when read.
+class TCellStore {
+public:
+    void reset(int width);
+    int width() const { return m_width; }
+    int rows() const { return m_width == 0 ? 0 : int(m_cells.size() / size_t(m_width)); }
+
+    void appendFromStatement(sqlite3_stmt* statement, int firstColumn);
+    void appendRow(const std::vector<QVariant>& values);
+    void setRow(int row, const std::vector<QVariant>& values);
+    void eraseRow(int row);
+
+    QVariant value(int row, int column) const;
+    // The cell as text: empty for NULL, numbers printed.
+    QString text(int row, int column) const;
+    std::vector<QVariant> row(int row) const;
+
+private:
+    enum Type : quint8 { Null, Integer, Float, Text, Blob };
+    struct Cell {
+        Type type = Null;
+        quint32 length = 0;
+        union {
+            qint64 integer;
+            double real;
+            quint64 offset;
+        };
+        Cell() : integer(0) {}
+    };
+    Cell makeCell(const QVariant& value);
+    Cell makeText(const char* data, int size, Type type);
+    const Cell& cell(int row, int column) const { return m_cells[size_t(row) * size_t(m_width) + size_t(column)]; }
+
+    int m_width = 0;
+    std::vector<Cell> m_cells;
+    std::string m_text;
+};
+
+} // namespace vantero
