@@ -2,12 +2,16 @@
 #include "app/UtMain.h"
 
 #include "app/UiMessageBoxes.h"
+#include "dialogs/UtRival.h"
 
 namespace vantero {
 
 void TFmMain::btnSettingClick() { ShowInfoBox(this, MainTexts::NotYet); }
 
-void TFmMain::btn3Click() { ShowInfoBox(this, MainTexts::NotYet); }
+void TFmMain::btn3Click() {
+    TFmRival dialog(this, this);
+    dialog.exec();
+}
 
 void TFmMain::btn4Click() { ShowInfoBox(this, MainTexts::NotYet); }
 
