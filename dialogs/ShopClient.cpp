@@ -37,7 +37,8 @@ TShopClient::TResponse TShopClient::Get(const QString& address) {
     TResponse response;
     const QUrl url = AddressToUrl(address);
     const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || url.host().isEmpty() || (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
+    if (!url.isValid() || url.host().isEmpty() ||
+        (scheme != QLatin1String("http") && scheme != QLatin1String("https"))) {
         response.error = QStringLiteral("无效的网址：%1").arg(address);
         return response;
     }
@@ -47,9 +48,9 @@ TShopClient::TResponse TShopClient::Get(const QString& address) {
     request.setHeader(QNetworkRequest::ContentTypeHeader, kContentType);
     request.setHeader(QNetworkRequest::UserAgentHeader, kUserAgent);
     // Following never lowers security (no https to http).
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         m_handleRedirects ? QNetworkRequest::NoLessSafeRedirectPolicy
-                                           : QNetworkRequest::ManualRedirectPolicy);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, m_handleRedirects
+                                                                       ? QNetworkRequest::NoLessSafeRedirectPolicy
+                                                                       : QNetworkRequest::ManualRedirectPolicy);
     request.setMaximumRedirectsAllowed(kMaxRedirects);
 
     std::unique_ptr<QNetworkReply> reply(m_manager.get(request));

@@ -57,9 +57,13 @@ QByteArray Marker(const char* before, const char* host, const char* after) {
 
 } // namespace
 
-QString RivalCountText(int count) { return RivalTexts::Count.arg(count); }
+QString RivalCountText(int count) {
+    return RivalTexts::Count.arg(count);
+}
 
-QString ShopAddressPrompt() { return RivalTexts::AddressPrompt + QLatin1String(SAMPLE_SHOP_URL); }
+QString ShopAddressPrompt() {
+    return RivalTexts::AddressPrompt + QLatin1String(SAMPLE_SHOP_URL);
+}
 
 bool IsShopAddress(const QString& address) {
     const QString lower = LowerAscii(address);
@@ -133,8 +137,8 @@ TShopPageReading ReadShopPage(QByteArrayView downloaded, QByteArrayView contentT
     const QByteArray viewed = ExtractBetween(page, "<div id=\"J_shopViewed\" data-value=", "\"link\":\"http:");
     const QByteArray shopName = ExtractBetween(viewed, "\"name\":\"", "\"");
 
-    QByteArray account = ExtractBetween(
-        ExtractBetween(page, Marker("<a href=\"http://", RATE_HOST, "/user-rate-"), "/a>"), ">", "<");
+    QByteArray account =
+        ExtractBetween(ExtractBetween(page, Marker("<a href=\"http://", RATE_HOST, "/user-rate-"), "/a>"), ">", "<");
     if (TrimBlanks(QByteArrayView(account)).isEmpty()) {
         const QByteArray block =
             ExtractBetween(page, "<div id=\"shop-info\">", Marker("<a href=\"http://", RATE_HOST, "/"));
@@ -181,8 +185,8 @@ TAddRivalResult AddRival(TShopClient& http, TRecordSet& rivals, const QString& t
 
     const TShopPageReading reading = ReadShopPage(response.body, response.contentType);
     if (reading.outcome != TShopPageReading::Outcome::Read) {
-        result.outcome = reading.outcome == TShopPageReading::Outcome::NoOwnerId ? Outcome::PageFailed
-                                                                                  : Outcome::DecodeFailed;
+        result.outcome =
+            reading.outcome == TShopPageReading::Outcome::NoOwnerId ? Outcome::PageFailed : Outcome::DecodeFailed;
         result.message = reading.failure;
         return result;
     }

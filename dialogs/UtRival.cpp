@@ -8,7 +8,6 @@
 #include "store/DatabaseError.h"
 
 #include <QCoreApplication>
-#include <QShowEvent>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -16,6 +15,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QShowEvent>
 #include <QStatusBar>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -131,7 +131,9 @@ TFmRival::TFmRival(TFmMain* main, QWidget* parent)
 
 TFmRival::~TFmRival() = default;
 
-QString TFmRival::StatusText() const { return m_count->text(); }
+QString TFmRival::StatusText() const {
+    return m_count->text();
+}
 
 void TFmRival::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
@@ -165,7 +167,9 @@ void TFmRival::FillList() {
     m_filling = false;
 }
 
-void TFmRival::UpdateCount() { m_count->setText(RivalCountText(qry.RecordCount())); }
+void TFmRival::UpdateCount() {
+    m_count->setText(RivalCountText(qry.RecordCount()));
+}
 
 void TFmRival::ReloadAfterFailure() {
     RunReported(this, [this] { qry.Reopen(kSelectRivalShops); });
@@ -248,6 +252,8 @@ void TFmRival::btn1Click() {
     OpenAddress(TrimBlanks(qry.AsString(QStringLiteral("ShopURL"))));
 }
 
-void TFmRival::btnCloseClick() { close(); }
+void TFmRival::btnCloseClick() {
+    close();
+}
 
 } // namespace vantero

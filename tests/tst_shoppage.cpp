@@ -7,7 +7,13 @@
 #include "support/TestDatabase.h"
 #include "support/TestHttpServer.h"
 
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QNetworkProxy>
+#include <QProcess>
 #include <QStringEncoder>
 #include <QTest>
 
@@ -16,11 +22,14 @@ using namespace vantero::test;
 
 namespace {
 
-QByteArray Gbk(const QString& text) { return QStringEncoder("GBK").encode(text); }
+QByteArray Gbk(const QString& text) {
+    return QStringEncoder("GBK").encode(text);
+}
 
 QByteArray Page(const QByteArray& body, const QByteArray& head = {}) {
-    return "<html><head>" + head + "</head><body>\r\n<a href=\"http://store.example/?ownerid=88123&amp;x=1\">o</a>\r\n" +
-           body + "\r\n</body></html>";
+    return "<html><head>" + head +
+           "</head><body>\r\n<a href=\"http://store.example/?ownerid=88123&amp;x=1\">o</a>\r\n" + body +
+           "\r\n</body></html>";
 }
 QByteArray Viewed(const QByteArray& name) {
     return "<div id=\"J_shopViewed\" data-value='{\"name\":\"" + name +
@@ -71,8 +80,8 @@ private slots:
     void initTestCase() {
         server = new TTestHttpServer;
         // The marketplace's host names reach the loopback server through it acting as the proxy.
-        QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"),
-                                                         server->port()));
+        QNetworkProxy::setApplicationProxy(
+            QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), server->port()));
     }
     void cleanupTestCase() {
         QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::NoProxy));
@@ -92,10 +101,9 @@ private slots:
         const int badCode = int(TShopPageReading::Outcome::DecodeFailed);
         const QString none;
 
-        QTest::newRow("the rating link comes first")
-            << Page(Viewed(Gbk(u"甲的小店"_qs)) + RateLink(Gbk(u"店主甲"_qs)) + ShopInfo(Gbk(u"别人"_qs)) +
-                    MessageLink("other"))
-            << QByteArray() << read << u"店主甲"_qs << u"甲的小店"_qs << none;
+        QTest::newRow("the rating link comes first") << Page(Viewed(Gbk(u"甲的小店"_qs)) + RateLink(Gbk(u"店主甲"_qs)) +
+                                                             ShopInfo(Gbk(u"别人"_qs)) + MessageLink("other"))
+                                                     << QByteArray() << read << u"店主甲"_qs << u"甲的小店"_qs << none;
         QTest::newRow("line breaks and tabs inside markers are ignored")
             << Page("<a href=\"http://rate.taobao.com/user-\r\nrate-abc.htm\">\t" + Gbk(u"店主"_qs) + "\r\n" +
                     Gbk(u"乙"_qs) + "</\na>")
@@ -125,8 +133,8 @@ private slots:
         QTest::newRow("no J_shopViewed block gives an empty shop name")
             << Page(RateLink("ding")) << QByteArray() << read << u"ding"_qs << QString() << none;
         QTest::newRow("no ownerid refuses the page")
-            << QByteArray("<html>" + RateLink("ding") + "</html>") << QByteArray() << noOwner << QString()
-            << QString() << RivalTexts::PageFailed;
+            << QByteArray("<html>" + RateLink("ding") + "</html>") << QByteArray() << noOwner << QString() << QString()
+            << RivalTexts::PageFailed;
         QTest::newRow("blank ownerid refuses the page")
             << QByteArray("<a href=\"?ownerid= \t &x\">" + RateLink("ding")) << QByteArray() << noOwner << QString()
             << QString() << RivalTexts::PageFailed;
@@ -171,8 +179,8 @@ private slots:
                                        << u"Invalid URL encoded character (%4G) at position 2"_qs;
         QTest::newRow("bad digit first") << QByteArray("%G41") << false << QByteArray()
                                          << u"Invalid URL encoded character (%G4) at position 1"_qs;
-        QTest::newRow("position counts the undecoded text")
-            << QByteArray("%41%41%4x") << false << QByteArray() << u"Invalid URL encoded character (%4x) at position 7"_qs;
+        QTest::newRow("position counts the undecoded text") << QByteArray("%41%41%4x") << false << QByteArray()
+                                                            << u"Invalid URL encoded character (%4x) at position 7"_qs;
     }
     void percentDecodingFollowsItsRules() {
         QFETCH(QByteArray, input);
@@ -330,9 +338,9 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::newRow("no ownerid") << QByteArray("<html>" + RateLink("x") + "</html>")
                                     << int(TAddRivalResult::Outcome::PageFailed) << u"读取网页失败，请重试"_qs;
-        QTest::newRow("bad percent sequence") << Page(MessageLink("ab%ZZ"))
-                                              << int(TAddRivalResult::Outcome::DecodeFailed)
-                                              << u"Invalid URL encoded character (%ZZ) at position 3"_qs;
+        QTest::newRow("bad percent sequence")
+            << Page(MessageLink("ab%ZZ")) << int(TAddRivalResult::Outcome::DecodeFailed)
+            << u"Invalid URL encoded character (%ZZ) at position 3"_qs;
     }
     void unreadablePageStoresNothing() {
         QFETCH(QByteArray, page);
@@ -395,7 +403,8 @@ private slots:
             db.exec(u"insert into Items (ItemID, ItemName) values (?, ?)"_qs, {id, id});
         db.exec(u"insert into Rival (RivalWW, ShopURL) values (?, ?), (?, ?)"_qs,
                 {u" ShopA "_qs, u"http://a.taobao.com/"_qs, u"shopb"_qs, u"http://b.taobao.com/"_qs});
-        db.exec(u"insert into RivalItems (RivalWW, LocalItemID) values ('shopa', '1'), ('SHOPA', '2'), ('shopb', '1')"_qs);
+        db.exec(
+            u"insert into RivalItems (RivalWW, LocalItemID) values ('shopa', '1'), ('SHOPA', '2'), ('shopb', '1')"_qs);
         TRecordSet rivals(db.connection());
         TRecordSet mappings(db.connection());
         rivals.Reopen(kSelectRivalShops);
@@ -407,6 +416,54 @@ private slots:
         const QList<TRivalRow> rows = RivalRows(db);
         QCOMPARE(rows.size(), 1);
         QCOMPARE(rows[0].RivalWW, u"shopb"_qs);
+    }
+    void commandLineAddsListsAndDeletesRivals() {
+        const QString cli = QCoreApplication::applicationDirPath() + u"/../vantero-cli"_qs;
+        if (!QFile::exists(cli))
+            QSKIP("vantero-cli is not built beside the tests");
+        TTestDatabase db;
+        server->route(u"http://shop31.taobao.com/"_qs, Page(Viewed("Cli Shop") + RateLink("cliowner")));
+        server->route(u"http://shop32.taobao.com/"_qs, Page(MessageLink("x%4")));
+        const QStringList global = {u"--db"_qs, db.path(), u"--proxy"_qs,
+                                    u"http://127.0.0.1:%1"_qs.arg(server->port())};
+        struct TRun {
+            int code;
+            QString out, err;
+        };
+        auto run = [&](const QStringList& args) {
+            QProcess process;
+            process.start(cli, global + args);
+            process.waitForFinished(60000);
+            return TRun{process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+                        QString::fromUtf8(process.readAllStandardError())};
+        };
+
+        TRun added = run({u"add-rival"_qs, u" http://shop31.taobao.com/ "_qs});
+        QCOMPARE(added.code, 0);
+        QCOMPARE(added.err.trimmed(), u"添加对手店铺成功"_qs);
+        QVERIFY(added.out.contains(u"RivalWW: cliowner"_qs));
+
+        TRun refused = run({u"add-rival"_qs, u"http://www.example.com/"_qs});
+        QCOMPARE(refused.code, 3);
+        QCOMPARE(refused.err.trimmed(), u"请输入淘宝店铺的地址，如：http://shop12345678.taobao.com/"_qs);
+        TRun badCode = run({u"add-rival"_qs, u"http://shop32.taobao.com/"_qs});
+        QCOMPARE(badCode.code, 3);
+        QCOMPARE(badCode.err.trimmed(), u"Error decoding URL style (%XX) encoded string at position 2"_qs);
+
+        TRun listed = run({u"rivals"_qs, u"--json"_qs});
+        QCOMPARE(listed.code, 0);
+        const QJsonArray rows = QJsonDocument::fromJson(listed.out.toUtf8()).array();
+        QCOMPARE(rows.size(), 1);
+        QCOMPARE(rows[0].toObject().value(u"ShopName"_qs).toString(), u"Cli Shop"_qs);
+        QCOMPARE(rows[0].toObject().value(u"ShopURL"_qs).toString(), u"http://shop31.taobao.com/"_qs);
+
+        db.exec(u"insert into RivalItems (RivalWW, LocalItemID) values ('CLIOWNER', '1')"_qs);
+        QCOMPARE(run({u"delete-rival"_qs, u"cliowner"_qs}).code, 2); // not without --yes
+        QCOMPARE(db.value(u"select count(*) from Rival"_qs).toInt(), 1);
+        QCOMPARE(run({u"delete-rival"_qs, u"nobody"_qs, u"--yes"_qs}).code, 3);
+        QCOMPARE(run({u"delete-rival"_qs, u"cliowner"_qs, u"--yes"_qs}).code, 0);
+        QCOMPARE(db.value(u"select count(*) from Rival"_qs).toInt(), 0);
+        QCOMPARE(db.value(u"select count(*) from RivalItems"_qs).toInt(), 0);
     }
 };
 
