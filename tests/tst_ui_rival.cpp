@@ -260,6 +260,31 @@ private slots:
         QCOMPARE(BandCaptions(f.main).size(), 3);
     }
 
+    void windowTakesNoInputWhileTheShopDownloads() {
+        TFixture f;
+        TTestResponse slow;
+        slow.body = ShopPageFor("slow", "Slow");
+        slow.delayMs = 200;
+        server->route(u"http://shop26.taobao.com/"_qs, slow);
+        f.open();
+        f.address()->setText(u"http://shop26.taobao.com/"_qs);
+        bool ranDuringDownload = false;
+        bool enabledDuringDownload = true;
+        // Runs inside the wait: the event loop goes on, but a click on another button is not taken.
+        QTimer::singleShot(0, this, [&] {
+            ranDuringDownload = true;
+            enabledDuringDownload = f.dialog->isEnabled();
+            f.click("btnDel");
+        });
+        f.click("btnAdd");
+        QVERIFY(ranDuringDownload);
+        QVERIFY(!enabledDuringDownload);
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0].text, u"添加对手店铺成功"_qs);
+        QVERIFY(f.dialog->isEnabled());
+        QCOMPARE(f.db.value(u"select count(*) from Rival"_qs).toInt(), 1);
+    }
+
     void deletingFromAnEmptyListOnlyTellsSo() {
         TFixture f;
         f.open();
