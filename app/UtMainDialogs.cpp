@@ -1,6 +1,7 @@
 // Commands that open the catalogue, settings and import dialogs.
 #include "app/UiMessageBoxes.h"
 #include "app/UtMain.h"
+#include "dialogs/UtRival.h"
 
 namespace vantero {
 
@@ -9,7 +10,8 @@ void TFmMain::btnSettingClick() {
 }
 
 void TFmMain::btn3Click() {
-    ShowInfoBox(this, MainTexts::NotYet);
+    TFmRival dialog(this, this);
+    dialog.exec();
 }
 
 void TFmMain::btn4Click() {
