@@ -73,6 +73,7 @@ void TGridData::BuildGridLayout(const QStringList& rivalAccounts, const QString&
     m_columns.clear();
     m_bands.clear();
     m_rivalKeys.clear();
+    m_rivalIndex.clear();
     auto addBand = [this](const QString& caption, int width, bool right, QList<QPair<QString, int>> columns) {
         TGridBand band{caption, int(m_columns.size()), int(columns.size()), width, right};
         for (const auto& [title, columnWidth] : columns)
@@ -85,7 +86,9 @@ void TGridData::BuildGridLayout(const QStringList& rivalAccounts, const QString&
                 {{QStringLiteral("价格"), kPriceWidth},
                  {QStringLiteral("差价"), kNarrowWidth},
                  {QStringLiteral("本期售出"), kNarrowWidth}});
-        m_rivalKeys << TrimBlanks(account).toCaseFolded();
+        m_rivalKeys << TRecordSet::Folded(TrimBlanks(account));
+        if (!m_rivalIndex.contains(m_rivalKeys.last()))
+            m_rivalIndex.insert(m_rivalKeys.last(), int(m_rivalKeys.size()) - 1);
     }
     addBand(QStringLiteral("自己(") + ownAccount + QStringLiteral(")"), 130, true,
             {{QStringLiteral("价格"), kNarrowWidth}, {QStringLiteral("本期售出"), kNarrowWidth}});
@@ -109,29 +112,23 @@ void TGridData::FillRow(int row, TRecordSet& qry, TRecordSet& qryRival, int numb
     const int rivalPrice = qryRival.ColumnIndex(QStringLiteral("Price"));
     const int rivalSales = qryRival.ColumnIndex(QStringLiteral("SellCount"));
     const std::vector<int> readings = qryRival.RowsWithKey(QStringLiteral("LocalItemID"), key);
-    QHash<QString, int> firstReading;
-    firstReading.reserve(qsizetype(readings.size()));
-    const int current = qryRival.RecNo();
+    std::vector<int> firstReading(size_t(rivals), -1);
     for (int reading : readings) {
-        qryRival.MoveTo(reading);
-        const QString shop = qryRival.FieldAt(rivalWW).AsString().toCaseFolded();
-        if (!firstReading.contains(shop))
-            firstReading.insert(shop, reading);
+        const int rival = m_rivalIndex.value(qryRival.FoldedText(reading, rivalWW), -1);
+        if (rival >= 0 && firstReading[size_t(rival)] < 0)
+            firstReading[size_t(rival)] = reading;
     }
+    // A shop listed twice has two bands; both show its reading.
     for (int i = 0; i < rivals; ++i) {
-        const int reading = firstReading.value(m_rivalKeys[i], -1);
-        if (reading >= 0) {
-            qryRival.MoveTo(reading);
-            if (!TrimBlanks(qryRival.FieldAt(rivalItemID).AsString()).isEmpty()) {
-                const double price = qryRival.FieldAt(rivalPrice).AsFloat();
-                cells << FormatPrice(price) << FormatPrice(price - ownPrice)
-                      << QString::number(qryRival.FieldAt(rivalSales).AsInteger());
-                continue;
-            }
+        const int reading = firstReading[size_t(m_rivalIndex.value(m_rivalKeys[i]))];
+        if (reading >= 0 && !qryRival.IsBlank(reading, rivalItemID)) {
+            const double price = qryRival.NumberAt(reading, rivalPrice);
+            cells << FormatPrice(price) << FormatPrice(price - ownPrice)
+                  << QString::number(qint64(qryRival.NumberAt(reading, rivalSales)));
+        } else {
+            cells << QString() << QString() << QString();
         }
-        cells << QString() << QString() << QString();
     }
-    qryRival.MoveTo(current);
     cells << FormatPrice(ownPrice) << QString::number(qry.FieldByName(QStringLiteral("SellCount")).AsInteger());
 
     auto item = std::make_unique<TItem>();

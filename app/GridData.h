@@ -3,6 +3,7 @@
 #include "store/RecordSet.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -95,7 +96,8 @@ private:
     };
     QList<TGridBand> m_bands;
     QList<TGridColumn> m_columns;
-    QStringList m_rivalKeys; // the rival accounts, trimmed, for the lookups
+    QList<QByteArray> m_rivalKeys;       // the rival accounts, trimmed and folded, for the lookups
+    QHash<QByteArray, int> m_rivalIndex; // key -> its first band's rival number
     std::vector<Row> m_rows;
 };
 

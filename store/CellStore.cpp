@@ -124,6 +124,53 @@ QString TCellStore::text(int row, int column) const {
     return {};
 }
 
+void TCellStore::appendFolded(int row, int column, QByteArray& out) const {
+    const Cell& c = cell(row, column);
+    if (c.type != Text && c.type != Blob) {
+        out += text(row, column).toUtf8();
+        return;
+    }
+    const char* data = m_text.data() + c.offset;
+    const qsizetype start = out.size();
+    out.append(data, c.length);
+    char* p = out.data() + start;
+    for (quint32 i = 0; i < c.length; ++i) {
+        if (p[i] >= 'A' && p[i] <= 'Z')
+            p[i] = char(p[i] + 32);
+    }
+}
+
+bool TCellStore::isBlank(int row, int column) const {
+    const Cell& c = cell(row, column);
+    if (c.type == Null)
+        return true;
+    if (c.type != Text && c.type != Blob)
+        return false;
+    const char* data = m_text.data() + c.offset;
+    for (quint32 i = 0; i < c.length; ++i) {
+        if (uchar(data[i]) > 32)
+            return false;
+    }
+    return true;
+}
+
+double TCellStore::number(int row, int column) const {
+    const Cell& c = cell(row, column);
+    switch (c.type) {
+    case Integer:
+        return double(c.integer);
+    case Float:
+        return c.real;
+    case Text: {
+        bool ok = false;
+        const double value = QByteArray(m_text.data() + c.offset, c.length).trimmed().toDouble(&ok);
+        return ok ? value : 0;
+    }
+    default:
+        return 0;
+    }
+}
+
 std::vector<QVariant> TCellStore::row(int row) const {
     std::vector<QVariant> values(static_cast<size_t>(m_width));
     for (int i = 0; i < m_width; ++i)

@@ -28,6 +28,11 @@ public:
     // The cell as text: empty for NULL, numbers printed.
     QString text(int row, int column) const;
     std::vector<QVariant> row(int row) const;
+    // Appends the cell's text with ASCII letters lowered, straight from the stored bytes.
+    void appendFolded(int row, int column, QByteArray& out) const;
+    // True for NULL and for texts made only of bytes up to 32.
+    bool isBlank(int row, int column) const;
+    double number(int row, int column) const; // 0 unless a number or numeric text
 
 private:
     enum Type : quint8 { Null, Integer, Float, Text, Blob };

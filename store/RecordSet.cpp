@@ -271,20 +271,38 @@ QString TRecordSet::AsString(const QString& name) const {
     return const_cast<TRecordSet*>(this)->FieldByName(name).AsString();
 }
 
-QString TRecordSet::foldKey(const QString& text) {
-    return text.toCaseFolded();
+void TRecordSet::foldKey(const QString& text, QByteArray& key) {
+    const qsizetype start = key.size();
+    key += text.toUtf8();
+    char* p = key.data();
+    for (qsizetype i = start; i < key.size(); ++i) {
+        if (p[i] >= 'A' && p[i] <= 'Z')
+            p[i] = char(p[i] + 32);
+    }
 }
 
-QString TRecordSet::keyOf(int row, const QList<int>& columns) const {
-    QString key;
+QByteArray TRecordSet::Folded(const QString& text) {
+    QByteArray key;
+    foldKey(text, key);
+    return key;
+}
+
+QByteArray TRecordSet::FoldedText(int row, int column) const {
+    QByteArray key;
+    m_values.appendFolded(row, column, key);
+    return key;
+}
+
+QByteArray TRecordSet::keyOf(int row, const QList<int>& columns) const {
+    QByteArray key;
     for (int column : columns) {
-        key += foldKey(m_values.text(row, column));
-        key += QChar(0x1f);
+        m_values.appendFolded(row, column, key);
+        key += '\x1f';
     }
     return key;
 }
 
-void TRecordSet::Index::add(const QString& key, int row) {
+void TRecordSet::Index::add(const QByteArray& key, int row) {
     KeyRows& entry = rows[key];
     if (entry.first < 0) {
         entry.first = row;
@@ -296,7 +314,7 @@ void TRecordSet::Index::add(const QString& key, int row) {
     }
 }
 
-void TRecordSet::Index::remove(const QString& key, int row) {
+void TRecordSet::Index::remove(const QByteArray& key, int row) {
     auto it = rows.find(key);
     if (it == rows.end())
         return;
@@ -333,17 +351,17 @@ TRecordSet::Index& TRecordSet::indexFor(const QString& columns) {
     return *it;
 }
 
-QStringList TRecordSet::keysOf(int row) const {
-    QStringList keys;
+QList<QByteArray> TRecordSet::keysOf(int row) const {
+    QList<QByteArray> keys;
     for (auto it = m_indexes.cbegin(); it != m_indexes.cend(); ++it)
         keys << keyOf(row, it->columns);
     return keys;
 }
 
-void TRecordSet::rekey(int row, const QStringList& oldKeys) {
+void TRecordSet::rekey(int row, const QList<QByteArray>& oldKeys) {
     int i = 0;
     for (auto it = m_indexes.begin(); it != m_indexes.end(); ++it, ++i) {
-        const QString newKey = keyOf(row, it->columns);
+        const QByteArray newKey = keyOf(row, it->columns);
         if (newKey != oldKeys[i]) {
             it->remove(oldKeys[i], row);
             it->add(newKey, row);
@@ -374,10 +392,10 @@ bool TRecordSet::Locate(const QString& columns, const QStringList& values) {
     const Index& index = indexFor(columns);
     if (values.size() != index.columns.size())
         throw TDatabaseError(QStringLiteral("查找的值与字段数目不符"));
-    QString key;
+    QByteArray key;
     for (const QString& value : values) {
-        key += foldKey(value);
-        key += QChar(0x1f);
+        foldKey(value, key);
+        key += '\x1f';
     }
     const auto found = index.rows.constFind(key);
     if (found == index.rows.cend())
@@ -390,7 +408,7 @@ std::vector<int> TRecordSet::RowsWithKey(const QString& column, const QString& v
     if (m_state == State::Inactive)
         throw TDatabaseError(QStringLiteral("记录集未打开"));
     const Index& index = indexFor(column);
-    const auto found = index.rows.constFind(foldKey(value) + QChar(0x1f));
+    const auto found = index.rows.constFind(Folded(value) + '\x1f');
     if (found == index.rows.cend())
         return {};
     std::vector<int> rows;
@@ -429,7 +447,7 @@ void TRecordSet::RefreshByKey(const QString& column, const QString& value) {
     // Rows the snapshot held under this key, to drop those the file no longer has.
     const Index& byKey = indexFor(m_columns[keyColumn]);
     QSet<qint64> stale;
-    if (auto it = byKey.rows.constFind(foldKey(value) + QChar(0x1f)); it != byKey.rows.cend()) {
+    if (auto it = byKey.rows.constFind(Folded(value) + '\x1f'); it != byKey.rows.cend()) {
         stale.insert(m_rowIds[size_t(it->first)]);
         for (int row : it->rest)
             stale.insert(m_rowIds[size_t(row)]);
@@ -446,7 +464,7 @@ void TRecordSet::RefreshByKey(const QString& column, const QString& value) {
             appendRow(rowId, values);
             continue;
         }
-        const QStringList oldKeys = keysOf(row);
+        const QList<QByteArray> oldKeys = keysOf(row);
         m_values.setRow(row, values);
         rekey(row, oldKeys);
     }
@@ -543,7 +561,7 @@ void TRecordSet::Post() {
                 Cancel();
                 throw TDatabaseError(QStringLiteral("要修改的记录已不存在"));
             }
-            const QStringList oldKeys = keysOf(m_current);
+            const QList<QByteArray> oldKeys = keysOf(m_current);
             m_values.setRow(m_current, m_buffer);
             rekey(m_current, oldKeys);
         }

@@ -82,6 +82,12 @@ public:
     // Every row whose column equals value (whole value, case ignored), in the set's order;
     // hashed like Locate.
     std::vector<int> RowsWithKey(const QString& column, const QString& value);
+    // A cell's text folded as lookups compare it (ASCII letters lowered, like the database's
+    // own text comparison), for callers that match many rows themselves.
+    QByteArray FoldedText(int row, int column) const;
+    static QByteArray Folded(const QString& text);
+    bool IsBlank(int row, int column) const { return m_values.isBlank(row, column); }
+    double NumberAt(int row, int column) const { return m_values.number(row, column); }
     QString AsString(const QString& name) const;
     bool HasField(const QString& name) const { return columnIndex(name) >= 0; }
     QStringList FieldNames() const { return m_columns; }
@@ -112,24 +118,24 @@ private:
     };
     struct Index {
         QList<int> columns;
-        QHash<QString, KeyRows> rows;
-        void add(const QString& key, int row);
-        void remove(const QString& key, int row);
+        QHash<QByteArray, KeyRows> rows;
+        void add(const QByteArray& key, int row);
+        void remove(const QByteArray& key, int row);
     };
 
     int columnIndex(const QString& name) const;
     int requireColumn(const QString& name) const;
     void requireRow() const;
     QVariant cell(int row, int column) const { return m_values.value(row, column); }
-    QString keyOf(int row, const QList<int>& columns) const;
-    static QString foldKey(const QString& text);
+    QByteArray keyOf(int row, const QList<int>& columns) const;
+    static void foldKey(const QString& text, QByteArray& key);
     void dropIndexes() {
         m_indexes.clear();
         m_posByRowId.clear();
     }
     Index& indexFor(const QString& columns);
-    QStringList keysOf(int row) const;
-    void rekey(int row, const QStringList& oldKeys);
+    QList<QByteArray> keysOf(int row) const;
+    void rekey(int row, const QList<QByteArray>& oldKeys);
     void appendRow(qint64 rowId, const std::vector<QVariant>& values);
     void eraseRow(int row);
 
