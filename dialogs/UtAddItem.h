@@ -41,6 +41,7 @@ public:
 
     QString StatusText() const;
     bool IsReading() const { return m_reader != nullptr; }
+    TWindowHandle Handle() const { return m_registration.handle(); }
 
     QLineEdit* edtURL = nullptr;
     QPushButton* btnOK = nullptr;
