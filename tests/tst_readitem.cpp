@@ -513,6 +513,16 @@ private slots:
         QVERIFY2(reader->ErrorText.contains(QStringLiteral("过大")), qPrintable(reader->ErrorText));
     }
 
+    void bodyWithoutLengthIsCutAtTheLimit() {
+        // No Content-Length: the limit is noticed while the body streams in.
+        TReadItem::SetDownloadLimits({30000, 30000, 2});
+        TTestResponse response;
+        response.endless = true;
+        auto reader = NewReader(Serve(response));
+        QCOMPARE(Run(*reader), int(TReadItem::rcFailed));
+        QVERIFY2(reader->ErrorText.contains(QStringLiteral("过大")), qPrintable(reader->ErrorText));
+    }
+
     void bodyAtTheLimitIsRead() {
         QByteArray page = ItemPage({});
         TReadItem::SetDownloadLimits({30000, 30000, page.size()});
