@@ -1,12 +1,15 @@
 // Commands that open the catalogue, settings and import dialogs.
 #include "app/UiMessageBoxes.h"
 #include "app/UtMain.h"
+#include "dialogs/UtAddItem.h"
 #include "dialogs/UtRival.h"
+#include "dialogs/utSetting.h"
 
 namespace vantero {
 
 void TFmMain::btnSettingClick() {
-    ShowInfoBox(this, MainTexts::NotYet);
+    TFmSetting dialog(this);
+    dialog.exec();
 }
 
 void TFmMain::btn3Click() {
@@ -15,7 +18,8 @@ void TFmMain::btn3Click() {
 }
 
 void TFmMain::btn4Click() {
-    ShowInfoBox(this, MainTexts::NotYet);
+    TFmAddItem dialog(this);
+    dialog.exec();
 }
 
 void TFmMain::btndataImportClick() {

@@ -40,6 +40,46 @@ QSet<TReadItem*> gRunning;
 QMutex gLimitsMutex;
 TReadItem::Limits gLimits;
 
+QString Seconds(int ms) {
+    return ms % 1000 == 0 ? QString::number(ms / 1000) : QString::number(ms / 1000.0, 'g', 3);
+}
+
+QString Megabytes(qint64 bytes) {
+    return bytes % (1024 * 1024) == 0 ? QString::number(bytes / (1024 * 1024))
+                                      : QString::number(double(bytes) / (1024 * 1024), 'g', 3);
+}
+
+// A Chinese account of a failed download, with the client's own text for the details.
+QString DownloadErrorText(QNetworkReply* reply) {
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (status.isValid() && status.toInt() >= 400) {
+        return ReaderTexts::HttpStatus.arg(status.toInt())
+            .arg(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString());
+    }
+    QString what;
+    switch (reply->error()) {
+    case QNetworkReply::TooManyRedirectsError:
+        what = ReaderTexts::TooManyRedirects.arg(kMaxRedirects);
+        break;
+    case QNetworkReply::InsecureRedirectError:
+        what = ReaderTexts::Insecure;
+        break;
+    case QNetworkReply::ConnectionRefusedError:
+        what = ReaderTexts::Refused;
+        break;
+    case QNetworkReply::HostNotFoundError:
+        what = ReaderTexts::HostNotFound;
+        break;
+    case QNetworkReply::RemoteHostClosedError:
+        what = ReaderTexts::ConnectionClosed;
+        break;
+    default:
+        what = ReaderTexts::Network;
+        break;
+    }
+    return ReaderTexts::Transport.arg(what, reply->errorString());
+}
+
 } // namespace
 
 TReadItem::TReadItem(TConnection connection, QObject* parent) : QThread(parent), m_connection(std::move(connection)) {}
@@ -160,7 +200,8 @@ void TReadItem::ParsePage(const TPageText& page) {
 }
 
 QByteArray TReadItem::Download(QByteArray* contentType) {
-    const QUrl url(TrimBlanks(URL), QUrl::StrictMode);
+    // Surrounding blanks are no part of an address; the stored URL stays as it was typed.
+    const QUrl url(TrimBlanks(URL));
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) || url.host().isEmpty())
         throw TReadFailure{ReaderTexts::BadAddress};
@@ -183,46 +224,52 @@ QByteArray TReadItem::Download(QByteArray* contentType) {
     auto fail = [&](const QString& text) {
         if (failure.isEmpty())
             failure = text;
+        body.clear();
         reply->abort();
     };
+    // The connect limit runs until the server answers; from then the read limit covers the
+    // whole body, so a server that trickles bytes cannot hold a reading forever.
     auto startReading = [&] {
         if (connectTimer.isActive()) {
             connectTimer.stop();
             readTimer.start(limits.readMs);
         }
     };
+    const QString tooLarge = ReaderTexts::TooLarge.arg(Megabytes(limits.maxBytes));
+    // Never holds more than the limit (plus one byte to notice it is exceeded).
+    auto take = [&] {
+        const qint64 room = limits.maxBytes - body.size();
+        body += reply->read(room + 1);
+        if (body.size() > limits.maxBytes)
+            fail(tooLarge);
+    };
     QObject::connect(&connectTimer, &QTimer::timeout, &loop,
-                     [&] { fail(ReaderTexts::ConnectTimeout.arg(limits.connectMs / 1000)); });
+                     [&] { fail(ReaderTexts::ConnectTimeout.arg(Seconds(limits.connectMs))); });
     QObject::connect(&readTimer, &QTimer::timeout, &loop,
-                     [&] { fail(ReaderTexts::ReadTimeout.arg(limits.readMs / 1000)); });
+                     [&] { fail(ReaderTexts::ReadTimeout.arg(Seconds(limits.readMs))); });
     QObject::connect(&stopPoll, &QTimer::timeout, &loop, [&] {
         if (isInterruptionRequested())
             fail(ReaderTexts::Stopped);
     });
-    const QString tooLarge = ReaderTexts::TooLarge.arg(limits.maxBytes / (1024 * 1024));
     QObject::connect(reply, &QNetworkReply::metaDataChanged, &loop, [&] {
+        startReading();
         const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
         if (length.isValid() && length.toLongLong() > limits.maxBytes)
             fail(tooLarge);
     });
     QObject::connect(reply, &QNetworkReply::readyRead, &loop, [&] {
         startReading();
-        body += reply->readAll();
-        if (body.size() > limits.maxBytes) {
-            body.clear();
-            fail(tooLarge);
-        }
+        take();
     });
     QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
     connectTimer.start(limits.connectMs);
     stopPoll.start(100);
     if (!reply->isFinished())
         loop.exec();
-    if (failure.isEmpty()) {
-        body += reply->readAll();
-        if (reply->error() != QNetworkReply::NoError)
-            failure = reply->errorString();
-    }
+    if (failure.isEmpty())
+        take();
+    if (failure.isEmpty() && reply->error() != QNetworkReply::NoError)
+        failure = DownloadErrorText(reply);
     *contentType = reply->header(QNetworkRequest::ContentTypeHeader).toByteArray();
     delete reply;
     if (!failure.isEmpty())
@@ -264,6 +311,10 @@ void TReadItem::Execute() {
     } catch (const std::exception& error) {
         ResultCode = rcFailed;
         ErrorText = QString::fromUtf8(error.what());
+    } catch (...) {
+        // Whatever went wrong, the starter still gets its result.
+        ResultCode = rcFailed;
+        ErrorText = ReaderTexts::Unknown;
     }
     const TWindowHandle target = TargetWnd;
     const unsigned message = ResultMsg;

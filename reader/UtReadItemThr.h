@@ -22,6 +22,15 @@ inline const QString ConnectTimeout = QStringLiteral("连接超时：%1 秒内�
 inline const QString ReadTimeout = QStringLiteral("读取超时：%1 秒内未能读完页面");
 inline const QString TooLarge = QStringLiteral("页面过大：超过 %1 MB，已放弃读取");
 inline const QString Stopped = QStringLiteral("读取已被中止");
+inline const QString HttpStatus = QStringLiteral("下载页面失败：服务器返回 HTTP %1 %2");
+inline const QString Transport = QStringLiteral("下载页面失败：%1（%2）");
+inline const QString TooManyRedirects = QStringLiteral("重定向次数过多（超过 %1 次）");
+inline const QString Refused = QStringLiteral("服务器拒绝连接");
+inline const QString HostNotFound = QStringLiteral("找不到服务器");
+inline const QString ConnectionClosed = QStringLiteral("连接被服务器关闭");
+inline const QString Insecure = QStringLiteral("不安全的重定向");
+inline const QString Network = QStringLiteral("网络错误");
+inline const QString Unknown = QStringLiteral("读取宝贝时发生未知错误");
 } // namespace ReaderTexts
 
 // Reads one item page on a thread of its own: downloads it, takes title, seller, price, item id

@@ -1,0 +1,102 @@
+// read-item: one item page read and stored as the windows read it; settings: shown or changed.
+#include "app/GridData.h"
+#include "app/MainData.h"
+#include "cli/Cli.h"
+#include "dialogs/Settings.h"
+#include "reader/TextHelpers.h"
+#include "reader/UtReadItemThr.h"
+
+namespace vantero::cli {
+
+namespace {
+
+// One "Name: value" line; line breaks inside a value would break the line format.
+void WriteLine(QTextStream& out, const char* name, const QString& value) {
+    QString flat = value;
+    flat.replace(u'\r', u' ').replace(u'\n', u' ');
+    out << name << ": " << flat << '\n';
+}
+
+int RunReadItem(TCliContext& context) {
+    const QString rivalOf = context.TakeOption(QStringLiteral("--rival-of"));
+    const QString seller = context.TakeOption(QStringLiteral("--seller"));
+    if (context.args.size() != 1 || context.args.first().startsWith(QLatin1String("--")))
+        context.UsageError(QStringLiteral("read-item 需要一个宝贝地址"));
+    const bool rival = !rivalOf.isNull();
+    if (rival && TrimBlanks(rivalOf).isEmpty())
+        context.UsageError(QStringLiteral("--rival-of 需要自己宝贝的 ItemID"));
+    if (rival && seller.isNull())
+        context.UsageError(QStringLiteral("读取同行宝贝时必须用 --seller 给出同行的旺旺"));
+    if (!rival && !seller.isNull())
+        context.UsageError(QStringLiteral("--seller 只用于同行宝贝（与 --rival-of 一起）；自己的宝贝按“我的旺旺”核对"));
+
+    const TConnection con = context.OpenDatabase();
+    TReadItem reader(con);
+    reader.TargetWnd = 0;
+    reader.FreeWhenDone = false;
+    reader.ResultMsg = WM_READITEM_RESULT;
+    if (rival) {
+        // A rival item always belongs to an own item that exists.
+        TRecordSet items(con);
+        items.Reopen(QStringLiteral("select * from Items where ItemID=?"), {TrimBlanks(rivalOf)});
+        if (items.Eof())
+            throw TCliExit{kExitRefused, QStringLiteral("没有 ItemID 为 %1 的宝贝").arg(TrimBlanks(rivalOf))};
+        reader.URL = TrimBlanks(context.args.first());
+        reader.LocalItemID = TrimBlanks(rivalOf);
+        reader.ExpectedSeller = TrimBlanks(seller);
+    } else {
+        TRecordSet setting(con);
+        reader.URL = context.args.first();
+        reader.LocalItemID.clear();
+        reader.ExpectedSeller = LoadSettings(setting).ownAccount;
+    }
+    reader.start();
+    reader.wait();
+
+    const int code = reader.ResultCode;
+    context.out << "ResultCode: " << code << ' ' << TReadItem::ResultName(code) << '\n';
+    WriteLine(context.out, "ItemName", reader.ItemName);
+    WriteLine(context.out, "SellerNick", reader.SellerNick);
+    WriteLine(context.out, "ItemID", reader.ItemID);
+    WriteLine(context.out, "Price", FormatPrice(reader.Price));
+    WriteLine(context.out, "SellCount", QString::number(reader.SellCount));
+    WriteLine(context.out, "ErrorText", reader.ErrorText);
+    return code == TReadItem::rcUpdated || code == TReadItem::rcAdded ? kExitOk : kExitRefused;
+}
+
+int RunSettings(TCliContext& context) {
+    const QString interval = context.TakeOption(QStringLiteral("--interval"));
+    const QString ownAccount = context.TakeOption(QStringLiteral("--own-account"));
+    if (!context.args.isEmpty())
+        context.UsageError(QStringLiteral("多余的参数：%1").arg(context.args.join(u' ')));
+
+    TRecordSet qry(context.OpenDatabase());
+    TSettingValues values = LoadSettings(qry);
+    if (!interval.isNull() || !ownAccount.isNull()) {
+        std::optional<int> minutes;
+        if (!interval.isNull()) {
+            minutes = ParseUpdateMinutes(interval);
+            if (!IsAllowedUpdateMinutes(*minutes))
+                throw TCliExit{kExitRefused, SettingTexts::TooShort};
+        }
+        std::optional<QString> account;
+        if (!ownAccount.isNull())
+            account = ownAccount;
+        StoreSettings(qry, minutes, account);
+        context.err << SettingTexts::Saved << '\n';
+        values = LoadSettings(qry);
+    }
+    WriteLine(context.out, "UpdateTimeOut", values.updateTimeOut);
+    WriteLine(context.out, "WW", values.ownAccount);
+    return kExitOk;
+}
+
+const TCliRegistration readItem("read-item",
+                                "read-item URL [--rival-of OWN_ITEM_ID --seller ACCOUNT]   读取一个宝贝页面并保存",
+                                &RunReadItem);
+const TCliRegistration settings("settings", "settings [--interval MINUTES] [--own-account NAME]   查看或修改系统设置",
+                                &RunSettings);
+
+} // namespace
+
+} // namespace vantero::cli

@@ -1,0 +1,59 @@
+#include "dialogs/Settings.h"
+
+#include "app/MainData.h"
+#include "reader/TextHelpers.h"
+
+#include <climits>
+
+namespace vantero {
+
+TSettingValues LoadSettings(TRecordSet& qry) {
+    qry.Reopen(kSelectSetting);
+    if (qry.Eof())
+        return {};
+    return {qry.FieldByName(QStringLiteral("UpdateTimeOut")).AsString(),
+            qry.FieldByName(QStringLiteral("WW")).AsString()};
+}
+
+int ParseUpdateMinutes(const QString& text) {
+    const QString s = TrimBlanks(text);
+    qsizetype at = 0;
+    bool negative = false;
+    if (at < s.size() && (s[at] == u'-' || s[at] == u'+')) {
+        negative = s[at] == u'-';
+        ++at;
+    }
+    if (at == s.size())
+        return 0;
+    qint64 value = 0;
+    for (; at < s.size(); ++at) {
+        const QChar c = s[at];
+        if (c < u'0' || c > u'9')
+            return 0;
+        // Stop counting once beyond 32 bits; the digits that follow only need checking.
+        if (value <= qint64(INT_MAX) + 1)
+            value = value * 10 + (c.unicode() - u'0');
+    }
+    if (negative)
+        value = -value;
+    return int(std::clamp<qint64>(value, INT_MIN, INT_MAX));
+}
+
+bool IsAllowedUpdateMinutes(int minutes) {
+    return minutes >= kMinimumUpdateMinutes;
+}
+
+void StoreSettings(TRecordSet& qry, std::optional<int> minutes, std::optional<QString> ownAccount) {
+    if (!qry.Active())
+        qry.Reopen(kSelectSetting);
+    if (!qry.Eof())
+        qry.First();
+    qry.Edit(); // begins a new row when the table has none
+    if (minutes)
+        qry.FieldByName(QStringLiteral("UpdateTimeOut")).SetAsInteger(*minutes);
+    if (ownAccount)
+        qry.FieldByName(QStringLiteral("WW")).SetAsString(TrimBlanks(*ownAccount));
+    qry.Post();
+}
+
+} // namespace vantero

@@ -1,0 +1,44 @@
+#pragma once
+
+#include "store/RecordSet.h"
+
+#include <QString>
+
+#include <optional>
+
+namespace vantero {
+
+// Texts of the settings.
+namespace SettingTexts {
+inline const QString Caption = QStringLiteral("系统设置");
+inline const QString IntervalLabel = QStringLiteral("自动更新数据时间间隔");
+inline const QString Minutes = QStringLiteral("分钟");
+inline const QString OwnAccountLabel = QStringLiteral("我的旺旺");
+inline const QString Save = QStringLiteral("保存");
+inline const QString Cancel = QStringLiteral("取消");
+inline const QString TooShort = QStringLiteral("不能设置时间小于15分钟,请重设.");
+inline const QString Saved = QStringLiteral("保存成功");
+} // namespace SettingTexts
+
+// The Setting row as the settings show it: each column as text, empty when the row is missing.
+struct TSettingValues {
+    QString updateTimeOut;
+    QString ownAccount;
+};
+
+// Opens qry on the Setting row (it stays there for StoreSettings) and reads it.
+TSettingValues LoadSettings(TRecordSet& qry);
+
+// The typed interval in minutes: a decimal integer, blanks around it allowed; anything else is 0.
+// Numbers beyond the 32-bit range are clamped to it, so a huge number stays huge (and valid)
+// and a hugely negative one stays refused.
+int ParseUpdateMinutes(const QString& text);
+
+// Whether an interval may be stored (the 15-minute floor).
+bool IsAllowedUpdateMinutes(int minutes);
+
+// Writes the given values into the Setting row qry stands on (a new row when there is none).
+// Values not given stay as they are. The own account is stored without surrounding blanks.
+void StoreSettings(TRecordSet& qry, std::optional<int> minutes, std::optional<QString> ownAccount);
+
+} // namespace vantero

@@ -1,0 +1,102 @@
+#include "dialogs/utSetting.h"
+
+#include "app/UiMessageBoxes.h"
+#include "app/UtMain.h"
+#include "dialogs/Settings.h"
+#include "reader/TextHelpers.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+namespace vantero {
+
+TFmSetting::TFmSetting(TFmMain* main) : QDialog(main), m_main(main), qry(main->Data().con) {
+    setObjectName(QStringLiteral("FmSetting"));
+    setWindowTitle(SettingTexts::Caption);
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+
+    auto* intervalLabel = new QLabel(SettingTexts::IntervalLabel, this);
+    edtUpdateTimeOut = new QLineEdit(this);
+    edtUpdateTimeOut->setObjectName(QStringLiteral("edtUpdateTimeOut"));
+    edtUpdateTimeOut->setAccessibleName(SettingTexts::IntervalLabel);
+    intervalLabel->setBuddy(edtUpdateTimeOut);
+    auto* minutesLabel = new QLabel(SettingTexts::Minutes, this);
+
+    auto* wwLabel = new QLabel(SettingTexts::OwnAccountLabel, this);
+    edtWW = new QLineEdit(this);
+    edtWW->setObjectName(QStringLiteral("edtWW"));
+    edtWW->setAccessibleName(SettingTexts::OwnAccountLabel);
+    wwLabel->setBuddy(edtWW);
+
+    btnSave = new QPushButton(SettingTexts::Save, this);
+    btnSave->setObjectName(QStringLiteral("btnSave"));
+    btnSave->setAccessibleName(SettingTexts::Save);
+    btnSave->setDefault(true);
+    btnClose = new QPushButton(SettingTexts::Cancel, this);
+    btnClose->setObjectName(QStringLiteral("btnClose"));
+    btnClose->setAccessibleName(SettingTexts::Cancel);
+
+    auto* intervalRow = new QHBoxLayout;
+    intervalRow->addWidget(edtUpdateTimeOut);
+    intervalRow->addWidget(minutesLabel);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(btnSave);
+    buttons->addWidget(btnClose);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(intervalLabel);
+    layout->addLayout(intervalRow);
+    layout->addWidget(wwLabel);
+    layout->addWidget(edtWW);
+    layout->addStretch();
+    layout->addLayout(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    setMinimumWidth(239);
+
+    connect(btnSave, &QPushButton::clicked, this, &TFmSetting::btnSaveClick);
+    connect(btnClose, &QPushButton::clicked, this, &TFmSetting::btnCloseClick);
+    FormCreate();
+}
+
+void TFmSetting::FormCreate() {
+    edtUpdateTimeOut->clear();
+}
+
+void TFmSetting::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        RunReported(this, [this] { LoadSettings(); });
+}
+
+void TFmSetting::LoadSettings() {
+    const TSettingValues values = vantero::LoadSettings(qry);
+    edtUpdateTimeOut->setText(values.updateTimeOut);
+    edtWW->setText(values.ownAccount);
+}
+
+void TFmSetting::btnSaveClick() {
+    const int minutes = ParseUpdateMinutes(edtUpdateTimeOut->text());
+    if (!IsAllowedUpdateMinutes(minutes)) {
+        ShowPlainBox(this, SettingTexts::TooShort);
+        edtUpdateTimeOut->setFocus();
+        return;
+    }
+    const QString ownAccount = edtWW->text();
+    // A failed store changes neither the timer nor the account in use.
+    if (!RunReported(this, [&] { StoreSettings(qry, minutes, ownAccount); }))
+        return;
+    m_main->SetUpdateInterval(minutes);
+    m_main->Data().OwnAccount = TrimBlanks(ownAccount);
+    ShowPlainBox(this, SettingTexts::Saved);
+    accept();
+}
+
+void TFmSetting::btnCloseClick() {
+    reject();
+}
+
+} // namespace vantero

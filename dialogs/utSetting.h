@@ -1,0 +1,40 @@
+#pragma once
+
+#include "store/RecordSet.h"
+
+#include <QDialog>
+
+class QLineEdit;
+class QPushButton;
+
+namespace vantero {
+
+class TFmMain;
+
+// The settings dialog: the auto-update interval and the user's own shop account.
+class TFmSetting final : public QDialog {
+    Q_OBJECT
+public:
+    explicit TFmSetting(TFmMain* main);
+
+    QLineEdit* edtUpdateTimeOut = nullptr;
+    QLineEdit* edtWW = nullptr;
+    QPushButton* btnSave = nullptr;
+    QPushButton* btnClose = nullptr;
+
+public slots:
+    void btnSaveClick();
+    void btnCloseClick();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void FormCreate();
+    void LoadSettings();
+
+    TFmMain* m_main;
+    TRecordSet qry;
+};
+
+} // namespace vantero
