@@ -1,6 +1,5 @@
 // Update check, vendor pages and the About box.
 #include "app/UtMain.h"
-
 #include "dialogs/CheckUpdate.h"
 #include "dialogs/UtAbout.h"
 #include "dialogs/UtWeb.h"
@@ -31,9 +30,13 @@ void TFmMain::ShowVendorPage(TVendorPage page) {
     m_web->ShowPage(VendorPageCaption(page), VendorPageAddress(page));
 }
 
-void TFmMain::btnUpdateClick() { ShowVendorPage(TVendorPage::UpgradePage); }
+void TFmMain::btnUpdateClick() {
+    ShowVendorPage(TVendorPage::UpgradePage);
+}
 
-void TFmMain::btnManualClick() { ShowVendorPage(TVendorPage::ManualPage); }
+void TFmMain::btnManualClick() {
+    ShowVendorPage(TVendorPage::ManualPage);
+}
 
 void TFmMain::btn2Click() {
     TFmAbout about(this);

@@ -38,8 +38,8 @@ int RunCheckUpdate(TCliContext& context) {
 
 const TCliRegistration importRegistration("import", "import FILE   从另一个数据库文件导入缺少的宝贝、同行和对应关系",
                                           &RunImport);
-const TCliRegistration checkRegistration("check-update",
-                                         "check-update [--host HOST[:PORT]]   向版本服务查询最新版本号", &RunCheckUpdate);
+const TCliRegistration checkRegistration("check-update", "check-update [--host HOST[:PORT]]   向版本服务查询最新版本号",
+                                         &RunCheckUpdate);
 
 } // namespace
 

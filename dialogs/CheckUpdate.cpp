@@ -109,9 +109,8 @@ QString VendorPageCaption(TVendorPage page) {
 }
 
 QUrl VendorPageAddress(TVendorPage page) {
-    return HostAddress(VendorWebHost(), page == TVendorPage::UpgradePage
-                                            ? QStringLiteral("/upgrade/vantero.asp")
-                                            : QStringLiteral("/upgrade/vantero_help.asp"));
+    return HostAddress(VendorWebHost(), page == TVendorPage::UpgradePage ? QStringLiteral("/upgrade/vantero.asp")
+                                                                         : QStringLiteral("/upgrade/vantero_help.asp"));
 }
 
 int ParseServerVersion(const QByteArray& body, const QString& softName) {
@@ -130,8 +129,7 @@ int ParseServerVersion(const QByteArray& body, const QString& softName) {
     return 0;
 }
 
-int QueryServerVersion(const QString& host, const QString& softName, int readTimeoutMs,
-                       QNetworkAccessManager* client) {
+int QueryServerVersion(const QString& host, const QString& softName, int readTimeoutMs, QNetworkAccessManager* client) {
     constexpr int kFailed = 1;
     // An unconfigured build asks nobody.
     if (!VendorHostConfigured(host))

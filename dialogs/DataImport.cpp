@@ -47,8 +47,8 @@ double FloatOf(const QVariant& value) {
     if (value.isNull())
         return 0;
     bool ok = false;
-    const double d = value.typeId() == QMetaType::QString ? value.toString().trimmed().toDouble(&ok)
-                                                          : value.toDouble(&ok);
+    const double d =
+        value.typeId() == QMetaType::QString ? value.toString().trimmed().toDouble(&ok) : value.toDouble(&ok);
     return ok ? d : 0;
 }
 
@@ -81,7 +81,9 @@ bool IsSameFile(const QString& first, const QString& second) {
 
 TDataImport::TDataImport(TConnection target) : m_target(std::move(target)) {}
 
-TDataImport::~TDataImport() { CloseSource(); }
+TDataImport::~TDataImport() {
+    CloseSource();
+}
 
 void TDataImport::CloseSource() {
     m_sourceIsTarget = false;

@@ -11,8 +11,7 @@
 namespace vantero {
 
 TFmAbout::TFmAbout(QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                          Qt::WindowCloseButtonHint) {
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
     setObjectName(QStringLiteral("FmAbout"));
     setWindowTitle(QStringLiteral("关于软件"));
     setAccessibleName(windowTitle());
@@ -61,6 +60,8 @@ void TFmAbout::showEvent(QShowEvent* event) {
         move(screen->availableGeometry().center() - rect().center());
 }
 
-void TFmAbout::btn1Click() { accept(); }
+void TFmAbout::btn1Click() {
+    accept();
+}
 
 } // namespace vantero

@@ -70,6 +70,8 @@ void TFmWeb::ShowPage(const QString& caption, const QUrl& address) {
     activateWindow();
 }
 
-void TFmWeb::btnCloseClick() { close(); }
+void TFmWeb::btnCloseClick() {
+    close();
+}
 
 } // namespace vantero

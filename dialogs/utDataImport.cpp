@@ -33,11 +33,12 @@ QPushButton* MakeButton(QWidget* owner, const QString& name, const QString& capt
 
 } // namespace
 
-void TFmDataImport::SetOpenFileHook(TOpenFileHook hook) { OpenFileHook() = std::move(hook); }
+void TFmDataImport::SetOpenFileHook(TOpenFileHook hook) {
+    OpenFileHook() = std::move(hook);
+}
 
 TFmDataImport::TFmDataImport(TConnection target, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
-                          Qt::WindowCloseButtonHint),
+    : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
       m_import(std::move(target)) {
     setObjectName(QStringLiteral("FmDataImport"));
     setWindowTitle(QStringLiteral("数据导入..."));
@@ -82,20 +83,24 @@ void TFmDataImport::showEvent(QShowEvent* event) {
     FormShow();
 }
 
-void TFmDataImport::FormShow() { edtDBFile->clear(); }
+void TFmDataImport::FormShow() {
+    edtDBFile->clear();
+}
 
 void TFmDataImport::btnBrowseClick() {
     // The program's own files end in .mdb; other copies may be named .db. "所有文件" keeps any
     // name choosable.
-    const QString path = OpenFileHook() ? OpenFileHook()(this)
-                                        : QFileDialog::getOpenFileName(
-                                              this, QString(), QString(),
-                                              QStringLiteral("数据库文件 (*.mdb *.db);;所有文件 (*)"));
+    const QString path = OpenFileHook()
+                             ? OpenFileHook()(this)
+                             : QFileDialog::getOpenFileName(this, QString(), QString(),
+                                                            QStringLiteral("数据库文件 (*.mdb *.db);;所有文件 (*)"));
     if (!path.isEmpty())
         edtDBFile->setText(QDir::toNativeSeparators(path));
 }
 
-void TFmDataImport::btnCloseClick() { reject(); }
+void TFmDataImport::btnCloseClick() {
+    reject();
+}
 
 bool TFmDataImport::ConnectSource(const QString& path) {
     QString message;
@@ -105,11 +110,17 @@ bool TFmDataImport::ConnectSource(const QString& path) {
     return false;
 }
 
-void TFmDataImport::ImportItems() { m_import.ImportItems(); }
+void TFmDataImport::ImportItems() {
+    m_import.ImportItems();
+}
 
-void TFmDataImport::ImportRivals() { m_import.ImportRivals(); }
+void TFmDataImport::ImportRivals() {
+    m_import.ImportRivals();
+}
 
-void TFmDataImport::ImportRivalItems() { m_import.ImportRivalItems(); }
+void TFmDataImport::ImportRivalItems() {
+    m_import.ImportRivalItems();
+}
 
 void TFmDataImport::btnImportClick() {
     const QString path = TrimBlanks(edtDBFile->text());
