@@ -67,9 +67,14 @@ bool Pause(int ms) {
     return !state.gone;
 }
 
+// http://host[:port] + pathAndQuery; empty when host is not just a host name with a port.
 QUrl HostAddress(const QString& host, const QString& pathAndQuery) {
-    QUrl url(QStringLiteral("http://") + host.trimmed() + pathAndQuery, QUrl::StrictMode);
-    if (!url.isValid() || url.host().isEmpty() || !url.userInfo().isEmpty())
+    const QString name = host.trimmed();
+    static const QRegularExpression extra(QStringLiteral("[/?#@\\s]"));
+    if (name.isEmpty() || name.contains(extra))
+        return {};
+    QUrl url(QStringLiteral("http://") + name + pathAndQuery, QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty())
         return {};
     return url;
 }

@@ -29,8 +29,9 @@ void AddItem(const TTestDatabase& db, const QString& id, double price = 1, const
 }
 
 void AddRival(const TTestDatabase& db, const QString& ww, const QString& name) {
-    db.exec(QStringLiteral("insert into Rival (RivalWW, ShopURL, ShopName, ShopClass, ShopType) values (?, ?, ?, ?, ?)"),
-            {ww, QStringLiteral("http://shop/") + ww, name, QStringLiteral("淘宝"), QStringLiteral("淘宝")});
+    db.exec(
+        QStringLiteral("insert into Rival (RivalWW, ShopURL, ShopName, ShopClass, ShopType) values (?, ?, ?, ?, ?)"),
+        {ww, QStringLiteral("http://shop/") + ww, name, QStringLiteral("淘宝"), QStringLiteral("淘宝")});
 }
 
 void AddRivalItem(const TTestDatabase& db, const QString& ww, const QString& local, const QString& rivalItem,
@@ -169,8 +170,8 @@ void TestImport::presentItemKeepsItsOwnValues() {
     TTestDatabase source;
     AddItem(target, QStringLiteral("7"), 5.0, QStringLiteral("我的名字"));
     source.exec(QStringLiteral("insert into Items (%1) values (?, ?, ?, ?, ?, ?, ?)").arg(kItemColumns),
-                {QStringLiteral("7"), QStringLiteral("newer"), QStringLiteral("other"), QStringLiteral("http://x"), 99.0,
-                 500, QStringLiteral("2030-01-01 00:00:00")});
+                {QStringLiteral("7"), QStringLiteral("newer"), QStringLiteral("other"), QStringLiteral("http://x"),
+                 99.0, 500, QStringLiteral("2030-01-01 00:00:00")});
     QCOMPARE(ImportAll(target, source.path()).items, 0);
     QSqlQuery query(target.connection().database());
     QVERIFY(query.exec(QStringLiteral("select Price, SellCount, LastUpdated, CustomItemName, ItemName from Items")));
@@ -272,8 +273,9 @@ void TestImport::emptySourceValuesArriveEmpty() {
     QCOMPARE(query.value(3).toInt(), 0);
     QVERIFY(!DateTimeFromColumn(query.value(4).toString()).isValid());
     // An empty rival item id is a key value like any other: the mapping is present afterwards.
-    QCOMPARE(target.value(QStringLiteral("select count(*) from RivalItems where LocalItemID='e1' and "
-                                         "ifnull(RivalItemID, '')=''"))
+    QCOMPARE(target
+                 .value(QStringLiteral("select count(*) from RivalItems where LocalItemID='e1' and "
+                                       "ifnull(RivalItemID, '')=''"))
                  .toInt(),
              1);
     QCOMPARE(ImportAll(target, source.path()).rivalItems, 0);
