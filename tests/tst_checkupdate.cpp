@@ -4,6 +4,8 @@
 
 #include <QCoreApplication>
 #include <QPointer>
+#include <QProcess>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTest>
 
@@ -67,6 +69,8 @@ private slots:
     void checkThreadPostsTheNumberAndReleasesItself();
     void checkThreadPostingToAGoneWindowDoesNothing();
     void checkThreadWaitsByDefault();
+    void programEndsWithoutWaitingForTheCheck_data();
+    void programEndsWithoutWaitingForTheCheck();
 };
 
 void TestCheckUpdate::answerLinesGiveTheVersion_data() {
@@ -216,5 +220,58 @@ void TestCheckUpdate::checkThreadWaitsByDefault() {
     delete check;
 }
 
-QTEST_GUILESS_MAIN(TestCheckUpdate)
+void TestCheckUpdate::programEndsWithoutWaitingForTheCheck_data() {
+    QTest::addColumn<QString>("stage");
+    QTest::newRow("while the service answers slowly") << QStringLiteral("asking");
+    QTest::newRow("during the wait before reporting") << QStringLiteral("waiting");
+}
+
+void TestCheckUpdate::programEndsWithoutWaitingForTheCheck() {
+    QFETCH(QString, stage);
+    TTestHttpServer server;
+    // "asking": the answer trickles in for ever, so the read time-out never ends the request.
+    if (stage == QLatin1String("asking"))
+        server.route(kQuery, TTestResponse{200, {}, {}, 0, true, -1});
+    else
+        server.route(kQuery, "vantero=204", "text/plain");
+    QProcess child;
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--exit-during-check"), HostOf(server), stage});
+    QVERIFY(child.waitForStarted());
+    QTRY_COMPARE_WITH_TIMEOUT(server.requestCount(kQuery), 1, 60000);
+    child.write("quit\n");
+    child.closeWriteChannel();
+    // Bounded only to fail instead of hanging: a program that waited for the check would never end.
+    QVERIFY2(child.waitForFinished(120000), "the program waited for the running check");
+    QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(child.exitCode(), 0);
+    QCOMPARE(child.readAllStandardOutput().trimmed(), QByteArray("ended"));
+}
+
+// Child mode of the test above: a program that quits, when told on its input, while its check
+// is still running.
+static int ExitDuringCheck(int argc, char** argv) {
+    {
+        QCoreApplication app(argc, argv);
+        auto* check = new TCheckUpdate;
+        check->Host = QString::fromLocal8Bit(argv[2]);
+        // Never reports while this program lives: an hour's wait after the answer.
+        check->WaitBeforeReportMs = 3600 * 1000;
+        check->start();
+        QSocketNotifier input(0, QSocketNotifier::Read);
+        QObject::connect(&input, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+        QCoreApplication::exec();
+    }
+    fputs("ended\n", stdout);
+    return 0;
+}
+
+int main(int argc, char** argv) {
+    if (argc == 4 && qstrcmp(argv[1], "--exit-during-check") == 0)
+        return ExitDuringCheck(argc, argv);
+    QCoreApplication app(argc, argv);
+    TestCheckUpdate test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "tst_checkupdate.moc"
