@@ -22,6 +22,7 @@ class TGridModel;
 class TGridView;
 class TFmUpdateing;
 class TFmWeb;
+enum class TVendorPage;
 class TReadAllItemThr;
 
 // Texts of the main window.
@@ -140,7 +141,12 @@ private:
     TReadAllItemThr* Updater = nullptr;
 
     // Vendor pages.
+    void ShowVendorPage(TVendorPage page);
     TFmWeb* m_web = nullptr;
+
+public:
+    // The vendor page window; null until first needed.
+    TFmWeb* WebWindow() const { return m_web; }
 };
 
 } // namespace vantero

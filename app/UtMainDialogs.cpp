@@ -3,6 +3,7 @@
 #include "app/UtMain.h"
 #include "dialogs/UtAddItem.h"
 #include "dialogs/UtRival.h"
+#include "dialogs/utDataImport.h"
 #include "dialogs/utSetting.h"
 
 namespace vantero {
@@ -23,7 +24,12 @@ void TFmMain::btn4Click() {
 }
 
 void TFmMain::btndataImportClick() {
-    ShowInfoBox(this, MainTexts::NotYet);
+    {
+        TFmDataImport dialog(m_data.con, this);
+        dialog.exec();
+    }
+    // Rebuilt whether or not anything came in.
+    RunReported(this, [this] { RefreshAll(); });
 }
 
 } // namespace vantero

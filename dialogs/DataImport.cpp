@@ -1,0 +1,253 @@
+#include "dialogs/DataImport.h"
+
+#include "store/DatabaseError.h"
+#include "store/RecordSet.h"
+
+#include <QAtomicInteger>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+#include <filesystem>
+#include <system_error>
+
+namespace vantero {
+
+namespace {
+
+enum class TKind { Text, Float, Integer, DateTime };
+
+QString NextSourceName() {
+    static QAtomicInteger<int> counter;
+    return QStringLiteral("vantero-import-%1").arg(counter.fetchAndAddRelaxed(1));
+}
+
+[[noreturn]] void Raise(const QSqlError& error) {
+    QString text = error.text().trimmed();
+    if (text.isEmpty())
+        text = QStringLiteral("数据库错误");
+    throw TDatabaseError(text);
+}
+
+// Source values read at the column types, the way the target's record sets read them.
+QString TextOf(const QVariant& value) {
+    if (value.isNull())
+        return QStringLiteral("");
+    switch (value.typeId()) {
+    case QMetaType::Double:
+        return QString::number(value.toDouble(), 'g', 15);
+    case QMetaType::QByteArray:
+        return QString::fromUtf8(value.toByteArray());
+    default:
+        return value.toString();
+    }
+}
+
+double FloatOf(const QVariant& value) {
+    if (value.isNull())
+        return 0;
+    bool ok = false;
+    const double d =
+        value.typeId() == QMetaType::QString ? value.toString().trimmed().toDouble(&ok) : value.toDouble(&ok);
+    return ok ? d : 0;
+}
+
+qint64 IntegerOf(const QVariant& value) {
+    if (value.isNull())
+        return 0;
+    if (value.typeId() == QMetaType::Double)
+        return qint64(value.toDouble());
+    bool ok = false;
+    const qint64 n = value.toLongLong(&ok);
+    if (ok)
+        return n;
+    const double d = TextOf(value).trimmed().toDouble(&ok);
+    return ok ? qint64(d) : 0;
+}
+
+} // namespace
+
+struct TDataImport::TCopiedColumn {
+    QString name;
+    TKind kind;
+};
+
+bool IsSameFile(const QString& first, const QString& second) {
+    std::error_code error;
+    const bool same = std::filesystem::equivalent(std::filesystem::path(first.toStdString()),
+                                                  std::filesystem::path(second.toStdString()), error);
+    return !error && same;
+}
+
+TDataImport::TDataImport(TConnection target) : m_target(std::move(target)) {}
+
+TDataImport::~TDataImport() {
+    CloseSource();
+}
+
+void TDataImport::CloseSource() {
+    m_sourceIsTarget = false;
+    if (m_sourceName.isEmpty())
+        return;
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_sourceName, false);
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(m_sourceName);
+    m_sourceName.clear();
+}
+
+bool TDataImport::ConnectSource(const QString& path, QString* message) {
+    CloseSource();
+    auto refuse = [&](const QString& reason) {
+        if (message)
+            *message = ImportTexts::ConnectFailed + QLatin1Char('"') + path + QStringLiteral("\" ") + reason;
+        return false;
+    };
+
+    // The file in use needs no second connection: every row it holds is already present, and a
+    // reader on the live file could only get in the way of the program's own writers.
+    if (!m_target.isNull() && IsSameFile(path, m_target.path())) {
+        m_sourceIsTarget = true;
+        return true;
+    }
+
+    QString reason;
+    if (!CheckDatabaseLayout(path, &reason))
+        return refuse(reason);
+
+    const QString name = NextSourceName();
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=60000"));
+        if (!db.open()) {
+            reason = db.lastError().text().trimmed();
+        } else {
+            // A damaged file is refused now rather than failing halfway through the copy.
+            QSqlQuery check(db);
+            if (!check.exec(QStringLiteral("PRAGMA quick_check")))
+                reason = QStringLiteral("数据库文件已损坏（%1）").arg(check.lastError().text().trimmed());
+            else if (!check.next() || check.value(0).toString() != QLatin1String("ok"))
+                reason = QStringLiteral("数据库文件已损坏（%1）").arg(check.value(0).toString());
+        }
+        if (!reason.isEmpty())
+            db.close();
+    }
+    if (!reason.isEmpty()) {
+        QSqlDatabase::removeDatabase(name);
+        return refuse(reason);
+    }
+    m_sourceName = name;
+    return true;
+}
+
+int TDataImport::CopyTable(const QString& table, const QString& keys, const QList<TCopiedColumn>& columns) {
+    if (m_sourceIsTarget)
+        return 0;
+    if (m_sourceName.isEmpty())
+        throw TDatabaseError(QStringLiteral("没有连接导入的数据库"));
+
+    // The source rows are read completely before the first append, so a read failure leaves
+    // this table of the target untouched.
+    const QString select = QStringLiteral("select * from ") + table;
+    QList<QVariantList> rows;
+    {
+        QSqlQuery query(QSqlDatabase::database(m_sourceName, false));
+        query.setForwardOnly(true);
+        if (!query.exec(select))
+            Raise(query.lastError());
+        const QSqlRecord record = query.record();
+        QList<int> positions;
+        for (const TCopiedColumn& column : columns) {
+            const int at = record.indexOf(column.name);
+            if (at < 0)
+                throw TDatabaseError(QStringLiteral("找不到字段 %1").arg(column.name));
+            positions << at;
+        }
+        while (query.next()) {
+            QVariantList values;
+            values.reserve(positions.size());
+            for (int at : std::as_const(positions))
+                values << query.value(at);
+            rows << values;
+        }
+        if (query.lastError().isValid())
+            Raise(query.lastError());
+    }
+
+    const QStringList keyNames = keys.split(u';');
+    QList<int> keyColumns;
+    for (const QString& key : keyNames) {
+        for (int i = 0; i < columns.size(); ++i) {
+            if (columns[i].name.compare(key, Qt::CaseInsensitive) == 0)
+                keyColumns << i;
+        }
+    }
+
+    TRecordSet qryMain(m_target);
+    qryMain.Reopen(select);
+    int appended = 0;
+    for (const QVariantList& values : std::as_const(rows)) {
+        QStringList keyValues;
+        for (int i : std::as_const(keyColumns))
+            keyValues << TextOf(values[i]);
+        if (qryMain.Locate(keys, keyValues))
+            continue;
+        qryMain.Append();
+        for (int i = 0; i < columns.size(); ++i) {
+            TField field = qryMain.FieldByName(columns[i].name);
+            switch (columns[i].kind) {
+            case TKind::Text:
+                field.SetAsString(TextOf(values[i]));
+                break;
+            case TKind::Float:
+                field.SetAsFloat(FloatOf(values[i]));
+                break;
+            case TKind::Integer:
+                field.SetAsInteger(IntegerOf(values[i]));
+                break;
+            case TKind::DateTime:
+                field.SetAsDateTime(DateTimeFromColumn(TextOf(values[i])));
+                break;
+            }
+        }
+        // One insert statement: the row is in the file whole, or (on failure) not at all.
+        qryMain.Post();
+        ++appended;
+    }
+    return appended;
+}
+
+int TDataImport::ImportItems() {
+    return CopyTable(QStringLiteral("Items"), QStringLiteral("ItemID"),
+                     {{QStringLiteral("ItemID"), TKind::Text},
+                      {QStringLiteral("ItemName"), TKind::Text},
+                      {QStringLiteral("URL"), TKind::Text},
+                      {QStringLiteral("Price"), TKind::Float},
+                      {QStringLiteral("SellCount"), TKind::Integer},
+                      {QStringLiteral("LastUpdated"), TKind::DateTime}});
+}
+
+int TDataImport::ImportRivals() {
+    return CopyTable(QStringLiteral("Rival"), QStringLiteral("RivalWW"),
+                     {{QStringLiteral("RivalWW"), TKind::Text},
+                      {QStringLiteral("ShopURL"), TKind::Text},
+                      {QStringLiteral("ShopName"), TKind::Text},
+                      {QStringLiteral("ShopClass"), TKind::Text},
+                      {QStringLiteral("ShopType"), TKind::Text}});
+}
+
+int TDataImport::ImportRivalItems() {
+    return CopyTable(QStringLiteral("RivalItems"), QStringLiteral("LocalItemID;RivalItemID"),
+                     {{QStringLiteral("RivalWW"), TKind::Text},
+                      {QStringLiteral("LocalItemID"), TKind::Text},
+                      {QStringLiteral("RivalItemID"), TKind::Text},
+                      {QStringLiteral("ItemName"), TKind::Text},
+                      {QStringLiteral("URL"), TKind::Text},
+                      {QStringLiteral("Price"), TKind::Float},
+                      {QStringLiteral("SellCount"), TKind::Integer},
+                      {QStringLiteral("LastUpdated"), TKind::DateTime}});
+}
+
+} // namespace vantero
