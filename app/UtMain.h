@@ -72,6 +72,7 @@ public:
     QString StatusText(int panel) const;
 
     QAction* Command(const QString& objectName) const;
+    bool UpdateRunning() const { return Updater != nullptr; }
 
 public slots:
     void btnRefreshClick();
@@ -138,6 +139,7 @@ private:
 
     // Background update.
     TReadAllItemThr* Updater = nullptr;
+    void StartUpdater();
 
     // Vendor pages.
     TFmWeb* m_web = nullptr;
