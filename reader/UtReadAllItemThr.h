@@ -16,6 +16,7 @@
 
 namespace vantero {
 
+class TMainData;
 class TReadItem;
 class TRecordSet;
 
@@ -123,5 +124,9 @@ private:
 
     std::atomic<bool> m_ended{false};
 };
+
+// Runs one whole update of data's grid without windows, on the calling thread (which owns data
+// and serves the updater's hand-overs meanwhile); each status text goes to showText in order.
+TReadAllItemThr::Tally RunHeadlessUpdate(TMainData& data, const std::function<void(const QString&)>& showText);
 
 } // namespace vantero
