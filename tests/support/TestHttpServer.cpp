@@ -11,9 +11,11 @@ namespace vantero::test {
 
 TTestHttpServer::TTestHttpServer() {
     m_thread.setObjectName(QStringLiteral("test-http"));
+    m_context = new QObject;
+    m_context->moveToThread(&m_thread);
     m_thread.start();
     QMetaObject::invokeMethod(
-        &m_thread,
+        m_context,
         [this] {
             m_server = new QTcpServer;
             m_server->listen(QHostAddress::LocalHost, 0);
@@ -28,7 +30,7 @@ TTestHttpServer::TTestHttpServer() {
 
 TTestHttpServer::~TTestHttpServer() {
     QMetaObject::invokeMethod(
-        &m_thread,
+        m_context,
         [this] {
             const auto sockets = m_server->findChildren<QTcpSocket*>();
             for (QTcpSocket* socket : sockets)
@@ -39,6 +41,7 @@ TTestHttpServer::~TTestHttpServer() {
         Qt::BlockingQueuedConnection);
     m_thread.quit();
     m_thread.wait();
+    delete m_context;
 }
 
 QString TTestHttpServer::url(const QString& path) const {

@@ -53,6 +53,7 @@ private:
     TTestResponse lookup(const QString& target) const;
 
     QThread m_thread;
+    QObject* m_context = nullptr; // lives on m_thread: set-up and tear-down run there
     QTcpServer* m_server = nullptr;
     quint16 m_port = 0;
     mutable QMutex m_mutex;
