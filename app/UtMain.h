@@ -73,6 +73,7 @@ public:
     QString StatusText(int panel) const;
 
     QAction* Command(const QString& objectName) const;
+    bool UpdateRunning() const { return Updater != nullptr; }
 
 public slots:
     void btnRefreshClick();
@@ -139,6 +140,7 @@ private:
 
     // Background update.
     TReadAllItemThr* Updater = nullptr;
+    void StartUpdater();
 
     // Vendor pages.
     void ShowVendorPage(TVendorPage page);

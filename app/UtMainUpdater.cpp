@@ -1,17 +1,82 @@
 // Starting and finishing the background update.
 #include "app/UiMessageBoxes.h"
 #include "app/UtMain.h"
+#include "reader/UtReadAllItemThr.h"
+#include "reader/UtReadItemThr.h"
+
+#include <QAction>
+#include <QTimer>
 
 namespace vantero {
 
-void TFmMain::btnUpdateItemClick() {
-    ShowInfoBox(this, MainTexts::NotYet);
+namespace {
+
+// The main window's side of the background update; runs on the main thread.
+class TMainUpdaterHost final : public TUpdaterHost {
+public:
+    explicit TMainUpdaterHost(TFmMain* window) : m_window(window) {}
+
+    void ShowStatus(int panel, const QString& text) override { m_window->SetStatusText(panel, text); }
+    int RowCount() override { return m_window->RowCount(); }
+    std::optional<TUpdaterRow> RowAt(int position) override {
+        const TItem* item = m_window->ItemAt(position);
+        if (!item)
+            return std::nullopt;
+        return TUpdaterRow{item->ItemID, item->ItemName, item->URL};
+    }
+    void RefreshRow(int position) override { m_window->RefreshRow(position); }
+    QString OwnAccount() override { return m_window->Data().OwnAccount; }
+
+private:
+    TFmMain* m_window;
+};
+
+} // namespace
+
+void TFmMain::StartUpdater() {
+    Updater = new TReadAllItemThr(m_data.con, std::make_unique<TMainUpdaterHost>(this), Handle());
+    Updater->start();
+    if (QAction* action = Command(QStringLiteral("btnUpdateItem")))
+        action->setEnabled(false);
 }
 
-void TFmMain::tmrTimer() {}
+void TFmMain::btnUpdateItemClick() {
+    if (Updater) {
+        ShowInfoBox(this, UpdaterTexts::Running);
+        return;
+    }
+    StartUpdater();
+}
 
-void TFmMain::OnReadAllFinished() {}
+void TFmMain::tmrTimer() {
+    if (Updater)
+        return;
+    StartUpdater();
+}
 
-void TFmMain::StopBackgroundWork() {}
+void TFmMain::OnReadAllFinished() {
+    // A late message of an updater stopped at closing must not end the run now going on.
+    if (Updater && !Updater->HasEnded())
+        return;
+    if (Updater) {
+        Updater->wait(); // the message is its last step: this returns at once
+        delete Updater;
+        Updater = nullptr;
+    }
+    if (QAction* action = Command(QStringLiteral("btnUpdateItem")))
+        action->setEnabled(true);
+}
+
+void TFmMain::StopBackgroundWork() {
+    // No new run once the window is closing.
+    tmr->stop();
+    if (Updater) {
+        Updater->Stop();
+        Updater->wait();
+        delete Updater;
+        Updater = nullptr;
+    }
+    TReadItem::StopAll();
+}
 
 } // namespace vantero

@@ -1,0 +1,223 @@
+// update-all over 1,000 own items with 3 mapped rival items each (4,000 pages of 30 KB, GBK),
+// served on 127.0.0.1 by a lean server that answers at once; compared, in the same run, with one
+// curl process fetching the same 4,000 addresses in the same order.
+#include "app/MainData.h"
+#include "reader/UtReadAllItemThr.h"
+#include "store/Connection.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <arpa/inet.h>
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace vantero;
+
+namespace {
+
+int kItems = 1000; // an argument may lower it for a quick look
+constexpr int kRivals = 3;
+constexpr int kPageSize = 30 * 1024;
+
+QByteArray Gbk(const QString& text) {
+    QStringEncoder encoder("GBK");
+    return encoder(text);
+}
+
+// /p/<seller>/<item id>: an item page of kPageSize bytes for that seller and id.
+QByteArray PageFor(const QByteArray& target, const QByteArray& padding) {
+    const QList<QByteArray> parts = target.split('/');
+    if (parts.size() != 4 || parts[1] != "p")
+        return {};
+    QByteArray page = "<html><head><meta charset=\"gbk\"></head><body>\n"
+                      "<input type=\"hidden\" name=\"title\" value=\"" +
+                      Gbk(QStringLiteral("宝贝 ")) + parts[3] +
+                      "\" />\n"
+                      "<input type=\"hidden\" name=\"seller_nickname\" value=\"" +
+                      parts[2] +
+                      "\" />\n"
+                      "<input type=\"hidden\" name=\"current_price\" value= \"12.50\" />\n"
+                      "<input type=\"hidden\" name=\"item_id_num\" value=\"" +
+                      parts[3] + "\" />\n" + Gbk(QStringLiteral("<span>30天售出：</span><em>12</em>件")) + "\n";
+    page += padding.left(kPageSize - page.size() - 15);
+    page += "</body></html>\n";
+    return page;
+}
+
+// Keep-alive HTTP/1.1 on 127.0.0.1, one thread per connection, every answer ready at once.
+class TLeanServer {
+public:
+    TLeanServer() {
+        const QString filler = QStringLiteral("<p>宝贝详情，规格参数，售后服务。</p>\n");
+        while (m_padding.size() < kPageSize)
+            m_padding += Gbk(filler);
+        m_listener = socket(AF_INET, SOCK_STREAM, 0);
+        int on = 1;
+        setsockopt(m_listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = 0;
+        if (bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            listen(m_listener, 128) != 0)
+            qFatal("bench server: cannot listen on 127.0.0.1");
+        socklen_t length = sizeof address;
+        getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+        m_acceptor = std::thread([this] { Accept(); });
+    }
+    ~TLeanServer() {
+        m_stopping = true;
+        shutdown(m_listener, SHUT_RDWR);
+        close(m_listener);
+        m_acceptor.join();
+    }
+    quint16 port() const { return m_port; }
+    long requests() const { return m_requests.load(); }
+
+private:
+    void Accept() {
+        while (!m_stopping) {
+            const int client = accept(m_listener, nullptr, nullptr);
+            if (client < 0)
+                return;
+            std::thread([this, client] { Serve(client); }).detach();
+        }
+    }
+    void Serve(int client) {
+        int on = 1;
+        setsockopt(client, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        QByteArray buffer;
+        char chunk[8192];
+        for (;;) {
+            qsizetype end;
+            while ((end = buffer.indexOf("\r\n\r\n")) < 0) {
+                const ssize_t n = read(client, chunk, sizeof chunk);
+                if (n <= 0) {
+                    close(client);
+                    return;
+                }
+                buffer.append(chunk, n);
+            }
+            const QByteArray head = buffer.left(end);
+            buffer.remove(0, end + 4);
+            const QList<QByteArray> words = head.left(head.indexOf("\r\n")).split(' ');
+            const QByteArray body = words.size() > 1 ? PageFor(words[1], m_padding) : QByteArray();
+            ++m_requests;
+            QByteArray answer = (body.isEmpty() ? "HTTP/1.1 404 Not Found\r\n" : "HTTP/1.1 200 OK\r\n");
+            answer += "Content-Type: text/html; charset=gbk\r\nContent-Length: " + QByteArray::number(body.size()) +
+                      "\r\n\r\n" + body;
+            for (qsizetype sent = 0; sent < answer.size();) {
+                const ssize_t n = write(client, answer.constData() + sent, size_t(answer.size() - sent));
+                if (n <= 0) {
+                    close(client);
+                    return;
+                }
+                sent += n;
+            }
+        }
+    }
+
+    int m_listener = -1;
+    quint16 m_port = 0;
+    QByteArray m_padding;
+    std::thread m_acceptor;
+    std::atomic<bool> m_stopping{false};
+    std::atomic<long> m_requests{0};
+};
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    if (argc > 1)
+        kItems = std::max(1, atoi(argv[1]));
+    QTextStream out(stdout);
+    TLeanServer server;
+    const QString base = QStringLiteral("http://127.0.0.1:%1/p/").arg(server.port());
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QString::fromLatin1(kDatabaseFileName));
+    if (const QString problem = PrepareDatabaseFile(path); !problem.isEmpty())
+        qFatal("%s", qPrintable(problem));
+    TConnection con(path);
+    QStringList order; // every address in the order the updater visits them
+    con.exec(QStringLiteral("begin"));
+    con.exec(QStringLiteral("update Setting set WW='myshop'"));
+    for (int r = 0; r < kRivals; ++r)
+        con.exec(QStringLiteral("insert into Rival (RivalWW, ShopURL) values (?, ?)"),
+                 {QStringLiteral("rival%1").arg(r), QStringLiteral("http://127.0.0.1/shop%1").arg(r)});
+    for (int i = 0; i < kItems; ++i) {
+        const QString id = QString::number(100000 + i);
+        const QString url = base + QStringLiteral("myshop/") + id;
+        order << url;
+        con.exec(QStringLiteral("insert into Items (ItemID, ItemName, URL, Price, SellCount) values (?, ?, ?, 0, 0)"),
+                 {id, QStringLiteral("宝贝 ") + id, url});
+        for (int r = 0; r < kRivals; ++r) {
+            const QString ww = QStringLiteral("rival%1").arg(r);
+            const QString rivalId = QString::number(500000 + i * kRivals + r);
+            const QString rivalUrl = base + ww + u'/' + rivalId;
+            order << rivalUrl;
+            con.exec(QStringLiteral("insert into RivalItems (RivalWW, LocalItemID, RivalItemID, ItemName, URL, Price, "
+                                    "SellCount) values (?, ?, ?, ?, ?, 0, 0)"),
+                     {ww, id, rivalId, QStringLiteral("同行宝贝"), rivalUrl});
+        }
+    }
+    con.exec(QStringLiteral("commit"));
+
+    // update-all, in process: the same updater and headless host as the command.
+    QElapsedTimer clock;
+    clock.start();
+    TMainData data(con);
+    data.ApplySettings();
+    data.RefreshAllData();
+    int texts = 0;
+    const TReadAllItemThr::Tally tally = RunHeadlessUpdate(data, [&texts](const QString&) { ++texts; });
+    const double updateSeconds = double(clock.nsecsElapsed()) / 1e9;
+    out << QStringLiteral("update-all: readings=%1 stored=%2 refused=%3 failed=%4 texts=%5\n")
+               .arg(tally.readings)
+               .arg(tally.stored)
+               .arg(tally.refused)
+               .arg(tally.failed)
+               .arg(texts);
+    out.flush();
+    if (tally.readings != int(order.size()) || tally.stored != int(order.size()))
+        qWarning("not every reading was stored");
+
+    // One curl process, the same addresses in the same order.
+    QFile config(dir.filePath(QStringLiteral("curl.cfg")));
+    if (!config.open(QIODevice::WriteOnly))
+        qFatal("cannot write the curl configuration");
+    for (const QString& url : std::as_const(order))
+        config.write("url = \"" + url.toUtf8() + "\"\noutput = \"/dev/null\"\n");
+    config.close();
+    const long before = server.requests();
+    clock.restart();
+    QProcess curl;
+    curl.start(QStringLiteral("curl"), {QStringLiteral("-s"), QStringLiteral("-K"), config.fileName()});
+    if (!curl.waitForFinished(-1) || curl.exitCode() != 0)
+        qFatal("curl failed: %s", curl.readAllStandardError().constData());
+    const double curlSeconds = double(clock.nsecsElapsed()) / 1e9;
+    out << QStringLiteral("curl: requests=%1\n").arg(server.requests() - before);
+
+    out << QStringLiteral("update_all_s=%1 curl_s=%2 ratio=%3 readings_per_s=%4\n")
+               .arg(updateSeconds, 0, 'f', 3)
+               .arg(curlSeconds, 0, 'f', 3)
+               .arg(updateSeconds / curlSeconds, 0, 'f', 2)
+               .arg(tally.readings / updateSeconds, 0, 'f', 1);
+    TConnection::closeThreadConnections();
+    return 0;
+}

@@ -1,0 +1,34 @@
+// update-all: the background update of every reading, without windows.
+#include "app/MainData.h"
+#include "cli/Cli.h"
+#include "reader/UtReadAllItemThr.h"
+
+namespace vantero::cli {
+
+namespace {
+
+int RunUpdateAll(TCliContext& context) {
+    if (!context.args.isEmpty())
+        context.UsageError(QStringLiteral("多余的参数：%1").arg(context.args.join(u' ')));
+
+    TMainData data(context.OpenDatabase());
+    data.ApplySettings();
+    data.RefreshAllData();
+    const TReadAllItemThr::Tally tally = RunHeadlessUpdate(data, [&context](const QString& text) {
+        context.err << text << '\n';
+        context.err.flush();
+    });
+    // Stored: updated or added (0, 1); refused: wrong seller or no item (2, 3); failed: 4.
+    context.out << QStringLiteral("readings=%1 stored=%2 refused=%3 failed=%4\n")
+                       .arg(tally.readings)
+                       .arg(tally.stored)
+                       .arg(tally.refused)
+                       .arg(tally.failed);
+    return kExitOk;
+}
+
+const TCliRegistration registration("update-all", "update-all   重新读取所有宝贝及其对应的同行宝贝", &RunUpdateAll);
+
+} // namespace
+
+} // namespace vantero::cli

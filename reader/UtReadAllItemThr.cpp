@@ -1,0 +1,318 @@
+#include "reader/UtReadAllItemThr.h"
+
+#include "app/MainData.h"
+#include "reader/TextHelpers.h"
+#include "reader/UtReadItemThr.h"
+#include "store/RecordSet.h"
+
+#include <QEventLoop>
+#include <QLocale>
+#include <QMetaObject>
+
+#include <condition_variable>
+#include <exception>
+
+namespace vantero {
+
+namespace {
+
+// Raised on the updater's thread once a stop was requested; ends the run, never one row only.
+struct TUpdaterStopped {};
+
+const QString kSelectMappedRivals = QStringLiteral("select * from RivalItems where LocalItemID=? and RivalItemID<>''");
+
+} // namespace
+
+QString StatusDateTime(const QDateTime& value) {
+    const QLocale locale = QLocale::system();
+    return locale.toString(value.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+           locale.toString(value.time(), QLocale::LongFormat);
+}
+
+namespace UpdaterTexts {
+
+QString Started(const QDateTime& at) {
+    return QStringLiteral("后台更新线程在 ") + StatusDateTime(at) + QStringLiteral(" 启动 ");
+}
+
+QString Progress(const QString& itemName) {
+    return QStringLiteral("后台正在更新 \"") + itemName + QStringLiteral("\" 及其所对应的宝贝...");
+}
+
+QString AllDone(const QDateTime& at) {
+    return QStringLiteral("所有宝贝已在 ") + StatusDateTime(at) + QStringLiteral(" 完成更新");
+}
+
+QString Finished(const QDateTime& at) {
+    return QStringLiteral("后台更新线程在 ") + StatusDateTime(at) + QStringLiteral(" 完成 ");
+}
+
+} // namespace UpdaterTexts
+
+// One step handed to the host's thread. Either the host runs it (finished) or a stop drops it
+// before it ran (dropped); both happen on the host's thread, so they never overlap.
+struct TReadAllItemThr::THandOver {
+    std::mutex mutex;
+    std::condition_variable settled;
+    bool finished = false;
+    bool dropped = false;
+    std::exception_ptr error;
+};
+
+TReadAllItemThr::TReadAllItemThr(TConnection connection, std::unique_ptr<TUpdaterHost> host, TWindowHandle mainWindow,
+                                 QObject* parent)
+    : QThread(parent), m_connection(std::move(connection)), m_host(std::move(host)), m_mainWindow(mainWindow) {}
+
+TReadAllItemThr::~TReadAllItemThr() {
+    if (isRunning()) {
+        Stop();
+        wait();
+    }
+}
+
+void TReadAllItemThr::Stop() {
+    std::lock_guard lock(m_mutex);
+    m_stopping = true;
+    requestInterruption();
+    // The host's thread is about to wait for this thread: a step waiting for it would never run.
+    if (m_pending) {
+        std::lock_guard pendingLock(m_pending->mutex);
+        m_pending->dropped = true;
+        m_pending->settled.notify_all();
+    }
+    if (CurrentReader)
+        CurrentReader->requestInterruption();
+}
+
+TReadAllItemThr::Tally TReadAllItemThr::Counts() const {
+    std::lock_guard lock(m_mutex);
+    return m_tally;
+}
+
+void TReadAllItemThr::run() {
+    Execute();
+}
+
+void TReadAllItemThr::CheckStop() {
+    std::lock_guard lock(m_mutex);
+    if (m_stopping || isInterruptionRequested())
+        throw TUpdaterStopped{};
+}
+
+void TReadAllItemThr::OnHostThread(const std::function<void()>& step) {
+    auto handOver = std::make_shared<THandOver>();
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_stopping || isInterruptionRequested())
+            throw TUpdaterStopped{};
+        m_pending = handOver;
+    }
+    // Queued to the host object: if the host goes away first, the step is dropped with it.
+    QMetaObject::invokeMethod(
+        m_host.get(),
+        [handOver, step] {
+            {
+                std::lock_guard lock(handOver->mutex);
+                if (handOver->dropped)
+                    return;
+            }
+            std::exception_ptr error;
+            try {
+                step();
+            } catch (...) {
+                error = std::current_exception();
+            }
+            std::lock_guard lock(handOver->mutex);
+            handOver->error = error;
+            handOver->finished = true;
+            handOver->settled.notify_all();
+        },
+        Qt::QueuedConnection);
+    bool finished = false;
+    std::exception_ptr error;
+    {
+        std::unique_lock lock(handOver->mutex);
+        handOver->settled.wait(lock, [&] { return handOver->finished || handOver->dropped; });
+        finished = handOver->finished;
+        error = handOver->error;
+    }
+    {
+        std::lock_guard lock(m_mutex);
+        m_pending.reset();
+    }
+    if (!finished)
+        throw TUpdaterStopped{};
+    if (error)
+        std::rethrow_exception(error);
+}
+
+void TReadAllItemThr::ShowStarted() {
+    const QString text = UpdaterTexts::Started(StartTime);
+    OnHostThread([this, text] { m_host->ShowStatus(kTimePanel, text); });
+}
+
+void TReadAllItemThr::ShowProgress() {
+    const QString text = StatusText;
+    OnHostThread([this, text] { m_host->ShowStatus(kProgressPanel, text); });
+}
+
+void TReadAllItemThr::RefreshCurrentRow() {
+    const int position = RowIndex;
+    OnHostThread([this, position] { m_host->RefreshRow(position); });
+}
+
+void TReadAllItemThr::ShowFinished() {
+    const QString text = UpdaterTexts::Finished(FinishTime);
+    OnHostThread([this, text] { m_host->ShowStatus(kTimePanel, text); });
+}
+
+void TReadAllItemThr::RunReader(const QString& url, const QString& localItemID, const QString& expectedSeller) {
+    auto reader = std::make_unique<TReadItem>(m_connection);
+    reader->URL = url;
+    reader->TargetWnd = 0; // the updater has no window: the result message reaches nobody
+    reader->LocalItemID = localItemID;
+    reader->ExpectedSeller = expectedSeller;
+    reader->FreeWhenDone = false;
+    reader->ResultMsg = WM_READITEM_RESULT;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_stopping || isInterruptionRequested())
+            throw TUpdaterStopped{};
+        CurrentReader = reader.get();
+        reader->start();
+    }
+    // Every reading is bounded by the reader's own time-outs.
+    reader->wait();
+    std::lock_guard lock(m_mutex);
+    CurrentReader = nullptr;
+    ++m_tally.readings;
+    switch (reader->ResultCode) {
+    case TReadItem::rcUpdated:
+    case TReadItem::rcAdded:
+        ++m_tally.stored;
+        break;
+    case TReadItem::rcWrongSeller:
+    case TReadItem::rcNoItem:
+        ++m_tally.refused;
+        break;
+    default:
+        ++m_tally.failed;
+        break;
+    }
+}
+
+void TReadAllItemThr::ProcessRow(TRecordSet& rs, int position) {
+    RowIndex = position;
+    // The row's values are copied on the host's thread, which owns the rows and may rebuild them.
+    std::optional<TUpdaterRow> row;
+    OnHostThread([this, position, &row] { row = m_host->RowAt(position); });
+    if (!row)
+        return; // the position no longer exists
+    StatusText = UpdaterTexts::Progress(row->ItemName);
+    ShowProgress();
+
+    RunReader(row->URL, QString(), m_ownAccount);
+
+    rs.Close();
+    rs.SetSQL(kSelectMappedRivals, {row->ItemID});
+    rs.Open();
+    for (rs.First(); !rs.Eof(); rs.Next()) {
+        const QString url = rs.FieldByName(QStringLiteral("URL")).AsString();
+        if (!TrimBlanks(url).isEmpty())
+            RunReader(url, row->ItemID, rs.FieldByName(QStringLiteral("RivalWW")).AsString());
+    }
+
+    RefreshCurrentRow();
+}
+
+void TReadAllItemThr::Execute() {
+    try {
+        StartTime = QDateTime::currentDateTime();
+        ShowStarted();
+        {
+            TRecordSet rs(m_connection);
+            // Taken once: rows added during the run are not visited.
+            int n = 0;
+            OnHostThread([this, &n] {
+                n = m_host->RowCount();
+                m_ownAccount = m_host->OwnAccount();
+            });
+            for (int i = 0; i < n; ++i) {
+                CheckStop();
+                try {
+                    ProcessRow(rs, i);
+                } catch (const TUpdaterStopped&) {
+                    throw;
+                } catch (...) {
+                    // A failed row is passed over; its readings made so far stay stored.
+                }
+            }
+            StatusText = UpdaterTexts::AllDone(QDateTime::currentDateTime());
+            ShowProgress();
+            rs.Close();
+        }
+        FinishTime = QDateTime::currentDateTime();
+        ShowFinished();
+    } catch (...) {
+        // A stop or a failure outside the rows ends the run; it still reports its end below,
+        // so the window never keeps waiting for an updater that is gone.
+    }
+    TConnection::closeThreadConnections();
+    m_ended.store(true, std::memory_order_release);
+    PostMessageToWindow(m_mainWindow, WM_READALL_FINISHED, 0, 0);
+}
+
+namespace {
+
+// The grid data without a window: texts go to a callback, the end message ends a local loop.
+class THeadlessHost final : public TUpdaterHost {
+public:
+    THeadlessHost(TMainData& data, std::function<void(const QString&)> showText)
+        : m_data(data), m_showText(std::move(showText)) {}
+
+    TWindowHandle Handle() const { return m_registration.handle(); }
+    QEventLoop Loop;
+    bool Ended = false;
+
+    void ShowStatus(int, const QString& text) override { m_showText(text); }
+    int RowCount() override { return m_data.grid.rowCount(); }
+    std::optional<TUpdaterRow> RowAt(int position) override {
+        if (position < 0 || position >= m_data.grid.rowCount())
+            return std::nullopt;
+        const TItem& item = m_data.grid.item(position);
+        return TUpdaterRow{item.ItemID, item.ItemName, item.URL};
+    }
+    void RefreshRow(int position) override { m_data.RefreshRowData(position); }
+    QString OwnAccount() override { return m_data.OwnAccount; }
+
+protected:
+    void customEvent(QEvent* event) override {
+        if (event->type() == TWindowMessageEvent::eventType() &&
+            static_cast<TWindowMessageEvent*>(event)->Msg == WM_READALL_FINISHED) {
+            Ended = true;
+            Loop.quit();
+            return;
+        }
+        TUpdaterHost::customEvent(event);
+    }
+
+private:
+    TMainData& m_data;
+    std::function<void(const QString&)> m_showText;
+    TWindowRegistration m_registration{this};
+};
+
+} // namespace
+
+TReadAllItemThr::Tally RunHeadlessUpdate(TMainData& data, const std::function<void(const QString&)>& showText) {
+    auto owned = std::make_unique<THeadlessHost>(data, showText);
+    THeadlessHost* host = owned.get();
+    TReadAllItemThr updater(data.con, std::move(owned), host->Handle());
+    updater.start();
+    if (!host->Ended)
+        host->Loop.exec();
+    updater.wait();
+    return updater.Counts();
+}
+
+} // namespace vantero

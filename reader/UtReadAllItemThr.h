@@ -1,0 +1,132 @@
+#pragma once
+
+#include "app/WindowMessages.h"
+#include "store/Connection.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QThread>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+namespace vantero {
+
+class TMainData;
+class TReadItem;
+class TRecordSet;
+
+// Texts of the background update.
+namespace UpdaterTexts {
+inline const QString Running = QStringLiteral("更新程序正在进行中");
+QString Started(const QDateTime& at);
+QString Progress(const QString& itemName);
+QString AllDone(const QDateTime& at);
+QString Finished(const QDateTime& at);
+} // namespace UpdaterTexts
+
+// A date and time as the status bar shows it: the user's short date, a blank, the long time.
+QString StatusDateTime(const QDateTime& value);
+
+// The values of one grid row that the updater needs, copied on the host's thread.
+struct TUpdaterRow {
+    QString ItemID;
+    QString ItemName; // the page title, not the custom name
+    QString URL;
+};
+
+// What the updater needs from the window that runs it. Lives on the host's (main) thread; every
+// call below is made there, handed over by the updater, which waits for it. A failure a call
+// raises comes back to the updater as a failure of the row being processed.
+class TUpdaterHost : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+
+    virtual void ShowStatus(int panel, const QString& text) = 0;
+    virtual int RowCount() = 0;
+    // The row at position, or nothing when there is no such row (any more).
+    virtual std::optional<TUpdaterRow> RowAt(int position) = 0;
+    virtual void RefreshRow(int position) = 0;
+    virtual QString OwnAccount() = 0;
+};
+
+// Brings every reading of the grid up to date: for each row, in order, the own item's page and
+// then the page of each mapped rival item, one reading at a time, then a refresh of the row.
+// Posts WM_READALL_FINISHED to mainWindow as its last step, however the run ended. Created and
+// released on the host's thread; the host is owned by the updater.
+class TReadAllItemThr final : public QThread {
+    Q_OBJECT
+public:
+    static constexpr int kTimePanel = 1;
+    static constexpr int kProgressPanel = 2;
+
+    TReadAllItemThr(TConnection connection, std::unique_ptr<TUpdaterHost> host, TWindowHandle mainWindow,
+                    QObject* parent = nullptr);
+    // Stops a run that has not ended and waits for it.
+    ~TReadAllItemThr() override;
+
+    TUpdaterHost* Host() const { return m_host.get(); }
+
+    // Called on the host's thread: no further reading or hand-over starts, a pending hand-over
+    // is dropped and the reading in progress is abandoned (it stores nothing). Then wait().
+    void Stop();
+    // Set just before WM_READALL_FINISHED is posted.
+    bool HasEnded() const { return m_ended.load(std::memory_order_acquire); }
+
+    // Run state; read from other threads only after the run has ended.
+    int RowIndex = 0;
+    QString StatusText;
+    QDateTime StartTime;
+    QDateTime FinishTime;
+
+    // Tally of the readings by result code, for the command-line summary.
+    struct Tally {
+        int readings = 0;
+        int stored = 0;  // codes 0 and 1
+        int refused = 0; // codes 2 and 3
+        int failed = 0;  // code 4
+    };
+    Tally Counts() const;
+
+protected:
+    void run() override;
+
+private:
+    void Execute();
+    void RunReader(const QString& url, const QString& localItemID, const QString& expectedSeller);
+    void ShowStarted();
+    void ShowProgress();
+    void RefreshCurrentRow();
+    void ShowFinished();
+    void ProcessRow(TRecordSet& rs, int position);
+
+    // Runs step on the host's thread and waits for it; rethrows what it raised.
+    void OnHostThread(const std::function<void()>& step);
+    void CheckStop();
+
+    struct THandOver;
+
+    TConnection m_connection;
+    std::unique_ptr<TUpdaterHost> m_host;
+    TWindowHandle m_mainWindow;
+    QString m_ownAccount;
+
+    mutable std::mutex m_mutex; // guards the fields below
+    bool m_stopping = false;
+    std::shared_ptr<THandOver> m_pending;
+    TReadItem* CurrentReader = nullptr;
+    Tally m_tally;
+
+    std::atomic<bool> m_ended{false};
+};
+
+// Runs one whole update of data's grid without windows, on the calling thread (which owns data
+// and serves the updater's hand-overs meanwhile); each status text goes to showText in order.
+TReadAllItemThr::Tally RunHeadlessUpdate(TMainData& data, const std::function<void(const QString&)>& showText);
+
+} // namespace vantero
