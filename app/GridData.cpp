@@ -87,8 +87,9 @@ void TGridData::BuildGridLayout(const QStringList& rivalAccounts, const QString&
                  {QStringLiteral("差价"), kNarrowWidth},
                  {QStringLiteral("本期售出"), kNarrowWidth}});
         m_rivalKeys << TRecordSet::Folded(TrimBlanks(account));
-        if (!m_rivalIndex.contains(m_rivalKeys.last()))
-            m_rivalIndex.insert(m_rivalKeys.last(), int(m_rivalKeys.size()) - 1);
+        const quint64 hash = TRecordSet::FoldedHash(m_rivalKeys.last());
+        if (!m_rivalIndex.contains(hash))
+            m_rivalIndex.insert(hash, int(m_rivalKeys.size()) - 1);
     }
     addBand(QStringLiteral("自己(") + ownAccount + QStringLiteral(")"), 130, true,
             {{QStringLiteral("价格"), kNarrowWidth}, {QStringLiteral("本期售出"), kNarrowWidth}});
@@ -114,13 +115,14 @@ void TGridData::FillRow(int row, TRecordSet& qry, TRecordSet& qryRival, int numb
     const std::vector<int> readings = qryRival.RowsWithKey(QStringLiteral("LocalItemID"), key);
     std::vector<int> firstReading(size_t(rivals), -1);
     for (int reading : readings) {
-        const int rival = m_rivalIndex.value(qryRival.FoldedText(reading, rivalWW), -1);
-        if (rival >= 0 && firstReading[size_t(rival)] < 0)
+        const int rival = m_rivalIndex.value(qryRival.FoldedHash(reading, rivalWW), -1);
+        if (rival >= 0 && firstReading[size_t(rival)] < 0 &&
+            qryRival.FoldedEquals(reading, rivalWW, m_rivalKeys[rival]))
             firstReading[size_t(rival)] = reading;
     }
     // A shop listed twice has two bands; both show its reading.
     for (int i = 0; i < rivals; ++i) {
-        const int reading = firstReading[size_t(m_rivalIndex.value(m_rivalKeys[i]))];
+        const int reading = firstReading[size_t(m_rivalIndex.value(TRecordSet::FoldedHash(m_rivalKeys[i])))];
         if (reading >= 0 && !qryRival.IsBlank(reading, rivalItemID)) {
             const double price = qryRival.NumberAt(reading, rivalPrice);
             cells << FormatPrice(price) << FormatPrice(price - ownPrice)

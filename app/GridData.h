@@ -96,8 +96,8 @@ private:
     };
     QList<TGridBand> m_bands;
     QList<TGridColumn> m_columns;
-    QList<QByteArray> m_rivalKeys;       // the rival accounts, trimmed and folded, for the lookups
-    QHash<QByteArray, int> m_rivalIndex; // key -> its first band's rival number
+    QList<QByteArray> m_rivalKeys;    // the rival accounts, trimmed and folded, for the lookups
+    QHash<quint64, int> m_rivalIndex; // hash of a key -> its first band's rival number
     std::vector<Row> m_rows;
 };
 

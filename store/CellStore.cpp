@@ -140,6 +140,43 @@ void TCellStore::appendFolded(int row, int column, QByteArray& out) const {
     }
 }
 
+quint64 TCellStore::HashFolded(QByteArrayView bytes, quint64 hash) {
+    // FNV-1a over the folded bytes, then a separator so that column boundaries count.
+    for (char c : bytes) {
+        if (c >= 'A' && c <= 'Z')
+            c = char(c + 32);
+        hash = (hash ^ uchar(c)) * 1099511628211ULL;
+    }
+    return (hash ^ 0x1fU) * 1099511628211ULL;
+}
+
+quint64 TCellStore::hashFolded(int row, int column, quint64 hash) const {
+    const Cell& c = cell(row, column);
+    if (c.type == Text || c.type == Blob)
+        return HashFolded(QByteArrayView(m_text.data() + c.offset, c.length), hash);
+    return HashFolded(text(row, column).toUtf8(), hash);
+}
+
+bool TCellStore::foldedEquals(int row, int column, QByteArrayView folded) const {
+    const Cell& c = cell(row, column);
+    if (c.type != Text && c.type != Blob) {
+        QByteArray own;
+        appendFolded(row, column, own);
+        return own == folded;
+    }
+    if (c.length != quint32(folded.size()))
+        return false;
+    const char* data = m_text.data() + c.offset;
+    for (quint32 i = 0; i < c.length; ++i) {
+        char ch = data[i];
+        if (ch >= 'A' && ch <= 'Z')
+            ch = char(ch + 32);
+        if (ch != folded[i])
+            return false;
+    }
+    return true;
+}
+
 bool TCellStore::isBlank(int row, int column) const {
     const Cell& c = cell(row, column);
     if (c.type == Null)

@@ -20,6 +20,9 @@ public:
     int rows() const { return m_width == 0 ? 0 : int(m_cells.size() / size_t(m_width)); }
 
     void appendFromStatement(sqlite3_stmt* statement, int firstColumn);
+    void reserveRows(int rows) { m_cells.reserve(size_t(rows) * size_t(m_width)); }
+    void reserveText(qint64 bytes) { m_text.reserve(size_t(bytes)); }
+    qint64 textSize() const { return qint64(m_text.size()); }
     void appendRow(const std::vector<QVariant>& values);
     void setRow(int row, const std::vector<QVariant>& values);
     void eraseRow(int row);
@@ -30,6 +33,12 @@ public:
     std::vector<QVariant> row(int row) const;
     // Appends the cell's text with ASCII letters lowered, straight from the stored bytes.
     void appendFolded(int row, int column, QByteArray& out) const;
+    // Continues a hash over the cell's text with ASCII letters lowered (no copy is made).
+    quint64 hashFolded(int row, int column, quint64 hash) const;
+    // Whether the cell's folded text equals folded (already folded bytes).
+    bool foldedEquals(int row, int column, QByteArrayView folded) const;
+    static quint64 HashFolded(QByteArrayView bytes, quint64 hash);
+    static constexpr quint64 kHashSeed = 14695981039346656037ULL;
     // True for NULL and for texts made only of bytes up to 32.
     bool isBlank(int row, int column) const;
     double number(int row, int column) const; // 0 unless a number or numeric text

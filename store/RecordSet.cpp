@@ -210,9 +210,24 @@ void TRecordSet::Open() {
     }
     int status;
     m_values.reset(count);
+    // A whole table's size is known up front from its last row id: reserve once instead of
+    // growing (and copying) a large snapshot step by step.
+    qint64 expected = 0;
+    if (m_writable && m_params.isEmpty() && !sql.contains(QLatin1String(" where "), Qt::CaseInsensitive)) {
+        sqlite3_stmt* probe = nullptr;
+        const QByteArray last = "select max(rowid) from " + m_table.toUtf8();
+        if (sqlite3_prepare_v2(handle, last.constData(), int(last.size()), &probe, nullptr) == SQLITE_OK &&
+            sqlite3_step(probe) == SQLITE_ROW)
+            expected = std::clamp<qint64>(sqlite3_column_int64(probe, 0), 0, 50'000'000);
+        sqlite3_finalize(probe);
+        m_rowIds.reserve(size_t(expected));
+        m_values.reserveRows(int(expected));
+    }
     while ((status = sqlite3_step(statement)) == SQLITE_ROW) {
         m_rowIds.push_back(m_writable ? sqlite3_column_int64(statement, 0) : -1);
         m_values.appendFromStatement(statement, first);
+        if (expected > 256 && m_rowIds.size() == 256)
+            m_values.reserveText(m_values.textSize() / 256 * expected * 11 / 10);
     }
     if (status != SQLITE_DONE)
         throw TDatabaseError(QString::fromUtf8(sqlite3_errmsg(handle)));
@@ -293,16 +308,43 @@ QByteArray TRecordSet::FoldedText(int row, int column) const {
     return key;
 }
 
-QByteArray TRecordSet::keyOf(int row, const QList<int>& columns) const {
-    QByteArray key;
-    for (int column : columns) {
-        m_values.appendFolded(row, column, key);
-        key += '\x1f';
-    }
+quint64 TRecordSet::keyOf(int row, const QList<int>& columns) const {
+    quint64 key = TCellStore::kHashSeed;
+    for (int column : columns)
+        key = m_values.hashFolded(row, column, key);
     return key;
 }
 
-void TRecordSet::Index::add(const QByteArray& key, int row) {
+std::vector<int> TRecordSet::matches(const Index& index, const QStringList& values) const {
+    if (values.size() != index.columns.size())
+        throw TDatabaseError(QStringLiteral("查找的值与字段数目不符"));
+    QList<QByteArray> folded;
+    quint64 key = TCellStore::kHashSeed;
+    for (const QString& value : values) {
+        folded << Folded(value);
+        key = TCellStore::HashFolded(folded.last(), key);
+    }
+    std::vector<int> rows;
+    const auto found = index.rows.constFind(key);
+    if (found == index.rows.cend())
+        return rows;
+    auto holds = [&](int row) {
+        for (int i = 0; i < folded.size(); ++i) {
+            if (!m_values.foldedEquals(row, index.columns[i], folded[i]))
+                return false;
+        }
+        return true;
+    };
+    if (holds(found->first))
+        rows.push_back(found->first);
+    for (int row : found->rest) {
+        if (holds(row))
+            rows.push_back(row);
+    }
+    return rows;
+}
+
+void TRecordSet::Index::add(quint64 key, int row) {
     KeyRows& entry = rows[key];
     if (entry.first < 0) {
         entry.first = row;
@@ -314,7 +356,7 @@ void TRecordSet::Index::add(const QByteArray& key, int row) {
     }
 }
 
-void TRecordSet::Index::remove(const QByteArray& key, int row) {
+void TRecordSet::Index::remove(quint64 key, int row) {
     auto it = rows.find(key);
     if (it == rows.end())
         return;
@@ -351,17 +393,17 @@ TRecordSet::Index& TRecordSet::indexFor(const QString& columns) {
     return *it;
 }
 
-QList<QByteArray> TRecordSet::keysOf(int row) const {
-    QList<QByteArray> keys;
+QList<quint64> TRecordSet::keysOf(int row) const {
+    QList<quint64> keys;
     for (auto it = m_indexes.cbegin(); it != m_indexes.cend(); ++it)
         keys << keyOf(row, it->columns);
     return keys;
 }
 
-void TRecordSet::rekey(int row, const QList<QByteArray>& oldKeys) {
+void TRecordSet::rekey(int row, const QList<quint64>& oldKeys) {
     int i = 0;
     for (auto it = m_indexes.begin(); it != m_indexes.end(); ++it, ++i) {
-        const QByteArray newKey = keyOf(row, it->columns);
+        const quint64 newKey = keyOf(row, it->columns);
         if (newKey != oldKeys[i]) {
             it->remove(oldKeys[i], row);
             it->add(newKey, row);
@@ -389,33 +431,17 @@ void TRecordSet::eraseRow(int row) {
 bool TRecordSet::Locate(const QString& columns, const QStringList& values) {
     if (m_state == State::Inactive)
         throw TDatabaseError(QStringLiteral("记录集未打开"));
-    const Index& index = indexFor(columns);
-    if (values.size() != index.columns.size())
-        throw TDatabaseError(QStringLiteral("查找的值与字段数目不符"));
-    QByteArray key;
-    for (const QString& value : values) {
-        foldKey(value, key);
-        key += '\x1f';
-    }
-    const auto found = index.rows.constFind(key);
-    if (found == index.rows.cend())
+    const std::vector<int> rows = matches(indexFor(columns), values);
+    if (rows.empty())
         return false;
-    m_current = found->first;
+    m_current = rows.front();
     return true;
 }
 
 std::vector<int> TRecordSet::RowsWithKey(const QString& column, const QString& value) {
     if (m_state == State::Inactive)
         throw TDatabaseError(QStringLiteral("记录集未打开"));
-    const Index& index = indexFor(column);
-    const auto found = index.rows.constFind(Folded(value) + '\x1f');
-    if (found == index.rows.cend())
-        return {};
-    std::vector<int> rows;
-    rows.reserve(found->rest.size() + 1);
-    rows.push_back(found->first);
-    rows.insert(rows.end(), found->rest.begin(), found->rest.end());
-    return rows;
+    return matches(indexFor(column), {value});
 }
 
 void TRecordSet::RefreshByKey(const QString& column, const QString& value) {
@@ -445,13 +471,9 @@ void TRecordSet::RefreshByKey(const QString& column, const QString& value) {
 
     const int current = m_current;
     // Rows the snapshot held under this key, to drop those the file no longer has.
-    const Index& byKey = indexFor(m_columns[keyColumn]);
     QSet<qint64> stale;
-    if (auto it = byKey.rows.constFind(Folded(value) + '\x1f'); it != byKey.rows.cend()) {
-        stale.insert(m_rowIds[size_t(it->first)]);
-        for (int row : it->rest)
-            stale.insert(m_rowIds[size_t(row)]);
-    }
+    for (int row : matches(indexFor(m_columns[keyColumn]), {value}))
+        stale.insert(m_rowIds[size_t(row)]);
     if (m_posByRowId.isEmpty()) {
         m_posByRowId.reserve(RecordCount());
         for (int row = 0; row < RecordCount(); ++row)
@@ -464,7 +486,7 @@ void TRecordSet::RefreshByKey(const QString& column, const QString& value) {
             appendRow(rowId, values);
             continue;
         }
-        const QList<QByteArray> oldKeys = keysOf(row);
+        const QList<quint64> oldKeys = keysOf(row);
         m_values.setRow(row, values);
         rekey(row, oldKeys);
     }
@@ -561,7 +583,7 @@ void TRecordSet::Post() {
                 Cancel();
                 throw TDatabaseError(QStringLiteral("要修改的记录已不存在"));
             }
-            const QList<QByteArray> oldKeys = keysOf(m_current);
+            const QList<quint64> oldKeys = keysOf(m_current);
             m_values.setRow(m_current, m_buffer);
             rekey(m_current, oldKeys);
         }

@@ -86,6 +86,13 @@ public:
     // own text comparison), for callers that match many rows themselves.
     QByteArray FoldedText(int row, int column) const;
     static QByteArray Folded(const QString& text);
+    quint64 FoldedHash(int row, int column) const { return m_values.hashFolded(row, column, TCellStore::kHashSeed); }
+    static quint64 FoldedHash(const QByteArray& folded) {
+        return TCellStore::HashFolded(folded, TCellStore::kHashSeed);
+    }
+    bool FoldedEquals(int row, int column, const QByteArray& folded) const {
+        return m_values.foldedEquals(row, column, folded);
+    }
     bool IsBlank(int row, int column) const { return m_values.isBlank(row, column); }
     double NumberAt(int row, int column) const { return m_values.number(row, column); }
     QString AsString(const QString& name) const;
@@ -118,24 +125,26 @@ private:
     };
     struct Index {
         QList<int> columns;
-        QHash<QByteArray, KeyRows> rows;
-        void add(const QByteArray& key, int row);
-        void remove(const QByteArray& key, int row);
+        QHash<quint64, KeyRows> rows; // by the hash of the folded key; matches are verified
+        void add(quint64 key, int row);
+        void remove(quint64 key, int row);
     };
 
     int columnIndex(const QString& name) const;
     int requireColumn(const QString& name) const;
     void requireRow() const;
     QVariant cell(int row, int column) const { return m_values.value(row, column); }
-    QByteArray keyOf(int row, const QList<int>& columns) const;
+    quint64 keyOf(int row, const QList<int>& columns) const;
+    // The rows under the values' key that really hold those values, in order.
+    std::vector<int> matches(const Index& index, const QStringList& values) const;
     static void foldKey(const QString& text, QByteArray& key);
     void dropIndexes() {
         m_indexes.clear();
         m_posByRowId.clear();
     }
     Index& indexFor(const QString& columns);
-    QList<QByteArray> keysOf(int row) const;
-    void rekey(int row, const QList<QByteArray>& oldKeys);
+    QList<quint64> keysOf(int row) const;
+    void rekey(int row, const QList<quint64>& oldKeys);
     void appendRow(qint64 rowId, const std::vector<QVariant>& values);
     void eraseRow(int row);
 
