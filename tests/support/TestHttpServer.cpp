@@ -11,9 +11,10 @@ namespace vantero::test {
 
 TTestHttpServer::TTestHttpServer() {
     m_thread.setObjectName(QStringLiteral("test-http"));
+    m_context.moveToThread(&m_thread);
     m_thread.start();
     QMetaObject::invokeMethod(
-        &m_thread,
+        &m_context,
         [this] {
             m_server = new QTcpServer;
             m_server->listen(QHostAddress::LocalHost, 0);
@@ -28,7 +29,7 @@ TTestHttpServer::TTestHttpServer() {
 
 TTestHttpServer::~TTestHttpServer() {
     QMetaObject::invokeMethod(
-        &m_thread,
+        &m_context,
         [this] {
             const auto sockets = m_server->findChildren<QTcpSocket*>();
             for (QTcpSocket* socket : sockets)

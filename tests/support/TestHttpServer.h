@@ -53,6 +53,7 @@ private:
     TTestResponse lookup(const QString& target) const;
 
     QThread m_thread;
+    QObject m_context; // lives in m_thread: the receiver of the calls made there
     QTcpServer* m_server = nullptr;
     quint16 m_port = 0;
     mutable QMutex m_mutex;
