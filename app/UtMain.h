@@ -135,8 +135,12 @@ private:
     bool m_shown = false;
 
     // Single readings of the detail panel.
+    void ReadDetailRow(int row, bool reportMissing);
+    void ShowDetailOf(int gridRow); // fills the detail rows for that grid row's item
+    int GridRowOf(const QString& itemId) const;
     TFmUpdateing* FmUpdateing = nullptr;
     quint64 m_readingToken = 0;
+    QString m_detailItemID; // the own item the detail list shows; empty when none
 
     // Background update.
     TReadAllItemThr* Updater = nullptr;

@@ -1,7 +1,14 @@
 // The detail list and the commands that act on the focused item.
+#include "app/ItemCommands.h"
+#include "app/UiGridModel.h"
 #include "app/UiMessageBoxes.h"
 #include "app/UtMain.h"
+#include "app/UtUpdateing.h"
+#include "dialogs/UtItemURL.h"
+#include "reader/TextHelpers.h"
+#include "reader/UtReadItemThr.h"
 
+#include <QLabel>
 #include <QPushButton>
 #include <QTreeWidget>
 
@@ -10,6 +17,7 @@ namespace vantero {
 void TFmMain::BuildDetailRows() {
     lvDetail->setUpdatesEnabled(false);
     lvDetail->clear();
+    m_detailItemID.clear();
     auto addRow = [this](int number, const QString& owner) {
         auto* row = new QTreeWidgetItem(lvDetail, {QString::number(number), owner, {}, {}, {}, {}});
         row->setTextAlignment(0, Qt::AlignRight | Qt::AlignVCenter);
@@ -21,34 +29,170 @@ void TFmMain::BuildDetailRows() {
 }
 
 void TFmMain::lstClick() {
-    const bool focused = FocusedRow() >= 0;
+    const int row = FocusedRow();
     for (QPushButton* button : {btnSetItem, btnReadPrice, btnSetAllPrice, btnOpenURL})
-        button->setEnabled(focused);
+        button->setEnabled(row >= 0);
+    if (row < 0 || lvDetail->topLevelItemCount() == 0)
+        return;
+    RunReported(this, [this, row] { ShowDetailOf(row); });
 }
 
-void TFmMain::btn6Click() {
-    ShowInfoBox(this, MainTexts::NotYet);
+void TFmMain::ShowDetailOf(int gridRow) {
+    const TItem item = m_data.grid.item(gridRow);
+    m_detailItemID.clear();
+    auto setTexts = [this](int row, const QStringList& texts) {
+        QTreeWidgetItem* line = lvDetail->topLevelItem(row);
+        for (int i = 0; i < texts.size(); ++i)
+            line->setText(kDetailName + i, texts[i]);
+    };
+    setTexts(0, OwnDetailTexts(item));
+    OpenDetailReadings(m_data.qryDetail, item.ItemID);
+    for (int row = 1; row < lvDetail->topLevelItemCount(); ++row)
+        setTexts(row, RivalDetailTexts(m_data.qryDetail, lvDetail->topLevelItem(row)->text(kDetailOwner)));
+    m_detailItemID = item.ItemID;
 }
 
-void TFmMain::btnDelClick() {
-    ShowInfoBox(this, MainTexts::NotYet);
+int TFmMain::GridRowOf(const QString& itemId) const {
+    const int focused = FocusedRow();
+    if (focused >= 0 && m_data.grid.item(focused).ItemID == itemId)
+        return focused;
+    for (int row = 0; row < RowCount(); ++row) {
+        if (m_data.grid.item(row).ItemID == itemId)
+            return row;
+    }
+    return -1;
 }
 
-void TFmMain::btnReadPriceClick() {
-    ShowInfoBox(this, MainTexts::NotYet);
-}
+void TFmMain::ReadDetailRow(int row, bool reportMissing) {
+    const int gridRow = FocusedRow();
+    if (gridRow < 0 || row < 0 || row >= lvDetail->topLevelItemCount())
+        return;
+    // The rival addresses come from the list's readings: when the list does not show the focused
+    // item (a refresh rebuilt it), bring it in step first, so that a reading is always stored
+    // under the item whose details are shown.
+    if (m_detailItemID.isEmpty() || m_detailItemID != m_data.grid.item(gridRow).ItemID) {
+        if (!RunReported(this, [this, gridRow] { ShowDetailOf(gridRow); }))
+            return;
+    }
+    const TItem item = m_data.grid.item(gridRow);
 
-void TFmMain::btnSetAllPriceClick() {
-    ShowInfoBox(this, MainTexts::NotYet);
-}
+    QString account;
+    QString address;
+    QString localItemId;
+    if (row == 0) {
+        account = m_data.OwnAccount;
+        address = item.URL;
+    } else {
+        account = TrimBlanks(lvDetail->topLevelItem(row)->text(kDetailOwner));
+        if (!RunReported(this, [&] { address = RivalItemAddress(m_data.qryDetail, account); }))
+            return;
+        if (address.isEmpty()) {
+            if (reportMissing)
+                ShowInfoBox(this, ItemTexts::RivalItemMissing.arg(account));
+            return;
+        }
+        localItemId = item.ItemID;
+    }
 
-void TFmMain::btnOpenURLClick() {
-    ShowInfoBox(this, MainTexts::NotYet);
+    auto* reader = new TReadItem(m_data.con);
+    reader->URL = address;
+    reader->TargetWnd = Handle();
+    reader->LocalItemID = localItemId;
+    reader->ExpectedSeller = account;
+    reader->FreeWhenDone = true;
+    reader->ResultMsg = WM_READITEM_RESULT;
+    reader->Token = qintptr(++m_readingToken);
+    const qintptr token = reader->Token;
+    reader->start(); // releases itself; not touched after this
+
+    TFmUpdateing dialog(this);
+    dialog.Token = token;
+    dialog.lbTip->setText(ItemTexts::Reading.arg(account));
+    FmUpdateing = &dialog;
+    const int closing = dialog.exec();
+    FmUpdateing = nullptr;
+    if (closing != QDialog::Accepted)
+        return; // the reading goes on and stores its result by itself
+
+    const QString message = ReadResultMessage(dialog.ResultCode);
+    if (!message.isEmpty()) {
+        ShowInfoBox(this, message);
+        return;
+    }
+    // The row of the item that was read, wherever it is now; the detail list stays as it is.
+    const int position = GridRowOf(item.ItemID);
+    if (position >= 0)
+        RunReported(this, [this, position] { RefreshRow(position); });
 }
 
 void TFmMain::OnReadItemResult(qintptr wparam, qintptr lparam) {
-    Q_UNUSED(wparam);
-    Q_UNUSED(lparam);
+    // Only the result of the reading the open wait dialog stands for; a late result of a
+    // cancelled reading is dropped.
+    if (!FmUpdateing || lparam != FmUpdateing->Token)
+        return;
+    FmUpdateing->ResultCode = int(wparam);
+    FmUpdateing->accept();
+}
+
+void TFmMain::btnReadPriceClick() {
+    lvDetail->setFocus();
+    const QList<QTreeWidgetItem*> selected = lvDetail->selectedItems();
+    if (selected.isEmpty()) {
+        ShowInfoBox(this, ItemTexts::SelectDetailRow);
+        return;
+    }
+    ReadDetailRow(lvDetail->indexOfTopLevelItem(selected.first()), true);
+}
+
+void TFmMain::btnSetAllPriceClick() {
+    for (int row = 0; row < lvDetail->topLevelItemCount(); ++row)
+        ReadDetailRow(row, false);
+}
+
+void TFmMain::btnOpenURLClick() {
+    const QList<QTreeWidgetItem*> selected = lvDetail->selectedItems();
+    if (selected.isEmpty())
+        return;
+    const QString address = TrimBlanks(selected.first()->text(kDetailURL));
+    if (!address.isEmpty() && address != ItemTexts::MappingNotSet)
+        OpenAddress(address);
+    else
+        ShowInfoBox(this, ItemTexts::NoAddressToOpen);
+}
+
+void TFmMain::btnDelClick() {
+    const int row = FocusedRow();
+    if (row < 0)
+        return;
+    const TItem item = m_data.grid.item(row);
+    RunReported(this, [this, &item] {
+        if (!LocateItem(m_data.qry, item.ItemID))
+            return;
+        if (!AskYesNo(this, ItemTexts::AskDelete.arg(item.ItemName), false))
+            return;
+        // The question's wait let the background update re-read rows through qry, which moves
+        // its current record: find the item again right before deleting it.
+        if (!LocateItem(m_data.qry, item.ItemID))
+            return;
+        DeleteLocatedItem(m_data.qry, m_data.con, item.ItemID);
+        if (m_detailItemID == item.ItemID)
+            m_detailItemID.clear();
+        m_gridModel->removeGridRow(GridRowOf(item.ItemID));
+        lstClick();
+        ShowInfoBox(this, ItemTexts::Deleted.arg(item.ItemName));
+    });
+}
+
+void TFmMain::btn6Click() {
+    const int row = FocusedRow();
+    if (row < 0)
+        return;
+    const TItem& item = m_data.grid.item(row);
+    TFmItemURL dialog(this);
+    dialog.setProperty("ItemID", item.ItemID);
+    dialog.setProperty("ItemName", item.ItemName);
+    dialog.setProperty("ItemURL", item.URL);
+    dialog.exec();
 }
 
 } // namespace vantero
