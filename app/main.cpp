@@ -1,5 +1,5 @@
-#include "app/UiMessageBoxes.h"
 #include "app/UtMain.h"
+#include "reader/UtReadItemThr.h"
 #include "store/Connection.h"
 
 #include <QApplication>
@@ -26,6 +26,9 @@ int main(int argc, char* argv[]) {
         main.showMaximized();
         status = QApplication::exec();
     }
+    // A reading the user left behind (a cancelled wait) ends before the database and the
+    // application go away.
+    TReadItem::StopAll();
     TConnection::closeThreadConnections();
     return status;
 }
