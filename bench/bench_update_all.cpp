@@ -213,6 +213,16 @@ int main(int argc, char* argv[]) {
     const double curlSeconds = double(clock.nsecsElapsed()) / 1e9;
     out << QStringLiteral("curl: requests=%1\n").arg(server.requests() - before);
 
+    // For the record: the same with a new connection per page, as every reading makes.
+    clock.restart();
+    QProcess fresh;
+    fresh.start(QStringLiteral("curl"), {QStringLiteral("-s"), QStringLiteral("-H"), QStringLiteral("Connection: close"),
+                                         QStringLiteral("-K"), config.fileName()});
+    if (!fresh.waitForFinished(-1) || fresh.exitCode() != 0)
+        qFatal("curl failed: %s", fresh.readAllStandardError().constData());
+    out << QStringLiteral("curl with a new connection per page: %1 s\n")
+               .arg(double(clock.nsecsElapsed()) / 1e9, 0, 'f', 3);
+
     out << QStringLiteral("update_all_s=%1 curl_s=%2 ratio=%3 readings_per_s=%4\n")
                .arg(updateSeconds, 0, 'f', 3)
                .arg(curlSeconds, 0, 'f', 3)

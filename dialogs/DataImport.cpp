@@ -2,6 +2,7 @@
 
 #include "store/DatabaseError.h"
 #include "store/RecordSet.h"
+#include "store/Values.h"
 
 #include <QAtomicInteger>
 #include <QSqlError>
@@ -27,42 +28,6 @@ QString NextSourceName() {
     if (text.isEmpty())
         text = QStringLiteral("数据库错误");
     throw TDatabaseError(text);
-}
-
-// Source values read at the column types, the way the target's record sets read them.
-QString TextOf(const QVariant& value) {
-    if (value.isNull())
-        return QStringLiteral("");
-    switch (value.typeId()) {
-    case QMetaType::Double:
-        return QString::number(value.toDouble(), 'g', 15);
-    case QMetaType::QByteArray:
-        return QString::fromUtf8(value.toByteArray());
-    default:
-        return value.toString();
-    }
-}
-
-double FloatOf(const QVariant& value) {
-    if (value.isNull())
-        return 0;
-    bool ok = false;
-    const double d =
-        value.typeId() == QMetaType::QString ? value.toString().trimmed().toDouble(&ok) : value.toDouble(&ok);
-    return ok ? d : 0;
-}
-
-qint64 IntegerOf(const QVariant& value) {
-    if (value.isNull())
-        return 0;
-    if (value.typeId() == QMetaType::Double)
-        return qint64(value.toDouble());
-    bool ok = false;
-    const qint64 n = value.toLongLong(&ok);
-    if (ok)
-        return n;
-    const double d = TextOf(value).trimmed().toDouble(&ok);
-    return ok ? qint64(d) : 0;
 }
 
 } // namespace
@@ -191,7 +156,7 @@ int TDataImport::CopyTable(const QString& table, const QString& keys, const QLis
     for (const QVariantList& values : std::as_const(rows)) {
         QStringList keyValues;
         for (int i : std::as_const(keyColumns))
-            keyValues << TextOf(values[i]);
+            keyValues << ValueAsString(values[i]);
         if (qryMain.Locate(keys, keyValues))
             continue;
         qryMain.Append();
@@ -199,16 +164,16 @@ int TDataImport::CopyTable(const QString& table, const QString& keys, const QLis
             TField field = qryMain.FieldByName(columns[i].name);
             switch (columns[i].kind) {
             case TKind::Text:
-                field.SetAsString(TextOf(values[i]));
+                field.SetAsString(ValueAsString(values[i]));
                 break;
             case TKind::Float:
-                field.SetAsFloat(FloatOf(values[i]));
+                field.SetAsFloat(ValueAsFloat(values[i]));
                 break;
             case TKind::Integer:
-                field.SetAsInteger(IntegerOf(values[i]));
+                field.SetAsInteger(ValueAsInteger(values[i]));
                 break;
             case TKind::DateTime:
-                field.SetAsDateTime(DateTimeFromColumn(TextOf(values[i])));
+                field.SetAsDateTime(DateTimeFromColumn(ValueAsString(values[i])));
                 break;
             }
         }

@@ -1,6 +1,7 @@
 #include "store/RecordSet.h"
 
 #include "store/DatabaseError.h"
+#include "store/Values.h"
 
 #include <QRegularExpression>
 #include <QSet>
@@ -62,19 +63,6 @@ void BindAll(sqlite3* handle, sqlite3_stmt* statement, const QVariantList& value
     }
 }
 
-QString VariantText(const QVariant& value) {
-    if (value.isNull())
-        return {};
-    switch (value.typeId()) {
-    case QMetaType::Double:
-        return QString::number(value.toDouble(), 'g', 15);
-    case QMetaType::QByteArray:
-        return QString::fromUtf8(value.toByteArray());
-    default:
-        return value.toString();
-    }
-}
-
 } // namespace
 
 // ---- TField ---------------------------------------------------------------------------------
@@ -94,30 +82,15 @@ void TField::setValue(const QVariant& value) {
 }
 
 QString TField::AsString() const {
-    return VariantText(value());
+    return ValueAsString(value());
 }
 
 qint64 TField::AsInteger() const {
-    const QVariant v = value();
-    if (v.isNull())
-        return 0;
-    bool ok = false;
-    if (v.typeId() == QMetaType::Double)
-        return qint64(v.toDouble());
-    const qint64 n = v.toLongLong(&ok);
-    if (ok)
-        return n;
-    const double d = VariantText(v).trimmed().toDouble(&ok);
-    return ok ? qint64(d) : 0;
+    return ValueAsInteger(value());
 }
 
 double TField::AsFloat() const {
-    const QVariant v = value();
-    if (v.isNull())
-        return 0;
-    bool ok = false;
-    const double d = v.typeId() == QMetaType::QString ? v.toString().trimmed().toDouble(&ok) : v.toDouble(&ok);
-    return ok ? d : 0;
+    return ValueAsFloat(value());
 }
 
 QDateTime TField::AsDateTime() const {
