@@ -1,6 +1,5 @@
 #include "app/MainData.h"
 
-#include <QSqlQuery>
 
 #include <algorithm>
 #include <climits>
@@ -59,10 +58,8 @@ bool TMainData::RefreshRowData(int position) {
         return false;
     // The row's number is its place in the table as it stands now, which a re-opened result
     // would give; rows are kept in the order they were appended.
-    QSqlQuery count(con.database());
-    count.prepare(QStringLiteral("select count(*) from Items where rowid<=?"));
-    count.addBindValue(qry.RowId());
-    const int number = count.exec() && count.next() ? count.value(0).toInt() : qry.RecNo() + 1;
+    const QVariant count = con.value(QStringLiteral("select count(*) from Items where rowid<=?"), {qry.RowId()});
+    const int number = count.isValid() ? count.toInt() : qry.RecNo() + 1;
     grid.FillRow(position, qry, qryRival, number);
     return true;
 }

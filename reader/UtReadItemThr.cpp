@@ -1,17 +1,14 @@
 #include "reader/UtReadItemThr.h"
 
+#include "reader/HttpGet.h"
 #include "reader/PageText.h"
 #include "reader/TextHelpers.h"
 #include "store/DatabaseError.h"
 #include "store/RecordSet.h"
 
-#include <QEventLoop>
 #include <QMutex>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QRegularExpression>
 #include <QSet>
-#include <QTimer>
 #include <QUrl>
 
 namespace vantero {
@@ -39,46 +36,6 @@ QMutex gRegistryMutex;
 QSet<TReadItem*> gRunning;
 QMutex gLimitsMutex;
 TReadItem::Limits gLimits;
-
-QString Seconds(int ms) {
-    return ms % 1000 == 0 ? QString::number(ms / 1000) : QString::number(ms / 1000.0, 'g', 3);
-}
-
-QString Megabytes(qint64 bytes) {
-    return bytes % (1024 * 1024) == 0 ? QString::number(bytes / (1024 * 1024))
-                                      : QString::number(double(bytes) / (1024 * 1024), 'g', 3);
-}
-
-// A Chinese account of a failed download, with the client's own text for the details.
-QString DownloadErrorText(QNetworkReply* reply) {
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (status.isValid() && status.toInt() >= 400) {
-        return ReaderTexts::HttpStatus.arg(status.toInt())
-            .arg(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toString());
-    }
-    QString what;
-    switch (reply->error()) {
-    case QNetworkReply::TooManyRedirectsError:
-        what = ReaderTexts::TooManyRedirects.arg(kMaxRedirects);
-        break;
-    case QNetworkReply::InsecureRedirectError:
-        what = ReaderTexts::Insecure;
-        break;
-    case QNetworkReply::ConnectionRefusedError:
-        what = ReaderTexts::Refused;
-        break;
-    case QNetworkReply::HostNotFoundError:
-        what = ReaderTexts::HostNotFound;
-        break;
-    case QNetworkReply::RemoteHostClosedError:
-        what = ReaderTexts::ConnectionClosed;
-        break;
-    default:
-        what = ReaderTexts::Network;
-        break;
-    }
-    return ReaderTexts::Transport.arg(what, reply->errorString());
-}
 
 } // namespace
 
@@ -206,75 +163,14 @@ QByteArray TReadItem::Download(QByteArray* contentType) {
     if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) || url.host().isEmpty())
         throw TReadFailure{ReaderTexts::BadAddress};
     const Limits limits = DownloadLimits();
-
-    QNetworkAccessManager http;
-    QNetworkRequest request(url);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setMaximumRedirectsAllowed(kMaxRedirects);
-    QNetworkReply* reply = http.get(request);
-
-    QEventLoop loop;
-    QTimer connectTimer;
-    QTimer readTimer;
-    QTimer stopPoll;
-    connectTimer.setSingleShot(true);
-    readTimer.setSingleShot(true);
-    QByteArray body;
-    QString failure;
-    auto fail = [&](const QString& text) {
-        if (failure.isEmpty())
-            failure = text;
-        body.clear();
-        reply->abort();
-    };
-    // The connect limit runs until the server answers; from then the read limit covers the
-    // whole body, so a server that trickles bytes cannot hold a reading forever.
-    auto startReading = [&] {
-        if (connectTimer.isActive()) {
-            connectTimer.stop();
-            readTimer.start(limits.readMs);
-        }
-    };
-    const QString tooLarge = ReaderTexts::TooLarge.arg(Megabytes(limits.maxBytes));
-    // Never holds more than the limit (plus one byte to notice it is exceeded).
-    auto take = [&] {
-        const qint64 room = limits.maxBytes - body.size();
-        body += reply->read(room + 1);
-        if (body.size() > limits.maxBytes)
-            fail(tooLarge);
-    };
-    QObject::connect(&connectTimer, &QTimer::timeout, &loop,
-                     [&] { fail(ReaderTexts::ConnectTimeout.arg(Seconds(limits.connectMs))); });
-    QObject::connect(&readTimer, &QTimer::timeout, &loop,
-                     [&] { fail(ReaderTexts::ReadTimeout.arg(Seconds(limits.readMs))); });
-    QObject::connect(&stopPoll, &QTimer::timeout, &loop, [&] {
-        if (isInterruptionRequested())
-            fail(ReaderTexts::Stopped);
-    });
-    QObject::connect(reply, &QNetworkReply::metaDataChanged, &loop, [&] {
-        startReading();
-        const QVariant length = reply->header(QNetworkRequest::ContentLengthHeader);
-        if (length.isValid() && length.toLongLong() > limits.maxBytes)
-            fail(tooLarge);
-    });
-    QObject::connect(reply, &QNetworkReply::readyRead, &loop, [&] {
-        startReading();
-        take();
-    });
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    connectTimer.start(limits.connectMs);
-    stopPoll.start(100);
-    if (!reply->isFinished())
-        loop.exec();
-    if (failure.isEmpty())
-        take();
-    if (failure.isEmpty() && reply->error() != QNetworkReply::NoError)
-        failure = DownloadErrorText(reply);
-    *contentType = reply->header(QNetworkRequest::ContentTypeHeader).toByteArray();
-    delete reply;
-    if (!failure.isEmpty())
-        throw TReadFailure{failure};
-    return body;
+    try {
+        THttpResponse response = HttpGet(url, {limits.connectMs, limits.readMs, limits.maxBytes, kMaxRedirects},
+                                         [this] { return isInterruptionRequested(); }, ReaderTexts::Stopped);
+        *contentType = response.contentType;
+        return std::move(response.body);
+    } catch (const THttpFailure& failure) {
+        throw TReadFailure{failure.text};
+    }
 }
 
 void TReadItem::Execute() {

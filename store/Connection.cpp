@@ -2,6 +2,7 @@
 
 #include "store/DatabaseError.h"
 #include "store/Schema.h"
+#include "store/Statement.h"
 
 #include <QAtomicInteger>
 #include <QDateTime>
@@ -13,6 +14,10 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QThreadStorage>
+#include <QMutex>
+
+#include <sqlite3.h>
+#include <sys/stat.h>
 
 namespace vantero {
 
@@ -25,13 +30,59 @@ QString NextConnectionName() {
     return QStringLiteral("vantero-%1").arg(counter.fetchAndAddRelaxed(1));
 }
 
-// The connections this thread opened, one per file; removed when the thread ends.
+struct TPooled {
+    sqlite3* db = nullptr;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+// Idle raw connections, by file. A pooled connection is used by one thread at a time.
+struct TPool {
+    QMutex mutex;
+    QHash<QString, QList<TPooled>> idle;
+    int idleCount = 0;
+};
+
+constexpr int kMaxIdle = 16;
+
+TPool& pool() {
+    static TPool instance;
+    return instance;
+}
+
+bool FileIdentity(const QString& path, dev_t* device, ino_t* inode) {
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return false;
+    *device = info.st_dev;
+    *inode = info.st_ino;
+    return true;
+}
+
+void GiveBack(const QString& path, TPooled pooled) {
+    TPool& p = pool();
+    {
+        QMutexLocker lock(&p.mutex);
+        if (p.idleCount < kMaxIdle) {
+            p.idle[path].append(pooled);
+            ++p.idleCount;
+            return;
+        }
+    }
+    sqlite3_close_v2(pooled.db);
+}
+
+// The connections this thread uses, one per file; given back or removed when the thread ends.
 struct ThreadConnections {
     QHash<QString, QString> nameByPath;
+    QHash<QString, TPooled> handles;
 
     ~ThreadConnections() { closeAll(); }
 
     void closeAll() {
+        for (auto it = handles.cbegin(); it != handles.cend(); ++it)
+            GiveBack(it.key(), it.value());
+        handles.clear();
         for (const QString& name : std::as_const(nameByPath)) {
             {
                 QSqlDatabase db = QSqlDatabase::database(name, false);
@@ -99,14 +150,79 @@ QSqlDatabase TConnection::database() const {
     return db;
 }
 
+sqlite3* TConnection::handle() const {
+    if (m_path.isEmpty())
+        throw TDatabaseError(QStringLiteral("没有数据库连接"));
+    auto& storage = threadConnections();
+    if (!storage.hasLocalData())
+        storage.setLocalData(new ThreadConnections);
+    ThreadConnections* mine = storage.localData();
+    if (auto it = mine->handles.constFind(m_path); it != mine->handles.cend())
+        return it->db;
+
+    TPooled chosen;
+    dev_t device = 0;
+    ino_t inode = 0;
+    const bool known = FileIdentity(m_path, &device, &inode);
+    QList<TPooled> stale;
+    {
+        TPool& p = pool();
+        QMutexLocker lock(&p.mutex);
+        QList<TPooled>& idle = p.idle[m_path];
+        // One opened on a file since replaced at the same path is of no use any more.
+        while (!idle.isEmpty()) {
+            TPooled candidate = idle.takeLast();
+            --p.idleCount;
+            if (known && candidate.device == device && candidate.inode == inode) {
+                chosen = candidate;
+                break;
+            }
+            stale.append(candidate);
+        }
+    }
+    for (const TPooled& old : std::as_const(stale))
+        sqlite3_close_v2(old.db);
+    if (!chosen.db) {
+        sqlite3* db = nullptr;
+        const QByteArray name = QFile::encodeName(m_path);
+        const int rc = sqlite3_open_v2(name.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr);
+        if (rc != SQLITE_OK) {
+            const QString text = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
+            sqlite3_close_v2(db);
+            throw TDatabaseError(m_path + QStringLiteral("：") + text);
+        }
+        sqlite3_busy_timeout(db, kBusyTimeoutMs);
+        sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
+        chosen = {db, device, inode};
+    }
+    mine->handles.insert(m_path, chosen);
+    return chosen.db;
+}
+
 void TConnection::exec(const QString& sql, const QVariantList& values) const {
-    QSqlQuery query(database());
-    if (!query.prepare(sql))
-        Raise(query.lastError());
-    for (const QVariant& value : values)
-        query.addBindValue(value);
-    if (!query.exec())
-        Raise(query.lastError());
+    TStatement statement(handle(), sql);
+    statement.Bind(values);
+    while (statement.Step()) {
+    }
+}
+
+QVariant TConnection::value(const QString& sql, const QVariantList& values) const {
+    TStatement statement(handle(), sql);
+    statement.Bind(values);
+    if (!statement.Step())
+        return {};
+    sqlite3_stmt* s = statement.Handle();
+    switch (sqlite3_column_type(s, 0)) {
+    case SQLITE_INTEGER:
+        return QVariant(qlonglong(sqlite3_column_int64(s, 0)));
+    case SQLITE_FLOAT:
+        return QVariant(sqlite3_column_double(s, 0));
+    case SQLITE_TEXT:
+        return QVariant(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)),
+                                          sqlite3_column_bytes(s, 0)));
+    default:
+        return {};
+    }
 }
 
 void TConnection::closeThreadConnections() {

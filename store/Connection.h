@@ -5,6 +5,8 @@
 #include <QString>
 #include <QVariant>
 
+struct sqlite3;
+
 namespace vantero {
 
 inline constexpr auto kDatabaseFileName = "vanteroData.mdb";
@@ -23,10 +25,17 @@ public:
     // This thread's connection to the file; throws TDatabaseError when it cannot be opened.
     QSqlDatabase database() const;
 
+    // This thread's own SQLite connection to the file, through which the record sets work. It
+    // comes from a pool of idle ones and goes back when the thread ends, so a short-lived
+    // worker does not pay for opening the file.
+    sqlite3* handle() const;
+
     // Runs one statement that selects nothing, values bound in order.
     void exec(const QString& sql, const QVariantList& values = {}) const;
+    // The first column of the first row a query selects (null when none).
+    QVariant value(const QString& sql, const QVariantList& values = {}) const;
 
-    // Closes this thread's connection to the file, if any (tests replace files between runs).
+    // Closes this thread's connections (the pooled ones go back to the pool).
     static void closeThreadConnections();
 
 private:

@@ -1,14 +1,11 @@
 #include "store/RecordSet.h"
 
 #include "store/DatabaseError.h"
+#include "store/Statement.h"
 #include "store/Values.h"
 
 #include <QRegularExpression>
 #include <QSet>
-#include <QSqlDriver>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QSqlRecord>
 
 #include <algorithm>
 #include <memory>
@@ -18,48 +15,20 @@ namespace vantero {
 
 namespace {
 
-[[noreturn]] void Raise(const QSqlError& error) {
-    QString text = error.text().trimmed();
-    if (text.isEmpty())
-        text = QStringLiteral("数据库错误");
-    throw TDatabaseError(text);
-}
-
-sqlite3* SqliteHandle(const QSqlDatabase& db) {
-    const QVariant handle = db.driver()->handle();
-    sqlite3* result = nullptr;
-    if (handle.isValid() && qstrcmp(handle.typeName(), "sqlite3*") == 0)
-        result = *static_cast<sqlite3* const*>(handle.data());
-    if (!result)
-        throw TDatabaseError(QStringLiteral("数据库连接不可用"));
-    return result;
-}
-
-void BindAll(sqlite3* handle, sqlite3_stmt* statement, const QVariantList& values) {
-    for (int i = 0; i < values.size(); ++i) {
-        const QVariant& value = values[i];
-        int rc = SQLITE_OK;
-        if (value.isNull()) {
-            rc = sqlite3_bind_null(statement, i + 1);
-        } else {
-            switch (value.typeId()) {
-            case QMetaType::Int:
-            case QMetaType::LongLong:
-            case QMetaType::UInt:
-            case QMetaType::Bool:
-                rc = sqlite3_bind_int64(statement, i + 1, value.toLongLong());
-                break;
-            case QMetaType::Double:
-                rc = sqlite3_bind_double(statement, i + 1, value.toDouble());
-                break;
-            default: {
-                const QByteArray text = value.toString().toUtf8();
-                rc = sqlite3_bind_text(statement, i + 1, text.constData(), int(text.size()), SQLITE_TRANSIENT);
-            }
-            }
-        }
-        if (rc != SQLITE_OK)
-            throw TDatabaseError(QString::fromUtf8(sqlite3_errmsg(handle)));
+QVariant ColumnValue(sqlite3_stmt* statement, int column) {
+    switch (sqlite3_column_type(statement, column)) {
+    case SQLITE_INTEGER:
+        return QVariant(qlonglong(sqlite3_column_int64(statement, column)));
+    case SQLITE_FLOAT:
+        return QVariant(sqlite3_column_double(statement, column));
+    case SQLITE_TEXT:
+        return QVariant(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, column)),
+                                          sqlite3_column_bytes(statement, column)));
+    case SQLITE_BLOB:
+        return QVariant(QByteArray(static_cast<const char*>(sqlite3_column_blob(statement, column)),
+                                   sqlite3_column_bytes(statement, column)));
+    default:
+        return QVariant();
     }
 }
 
@@ -166,13 +135,10 @@ void TRecordSet::Open() {
     }
     // Straight through SQLite's own interface: a snapshot of a large table is read once per
     // refresh cycle, and the generic result layer costs several times the engine's own work.
-    sqlite3* handle = SqliteHandle(m_con.database());
-    sqlite3_stmt* statement = nullptr;
-    const QByteArray text = sql.toUtf8();
-    if (sqlite3_prepare_v2(handle, text.constData(), int(text.size()), &statement, nullptr) != SQLITE_OK)
-        throw TDatabaseError(QString::fromUtf8(sqlite3_errmsg(handle)));
-    const std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> guard(statement, &sqlite3_finalize);
-    BindAll(handle, statement, m_params);
+    sqlite3* handle = m_con.handle();
+    TStatement query(handle, sql);
+    query.Bind(m_params);
+    sqlite3_stmt* statement = query.Handle();
 
     const int first = m_writable ? 1 : 0;
     const int count = sqlite3_column_count(statement) - first;
@@ -424,23 +390,17 @@ void TRecordSet::RefreshByKey(const QString& column, const QString& value) {
     if (!m_writable)
         throw TDatabaseError(QStringLiteral("记录集只读"));
     const int keyColumn = requireColumn(column);
-    QSqlQuery query(m_con.database());
-    query.setForwardOnly(true);
-    if (!query.prepare(QStringLiteral("select rowid, * from %1 where %2=?").arg(m_table, m_columns[keyColumn])))
-        Raise(query.lastError());
-    query.addBindValue(value);
-    if (!query.exec())
-        Raise(query.lastError());
+    TStatement query(m_con.handle(),
+                     QStringLiteral("select rowid, * from %1 where %2=?").arg(m_table, m_columns[keyColumn]));
+    query.Bind({value});
     const int width = m_columns.size();
     std::vector<std::pair<qint64, std::vector<QVariant>>> fresh;
-    while (query.next()) {
+    while (query.Step()) {
         std::vector<QVariant> values(static_cast<size_t>(width));
         for (int i = 0; i < width; ++i)
-            values[size_t(i)] = query.value(i + 1);
-        fresh.emplace_back(query.value(0).toLongLong(), std::move(values));
+            values[size_t(i)] = ColumnValue(query.Handle(), i + 1);
+        fresh.emplace_back(sqlite3_column_int64(query.Handle(), 0), std::move(values));
     }
-    if (query.lastError().isValid())
-        Raise(query.lastError());
 
     const int current = m_current;
     // Rows the snapshot held under this key, to drop those the file no longer has.
@@ -519,7 +479,7 @@ void TRecordSet::Post() {
             values << m_buffer[size_t(i)];
         }
     }
-    QSqlQuery query(m_con.database());
+    sqlite3* handle = m_con.handle();
     if (m_state == State::Insert) {
         QString sql;
         if (names.isEmpty()) {
@@ -528,31 +488,31 @@ void TRecordSet::Post() {
             QStringList marks(names.size(), QStringLiteral("?"));
             sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)").arg(m_table, names.join(u", "), marks.join(u", "));
         }
-        if (!query.prepare(sql))
-            Raise(query.lastError());
-        for (const QVariant& value : std::as_const(values))
-            query.addBindValue(value);
-        if (!query.exec()) {
+        try {
+            TStatement insert(handle, sql);
+            insert.Bind(values);
+            insert.Step();
+        } catch (...) {
             Cancel();
-            Raise(query.lastError());
+            throw;
         }
-        appendRow(query.lastInsertId().toLongLong(), m_buffer);
+        appendRow(sqlite3_last_insert_rowid(handle), m_buffer);
         m_current = RecordCount() - 1;
     } else {
         if (!names.isEmpty()) {
             QStringList sets;
             for (const QString& name : std::as_const(names))
                 sets << name + QStringLiteral("=?");
-            if (!query.prepare(QStringLiteral("UPDATE %1 SET %2 WHERE rowid=?").arg(m_table, sets.join(u", "))))
-                Raise(query.lastError());
-            for (const QVariant& value : std::as_const(values))
-                query.addBindValue(value);
-            query.addBindValue(m_rowIds[size_t(m_current)]);
-            if (!query.exec()) {
+            values << m_rowIds[size_t(m_current)];
+            try {
+                TStatement update(handle, QStringLiteral("UPDATE %1 SET %2 WHERE rowid=?").arg(m_table, sets.join(u", ")));
+                update.Bind(values);
+                update.Step();
+            } catch (...) {
                 Cancel();
-                Raise(query.lastError());
+                throw;
             }
-            if (query.numRowsAffected() == 0) {
+            if (sqlite3_changes(handle) == 0) {
                 Cancel();
                 throw TDatabaseError(QStringLiteral("要修改的记录已不存在"));
             }
@@ -571,12 +531,9 @@ void TRecordSet::Delete() {
     requireRow();
     if (!m_writable)
         throw TDatabaseError(QStringLiteral("记录集只读"));
-    QSqlQuery query(m_con.database());
-    if (!query.prepare(QStringLiteral("DELETE FROM %1 WHERE rowid=?").arg(m_table)))
-        Raise(query.lastError());
-    query.addBindValue(m_rowIds[size_t(m_current)]);
-    if (!query.exec())
-        Raise(query.lastError());
+    TStatement remove(m_con.handle(), QStringLiteral("DELETE FROM %1 WHERE rowid=?").arg(m_table));
+    remove.Bind({m_rowIds[size_t(m_current)]});
+    remove.Step();
     eraseRow(m_current);
     if (m_current >= RecordCount() && m_current > 0)
         m_current = RecordCount() - 1;
