@@ -25,7 +25,9 @@ QString Megabytes(qint64 bytes) {
                                       : QString::number(double(bytes) / (1024 * 1024), 'g', 3);
 }
 
-[[noreturn]] void Fail(const QString& text) { throw THttpFailure{text}; }
+[[noreturn]] void Fail(const QString& text) {
+    throw THttpFailure{text};
+}
 
 // One request on one connection.
 class TExchange {
@@ -98,8 +100,7 @@ public:
 
 private:
     // Waits for done() in slices, watching the stop request, the deadline and socket errors.
-    template <typename Done, typename Step>
-    void waitUntil(Done done, Step step) {
+    template <typename Done, typename Step> void waitUntil(Done done, Step step) {
         while (!done()) {
             if (m_stop && m_stop())
                 Fail(m_stoppedText);

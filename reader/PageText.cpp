@@ -2,6 +2,8 @@
 
 #include "reader/TextHelpers.h"
 
+#include <QHash>
+#include <QMutex>
 #include <QStringDecoder>
 #include <QStringEncoder>
 
@@ -51,21 +53,37 @@ QByteArray TPageText::DeclaredCharset(const QByteArray& contentType, QByteArrayV
 
 TPageText::TPageText(QByteArray bytes, const QByteArray& contentType) : m_bytes(std::move(bytes)) {
     QByteArray name = DeclaredCharset(contentType, m_bytes);
-    if (name.isEmpty() || IsGbFamily(name) || !QStringDecoder(name.constData()).isValid())
-        name = "GB18030"; // a superset of GBK and GB2312
-    else if (name == "utf8")
+    if (name == "utf8")
         name = "UTF-8";
+    if (name.isEmpty() || IsGbFamily(name))
+        name = "GB18030"; // a superset of GBK and GB2312
+    m_decoder = QStringDecoder(name.constData());
+    if (!m_decoder.isValid()) {
+        name = "GB18030";
+        m_decoder = QStringDecoder(name.constData());
+    }
     m_encoding = name;
 }
 
 QByteArray TPageText::encode(const QString& text) const {
+    // Markers are few and fixed; opening a converter costs more than searching a page, so each
+    // marker is encoded once per encoding for the life of the program.
+    static QMutex mutex;
+    static QHash<QPair<QByteArray, QString>, QByteArray> cache;
+    const QPair<QByteArray, QString> key(m_encoding, text);
+    QMutexLocker lock(&mutex);
+    if (auto it = cache.constFind(key); it != cache.cend())
+        return *it;
     QStringEncoder encoder(m_encoding.constData());
-    return encoder.isValid() ? QByteArray(encoder(text)) : text.toUtf8();
+    const QByteArray encoded = encoder.isValid() ? QByteArray(encoder(text)) : text.toUtf8();
+    if (cache.size() < 1024)
+        cache.insert(key, encoded);
+    return encoded;
 }
 
 QString TPageText::decode(QByteArrayView bytes) const {
-    QStringDecoder decoder(m_encoding.constData());
-    return decoder.isValid() ? QString(decoder(bytes)) : QString::fromUtf8(bytes);
+    m_decoder.resetState();
+    return QString(m_decoder(bytes));
 }
 
 QString TPageText::extract(const QString& startMarker, const QString& endMarker) const {

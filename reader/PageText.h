@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <QStringDecoder>
 
 namespace vantero {
 
@@ -27,6 +28,7 @@ public:
 private:
     QByteArray m_bytes;
     QByteArray m_encoding;
+    mutable QStringDecoder m_decoder;
 };
 
 } // namespace vantero

@@ -164,8 +164,9 @@ QByteArray TReadItem::Download(QByteArray* contentType) {
         throw TReadFailure{ReaderTexts::BadAddress};
     const Limits limits = DownloadLimits();
     try {
-        THttpResponse response = HttpGet(url, {limits.connectMs, limits.readMs, limits.maxBytes, kMaxRedirects},
-                                         [this] { return isInterruptionRequested(); }, ReaderTexts::Stopped);
+        THttpResponse response = HttpGet(
+            url, {limits.connectMs, limits.readMs, limits.maxBytes, kMaxRedirects},
+            [this] { return isInterruptionRequested(); }, ReaderTexts::Stopped);
         *contentType = response.contentType;
         return std::move(response.body);
     } catch (const THttpFailure& failure) {

@@ -10,11 +10,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QMutex>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QThreadStorage>
-#include <QMutex>
 
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -69,6 +69,7 @@ void GiveBack(const QString& path, TPooled pooled) {
             return;
         }
     }
+    TStatement::ForgetConnection(pooled.db);
     sqlite3_close_v2(pooled.db);
 }
 
@@ -180,8 +181,10 @@ sqlite3* TConnection::handle() const {
             stale.append(candidate);
         }
     }
-    for (const TPooled& old : std::as_const(stale))
+    for (const TPooled& old : std::as_const(stale)) {
+        TStatement::ForgetConnection(old.db);
         sqlite3_close_v2(old.db);
+    }
     if (!chosen.db) {
         sqlite3* db = nullptr;
         const QByteArray name = QFile::encodeName(m_path);
@@ -218,8 +221,8 @@ QVariant TConnection::value(const QString& sql, const QVariantList& values) cons
     case SQLITE_FLOAT:
         return QVariant(sqlite3_column_double(s, 0));
     case SQLITE_TEXT:
-        return QVariant(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)),
-                                          sqlite3_column_bytes(s, 0)));
+        return QVariant(
+            QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)), sqlite3_column_bytes(s, 0)));
     default:
         return {};
     }

@@ -505,7 +505,8 @@ void TRecordSet::Post() {
                 sets << name + QStringLiteral("=?");
             values << m_rowIds[size_t(m_current)];
             try {
-                TStatement update(handle, QStringLiteral("UPDATE %1 SET %2 WHERE rowid=?").arg(m_table, sets.join(u", ")));
+                TStatement update(handle,
+                                  QStringLiteral("UPDATE %1 SET %2 WHERE rowid=?").arg(m_table, sets.join(u", ")));
                 update.Bind(values);
                 update.Step();
             } catch (...) {

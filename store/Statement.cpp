@@ -2,19 +2,80 @@
 
 #include "store/DatabaseError.h"
 
+#include <QHash>
+#include <QMutex>
+
 #include <sqlite3.h>
 
 namespace vantero {
 
-TStatement::TStatement(sqlite3* db, const QString& sql) : m_db(db) {
+namespace {
+
+constexpr int kKeptPerConnection = 32;
+
+struct TKept {
+    QMutex mutex;
+    QHash<sqlite3*, QMultiHash<QString, sqlite3_stmt*>> statements;
+};
+
+TKept& kept() {
+    static TKept instance;
+    return instance;
+}
+
+} // namespace
+
+TStatement::TStatement(sqlite3* db, const QString& sql) : m_db(db), m_sql(sql) {
+    {
+        TKept& k = kept();
+        QMutexLocker lock(&k.mutex);
+        auto connection = k.statements.find(db);
+        if (connection != k.statements.end()) {
+            auto it = connection->find(sql);
+            if (it != connection->end()) {
+                m_statement = *it;
+                connection->erase(it);
+                return;
+            }
+        }
+    }
     const QByteArray text = sql.toUtf8();
-    if (sqlite3_prepare_v2(db, text.constData(), int(text.size()), &m_statement, nullptr) != SQLITE_OK)
+    if (sqlite3_prepare_v3(db, text.constData(), int(text.size()), SQLITE_PREPARE_PERSISTENT, &m_statement, nullptr) !=
+        SQLITE_OK)
         Raise();
 }
 
-TStatement::~TStatement() { sqlite3_finalize(m_statement); }
+TStatement::~TStatement() {
+    if (!m_statement)
+        return;
+    sqlite3_reset(m_statement);
+    sqlite3_clear_bindings(m_statement);
+    {
+        TKept& k = kept();
+        QMutexLocker lock(&k.mutex);
+        QMultiHash<QString, sqlite3_stmt*>& connection = k.statements[m_db];
+        if (connection.size() < kKeptPerConnection) {
+            connection.insert(m_sql, m_statement);
+            return;
+        }
+    }
+    sqlite3_finalize(m_statement);
+}
 
-void TStatement::Raise() const { throw TDatabaseError(QString::fromUtf8(sqlite3_errmsg(m_db))); }
+void TStatement::ForgetConnection(sqlite3* db) {
+    QMultiHash<QString, sqlite3_stmt*> statements;
+    {
+        TKept& k = kept();
+        QMutexLocker lock(&k.mutex);
+        statements = k.statements.take(db);
+    }
+    for (sqlite3_stmt* statement : std::as_const(statements))
+        sqlite3_finalize(statement);
+}
+
+void TStatement::Raise() const {
+    throw TDatabaseError(QString::fromUtf8(sqlite3_errmsg(m_db)));
+}
 
 void TStatement::Bind(const QVariantList& values) {
     for (int i = 0; i < values.size(); ++i) {
