@@ -3,6 +3,7 @@
 #include "support/TestDatabase.h"
 #include "support/TestHttpServer.h"
 
+#include <QNetworkProxy>
 #include <QPointer>
 #include <QStringEncoder>
 #include <QTcpServer>
@@ -261,6 +262,41 @@ private slots:
         fields.price.reset();
         QCOMPARE(Read(Serve(ItemPage(fields))), int(TReadItem::rcAdded));
         QCOMPARE(m_db->value(QStringLiteral("select Price from Items")).toDouble(), 0.0);
+    }
+
+    // --- How pages arrive ---
+
+    void chunkedPageIsReadWhole() {
+        TPageFields fields;
+        fields.sales30 = QStringLiteral("12");
+        QByteArray page = ItemPage(fields);
+        QByteArray chunked;
+        for (qsizetype at = 0; at < page.size(); at += 37) {
+            const QByteArray piece = page.mid(at, 37);
+            chunked += QByteArray::number(piece.size(), 16) + ";ext=1\r\n" + piece + "\r\n";
+        }
+        chunked += "0\r\n\r\n";
+        TTestResponse response;
+        response.body = chunked;
+        response.headers << qMakePair(QByteArray("Transfer-Encoding"), QByteArray("chunked"));
+        auto reader = NewReader(Serve(response));
+        QCOMPARE(Run(*reader), int(TReadItem::rcAdded));
+        QCOMPARE(reader->ItemName, QStringLiteral("宝贝标题"));
+        QCOMPARE(reader->SellCount, 12);
+    }
+
+    void pageThroughAnHttpProxyIsAskedByItsWholeAddress() {
+        // The test server stands in for a proxy: it answers requests for full addresses.
+        const QString address = QStringLiteral("http://item.taobao.com/item.htm?id=31");
+        m_server->route(address, ItemPage(TPageFields{}));
+        QNetworkProxy::setApplicationProxy(
+            QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), m_server->port()));
+        const int code = Read(address);
+        QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+        QCOMPARE(code, int(TReadItem::rcAdded));
+        QCOMPARE(m_server->requestCount(address), 1);
+        QVERIFY(m_server->lastRequestHead(address).contains("Host: item.taobao.com"));
+        QCOMPARE(m_db->value(QStringLiteral("select URL from Items")).toString(), address);
     }
 
     // --- Size threshold and item id ---
