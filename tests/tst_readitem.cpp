@@ -268,8 +268,8 @@ private slots:
 
     void chunkedPageIsReadWhole() {
         TPageFields fields;
-        fields.sales30 = QStringLiteral("12");
-        QByteArray page = ItemPage(fields);
+        fields.head = QStringLiteral("<meta name=\"chunked\">");
+        const QByteArray page = ItemPage(fields);
         QByteArray chunked;
         for (qsizetype at = 0; at < page.size(); at += 37) {
             const QByteArray piece = page.mid(at, 37);
@@ -282,7 +282,7 @@ private slots:
         auto reader = NewReader(Serve(response));
         QCOMPARE(Run(*reader), int(TReadItem::rcAdded));
         QCOMPARE(reader->ItemName, QStringLiteral("宝贝标题"));
-        QCOMPARE(reader->SellCount, 12);
+        QCOMPARE(reader->ItemID, QStringLiteral("1001"));
     }
 
     void pageThroughAnHttpProxyIsAskedByItsWholeAddress() {
