@@ -29,7 +29,6 @@ class TReadAllItemThr;
 namespace MainTexts {
 inline const QString EntryTitle = QStringLiteral("Corvessa--Tessaly  v2.02(20110929) (定做版)");
 inline const QString Caption = QStringLiteral("Corvessa--Tessaly V3.01");
-inline const QString NotYet = QStringLiteral("此功能将在后续版本中提供");
 } // namespace MainTexts
 
 // The main window: tool bar, menu, comparison grid, detail panel, status bar, tray icon and
