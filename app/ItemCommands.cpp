@@ -11,35 +11,15 @@ namespace {
 
 const QString kRivalWW = QStringLiteral("RivalWW");
 
-// The system's long time format without its time-zone name: the lists show local times, and a
-// zone name would only add noise. Quoted literals are kept as they are.
-QString LongTimeFormat() {
-    const QString format = QLocale::system().timeFormat(QLocale::LongFormat);
-    QString result;
-    bool quoted = false;
-    for (QChar c : format) {
-        if (c == u'\'')
-            quoted = !quoted;
-        if (!quoted && c == u't')
-            continue;
-        result += c;
-    }
-    result = result.trimmed();
-    while (result.contains(QLatin1String("  ")))
-        result.replace(QLatin1String("  "), QLatin1String(" "));
-    return result;
-}
-
 } // namespace
 
 QString FormatReadingTime(const QDateTime& value) {
     if (!value.isValid())
         return {};
-    const QLocale locale = QLocale::system();
-    QString text = locale.toString(value.date(), QLocale::ShortFormat);
-    if (value.time() != QTime(0, 0))
-        text += u' ' + locale.toString(value.time(), LongTimeFormat());
-    return text;
+    // At exactly midnight only the date is shown.
+    if (value.time() == QTime(0, 0))
+        return QLocale::system().toString(value.date(), QLocale::ShortFormat);
+    return FormatDateTime(value);
 }
 
 QString ReadResultMessage(int code) {

@@ -1,6 +1,5 @@
 #include "app/MainData.h"
 
-
 #include <algorithm>
 #include <climits>
 

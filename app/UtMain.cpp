@@ -214,9 +214,9 @@ void TFmMain::BuildStatusBar() {
         auto* label = new QLabel(stat);
         label->setObjectName(QStringLiteral("statPanel%1").arg(i));
         label->setAccessibleName(QStringLiteral("状态栏第%1栏").arg(i + 1));
+        // At least the panel's width; a longer text (a long date format) widens it rather than
+        // being cut off.
         label->setMinimumWidth(widths[i]);
-        if (i < 2)
-            label->setFixedWidth(widths[i]);
         stat->addWidget(label, i == 2 ? 1 : 0);
         m_panels[size_t(i)] = label;
     }

@@ -1,5 +1,6 @@
 #include "reader/UtReadAllItemThr.h"
 
+#include "app/GridData.h"
 #include "app/MainData.h"
 #include "reader/TextHelpers.h"
 #include "reader/UtReadItemThr.h"
@@ -24,9 +25,7 @@ const QString kSelectMappedRivals = QStringLiteral("select * from RivalItems whe
 } // namespace
 
 QString StatusDateTime(const QDateTime& value) {
-    const QLocale locale = QLocale::system();
-    return locale.toString(value.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
-           locale.toString(value.time(), QLocale::LongFormat);
+    return FormatDateTime(value);
 }
 
 namespace UpdaterTexts {
