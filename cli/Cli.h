@@ -28,6 +28,8 @@ struct TCliContext {
     bool TakeFlag(const QString& flag);
     // Removes "--name VALUE" from args; the value, or a null string when absent.
     QString TakeOption(const QString& name);
+    // Removes the output format flags "--csv" / "--json" (one at most); true for JSON.
+    bool TakeJsonFlag();
     [[noreturn]] void UsageError(const QString& message) const;
 };
 

@@ -31,10 +31,7 @@ TItem RequireItem(TMainData& data, const QString& itemId) {
 }
 
 int RunDetail(TCliContext& context) {
-    const bool json = context.TakeFlag(QStringLiteral("--json"));
-    const bool csv = context.TakeFlag(QStringLiteral("--csv"));
-    if (json && csv)
-        context.UsageError(QStringLiteral("--csv 与 --json 只能选一个"));
+    const bool json = context.TakeJsonFlag();
     const QString itemId = TakeArguments(context, 1).at(0);
 
     TMainData data(context.OpenDatabase());

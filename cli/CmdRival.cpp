@@ -37,10 +37,7 @@ int RunAddRival(TCliContext& context) {
 }
 
 int RunRivals(TCliContext& context) {
-    const bool json = context.TakeFlag(QStringLiteral("--json"));
-    const bool csv = context.TakeFlag(QStringLiteral("--csv"));
-    if (json && csv)
-        context.UsageError(QStringLiteral("--csv 与 --json 只能选一个"));
+    const bool json = context.TakeJsonFlag();
     if (!context.args.isEmpty())
         context.UsageError(QStringLiteral("多余的参数：%1").arg(context.args.join(u' ')));
     TRecordSet rivals(context.OpenDatabase());

@@ -57,6 +57,14 @@ QString TCliContext::TakeOption(const QString& name) {
     return value;
 }
 
+bool TCliContext::TakeJsonFlag() {
+    const bool json = TakeFlag(QStringLiteral("--json"));
+    const bool csv = TakeFlag(QStringLiteral("--csv"));
+    if (json && csv)
+        UsageError(QStringLiteral("--csv 与 --json 只能选一个"));
+    return json;
+}
+
 void TCliContext::UsageError(const QString& message) const {
     throw TCliExit{kExitUsage, message + QLatin1Char('\n') + UsageText()};
 }

@@ -241,12 +241,6 @@ QByteArray TRecordSet::Folded(const QString& text) {
     return key;
 }
 
-QByteArray TRecordSet::FoldedText(int row, int column) const {
-    QByteArray key;
-    m_values.appendFolded(row, column, key);
-    return key;
-}
-
 quint64 TRecordSet::keyOf(int row, const QList<int>& columns) const {
     quint64 key = TCellStore::kHashSeed;
     for (int column : columns)

@@ -76,15 +76,13 @@ public:
     qint64 RowId() const { return m_current < RecordCount() ? m_rowIds[size_t(m_current)] : -1; }
 
     TField FieldByName(const QString& name);
-    // Column access by number, for loops that read many rows.
+    // A column's number, for loops that read many rows by number.
     int ColumnIndex(const QString& name) const { return columnIndex(name); }
-    TField FieldAt(int column) { return TField(this, column); }
     // Every row whose column equals value (whole value, case ignored), in the set's order;
     // hashed like Locate.
     std::vector<int> RowsWithKey(const QString& column, const QString& value);
-    // A cell's text folded as lookups compare it (ASCII letters lowered, like the database's
-    // own text comparison), for callers that match many rows themselves.
-    QByteArray FoldedText(int row, int column) const;
+    // Text folded as lookups compare it (ASCII letters lowered, like the database's own text
+    // comparison), and cells hashed or compared in that form, for callers that match many rows.
     static QByteArray Folded(const QString& text);
     quint64 FoldedHash(int row, int column) const { return m_values.hashFolded(row, column, TCellStore::kHashSeed); }
     static quint64 FoldedHash(const QByteArray& folded) {
@@ -96,8 +94,6 @@ public:
     bool IsBlank(int row, int column) const { return m_values.isBlank(row, column); }
     double NumberAt(int row, int column) const { return m_values.number(row, column); }
     QString AsString(const QString& name) const;
-    bool HasField(const QString& name) const { return columnIndex(name) >= 0; }
-    QStringList FieldNames() const { return m_columns; }
 
     // Keyed lookup on one or several ";"-separated columns: whole values, letter case ignored,
     // first match in the set's order becomes current. Hashed: building the key index costs one
