@@ -5,9 +5,18 @@
 #include <QDeadlineTimer>
 #include <QNetworkProxy>
 #include <QSslSocket>
-#include <QTcpSocket>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <memory>
+
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace vantero {
 
@@ -28,6 +37,241 @@ QString Megabytes(qint64 bytes) {
 [[noreturn]] void Fail(const QString& text) {
     throw THttpFailure{text};
 }
+
+// The connection a request travels over.
+class TStream {
+public:
+    virtual ~TStream() = default;
+    // One wait of at most ms towards being connected (and encrypted); true once there.
+    virtual bool connectStep(int ms) = 0;
+    virtual void send(const QByteArray& bytes) = 0;
+    enum class TRead { Data, Nothing, Closed };
+    // Appends to buffer what arrives within ms.
+    virtual TRead receive(QByteArray& buffer, int ms) = 0;
+};
+
+[[noreturn]] void TransportFailure(const QString& what, const QString& detail) {
+    Fail(ReaderTexts::Transport.arg(what, detail));
+}
+
+QString ErrnoText(int code) {
+    return QString::fromLocal8Bit(strerror(code));
+}
+
+// Plain http on a socket of our own: a reading pays for its connection and nothing more.
+class TPlainStream final : public TStream {
+public:
+    TPlainStream(const QString& host, quint16 port) {
+        addrinfo hints{};
+        hints.ai_family = AF_UNSPEC;
+        hints.ai_socktype = SOCK_STREAM;
+        const QByteArray service = QByteArray::number(port);
+        // An address written as numbers needs no lookup (nor the interface scan a name needs).
+        hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+        int rc = getaddrinfo(host.toLatin1().constData(), service.constData(), &hints, &m_addresses);
+        if (rc == EAI_NONAME) {
+            hints.ai_flags = AI_ADDRCONFIG | AI_NUMERICSERV;
+            const QByteArray ace = QUrl::toAce(host);
+            const QByteArray name = ace.isEmpty() ? host.toUtf8() : ace;
+            rc = getaddrinfo(name.constData(), service.constData(), &hints, &m_addresses);
+        }
+        if (rc != 0 || !m_addresses)
+            TransportFailure(ReaderTexts::HostNotFound,
+                             rc == EAI_SYSTEM ? ErrnoText(errno) : QString::fromLocal8Bit(gai_strerror(rc)));
+        m_next = m_addresses;
+    }
+    ~TPlainStream() override {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        if (m_addresses)
+            freeaddrinfo(m_addresses);
+    }
+    TPlainStream(const TPlainStream&) = delete;
+    TPlainStream& operator=(const TPlainStream&) = delete;
+
+    bool connectStep(int ms) override {
+        if (m_connected)
+            return true;
+        if (m_fd < 0)
+            startNext();
+        pollfd watch{m_fd, POLLOUT, 0};
+        const int ready = ::poll(&watch, 1, ms);
+        if (ready < 0 && errno != EINTR)
+            TransportFailure(ReaderTexts::Network, ErrnoText(errno));
+        if (ready <= 0)
+            return false;
+        int error = 0;
+        socklen_t length = sizeof error;
+        ::getsockopt(m_fd, SOL_SOCKET, SO_ERROR, &error, &length);
+        if (error == 0) {
+            m_connected = true;
+            return true;
+        }
+        attemptFailed(error);
+        return false;
+    }
+
+    void send(const QByteArray& bytes) override {
+        for (qsizetype sent = 0; sent < bytes.size();) {
+            const ssize_t n = ::send(m_fd, bytes.constData() + sent, size_t(bytes.size() - sent), MSG_NOSIGNAL);
+            if (n > 0) {
+                sent += n;
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+                pollfd watch{m_fd, POLLOUT, 0};
+                ::poll(&watch, 1, kSliceMs);
+                continue;
+            }
+            failed(n < 0 ? errno : EPIPE);
+        }
+    }
+
+    TRead receive(QByteArray& buffer, int ms) override {
+        for (bool waited = false;; waited = true) {
+            const qsizetype old = buffer.size();
+            const qsizetype room = 64 * 1024;
+            buffer.resize(old + room);
+            const ssize_t n = ::recv(m_fd, buffer.data() + old, size_t(room), 0);
+            const int error = errno;
+            buffer.resize(old + std::max<ssize_t>(n, 0));
+            if (n > 0)
+                return TRead::Data;
+            if (n == 0)
+                return TRead::Closed;
+            if (error == EINTR)
+                continue;
+            if (error != EAGAIN && error != EWOULDBLOCK) {
+                if (error == ECONNRESET)
+                    return TRead::Closed;
+                failed(error);
+            }
+            if (waited)
+                return TRead::Nothing;
+            pollfd watch{m_fd, POLLIN, 0};
+            if (::poll(&watch, 1, ms) < 0 && errno != EINTR)
+                failed(errno);
+        }
+    }
+
+private:
+    // Starts connecting to the next address the name gave; the last one's failure is reported.
+    void startNext() {
+        for (; m_next; m_next = m_next->ai_next) {
+            m_fd = ::socket(m_next->ai_family, m_next->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, m_next->ai_protocol);
+            if (m_fd < 0) {
+                m_lastError = errno;
+                continue;
+            }
+            const int on = 1;
+            ::setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            const addrinfo* address = m_next;
+            m_next = m_next->ai_next;
+            if (::connect(m_fd, address->ai_addr, address->ai_addrlen) == 0 || errno == EINPROGRESS)
+                return;
+            attemptFailed(errno);
+            if (m_fd >= 0)
+                return;
+        }
+        failed(m_lastError);
+    }
+
+    void attemptFailed(int error) {
+        ::close(m_fd);
+        m_fd = -1;
+        m_lastError = error;
+        if (m_next)
+            startNext();
+        else
+            failed(error);
+    }
+
+    [[noreturn]] static void failed(int error) {
+        switch (error) {
+        case ECONNREFUSED:
+            TransportFailure(ReaderTexts::Refused, ErrnoText(error));
+        case EPIPE:
+        case ECONNRESET:
+            TransportFailure(ReaderTexts::ConnectionClosed, ErrnoText(error));
+        default:
+            TransportFailure(ReaderTexts::Network, ErrnoText(error));
+        }
+    }
+
+    addrinfo* m_addresses = nullptr;
+    const addrinfo* m_next = nullptr;
+    int m_fd = -1;
+    int m_lastError = ECONNREFUSED;
+    bool m_connected = false;
+};
+
+// https through Qt's TLS socket, which also tunnels through the application's proxy.
+class TTlsStream final : public TStream {
+public:
+    TTlsStream(const QString& host, quint16 port) { m_socket.connectToHostEncrypted(host, port); }
+
+    bool connectStep(int ms) override {
+        if (m_socket.isEncrypted())
+            return true;
+        const bool progressed = m_socket.state() == QAbstractSocket::ConnectedState ? m_socket.waitForEncrypted(ms)
+                                                                                    : m_socket.waitForConnected(ms);
+        if (!progressed && !m_socket.isEncrypted())
+            checkError();
+        return m_socket.isEncrypted();
+    }
+
+    void send(const QByteArray& bytes) override {
+        m_socket.write(bytes);
+        m_socket.flush();
+    }
+
+    TRead receive(QByteArray& buffer, int ms) override {
+        if (m_socket.bytesAvailable() > 0) {
+            buffer += m_socket.readAll();
+            return TRead::Data;
+        }
+        if (m_socket.state() != QAbstractSocket::ConnectedState)
+            return TRead::Closed;
+        if (!m_socket.waitForReadyRead(ms)) {
+            if (m_socket.bytesAvailable() > 0)
+                return receive(buffer, 0);
+            if (m_socket.error() == QAbstractSocket::RemoteHostClosedError ||
+                m_socket.state() != QAbstractSocket::ConnectedState)
+                return TRead::Closed;
+            checkError();
+            return TRead::Nothing;
+        }
+        buffer += m_socket.readAll();
+        return TRead::Data;
+    }
+
+private:
+    void checkError() {
+        QString what;
+        switch (m_socket.error()) {
+        case QAbstractSocket::SocketTimeoutError:
+        case QAbstractSocket::UnknownSocketError:
+            return; // nothing yet, nothing wrong
+        case QAbstractSocket::ConnectionRefusedError:
+            what = ReaderTexts::Refused;
+            break;
+        case QAbstractSocket::HostNotFoundError:
+            what = ReaderTexts::HostNotFound;
+            break;
+        case QAbstractSocket::RemoteHostClosedError:
+            what = ReaderTexts::ConnectionClosed;
+            break;
+        default:
+            what = ReaderTexts::Network;
+            break;
+        }
+        TransportFailure(what, m_socket.errorString());
+    }
+
+    QSslSocket m_socket;
+};
 
 // One request on one connection.
 class TExchange {
@@ -53,42 +297,37 @@ public:
     void run(const QUrl& url) {
         const bool tls = url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
         const quint16 port = quint16(url.port(tls ? 443 : 80));
-        const QNetworkProxy proxy = QNetworkProxy::applicationProxy();
-        // Plain http through an HTTP proxy asks the proxy for the whole address; everything else
-        // connects to the host (https through a proxy tunnels with CONNECT, done by the socket).
-        const bool viaProxy = !tls && proxy.type() == QNetworkProxy::HttpProxy;
-        if (tls) {
-            auto socket = std::make_unique<QSslSocket>();
-            socket->connectToHostEncrypted(url.host(), port);
-            m_socket = std::move(socket);
-        } else {
-            m_socket = std::make_unique<QTcpSocket>();
-            if (viaProxy) {
-                m_socket->setProxy(QNetworkProxy::NoProxy);
-                m_socket->connectToHost(proxy.hostName(), proxy.port());
-            } else {
-                m_socket->setProxy(QNetworkProxy::NoProxy);
-                m_socket->connectToHost(url.host(), port);
-            }
-        }
-        waitUntil([this] { return m_socket->state() == QAbstractSocket::ConnectedState; },
-                  [this] { return m_socket->waitForConnected(kSliceMs); });
-        if (tls) {
-            auto* ssl = static_cast<QSslSocket*>(m_socket.get());
-            waitUntil([ssl] { return ssl->isEncrypted(); }, [ssl] { return ssl->waitForEncrypted(kSliceMs); });
-        }
+        // Plain http through an HTTP proxy asks the proxy for the whole address; https through a
+        // proxy tunnels with CONNECT, which the TLS socket does itself. The proxy is the one the
+        // application's proxy settings choose for this address, as for every other request.
+        QNetworkProxy proxy(QNetworkProxy::NoProxy);
+        if (!tls)
+            proxy = QNetworkProxyFactory::proxyForQuery(QNetworkProxyQuery(url)).value(0, proxy);
+        const bool viaProxy =
+            proxy.type() == QNetworkProxy::HttpProxy || proxy.type() == QNetworkProxy::HttpCachingProxy;
+        checkStop();
+        if (tls)
+            m_stream = std::make_unique<TTlsStream>(url.host(), port);
+        else if (viaProxy)
+            m_stream = std::make_unique<TPlainStream>(proxy.hostName(), proxy.port());
+        else
+            m_stream = std::make_unique<TPlainStream>(url.host(), port);
+        while (!m_stream->connectStep(sliceMs()))
+            checkStop();
 
         QByteArray target = viaProxy ? url.toEncoded(QUrl::RemoveUserInfo | QUrl::RemoveFragment)
                                      : url.toEncoded(QUrl::RemoveScheme | QUrl::RemoveAuthority | QUrl::RemoveFragment);
         if (target.isEmpty())
             target = "/";
         QByteArray host = url.host(QUrl::FullyEncoded).toUtf8();
+        if (url.host().contains(u':'))
+            host = '[' + host + ']';
         if (url.port() > 0)
             host += ':' + QByteArray::number(url.port());
         QByteArray request = "GET " + target + " HTTP/1.1\r\nHost: " + host +
                              "\r\nUser-Agent: Mozilla/5.0 (compatible; Vantero)\r\nAccept: */*\r\n"
                              "Connection: close\r\n\r\n";
-        m_socket->write(request);
+        m_stream->send(request);
 
         readHeaders();
         if (status >= 300 && status < 400 && !header("Location").isEmpty())
@@ -99,69 +338,33 @@ public:
     }
 
 private:
-    // Waits for done() in slices, watching the stop request, the deadline and socket errors.
-    template <typename Done, typename Step> void waitUntil(Done done, Step step) {
-        while (!done()) {
-            if (m_stop && m_stop())
-                Fail(m_stoppedText);
-            checkDeadline();
-            if (!step()) {
-                if (done())
-                    break;
-                if (m_socket->error() != QAbstractSocket::SocketTimeoutError &&
-                    m_socket->error() != QAbstractSocket::UnknownSocketError)
-                    socketFailure();
-            }
-        }
-    }
-
-    void checkDeadline() {
+    void checkStop() {
+        if (m_stop && m_stop())
+            Fail(m_stoppedText);
         if (!m_headersSeen && m_connectDeadline.hasExpired())
             Fail(ReaderTexts::ConnectTimeout.arg(Seconds(m_limits.connectMs)));
         if (m_headersSeen && m_readDeadline.hasExpired())
             Fail(ReaderTexts::ReadTimeout.arg(Seconds(m_limits.readMs)));
     }
 
-    [[noreturn]] void socketFailure() {
-        QString what;
-        switch (m_socket->error()) {
-        case QAbstractSocket::ConnectionRefusedError:
-            what = ReaderTexts::Refused;
-            break;
-        case QAbstractSocket::HostNotFoundError:
-            what = ReaderTexts::HostNotFound;
-            break;
-        case QAbstractSocket::RemoteHostClosedError:
-            what = ReaderTexts::ConnectionClosed;
-            break;
-        default:
-            what = ReaderTexts::Network;
-            break;
-        }
-        Fail(ReaderTexts::Transport.arg(what, m_socket->errorString()));
+    // One wait: short enough to notice a stop request, never past the running deadline.
+    int sliceMs() const {
+        const QDeadlineTimer& deadline = m_headersSeen ? m_readDeadline : m_connectDeadline;
+        const qint64 left = deadline.remainingTime();
+        return left < 0 ? kSliceMs : int(std::min<qint64>(left, kSliceMs)) + 1;
     }
 
     // More bytes into m_buffer; false when the server closed the connection.
     bool more() {
         for (;;) {
-            if (m_socket->bytesAvailable() > 0) {
-                m_buffer += m_socket->readAll();
+            checkStop();
+            switch (m_stream->receive(m_buffer, sliceMs())) {
+            case TStream::TRead::Data:
                 return true;
-            }
-            if (m_socket->state() != QAbstractSocket::ConnectedState)
+            case TStream::TRead::Closed:
                 return false;
-            if (m_stop && m_stop())
-                Fail(m_stoppedText);
-            checkDeadline();
-            if (!m_socket->waitForReadyRead(kSliceMs)) {
-                if (m_socket->bytesAvailable() > 0)
-                    continue;
-                if (m_socket->error() == QAbstractSocket::RemoteHostClosedError ||
-                    m_socket->state() != QAbstractSocket::ConnectedState)
-                    return false;
-                if (m_socket->error() != QAbstractSocket::SocketTimeoutError &&
-                    m_socket->error() != QAbstractSocket::UnknownSocketError)
-                    socketFailure();
+            case TStream::TRead::Nothing:
+                break;
             }
         }
     }
@@ -279,7 +482,7 @@ private:
     QDeadlineTimer& m_connectDeadline;
     QDeadlineTimer& m_readDeadline;
     bool& m_headersSeen;
-    std::unique_ptr<QTcpSocket> m_socket;
+    std::unique_ptr<TStream> m_stream;
     QByteArray m_buffer;
 };
 

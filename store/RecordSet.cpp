@@ -32,6 +32,11 @@ QVariant ColumnValue(sqlite3_stmt* statement, int column) {
     }
 }
 
+// Exactly the same stored value: same type and equal; 1 and 1.0 or "a" and "A" are different.
+bool sameValue(const QVariant& stored, const QVariant& value) {
+    return stored.isNull() == value.isNull() && stored.metaType() == value.metaType() && stored == value;
+}
+
 } // namespace
 
 // ---- TField ---------------------------------------------------------------------------------
@@ -468,7 +473,9 @@ void TRecordSet::Post() {
     QStringList names;
     QVariantList values;
     for (int i = 0; i < m_columns.size(); ++i) {
-        if (m_changed[size_t(i)]) {
+        // A value set to exactly what the row holds is not written again: rewriting an indexed
+        // column costs its index pages in every commit, which a reading pays each time.
+        if (m_changed[size_t(i)] && !(m_state == State::Edit && sameValue(cell(m_current, i), m_buffer[size_t(i)]))) {
             names << m_columns[i];
             values << m_buffer[size_t(i)];
         }
