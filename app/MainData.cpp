@@ -49,6 +49,8 @@ bool TMainData::RefreshRowData(int position) {
     if (position < 0 || position >= grid.rowCount())
         return false;
     const QString id = grid.item(position).ItemID;
+    // The rows and the row's number from one state of the file.
+    const TReadTransaction snapshot(con);
     // Re-reads only this item's rows into the open sets: the same content a full re-open
     // would give for the row, at a cost that does not grow with the catalogue.
     qry.RefreshByKey(QStringLiteral("ItemID"), id);

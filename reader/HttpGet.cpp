@@ -10,7 +10,6 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
-
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>

@@ -12,6 +12,8 @@
 
 #include <condition_variable>
 #include <exception>
+#include <stdexcept>
+#include <utility>
 
 namespace vantero {
 
@@ -80,7 +82,7 @@ void TReadAllItemThr::Stop() {
         m_pending->settled.notify_all();
     }
     if (CurrentReader)
-        CurrentReader->requestInterruption();
+        CurrentReader->RequestStop();
 }
 
 TReadAllItemThr::Tally TReadAllItemThr::Counts() const {
@@ -155,9 +157,33 @@ void TReadAllItemThr::ShowProgress() {
     OnHostThread([this, text] { m_host->ShowStatus(kProgressPanel, text); });
 }
 
-void TReadAllItemThr::RefreshCurrentRow() {
+void TReadAllItemThr::RefreshCurrentRow(int nextPosition) {
     const int position = RowIndex;
-    OnHostThread([this, position] { m_host->RefreshRow(position); });
+    std::exception_ptr refreshError;
+    OnHostThread([this, position, nextPosition, &refreshError] {
+        try {
+            m_host->RefreshRow(position);
+        } catch (...) {
+            refreshError = std::current_exception();
+        }
+        // The next row is taken right after, in the same hand-over: one wait for the host per
+        // row instead of two, and the same order of effects.
+        if (nextPosition >= 0) {
+            try {
+                TakeRowOnHost(nextPosition);
+            } catch (...) {
+                m_next = {true, true, std::nullopt};
+            }
+        }
+    });
+    if (refreshError)
+        std::rethrow_exception(refreshError);
+}
+
+void TReadAllItemThr::TakeRowOnHost(int position) {
+    m_next = {true, false, m_host->RowAt(position)};
+    if (m_next.row)
+        m_host->ShowStatus(kProgressPanel, UpdaterTexts::Progress(m_next.row->ItemName));
 }
 
 void TReadAllItemThr::ShowFinished() {
@@ -178,10 +204,9 @@ void TReadAllItemThr::RunReader(const QString& url, const QString& localItemID, 
         if (m_stopping || isInterruptionRequested())
             throw TUpdaterStopped{};
         CurrentReader = reader.get();
-        reader->start();
     }
     // Every reading is bounded by the reader's own time-outs.
-    reader->wait();
+    reader->ReadHere();
     std::lock_guard lock(m_mutex);
     CurrentReader = nullptr;
     ++m_tally.readings;
@@ -200,15 +225,25 @@ void TReadAllItemThr::RunReader(const QString& url, const QString& localItemID, 
     }
 }
 
-void TReadAllItemThr::ProcessRow(TRecordSet& rs, int position) {
+void TReadAllItemThr::ProcessRow(TRecordSet& rs, int position, bool last) {
     RowIndex = position;
-    // The row's values are copied on the host's thread, which owns the rows and may rebuild them.
-    std::optional<TUpdaterRow> row;
-    OnHostThread([this, position, &row] { row = m_host->RowAt(position); });
+    // The row's values are copied on the host's thread, which owns the rows and may rebuild them;
+    // its progress text goes up in the same hand-over.
+    if (!m_next.taken) {
+        try {
+            OnHostThread([this, position] { TakeRowOnHost(position); });
+        } catch (...) {
+            m_next = {}; // never left for the next position
+            throw;
+        }
+    }
+    const TTakenRow taken = std::exchange(m_next, {});
+    if (taken.failed)
+        throw std::runtime_error("row not taken");
+    const std::optional<TUpdaterRow>& row = taken.row;
     if (!row)
         return; // the position no longer exists
     StatusText = UpdaterTexts::Progress(row->ItemName);
-    ShowProgress();
 
     RunReader(row->URL, QString(), m_ownAccount);
 
@@ -221,7 +256,7 @@ void TReadAllItemThr::ProcessRow(TRecordSet& rs, int position) {
             RunReader(url, row->ItemID, rs.FieldByName(QStringLiteral("RivalWW")).AsString());
     }
 
-    RefreshCurrentRow();
+    RefreshCurrentRow(last ? -1 : position + 1);
 }
 
 void TReadAllItemThr::Execute() {
@@ -239,7 +274,7 @@ void TReadAllItemThr::Execute() {
             for (int i = 0; i < n; ++i) {
                 CheckStop();
                 try {
-                    ProcessRow(rs, i);
+                    ProcessRow(rs, i, i + 1 == n);
                 } catch (const TUpdaterStopped&) {
                     throw;
                 } catch (...) {

@@ -101,9 +101,13 @@ private:
     void RunReader(const QString& url, const QString& localItemID, const QString& expectedSeller);
     void ShowStarted();
     void ShowProgress();
-    void RefreshCurrentRow();
+    // Refreshes the row at RowIndex; when nextPosition is a row, takes that row in the same
+    // hand-over, as the next iteration would first thing.
+    void RefreshCurrentRow(int nextPosition = -1);
     void ShowFinished();
-    void ProcessRow(TRecordSet& rs, int position);
+    void ProcessRow(TRecordSet& rs, int position, bool last);
+    // On the host's thread: copies the row at position into m_next and shows its progress text.
+    void TakeRowOnHost(int position);
 
     // Runs step on the host's thread and waits for it; rethrows what it raised.
     void OnHostThread(const std::function<void()>& step);
@@ -115,6 +119,14 @@ private:
     std::unique_ptr<TUpdaterHost> m_host;
     TWindowHandle m_mainWindow;
     QString m_ownAccount;
+
+    // The next row's values, when already taken with the previous row's refresh.
+    struct TTakenRow {
+        bool taken = false;
+        bool failed = false; // taking it failed: that row fails
+        std::optional<TUpdaterRow> row;
+    };
+    TTakenRow m_next;
 
     mutable std::mutex m_mutex; // guards the fields below
     bool m_stopping = false;

@@ -7,7 +7,6 @@
 #include "store/RecordSet.h"
 
 #include <QMutex>
-#include <QRegularExpression>
 #include <QSet>
 #include <QUrl>
 
@@ -44,7 +43,7 @@ TReadItem::TReadItem(TConnection connection, QObject* parent) : QThread(parent),
 TReadItem::~TReadItem() {
     // A starter that releases a reader before it ended must not leave a thread behind.
     if (isRunning()) {
-        requestInterruption();
+        RequestStop();
         wait();
     }
 }
@@ -76,13 +75,26 @@ void TReadItem::SetDownloadLimits(const Limits& limits) {
     gLimits = limits;
 }
 
+void TReadItem::RequestStop() {
+    m_stopRequested.store(true, std::memory_order_relaxed);
+    requestInterruption();
+}
+
+bool TReadItem::StopRequested() const {
+    return m_stopRequested.load(std::memory_order_relaxed) || isInterruptionRequested();
+}
+
+void TReadItem::ReadHere() {
+    Execute();
+}
+
 void TReadItem::StopAll() {
     QList<TReadItem*> running;
     {
         QMutexLocker lock(&gRegistryMutex);
         running = gRunning.values();
         for (TReadItem* reader : std::as_const(running))
-            reader->requestInterruption();
+            reader->RequestStop();
     }
     for (TReadItem* reader : std::as_const(running))
         reader->wait();
@@ -103,11 +115,43 @@ void TReadItem::run() {
 }
 
 double TReadItem::ConvertPrice(const QString& text) {
-    static const QRegularExpression number(QStringLiteral("^ *[+-]?(\\d+\\.?\\d*|\\.\\d+)([eE][+-]?\\d+)? *$"));
-    if (!number.match(text).hasMatch())
+    // A plain decimal number, blanks around it allowed: digits with an optional point (or a
+    // point and digits), an optional exponent. Checked by hand: it runs for every page.
+    const QStringView s(text);
+    qsizetype at = 0;
+    auto digits = [&] {
+        const qsizetype from = at;
+        while (at < s.size() && s[at] >= u'0' && s[at] <= u'9')
+            ++at;
+        return at - from;
+    };
+    while (at < s.size() && s[at] == u' ')
+        ++at;
+    const qsizetype start = at;
+    if (at < s.size() && (s[at] == u'+' || s[at] == u'-'))
+        ++at;
+    const qsizetype whole = digits();
+    qsizetype fraction = 0;
+    if (at < s.size() && s[at] == u'.') {
+        ++at;
+        fraction = digits();
+    }
+    if (whole == 0 && fraction == 0)
+        return 0;
+    if (at < s.size() && (s[at] == u'e' || s[at] == u'E')) {
+        ++at;
+        if (at < s.size() && (s[at] == u'+' || s[at] == u'-'))
+            ++at;
+        if (digits() == 0)
+            return 0;
+    }
+    const qsizetype end = at;
+    while (at < s.size() && s[at] == u' ')
+        ++at;
+    if (at != s.size())
         return 0;
     bool ok = false;
-    const double value = text.trimmed().toDouble(&ok);
+    const double value = s.sliced(start, end - start).toDouble(&ok);
     return ok ? value : 0;
 }
 
@@ -165,8 +209,8 @@ QByteArray TReadItem::Download(QByteArray* contentType) {
     const Limits limits = DownloadLimits();
     try {
         THttpResponse response = HttpGet(
-            url, {limits.connectMs, limits.readMs, limits.maxBytes, kMaxRedirects},
-            [this] { return isInterruptionRequested(); }, ReaderTexts::Stopped);
+            url, {limits.connectMs, limits.readMs, limits.maxBytes, kMaxRedirects}, [this] { return StopRequested(); },
+            ReaderTexts::Stopped);
         *contentType = response.contentType;
         return std::move(response.body);
     } catch (const THttpFailure& failure) {
@@ -223,6 +267,7 @@ void TReadItem::Execute() {
 }
 
 void TReadItem::StoreReading() {
+    TWriteTransaction transaction(m_connection);
     TRecordSet rs(m_connection);
     const bool own = TrimBlanks(LocalItemID).isEmpty();
     if (own)
@@ -237,14 +282,14 @@ void TReadItem::StoreReading() {
         code = rcAdded;
         rs.Append();
     }
-    const QDateTime now = QDateTime::currentDateTime();
+    const QString now = CurrentDateTimeColumn(); // LastUpdated as stored
     if (own) {
         rs.FieldByName(QStringLiteral("ItemName")).SetAsString(ItemName);
         rs.FieldByName(QStringLiteral("ItemID")).SetAsString(ItemID);
         rs.FieldByName(QStringLiteral("URL")).SetAsString(URL);
         rs.FieldByName(QStringLiteral("Price")).SetAsFloat(Price);
         rs.FieldByName(QStringLiteral("SellCount")).SetAsInteger(SellCount);
-        rs.FieldByName(QStringLiteral("LastUpdated")).SetAsDateTime(now);
+        rs.FieldByName(QStringLiteral("LastUpdated")).SetAsString(now);
     } else {
         rs.FieldByName(QStringLiteral("RivalWW")).SetAsString(SellerNick);
         rs.FieldByName(QStringLiteral("LocalItemID")).SetAsString(LocalItemID);
@@ -253,11 +298,13 @@ void TReadItem::StoreReading() {
         rs.FieldByName(QStringLiteral("URL")).SetAsString(URL);
         rs.FieldByName(QStringLiteral("SellCount")).SetAsInteger(SellCount);
         rs.FieldByName(QStringLiteral("Price")).SetAsFloat(Price);
-        rs.FieldByName(QStringLiteral("LastUpdated")).SetAsDateTime(now);
+        rs.FieldByName(QStringLiteral("LastUpdated")).SetAsString(now);
     }
-    // One statement writes the whole row, so a failed store leaves nothing half-written and
-    // is reported as a failure, never as an added row.
+    // One statement writes the whole row, in one transaction with the lookup before it, so a
+    // failed store leaves nothing half-written and is reported as a failure, never as an added
+    // row, and two readers of the same item never both add it.
     rs.Post();
+    transaction.Commit();
     ResultCode = code;
 }
 

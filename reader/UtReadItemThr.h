@@ -35,7 +35,8 @@ inline const QString Unknown = QStringLiteral("读取宝贝时发生未知错误
 
 // Reads one item page on a thread of its own: downloads it, takes title, seller, price, item id
 // and sales out of it, checks the seller, stores the reading, and posts the result code to the
-// window that started it. Create, set the inputs, start(); never start twice.
+// window that started it. Create, set the inputs, start() (or ReadHere() on a worker thread that
+// would only wait for it); never run it twice.
 class TReadItem final : public QThread {
     Q_OBJECT
 public:
@@ -83,6 +84,12 @@ public:
     // Called when the program ends, so no reader outlives the database or the application.
     static void StopAll();
 
+    // The whole reading on the calling thread, for a starter that is itself a worker and would
+    // only wait for the reading (the background updater): the same steps, result and message.
+    void ReadHere();
+    // Ends a running reading as a failure at its next step; thread-safe, also for ReadHere().
+    void RequestStop();
+
     // Parses a page into the outputs, as a reading does (exposed for tests and tools).
     void ParsePage(const TPageText& page);
     // Text conversions of the price and sales fields; 0 when the text is not a number.
@@ -97,7 +104,10 @@ private:
     QByteArray Download(QByteArray* contentType);
     void StoreReading();
 
+    bool StopRequested() const;
+
     TConnection m_connection;
+    std::atomic<bool> m_stopRequested{false};
 };
 
 } // namespace vantero

@@ -16,6 +16,10 @@
 #include <QSqlRecord>
 #include <QThreadStorage>
 
+#include <atomic>
+#include <cstdio>
+#include <ctime>
+#include <limits>
 #include <sqlite3.h>
 #include <sys/stat.h>
 
@@ -228,6 +232,46 @@ QVariant TConnection::value(const QString& sql, const QVariantList& values) cons
     }
 }
 
+TReadTransaction::TReadTransaction(const TConnection& con) {
+    sqlite3* handle = con.handle();
+    if (sqlite3_get_autocommit(handle) && sqlite3_exec(handle, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK)
+        m_handle = handle;
+}
+
+TReadTransaction::~TReadTransaction() {
+    // Only reads ran inside: ending it cannot lose anything.
+    if (m_handle && !sqlite3_get_autocommit(m_handle))
+        sqlite3_exec(m_handle, "COMMIT", nullptr, nullptr, nullptr);
+}
+
+TWriteTransaction::TWriteTransaction(const TConnection& con) {
+    sqlite3* handle = con.handle();
+    if (!sqlite3_get_autocommit(handle))
+        return;
+    // IMMEDIATE: the write lock comes first (waiting out other writers up to the busy time-out),
+    // so the read inside cannot be overtaken by another writer before the write.
+    if (sqlite3_exec(handle, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+        throw TDatabaseError(QString::fromUtf8(sqlite3_errmsg(handle)));
+    m_handle = handle;
+}
+
+TWriteTransaction::~TWriteTransaction() {
+    if (m_handle && !sqlite3_get_autocommit(m_handle))
+        sqlite3_exec(m_handle, "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+void TWriteTransaction::Commit() {
+    if (!m_handle)
+        return;
+    if (sqlite3_exec(m_handle, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+        const QString text = QString::fromUtf8(sqlite3_errmsg(m_handle));
+        sqlite3_exec(m_handle, "ROLLBACK", nullptr, nullptr, nullptr);
+        m_handle = nullptr;
+        throw TDatabaseError(text);
+    }
+    m_handle = nullptr;
+}
+
 void TConnection::closeThreadConnections() {
     auto& storage = threadConnections();
     if (storage.hasLocalData())
@@ -374,6 +418,26 @@ QString DateTimeToColumn(const QDateTime& value) {
     if (!value.isValid())
         return {};
     return value.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+QString CurrentDateTimeColumn() {
+    // localtime_r keeps the zone it read, where QDateTime reads the zone file again on every
+    // call (a tenth of what storing a reading costs); a zone changed meanwhile is picked up
+    // within a minute.
+    static std::atomic<qint64> zoneReadAt{std::numeric_limits<qint64>::min()};
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    if (qint64(now.tv_sec) - zoneReadAt.load(std::memory_order_relaxed) >= 60) {
+        tzset();
+        zoneReadAt.store(qint64(now.tv_sec), std::memory_order_relaxed);
+    }
+    tm local{};
+    if (!localtime_r(&now.tv_sec, &local))
+        return DateTimeToColumn(QDateTime::currentDateTime());
+    char text[48];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+    return QString::fromLatin1(text);
 }
 
 QDateTime DateTimeFromColumn(const QString& text) {

@@ -42,6 +42,35 @@ private:
     QString m_path;
 };
 
+// Several reads on this thread's connection as one snapshot of the file: they agree with each
+// other, and the engine takes its read lock once instead of once per statement. Does nothing
+// inside a transaction already open on the connection.
+class TReadTransaction {
+public:
+    explicit TReadTransaction(const TConnection& con);
+    ~TReadTransaction();
+    TReadTransaction(const TReadTransaction&) = delete;
+    TReadTransaction& operator=(const TReadTransaction&) = delete;
+
+private:
+    sqlite3* m_handle = nullptr;
+};
+
+// A read followed by the write it decides, as one step: nobody writes in between (so two
+// writers cannot both find no row and both add one), and the file's locks are taken once.
+// Rolled back unless Commit() was called. Does nothing inside a transaction already open.
+class TWriteTransaction {
+public:
+    explicit TWriteTransaction(const TConnection& con);
+    ~TWriteTransaction();
+    TWriteTransaction(const TWriteTransaction&) = delete;
+    TWriteTransaction& operator=(const TWriteTransaction&) = delete;
+    void Commit();
+
+private:
+    sqlite3* m_handle = nullptr;
+};
+
 // Checks or creates the database file at start-up. When the file does not exist it is written
 // with the four empty tables and one settings row. Returns an empty string when the file is
 // usable, otherwise a Chinese message naming the file and the reason; a refused file is left
@@ -57,6 +86,8 @@ void CreateDatabaseFile(const QString& path);
 
 // "2026-01-31 08:05:00" in local time; the zero date-time (invalid) is the empty text.
 QString DateTimeToColumn(const QDateTime& value);
+// DateTimeToColumn of the current local time, cheaply.
+QString CurrentDateTimeColumn();
 QDateTime DateTimeFromColumn(const QString& text);
 
 } // namespace vantero

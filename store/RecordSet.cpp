@@ -4,7 +4,6 @@
 #include "store/Statement.h"
 #include "store/Values.h"
 
-#include <QRegularExpression>
 #include <QSet>
 
 #include <algorithm>
@@ -112,16 +111,60 @@ void TRecordSet::Close() {
     dropIndexes();
 }
 
+namespace {
+
+bool IsWordChar(QChar c) {
+    return c.isLetterOrNumber() || c == u'_';
+}
+
+qsizetype SkipBlanks(QStringView text, qsizetype at) {
+    while (at < text.size() && text[at].isSpace())
+        ++at;
+    return at;
+}
+
+// Whether text at `at` holds the keyword as a whole word (ASCII case ignored).
+bool KeywordAt(QStringView text, qsizetype at, QLatin1StringView keyword) {
+    return at + keyword.size() <= text.size() &&
+           text.sliced(at, keyword.size()).compare(keyword, Qt::CaseInsensitive) == 0 &&
+           (at == 0 || !IsWordChar(text[at - 1])) &&
+           (at + keyword.size() == text.size() || !IsWordChar(text[at + keyword.size()]));
+}
+
+} // namespace
+
 void TRecordSet::SetSQL(const QString& sql, const QVariantList& params) {
     m_sql = sql;
     m_params = params;
-    static const QRegularExpression fromTable(QStringLiteral("\\bfrom\\s+([A-Za-z_][A-Za-z0-9_]*)"),
-                                              QRegularExpression::CaseInsensitiveOption);
-    static const QRegularExpression selectAll(QStringLiteral("^\\s*select\\s+\\*\\s+from\\b"),
-                                              QRegularExpression::CaseInsensitiveOption);
-    const auto match = fromTable.match(sql);
-    m_table = match.hasMatch() ? match.captured(1) : QString();
-    m_writable = !m_table.isEmpty() && selectAll.match(sql).hasMatch();
+    // Read by hand: a reading re-opens a set for every page, and patterns cost more than the
+    // lookup the set is opened for.
+    m_table.clear();
+    m_starAt = -1;
+    const QStringView text(sql);
+    for (qsizetype at = 0; (at = text.indexOf(QLatin1String("from"), at, Qt::CaseInsensitive)) >= 0; at += 4) {
+        if (!KeywordAt(text, at, QLatin1String("from")))
+            continue;
+        const qsizetype nameStart = SkipBlanks(text, at + 4);
+        if (nameStart == at + 4 || nameStart >= text.size())
+            continue;
+        const QChar c = text[nameStart];
+        if (!(c.isLetter() && c.unicode() < 128) && c != u'_')
+            continue;
+        qsizetype nameEnd = nameStart;
+        while (nameEnd < text.size() && text[nameEnd].unicode() < 128 && IsWordChar(text[nameEnd]))
+            ++nameEnd;
+        m_table = sql.mid(nameStart, nameEnd - nameStart);
+        break;
+    }
+    // Only "select * from <table> ..." can be written back: its rows are whole table rows.
+    const qsizetype select = SkipBlanks(text, 0);
+    if (!m_table.isEmpty() && KeywordAt(text, select, QLatin1String("select"))) {
+        const qsizetype star = SkipBlanks(text, select + 6);
+        if (star > select + 6 && star < text.size() && text[star] == u'*' &&
+            KeywordAt(text, SkipBlanks(text, star + 1), QLatin1String("from")))
+            m_starAt = star;
+    }
+    m_writable = m_starAt >= 0;
 }
 
 void TRecordSet::Reopen(const QString& sql, const QVariantList& params) {
@@ -132,12 +175,8 @@ void TRecordSet::Reopen(const QString& sql, const QVariantList& params) {
 
 void TRecordSet::Open() {
     Close();
-    QString sql = m_sql;
-    if (m_writable) {
-        static const QRegularExpression selectStar(QStringLiteral("^\\s*select\\s+\\*"),
-                                                   QRegularExpression::CaseInsensitiveOption);
-        sql.replace(selectStar, QStringLiteral("select rowid, *"));
-    }
+    // A writable set also reads each row's rowid, to write it back by.
+    const QString sql = m_writable ? QString(m_sql).insert(m_starAt, QLatin1String("rowid, ")) : m_sql;
     // Straight through SQLite's own interface: a snapshot of a large table is read once per
     // refresh cycle, and the generic result layer costs several times the engine's own work.
     sqlite3* handle = m_con.handle();

@@ -148,6 +148,7 @@ private:
     QString m_sql;
     QVariantList m_params;
     QString m_table;
+    qsizetype m_starAt = -1; // where the "*" of a writable set's statement stands
     bool m_writable = false;
 
     State m_state = State::Inactive;

@@ -250,6 +250,15 @@ private slots:
         QTest::newRow("price range") << QStringLiteral("10.00 - 20.00") << 0.0;
         QTest::newRow("currency sign") << QStringLiteral("¥10") << 0.0;
         QTest::newRow("infinity") << QStringLiteral("inf") << 0.0;
+        QTest::newRow("trailing point") << QStringLiteral("8.") << 8.0;
+        QTest::newRow("point alone") << QStringLiteral(".") << 0.0;
+        QTest::newRow("sign alone") << QStringLiteral("-") << 0.0;
+        QTest::newRow("exponent without digits") << QStringLiteral("1e") << 0.0;
+        QTest::newRow("blank inside") << QStringLiteral("1 2") << 0.0;
+        QTest::newRow("tab before") << QStringLiteral("\t8") << 0.0;
+        QTest::newRow("full-width digits") << QStringLiteral("１２") << 0.0;
+        QTest::newRow("hexadecimal") << QStringLiteral("0x10") << 0.0;
+        QTest::newRow("beyond double") << QStringLiteral("1e999") << 0.0;
     }
     void priceConversion() {
         QFETCH(QString, text);
@@ -297,6 +306,26 @@ private slots:
         QCOMPARE(m_server->requestCount(address), 1);
         QVERIFY(m_server->lastRequestHead(address).contains("Host: item.taobao.com"));
         QCOMPARE(m_db->value(QStringLiteral("select URL from Items")).toString(), address);
+    }
+
+    void loopbackPagesAreNeverAskedOfTheProxy() {
+        QTcpServer dead;
+        QVERIFY(dead.listen(QHostAddress::LocalHost, 0));
+        const quint16 deadPort = dead.serverPort();
+        dead.close();
+        QNetworkProxy::setApplicationProxy(
+            QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), deadPort));
+        const QString url = Serve(ItemPage(TPageFields{}));
+        const int code = Read(url);
+        QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+        QCOMPARE(code, int(TReadItem::rcAdded));
+    }
+
+    void pageAddressedByHostNameIsRead() {
+        // The name is looked up; every address it has is tried in turn.
+        QString url = Serve(ItemPage(TPageFields{}));
+        url.replace(QStringLiteral("127.0.0.1"), QStringLiteral("localhost"));
+        QCOMPARE(Read(url), int(TReadItem::rcAdded));
     }
 
     // --- Size threshold and item id ---
@@ -491,6 +520,8 @@ private slots:
         QVERIFY(!reader->ErrorText.isEmpty());
         if (kind > 0)
             QVERIFY2(reader->ErrorText.contains(QString::number(kind)), qPrintable(reader->ErrorText));
+        else
+            QVERIFY2(reader->ErrorText.contains(ReaderTexts::Refused), qPrintable(reader->ErrorText));
         QCOMPARE(Count(QStringLiteral("Items")), 0);
         QCOMPARE(m_sink->messages.size(), 1);
         QCOMPARE(m_sink->messages[0].msg, WM_ADDITEM_RESULT);

@@ -53,6 +53,11 @@ private slots:
     void valuesWithQuotesAndSqlAreStoredAndFoundLikeAnyOther();
     void deleteRemovesTheRowFromFileAndSet();
     void refreshByKeyMergesTheItemsRowsOnly();
+    void whichStatementsCanWriteBack_data();
+    void whichStatementsCanWriteBack();
+    void onlyValuesThatDifferAreWrittenBack();
+    void aWriteTransactionKeepsTheLookupAndTheWriteTogether();
+    void theCurrentTimeAsStoredIsTheLocalTime();
     void aWriterThreadAndAReaderThreadNeverSeeLockedOrLoseRows();
 };
 
@@ -323,6 +328,123 @@ void TestStore::refreshByKeyMergesTheItemsRowsOnly() {
     QVERIFY(!rs.Locate(QStringLiteral("RivalWW;LocalItemID"), {QStringLiteral("C"), QStringLiteral("2")}));
     QVERIFY(rs.Locate(QStringLiteral("RivalItemID"), {QStringLiteral("a2")}));
     QCOMPARE(rs.FieldByName(QStringLiteral("Price")).AsFloat(), 30.0);
+}
+
+void TestStore::whichStatementsCanWriteBack_data() {
+    QTest::addColumn<QString>("sql");
+    QTest::addColumn<bool>("writable");
+    QTest::newRow("whole table") << QStringLiteral("select * from Items") << true;
+    QTest::newRow("with a condition") << QStringLiteral("select * from Items where ItemID=?") << true;
+    QTest::newRow("capitals and line breaks") << QStringLiteral("SELECT\n  *\tFROM  Items WHERE ItemID=?") << true;
+    QTest::newRow("blanks before") << QStringLiteral("  select * from Items") << true;
+    QTest::newRow("some columns") << QStringLiteral("select ItemID, Price from Items") << false;
+    QTest::newRow("a count") << QStringLiteral("select count(*) from Items") << false;
+    QTest::newRow("a column named like a keyword")
+        << QStringLiteral("select fromage from (select ItemID as fromage from Items)") << false;
+}
+
+void TestStore::whichStatementsCanWriteBack() {
+    QFETCH(QString, sql);
+    QFETCH(bool, writable);
+    TTestDatabase db;
+    db.exec(QStringLiteral("insert into Items (ItemID, Price) values ('1', 2)"));
+    TRecordSet rs(db.connection());
+    rs.Reopen(sql, sql.contains(u'?') ? QVariantList{QStringLiteral("1")} : QVariantList{});
+    QCOMPARE(rs.RecordCount(), 1);
+    if (!writable) {
+        QVERIFY_THROWS_EXCEPTION(TDatabaseError, rs.Append());
+        return;
+    }
+    // The set reads whole rows, the row id aside: the same columns as the table.
+    QCOMPARE(rs.ColumnIndex(QStringLiteral("ItemID")), 0);
+    rs.Edit();
+    rs.FieldByName(QStringLiteral("Price")).SetAsFloat(7);
+    rs.Post();
+    QCOMPARE(db.value(QStringLiteral("select Price from Items")).toDouble(), 7.0);
+}
+
+void TestStore::onlyValuesThatDifferAreWrittenBack() {
+    TTestDatabase db;
+    db.exec(QStringLiteral("insert into Items (ItemID, ItemName, Price, SellCount) values ('1', '连衣裙', 2.5, 3)"));
+    // Any write of the name, even of the same text, is refused by the file.
+    db.exec(QStringLiteral("create trigger NoNameWrites before update of ItemName on Items "
+                           "begin select raise(abort, 'name written'); end"));
+    TRecordSet rs(db.connection());
+    rs.Reopen(kSelectItems);
+    rs.Edit();
+    rs.FieldByName(QStringLiteral("ItemName")).SetAsString(QStringLiteral("连衣裙"));
+    rs.FieldByName(QStringLiteral("Price")).SetAsFloat(9.5);
+    rs.FieldByName(QStringLiteral("SellCount")).SetAsInteger(3);
+    rs.Post();
+    QCOMPARE(db.value(QStringLiteral("select Price from Items")).toDouble(), 9.5);
+    // A name that differs, if only by a trailing blank, is written (and refused).
+    for (const QString& other : {QStringLiteral("连衣裙X"), QStringLiteral("连衣裙 ")}) {
+        rs.Edit();
+        rs.FieldByName(QStringLiteral("ItemName")).SetAsString(other);
+        QVERIFY_THROWS_EXCEPTION(TDatabaseError, rs.Post());
+        QCOMPARE(rs.FieldByName(QStringLiteral("ItemName")).AsString(), QStringLiteral("连衣裙"));
+    }
+    // So is one that differs only in letter case, though the column compares without case.
+    db.exec(QStringLiteral("drop trigger NoNameWrites"));
+    db.exec(QStringLiteral("update Items set ItemName='abc'"));
+    rs.Reopen(kSelectItems);
+    rs.Edit();
+    rs.FieldByName(QStringLiteral("ItemName")).SetAsString(QStringLiteral("ABC"));
+    rs.Post();
+    QCOMPARE(db.value(QStringLiteral("select ItemName from Items")).toString(), QStringLiteral("ABC"));
+}
+
+void TestStore::aWriteTransactionKeepsTheLookupAndTheWriteTogether() {
+    TTestDatabase db;
+    // Several threads each look for the item and add it when it is missing: one row results.
+    std::atomic<int> added{0};
+    std::atomic<int> failures{0};
+    QList<QThread*> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads << QThread::create([&db, &added, &failures] {
+            try {
+                TWriteTransaction transaction(db.connection());
+                TRecordSet rs(db.connection());
+                rs.Reopen(QStringLiteral("select * from Items where ItemID=?"), {QStringLiteral("77")});
+                if (rs.RecordCount() == 0) {
+                    QThread::msleep(20); // a window for another thread to get in between
+                    AddItem(rs, QStringLiteral("77"));
+                    ++added;
+                }
+                transaction.Commit();
+            } catch (const TDatabaseError&) {
+                ++failures;
+            }
+            TConnection::closeThreadConnections();
+        });
+    }
+    for (QThread* thread : std::as_const(threads))
+        thread->start();
+    for (QThread* thread : std::as_const(threads)) {
+        QVERIFY(thread->wait(30000));
+        delete thread;
+    }
+    QCOMPARE(failures.load(), 0);
+    QCOMPARE(added.load(), 1);
+    QCOMPARE(db.value(QStringLiteral("select count(*) from Items where ItemID='77'")).toInt(), 1);
+
+    // Without Commit nothing stays.
+    {
+        TWriteTransaction transaction(db.connection());
+        TRecordSet rs(db.connection());
+        rs.Reopen(kSelectItems);
+        AddItem(rs, QStringLiteral("78"));
+    }
+    QCOMPARE(db.value(QStringLiteral("select count(*) from Items where ItemID='78'")).toInt(), 0);
+}
+
+void TestStore::theCurrentTimeAsStoredIsTheLocalTime() {
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+    const QString stored = CurrentDateTimeColumn();
+    const QDateTime after = QDateTime::currentDateTime().addSecs(1);
+    const QDateTime read = DateTimeFromColumn(stored);
+    QVERIFY2(before <= read && read <= after, qPrintable(stored));
+    QCOMPARE(stored, DateTimeToColumn(read));
 }
 
 // A worker posting rows while this thread keeps re-opening sets on the same file.

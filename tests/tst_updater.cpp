@@ -261,6 +261,42 @@ private slots:
         QCOMPARE(m_host->TextsOf(2).size(), 3);
     }
 
+    void aRowThatCannotBeTakenIsSkippedAndTheNextIsRead() {
+        const QString first = m_cat->AddItem(QStringLiteral("100"), QStringLiteral("标题A"), QStringLiteral("1.50"));
+        m_cat->AddItem(QStringLiteral("101"), QStringLiteral("标题B"), QStringLiteral("2.50"));
+        const QString third = m_cat->AddItem(QStringLiteral("102"), QStringLiteral("标题C"), QStringLiteral("3.50"));
+        Prepare();
+        QList<int> taken;
+        m_host->BeforeRowAt = [&taken](int position) {
+            taken << position;
+            if (position == 1)
+                throw TDatabaseError(QStringLiteral("无法读取表格行"));
+        };
+        QVERIFY(RunToEnd());
+        QCOMPARE(taken, (QList<int>{0, 1, 2}));
+        QCOMPARE(Requests(), (QStringList{first, third}));
+        QCOMPARE(m_cat->ItemPrice(QStringLiteral("101")), 1.0);
+        QCOMPARE(m_host->Refreshed, (QList<int>{0, 2}));
+        QCOMPARE(m_host->TextsOf(2).mid(0, 2), (QStringList{UpdaterTexts::Progress(QStringLiteral("标题A")),
+                                                            UpdaterTexts::Progress(QStringLiteral("标题C"))}));
+    }
+
+    void eachRowIsTakenAfterThePreviousRowsRefresh() {
+        m_cat->AddItem(QStringLiteral("100"), QStringLiteral("标题A"), QStringLiteral("1.50"));
+        m_cat->AddItem(QStringLiteral("101"), QStringLiteral("标题B"), QStringLiteral("2.50"));
+        m_cat->AddItem(QStringLiteral("102"), QStringLiteral("标题C"), QStringLiteral("3.50"));
+        Prepare();
+        QStringList calls;
+        m_host->BeforeRowAt = [&calls](int position) { calls << QStringLiteral("take %1").arg(position); };
+        m_host->BeforeRefresh = [&calls](int position) { calls << QStringLiteral("refresh %1").arg(position); };
+        QVERIFY(RunToEnd());
+        QCOMPARE(calls,
+                 (QStringList{QStringLiteral("take 0"), QStringLiteral("refresh 0"), QStringLiteral("take 1"),
+                              QStringLiteral("refresh 1"), QStringLiteral("take 2"), QStringLiteral("refresh 2")}));
+        // Each progress text went up after the previous row's refresh and before its own.
+        QCOMPARE(m_host->TextsOf(2).size(), 4);
+    }
+
     void startAndFinishTextsCarryTheRunsOwnTimes() {
         m_cat->AddItem(QStringLiteral("100"), QStringLiteral("标题A"), QStringLiteral("1.50"));
         m_cat->AddItem(QStringLiteral("101"), QStringLiteral("标题B"), QStringLiteral("2.50"));
