@@ -1,6 +1,7 @@
 // update-all over 1,000 own items with 3 mapped rival items each (4,000 pages of 30 KB, GBK),
 // served on 127.0.0.1 by a lean server that answers at once; compared, in the same run, with one
-// curl process fetching the same 4,000 addresses in the same order.
+// curl process fetching the same 4,000 addresses in the same order; five rounds of each in turn,
+// the summary line giving the medians.
 #include "app/MainData.h"
 #include "reader/UtReadAllItemThr.h"
 #include "store/Connection.h"
@@ -30,6 +31,7 @@ namespace {
 
 int kItems = 1000; // an argument may lower it for a quick look
 constexpr int kRivals = 3;
+constexpr int kRounds = 5;
 constexpr int kPageSize = 30 * 1024;
 
 QByteArray Gbk(const QString& text) {
@@ -178,56 +180,74 @@ int main(int argc, char* argv[]) {
     }
     con.exec(QStringLiteral("commit"));
 
-    // update-all, in process: the same updater and headless host as the command.
-    QElapsedTimer clock;
-    clock.start();
-    TMainData data(con);
-    data.ApplySettings();
-    data.RefreshAllData();
-    int texts = 0;
-    const TReadAllItemThr::Tally tally = RunHeadlessUpdate(data, [&texts](const QString&) { ++texts; });
-    const double updateSeconds = double(clock.nsecsElapsed()) / 1e9;
-    out << QStringLiteral("update-all: readings=%1 stored=%2 refused=%3 failed=%4 texts=%5\n")
-               .arg(tally.readings)
-               .arg(tally.stored)
-               .arg(tally.refused)
-               .arg(tally.failed)
-               .arg(texts);
-    out.flush();
-    if (tally.readings != int(order.size()) || tally.stored != int(order.size()))
-        qWarning("not every reading was stored");
-
-    // One curl process, the same addresses in the same order.
     QFile config(dir.filePath(QStringLiteral("curl.cfg")));
     if (!config.open(QIODevice::WriteOnly))
         qFatal("cannot write the curl configuration");
     for (const QString& url : std::as_const(order))
         config.write("url = \"" + url.toUtf8() + "\"\noutput = \"/dev/null\"\n");
     config.close();
-    const long before = server.requests();
-    clock.restart();
-    QProcess curl;
-    curl.start(QStringLiteral("curl"), {QStringLiteral("-s"), QStringLiteral("-K"), config.fileName()});
-    if (!curl.waitForFinished(-1) || curl.exitCode() != 0)
-        qFatal("curl failed: %s", curl.readAllStandardError().constData());
-    const double curlSeconds = double(clock.nsecsElapsed()) / 1e9;
-    out << QStringLiteral("curl: requests=%1\n").arg(server.requests() - before);
+    auto runCurl = [&config](const QStringList& extra) {
+        QElapsedTimer clock;
+        clock.start();
+        QProcess curl;
+        curl.start(QStringLiteral("curl"), QStringList{QStringLiteral("-s")} + extra +
+                                               QStringList{QStringLiteral("-K"), config.fileName()});
+        if (!curl.waitForFinished(-1) || curl.exitCode() != 0)
+            qFatal("curl failed: %s", curl.readAllStandardError().constData());
+        return double(clock.nsecsElapsed()) / 1e9;
+    };
 
-    // For the record: the same with a new connection per page, as every reading makes.
-    clock.restart();
-    QProcess fresh;
-    fresh.start(QStringLiteral("curl"), {QStringLiteral("-s"), QStringLiteral("-H"), QStringLiteral("Connection: close"),
-                                         QStringLiteral("-K"), config.fileName()});
-    if (!fresh.waitForFinished(-1) || fresh.exitCode() != 0)
-        qFatal("curl failed: %s", fresh.readAllStandardError().constData());
+    // Rounds of update-all and curl in turn: a shared machine's hiccups hit single runs, so the
+    // summary takes the median of each.
+    QList<double> updateTimes;
+    QList<double> curlTimes;
+    int readings = 0;
+    for (int round = 1; round <= kRounds; ++round) {
+        // update-all, in process: the same updater and headless host as the command.
+        QElapsedTimer clock;
+        clock.start();
+        TMainData data(con);
+        data.ApplySettings();
+        data.RefreshAllData();
+        int texts = 0;
+        const TReadAllItemThr::Tally tally = RunHeadlessUpdate(data, [&texts](const QString&) { ++texts; });
+        updateTimes << double(clock.nsecsElapsed()) / 1e9;
+        readings = tally.readings;
+        if (tally.readings != int(order.size()) || tally.stored != int(order.size()))
+            qWarning("not every reading was stored");
+
+        // One curl process, the same addresses in the same order.
+        const long before = server.requests();
+        curlTimes << runCurl({});
+        out << QStringLiteral("round %1: update-all %2 s (readings=%3 stored=%4 refused=%5 failed=%6 texts=%7), "
+                              "curl %8 s (requests=%9)\n")
+                   .arg(round)
+                   .arg(updateTimes.last(), 0, 'f', 3)
+                   .arg(tally.readings)
+                   .arg(tally.stored)
+                   .arg(tally.refused)
+                   .arg(tally.failed)
+                   .arg(texts)
+                   .arg(curlTimes.last(), 0, 'f', 3)
+                   .arg(server.requests() - before);
+        out.flush();
+    }
+
+    // For the record: curl with a new connection per page, as every reading makes one.
     out << QStringLiteral("curl with a new connection per page: %1 s\n")
-               .arg(double(clock.nsecsElapsed()) / 1e9, 0, 'f', 3);
+               .arg(runCurl({QStringLiteral("-H"), QStringLiteral("Connection: close")}), 0, 'f', 3);
 
+    auto median = [](QList<double> values) {
+        std::sort(values.begin(), values.end());
+        return values[values.size() / 2];
+    };
+    const double updateSeconds = median(updateTimes);
+    const double curlSeconds = median(curlTimes);
     out << QStringLiteral("update_all_s=%1 curl_s=%2 ratio=%3 readings_per_s=%4\n")
                .arg(updateSeconds, 0, 'f', 3)
                .arg(curlSeconds, 0, 'f', 3)
                .arg(updateSeconds / curlSeconds, 0, 'f', 2)
-               .arg(tally.readings / updateSeconds, 0, 'f', 1);
+               .arg(readings / updateSeconds, 0, 'f', 1);
     TConnection::closeThreadConnections();
     return 0;
 }
