@@ -321,6 +321,19 @@ private slots:
         QCOMPARE(code, int(TReadItem::rcAdded));
     }
 
+    void pageAtAnIpv6AddressIsRead() {
+        TTestHttpServer server6{QHostAddress(QHostAddress::LocalHostIPv6)};
+        if (!server6.listening())
+            QSKIP("no IPv6 loopback on this machine");
+        server6.route(QStringLiteral("/item6"), ItemPage(TPageFields{}));
+        const QString url = server6.url(QStringLiteral("/item6"));
+        QVERIFY(url.startsWith(QStringLiteral("http://[::1]:")));
+        QCOMPARE(Read(url), int(TReadItem::rcAdded));
+        // The Host header names the address in brackets, with its port.
+        QVERIFY2(server6.lastRequestHead(QStringLiteral("/item6")).contains("Host: [::1]:"),
+                 server6.lastRequestHead(QStringLiteral("/item6")).constData());
+    }
+
     void pageAddressedByHostNameIsRead() {
         // The name is looked up; every address it has is tried in turn.
         QString url = Serve(ItemPage(TPageFields{}));

@@ -9,7 +9,7 @@
 
 namespace vantero::test {
 
-TTestHttpServer::TTestHttpServer() {
+TTestHttpServer::TTestHttpServer(const QHostAddress& address) : m_address(address) {
     m_thread.setObjectName(QStringLiteral("test-http"));
     m_context.moveToThread(&m_thread);
     m_thread.start();
@@ -17,8 +17,8 @@ TTestHttpServer::TTestHttpServer() {
         &m_context,
         [this] {
             m_server = new QTcpServer;
-            m_server->listen(QHostAddress::LocalHost, 0);
-            m_port = m_server->serverPort();
+            if (m_server->listen(m_address, 0))
+                m_port = m_server->serverPort();
             QObject::connect(m_server, &QTcpServer::newConnection, m_server, [this] {
                 while (QTcpSocket* socket = m_server->nextPendingConnection())
                     serve(socket);
@@ -43,7 +43,9 @@ TTestHttpServer::~TTestHttpServer() {
 }
 
 QString TTestHttpServer::url(const QString& path) const {
-    return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path);
+    const QString host = m_address.protocol() == QAbstractSocket::IPv6Protocol ? u'[' + m_address.toString() + u']'
+                                                                               : m_address.toString();
+    return QStringLiteral("http://%1:%2%3").arg(host).arg(m_port).arg(path);
 }
 
 void TTestHttpServer::route(const QString& target, const TTestResponse& response) {

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QHash>
+#include <QHostAddress>
 #include <QList>
 #include <QMutex>
 #include <QObject>
@@ -29,9 +30,12 @@ struct TTestResponse {
 class TTestHttpServer final : public QObject {
     Q_OBJECT
 public:
-    TTestHttpServer();
+    // Listens on 127.0.0.1, or on another loopback address such as ::1.
+    explicit TTestHttpServer(const QHostAddress& address = QHostAddress(QHostAddress::LocalHost));
     ~TTestHttpServer() override;
 
+    // Whether it listens (an address this machine lacks gives no server).
+    bool listening() const { return m_port != 0; }
     quint16 port() const { return m_port; }
     QString url(const QString& path) const;
 
@@ -56,6 +60,7 @@ private:
     QObject m_context; // lives in m_thread: the receiver of the calls made there
     QTcpServer* m_server = nullptr;
     quint16 m_port = 0;
+    QHostAddress m_address;
     mutable QMutex m_mutex;
     QHash<QString, TTestResponse> m_routes;
     QStringList m_requests;
