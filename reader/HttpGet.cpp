@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <memory>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -54,7 +53,7 @@ public:
 }
 
 QString ErrnoText(int code) {
-    return QString::fromLocal8Bit(strerror(code));
+    return qt_error_string(code); // thread-safe, unlike strerror
 }
 
 // Plain http on a socket of our own: a reading pays for its connection and nothing more.
