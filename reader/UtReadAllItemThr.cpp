@@ -12,7 +12,6 @@
 
 #include <condition_variable>
 #include <exception>
-#include <stdexcept>
 #include <utility>
 
 namespace vantero {
@@ -172,7 +171,7 @@ void TReadAllItemThr::RefreshCurrentRow(int nextPosition) {
             try {
                 TakeRowOnHost(nextPosition);
             } catch (...) {
-                m_next = {true, true, std::nullopt};
+                m_next = {true, std::nullopt}; // that row fails: it is passed over
             }
         }
     });
@@ -181,7 +180,7 @@ void TReadAllItemThr::RefreshCurrentRow(int nextPosition) {
 }
 
 void TReadAllItemThr::TakeRowOnHost(int position) {
-    m_next = {true, false, m_host->RowAt(position)};
+    m_next = {true, m_host->RowAt(position)};
     if (m_next.row)
         m_host->ShowStatus(kProgressPanel, UpdaterTexts::Progress(m_next.row->ItemName));
 }
@@ -237,12 +236,9 @@ void TReadAllItemThr::ProcessRow(TRecordSet& rs, int position, bool last) {
             throw;
         }
     }
-    const TTakenRow taken = std::exchange(m_next, {});
-    if (taken.failed)
-        throw std::runtime_error("row not taken");
-    const std::optional<TUpdaterRow>& row = taken.row;
+    const std::optional<TUpdaterRow> row = std::exchange(m_next, {}).row;
     if (!row)
-        return; // the position no longer exists
+        return; // the position no longer exists, or taking it failed
     StatusText = UpdaterTexts::Progress(row->ItemName);
 
     RunReader(row->URL, QString(), m_ownAccount);

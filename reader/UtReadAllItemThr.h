@@ -103,7 +103,7 @@ private:
     void ShowProgress();
     // Refreshes the row at RowIndex; when nextPosition is a row, takes that row in the same
     // hand-over, as the next iteration would first thing.
-    void RefreshCurrentRow(int nextPosition = -1);
+    void RefreshCurrentRow(int nextPosition);
     void ShowFinished();
     void ProcessRow(TRecordSet& rs, int position, bool last);
     // On the host's thread: copies the row at position into m_next and shows its progress text.
@@ -123,8 +123,7 @@ private:
     // The next row's values, when already taken with the previous row's refresh.
     struct TTakenRow {
         bool taken = false;
-        bool failed = false; // taking it failed: that row fails
-        std::optional<TUpdaterRow> row;
+        std::optional<TUpdaterRow> row; // nothing when the row is gone or could not be taken
     };
     TTakenRow m_next;
 
