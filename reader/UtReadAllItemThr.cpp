@@ -73,7 +73,6 @@ TReadAllItemThr::~TReadAllItemThr() {
 void TReadAllItemThr::Stop() {
     std::lock_guard lock(m_mutex);
     m_stopping = true;
-    requestInterruption();
     // The host's thread is about to wait for this thread: a step waiting for it would never run.
     if (m_pending) {
         std::lock_guard pendingLock(m_pending->mutex);
@@ -95,7 +94,11 @@ void TReadAllItemThr::run() {
 
 void TReadAllItemThr::CheckStop() {
     std::lock_guard lock(m_mutex);
-    if (m_stopping || isInterruptionRequested())
+    ThrowIfStopping();
+}
+
+void TReadAllItemThr::ThrowIfStopping() const {
+    if (m_stopping)
         throw TUpdaterStopped{};
 }
 
@@ -103,8 +106,7 @@ void TReadAllItemThr::OnHostThread(const std::function<void()>& step) {
     auto handOver = std::make_shared<THandOver>();
     {
         std::lock_guard lock(m_mutex);
-        if (m_stopping || isInterruptionRequested())
-            throw TUpdaterStopped{};
+        ThrowIfStopping();
         m_pending = handOver;
     }
     // Queued to the host object: if the host goes away first, the step is dropped with it.
@@ -200,8 +202,7 @@ void TReadAllItemThr::RunReader(const QString& url, const QString& localItemID, 
     reader->ResultMsg = WM_READITEM_RESULT;
     {
         std::lock_guard lock(m_mutex);
-        if (m_stopping || isInterruptionRequested())
-            throw TUpdaterStopped{};
+        ThrowIfStopping();
         CurrentReader = reader.get();
     }
     // Every reading is bounded by the reader's own time-outs.

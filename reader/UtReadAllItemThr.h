@@ -112,6 +112,8 @@ private:
     // Runs step on the host's thread and waits for it; rethrows what it raised.
     void OnHostThread(const std::function<void()>& step);
     void CheckStop();
+    // With m_mutex held: ends the run once a stop was requested.
+    void ThrowIfStopping() const;
 
     struct THandOver;
 

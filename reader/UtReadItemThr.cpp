@@ -77,11 +77,10 @@ void TReadItem::SetDownloadLimits(const Limits& limits) {
 
 void TReadItem::RequestStop() {
     m_stopRequested.store(true, std::memory_order_relaxed);
-    requestInterruption();
 }
 
 bool TReadItem::StopRequested() const {
-    return m_stopRequested.load(std::memory_order_relaxed) || isInterruptionRequested();
+    return m_stopRequested.load(std::memory_order_relaxed);
 }
 
 void TReadItem::ReadHere() {
