@@ -164,7 +164,6 @@ void TRecordSet::SetSQL(const QString& sql, const QVariantList& params) {
             KeywordAt(text, SkipBlanks(text, star + 1), QLatin1String("from")))
             m_starAt = star;
     }
-    m_writable = m_starAt >= 0;
 }
 
 void TRecordSet::Reopen(const QString& sql, const QVariantList& params) {
@@ -176,7 +175,7 @@ void TRecordSet::Reopen(const QString& sql, const QVariantList& params) {
 void TRecordSet::Open() {
     Close();
     // A writable set also reads each row's rowid, to write it back by.
-    const QString sql = m_writable ? QString(m_sql).insert(m_starAt, QLatin1String("rowid, ")) : m_sql;
+    const QString sql = writable() ? QString(m_sql).insert(m_starAt, QLatin1String("rowid, ")) : m_sql;
     // Straight through SQLite's own interface: a snapshot of a large table is read once per
     // refresh cycle, and the generic result layer costs several times the engine's own work.
     sqlite3* handle = m_con.handle();
@@ -184,7 +183,7 @@ void TRecordSet::Open() {
     query.Bind(m_params);
     sqlite3_stmt* statement = query.Handle();
 
-    const int first = m_writable ? 1 : 0;
+    const int first = writable() ? 1 : 0;
     const int count = sqlite3_column_count(statement) - first;
     for (int i = 0; i < count; ++i) {
         const QString name = QString::fromUtf8(sqlite3_column_name(statement, i + first));
@@ -196,7 +195,7 @@ void TRecordSet::Open() {
     // A whole table's size is known up front from its last row id: reserve once instead of
     // growing (and copying) a large snapshot step by step.
     qint64 expected = 0;
-    if (m_writable && m_params.isEmpty() && !sql.contains(QLatin1String(" where "), Qt::CaseInsensitive)) {
+    if (writable() && m_params.isEmpty() && !sql.contains(QLatin1String(" where "), Qt::CaseInsensitive)) {
         sqlite3_stmt* probe = nullptr;
         const QByteArray last = "select max(rowid) from " + m_table.toUtf8();
         if (sqlite3_prepare_v2(handle, last.constData(), int(last.size()), &probe, nullptr) == SQLITE_OK &&
@@ -207,7 +206,7 @@ void TRecordSet::Open() {
         m_values.reserveRows(int(expected));
     }
     while ((status = sqlite3_step(statement)) == SQLITE_ROW) {
-        m_rowIds.push_back(m_writable ? sqlite3_column_int64(statement, 0) : -1);
+        m_rowIds.push_back(writable() ? sqlite3_column_int64(statement, 0) : -1);
         m_values.appendFromStatement(statement, first);
         if (expected > 256 && m_rowIds.size() == 256)
             m_values.reserveText(m_values.textSize() / 256 * expected * 11 / 10);
@@ -425,7 +424,7 @@ void TRecordSet::RefreshByKey(const QString& column, const QString& value) {
     if (m_state == State::Inactive)
         throw TDatabaseError(QStringLiteral("记录集未打开"));
     Cancel();
-    if (!m_writable)
+    if (!writable())
         throw TDatabaseError(QStringLiteral("记录集只读"));
     const int keyColumn = requireColumn(column);
     TStatement query(m_con.handle(),
@@ -489,7 +488,7 @@ void TRecordSet::Edit() {
 void TRecordSet::Append() {
     if (m_state == State::Inactive)
         throw TDatabaseError(QStringLiteral("记录集未打开"));
-    if (!m_writable)
+    if (!writable())
         throw TDatabaseError(QStringLiteral("记录集只读"));
     m_buffer.assign(m_columns.size(), QVariant());
     m_changed.assign(m_columns.size(), false);
@@ -507,7 +506,7 @@ void TRecordSet::Cancel() {
 void TRecordSet::Post() {
     if (m_state != State::Edit && m_state != State::Insert)
         return;
-    if (!m_writable)
+    if (!writable())
         throw TDatabaseError(QStringLiteral("记录集只读"));
     QStringList names;
     QVariantList values;
@@ -570,7 +569,7 @@ void TRecordSet::Post() {
 void TRecordSet::Delete() {
     Cancel();
     requireRow();
-    if (!m_writable)
+    if (!writable())
         throw TDatabaseError(QStringLiteral("记录集只读"));
     TStatement remove(m_con.handle(), QStringLiteral("DELETE FROM %1 WHERE rowid=?").arg(m_table));
     remove.Bind({m_rowIds[size_t(m_current)]});

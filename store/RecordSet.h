@@ -148,8 +148,9 @@ private:
     QString m_sql;
     QVariantList m_params;
     QString m_table;
-    qsizetype m_starAt = -1; // where the "*" of a writable set's statement stands
-    bool m_writable = false;
+    // Where the "*" of "select * from <table>" stands; -1 for statements that cannot write back.
+    qsizetype m_starAt = -1;
+    bool writable() const { return m_starAt >= 0; }
 
     State m_state = State::Inactive;
     QStringList m_columns;
