@@ -127,15 +127,20 @@ const char* SqlType(TColumnType type) {
     return "TEXT COLLATE NOCASE";
 }
 
-} // namespace
-
-QSqlDatabase TConnection::database() const {
-    if (m_path.isEmpty())
+// This thread's connections; a connection without a file has none.
+ThreadConnections* MyConnections(const QString& path) {
+    if (path.isEmpty())
         throw TDatabaseError(QStringLiteral("没有数据库连接"));
     auto& storage = threadConnections();
     if (!storage.hasLocalData())
         storage.setLocalData(new ThreadConnections);
-    ThreadConnections* mine = storage.localData();
+    return storage.localData();
+}
+
+} // namespace
+
+QSqlDatabase TConnection::database() const {
+    ThreadConnections* mine = MyConnections(m_path);
     if (auto it = mine->nameByPath.constFind(m_path); it != mine->nameByPath.cend())
         return QSqlDatabase::database(*it, false);
 
@@ -156,12 +161,7 @@ QSqlDatabase TConnection::database() const {
 }
 
 sqlite3* TConnection::handle() const {
-    if (m_path.isEmpty())
-        throw TDatabaseError(QStringLiteral("没有数据库连接"));
-    auto& storage = threadConnections();
-    if (!storage.hasLocalData())
-        storage.setLocalData(new ThreadConnections);
-    ThreadConnections* mine = storage.localData();
+    ThreadConnections* mine = MyConnections(m_path);
     if (auto it = mine->handles.constFind(m_path); it != mine->handles.cend())
         return it->db;
 
