@@ -414,10 +414,24 @@ QString PrepareDatabaseFile(const QString& path) {
     return {};
 }
 
+namespace {
+
+// The stored form of a local date and time.
+QString ColumnText(int year, int month, int day, int hour, int minute, int second) {
+    char text[48];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", year, month, day, hour, minute, second);
+    return QString::fromLatin1(text);
+}
+
+} // namespace
+
 QString DateTimeToColumn(const QDateTime& value) {
     if (!value.isValid())
         return {};
-    return value.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    const QDateTime local = value.toLocalTime();
+    const QDate date = local.date();
+    const QTime time = local.time();
+    return ColumnText(date.year(), date.month(), date.day(), time.hour(), time.minute(), time.second());
 }
 
 QString CurrentDateTimeColumn() {
@@ -434,10 +448,7 @@ QString CurrentDateTimeColumn() {
     tm local{};
     if (!localtime_r(&now.tv_sec, &local))
         return DateTimeToColumn(QDateTime::currentDateTime());
-    char text[48];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", local.tm_year + 1900, local.tm_mon + 1,
-                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-    return QString::fromLatin1(text);
+    return ColumnText(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
 }
 
 QDateTime DateTimeFromColumn(const QString& text) {
