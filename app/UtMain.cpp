@@ -3,6 +3,7 @@
 #include "app/UiGridModel.h"
 #include "app/UiGridView.h"
 #include "app/UiMessageBoxes.h"
+#include "app/UiWidgets.h"
 
 #include <QAction>
 #include <QApplication>
@@ -152,15 +153,9 @@ void TFmMain::BuildCentre() {
     bottom->setContentsMargins(0, 0, 0, 0);
     bottom->setSpacing(4);
 
-    lvDetail = new QTreeWidget(pnl1);
-    lvDetail->setObjectName(QStringLiteral("lvDetail"));
-    lvDetail->setAccessibleName(QStringLiteral("宝贝详细列表"));
-    lvDetail->setRootIsDecorated(false);
+    lvDetail = NewRowList(pnl1, QStringLiteral("lvDetail"), QStringLiteral("宝贝详细列表"));
     lvDetail->setUniformRowHeights(true);
     lvDetail->setAllColumnsShowFocus(true);
-    lvDetail->setSelectionBehavior(QAbstractItemView::SelectRows);
-    lvDetail->setSelectionMode(QAbstractItemView::SingleSelection);
-    lvDetail->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lvDetail->setColumnCount(6);
     lvDetail->setHeaderLabels({QStringLiteral("序号"), QStringLiteral("店主"), QStringLiteral("宝贝名称"),
                                QStringLiteral("价格"), QStringLiteral("最后更新时间"), QStringLiteral("地址")});

@@ -2,6 +2,7 @@
 
 #include "app/ItemCommands.h"
 #include "app/UiMessageBoxes.h"
+#include "app/UiWidgets.h"
 #include "app/UtMain.h"
 #include "reader/TextHelpers.h"
 #include "reader/UtReadItemThr.h"
@@ -65,15 +66,9 @@ TFmItemURL::TFmItemURL(TFmMain* main) : QDialog(main), m_main(main), qry(main->D
     urlLine->addWidget(lblItemURL, 1);
     layout->addLayout(urlLine);
 
-    lv = new QTreeWidget(this);
-    lv->setObjectName(QStringLiteral("lv"));
-    lv->setAccessibleName(QStringLiteral("同行宝贝地址列表"));
-    lv->setRootIsDecorated(false);
+    lv = NewRowList(this, QStringLiteral("lv"), QStringLiteral("同行宝贝地址列表"));
     lv->setUniformRowHeights(true);
     lv->setAllColumnsShowFocus(true);
-    lv->setSelectionBehavior(QAbstractItemView::SelectRows);
-    lv->setSelectionMode(QAbstractItemView::SingleSelection);
-    lv->setEditTriggers(QAbstractItemView::NoEditTriggers);
     lv->setHeaderLabels({QStringLiteral("序号"), QStringLiteral("对手店主"), QStringLiteral("宝贝地址")});
     lv->setColumnWidth(kNumberColumn, 50);
     lv->setColumnWidth(kAccountColumn, 150);

@@ -1,6 +1,7 @@
 #include "dialogs/UtRival.h"
 
 #include "app/UiMessageBoxes.h"
+#include "app/UiWidgets.h"
 #include "app/UtMain.h"
 #include "dialogs/ShopClient.h"
 #include "dialogs/ShopPage.h"
@@ -61,13 +62,7 @@ TFmRival::TFmRival(TFmMain* main, QWidget* parent)
     setWindowTitle(kCaption);
     setAccessibleName(kCaption);
 
-    dbg = new QTreeWidget(this);
-    dbg->setObjectName(QStringLiteral("dbg"));
-    dbg->setAccessibleName(kListName);
-    dbg->setRootIsDecorated(false);
-    dbg->setSelectionMode(QAbstractItemView::SingleSelection);
-    dbg->setSelectionBehavior(QAbstractItemView::SelectRows);
-    dbg->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    dbg = NewRowList(this, QStringLiteral("dbg"), kListName);
     dbg->setColumnCount(int(std::size(kColumns)));
     QStringList titles;
     for (const TListColumn& column : kColumns)
