@@ -65,35 +65,6 @@ QString FormatPrice(double value) {
     return QString::fromLatin1(p, end - p);
 }
 
-namespace {
-
-// The system's long time format without its time-zone name. Quoted literals stay as they are.
-QString LongTimeFormat() {
-    const QString format = QLocale::system().timeFormat(QLocale::LongFormat);
-    QString result;
-    bool quoted = false;
-    for (QChar c : format) {
-        if (c == u'\'')
-            quoted = !quoted;
-        if (!quoted && c == u't')
-            continue;
-        result += c;
-    }
-    result = result.trimmed();
-    while (result.contains(QLatin1String("  ")))
-        result.replace(QLatin1String("  "), QLatin1String(" "));
-    return result;
-}
-
-} // namespace
-
-QString FormatDateTime(const QDateTime& value) {
-    if (!value.isValid())
-        return {};
-    const QLocale locale = QLocale::system();
-    return locale.toString(value.date(), QLocale::ShortFormat) + u' ' + locale.toString(value.time(), LongTimeFormat());
-}
-
 QString TGridData::DisplayName(const QString& customName, const QString& itemName) {
     return TrimBlanks(customName).isEmpty() ? itemName : customName;
 }

@@ -63,10 +63,6 @@ TCellStyle CellStyleFor(int column, int lastColumn, const QString& text);
 // "0.00": two decimals, minus sign for negatives, no grouping.
 QString FormatPrice(double value);
 
-// A date and time as the windows show them: the system's short date format, a blank and its
-// long time format (local times, so without a time-zone name). Empty for the zero date-time.
-QString FormatDateTime(const QDateTime& value);
-
 // The comparison grid's content: bands, columns, and one row of cell texts per own item.
 class TGridData {
 public:

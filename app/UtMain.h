@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/MainData.h"
-#include "app/WindowMessages.h"
+#include "reader/WindowMessages.h"
 
 #include <QMainWindow>
 

@@ -2,6 +2,7 @@
 // served on 127.0.0.1 by a lean server that answers at once; compared, in the same run, with one
 // curl process fetching the same 4,000 addresses in the same order; five rounds of each in turn,
 // the summary line giving the medians.
+#include "app/HeadlessUpdate.h"
 #include "app/MainData.h"
 #include "reader/UtReadAllItemThr.h"
 #include "store/Connection.h"

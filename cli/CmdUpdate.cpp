@@ -1,4 +1,5 @@
 // update-all: the background update of every reading, without windows.
+#include "app/HeadlessUpdate.h"
 #include "app/MainData.h"
 #include "cli/Cli.h"
 #include "reader/UtReadAllItemThr.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/WindowMessages.h"
+#include "reader/WindowMessages.h"
 
 #include <QDialog>
 

@@ -1,5 +1,7 @@
 #include "reader/TextHelpers.h"
 
+#include <QLocale>
+
 #include <algorithm>
 #include <functional>
 
@@ -87,6 +89,35 @@ QString LowerAscii(const QString& text) {
             c = QChar(c.unicode() + 32);
     }
     return result;
+}
+
+namespace {
+
+// The system's long time format without its time-zone name. Quoted literals stay as they are.
+QString LongTimeFormat() {
+    const QString format = QLocale::system().timeFormat(QLocale::LongFormat);
+    QString result;
+    bool quoted = false;
+    for (QChar c : format) {
+        if (c == u'\'')
+            quoted = !quoted;
+        if (!quoted && c == u't')
+            continue;
+        result += c;
+    }
+    result = result.trimmed();
+    while (result.contains(QLatin1String("  ")))
+        result.replace(QLatin1String("  "), QLatin1String(" "));
+    return result;
+}
+
+} // namespace
+
+QString FormatDateTime(const QDateTime& value) {
+    if (!value.isValid())
+        return {};
+    const QLocale locale = QLocale::system();
+    return locale.toString(value.date(), QLocale::ShortFormat) + u' ' + locale.toString(value.time(), LongTimeFormat());
 }
 
 } // namespace vantero

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QDateTime>
 #include <QString>
 
 namespace vantero {
@@ -24,5 +25,9 @@ QString TrimBlanks(const QString& text);
 
 // Lower-cases ASCII A-Z only; every other character stays.
 QString LowerAscii(const QString& text);
+
+// A date and time as the windows show them: the system's short date format, a blank and its
+// long time format (local times, so without a time-zone name). Empty for the zero date-time.
+QString FormatDateTime(const QDateTime& value);
 
 } // namespace vantero

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/WindowMessages.h"
+#include "reader/WindowMessages.h"
 #include "store/Connection.h"
 
 #include <QDateTime>
@@ -16,7 +16,6 @@
 
 namespace vantero {
 
-class TMainData;
 class TReadItem;
 class TRecordSet;
 
@@ -137,9 +136,5 @@ private:
 
     std::atomic<bool> m_ended{false};
 };
-
-// Runs one whole update of data's grid without windows, on the calling thread (which owns data
-// and serves the updater's hand-overs meanwhile); each status text goes to showText in order.
-TReadAllItemThr::Tally RunHeadlessUpdate(TMainData& data, const std::function<void(const QString&)>& showText);
 
 } // namespace vantero

@@ -1,4 +1,4 @@
-#include "app/WindowMessages.h"
+#include "reader/WindowMessages.h"
 
 #include <QCoreApplication>
 #include <QHash>
