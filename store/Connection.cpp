@@ -1,5 +1,6 @@
 #include "store/Connection.h"
 
+#include "store/AddedTables.h"
 #include "store/DatabaseError.h"
 #include "store/Schema.h"
 #include "store/Statement.h"
@@ -366,6 +367,13 @@ void CreateDatabaseFile(const QString& path) {
                     break;
                 }
             }
+            if (error.isEmpty()) {
+                try {
+                    AddMissingTables(db);
+                } catch (const TDatabaseError& e) {
+                    error = e.text();
+                }
+            }
         }
         db.close();
     }
@@ -403,8 +411,16 @@ QString PrepareDatabaseFile(const QString& path) {
             error = db.lastError().text();
         } else {
             QSqlQuery query(db);
-            if (!query.exec(QStringLiteral("PRAGMA journal_mode=WAL")))
+            if (!query.exec(QStringLiteral("PRAGMA journal_mode=WAL"))) {
                 error = query.lastError().text();
+            } else {
+                query.finish();
+                try {
+                    AddMissingTables(db);
+                } catch (const TDatabaseError& e) {
+                    error = e.text();
+                }
+            }
         }
         db.close();
     }

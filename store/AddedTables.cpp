@@ -1,0 +1,91 @@
+#include "store/AddedTables.h"
+
+#include "store/Connection.h"
+#include "store/DatabaseError.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+
+namespace vantero {
+
+namespace {
+
+// Dates are in the stored date-time form of the catalogue ("2026-01-31 08:05:00", local time).
+const char* const kStatements[] = {
+    "CREATE TABLE IF NOT EXISTS ReadingStatus ("
+    " LocalItemID TEXT NOT NULL COLLATE NOCASE,"
+    " RivalWW TEXT NOT NULL DEFAULT '' COLLATE NOCASE,"
+    " RivalItemID TEXT NOT NULL DEFAULT '' COLLATE NOCASE,"
+    " URL TEXT NOT NULL DEFAULT '',"
+    " LastAttempt TEXT,"
+    " LastCode INTEGER,"
+    " LastText TEXT NOT NULL DEFAULT '',"
+    " LastSuccess TEXT,"
+    " FailedInRow INTEGER NOT NULL DEFAULT 0,"
+    " PRIMARY KEY (LocalItemID, RivalWW))",
+    "CREATE TABLE IF NOT EXISTS PriceHistory ("
+    " LocalItemID TEXT NOT NULL COLLATE NOCASE,"
+    " RivalWW TEXT NOT NULL DEFAULT '' COLLATE NOCASE,"
+    " RivalItemID TEXT NOT NULL DEFAULT '' COLLATE NOCASE,"
+    " ReadAt TEXT NOT NULL,"
+    " Price REAL,"
+    " SellCount INTEGER NOT NULL DEFAULT 0)",
+    "CREATE INDEX IF NOT EXISTS PriceHistoryByPage ON PriceHistory (LocalItemID, RivalWW, ReadAt)",
+    "CREATE TABLE IF NOT EXISTS Alerts ("
+    " AlertID INTEGER PRIMARY KEY,"
+    " CreatedAt TEXT NOT NULL,"
+    " Kind INTEGER NOT NULL,"
+    " LocalItemID TEXT NOT NULL COLLATE NOCASE,"
+    " RivalWW TEXT NOT NULL DEFAULT '' COLLATE NOCASE,"
+    " OldPrice REAL,"
+    " NewPrice REAL,"
+    " OwnPrice REAL,"
+    " IsRead INTEGER NOT NULL DEFAULT 0)",
+    "CREATE INDEX IF NOT EXISTS AlertsByTime ON Alerts (CreatedAt)",
+    "CREATE TABLE IF NOT EXISTS Options (Name TEXT NOT NULL PRIMARY KEY COLLATE NOCASE, Value)",
+    "CREATE TABLE IF NOT EXISTS ReadModes ("
+    " LocalItemID TEXT NOT NULL COLLATE NOCASE,"
+    " RivalWW TEXT NOT NULL DEFAULT '' COLLATE NOCASE,"
+    " Mode INTEGER NOT NULL DEFAULT 0,"
+    " PRIMARY KEY (LocalItemID, RivalWW))",
+};
+
+} // namespace
+
+const QStringList& AddedTableNames() {
+    static const QStringList names = {QStringLiteral("ReadingStatus"), QStringLiteral("PriceHistory"),
+                                      QStringLiteral("Alerts"), QStringLiteral("Options"), QStringLiteral("ReadModes")};
+    return names;
+}
+
+void AddMissingTables(QSqlDatabase& db) {
+    QSqlQuery query(db);
+    auto run = [&query](const QString& sql) {
+        if (!query.exec(sql))
+            throw TDatabaseError(query.lastError().text());
+    };
+    // IMMEDIATE: two programs starting on one file add the tables once, one after the other.
+    run(QStringLiteral("BEGIN IMMEDIATE"));
+    try {
+        for (const char* statement : kStatements)
+            run(QString::fromLatin1(statement));
+        run(QStringLiteral("COMMIT"));
+    } catch (...) {
+        query.exec(QStringLiteral("ROLLBACK"));
+        throw;
+    }
+}
+
+QVariant ReadOption(const TConnection& con, const QString& name, const QVariant& fallback) {
+    const QVariant value = con.value(QStringLiteral("SELECT Value FROM Options WHERE Name=?"), {name});
+    return value.isNull() ? fallback : value;
+}
+
+void WriteOption(const TConnection& con, const QString& name, const QVariant& value) {
+    con.exec(QStringLiteral("INSERT INTO Options (Name, Value) VALUES (?, ?) "
+                            "ON CONFLICT(Name) DO UPDATE SET Value=excluded.Value"),
+             {name, value});
+}
+
+} // namespace vantero

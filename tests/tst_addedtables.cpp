@@ -1,0 +1,100 @@
+// The tables kept beside the catalogue: added once to older files, present in new ones.
+#include "TestDatabase.h"
+#include "store/AddedTables.h"
+#include "store/Connection.h"
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace vantero;
+using namespace vantero::test;
+
+namespace {
+
+// The schema as stored, so a second start can be shown to change nothing.
+QStringList SchemaOf(const QString& path) {
+    QStringList rows;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("schema-probe"));
+        db.setDatabaseName(path);
+        db.open();
+        QSqlQuery query(db);
+        query.exec(QStringLiteral("SELECT type, name, sql FROM sqlite_master ORDER BY name"));
+        while (query.next())
+            rows << query.value(0).toString() + u'|' + query.value(1).toString() + u'|' + query.value(2).toString();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("schema-probe"));
+    return rows;
+}
+
+// A file as an older program leaves it: the four catalogue tables with a row, nothing else.
+void WriteOldFile(const QString& path) {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("old-file"));
+    db.setDatabaseName(path);
+    db.open();
+    QSqlQuery query(db);
+    for (const char* sql :
+         {"CREATE TABLE Items (ItemID TEXT, ItemName TEXT, CustomItemName TEXT, URL TEXT, Price REAL, SellCount "
+          "INTEGER, LastUpdated TEXT)",
+          "CREATE TABLE Rival (RivalWW TEXT, ShopURL TEXT, ShopName TEXT, ShopClass TEXT, ShopType TEXT)",
+          "CREATE TABLE RivalItems (RivalWW TEXT, LocalItemID TEXT, RivalItemID TEXT, ItemName TEXT, URL TEXT, Price "
+          "REAL, SellCount INTEGER, LastUpdated TEXT)",
+          "CREATE TABLE Setting (UpdateTimeOut INTEGER, WW TEXT)", "INSERT INTO Setting VALUES (30, 'me')",
+          "INSERT INTO Items (ItemID, ItemName) VALUES ('1', 'old')"})
+        QVERIFY(query.exec(QString::fromLatin1(sql)));
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("old-file"));
+}
+
+} // namespace
+
+class TestAddedTables : public QObject {
+    Q_OBJECT
+private slots:
+    void aNewFileHasEveryAddedTable();
+    void anOlderFileGainsTheTablesOnceAndKeepsItsRows();
+    void optionsReadTheirFallbackUntilWrittenAndThenTheLastValue();
+};
+
+void TestAddedTables::aNewFileHasEveryAddedTable() {
+    TTestDatabase db;
+    for (const QString& table : AddedTableNames())
+        QCOMPARE(db.value(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type='table' AND name=?"), {table})
+                     .toInt(),
+                 1);
+}
+
+void TestAddedTables::anOlderFileGainsTheTablesOnceAndKeepsItsRows() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("vanteroData.mdb"));
+    WriteOldFile(path);
+    QCOMPARE(PrepareDatabaseFile(path), QString());
+    const QStringList first = SchemaOf(path);
+    for (const QString& table : AddedTableNames())
+        QVERIFY2(first.filter(QStringLiteral("table|%1|").arg(table)).size() == 1, qPrintable(table));
+    QCOMPARE(PrepareDatabaseFile(path), QString());
+    QCOMPARE(SchemaOf(path), first);
+    const TConnection con(path);
+    QCOMPARE(con.value(QStringLiteral("SELECT ItemName FROM Items WHERE ItemID='1'")).toString(),
+             QStringLiteral("old"));
+    QCOMPARE(con.value(QStringLiteral("SELECT WW FROM Setting")).toString(), QStringLiteral("me"));
+    TConnection::closeThreadConnections();
+}
+
+void TestAddedTables::optionsReadTheirFallbackUntilWrittenAndThenTheLastValue() {
+    TTestDatabase db;
+    const TConnection con = db.connection();
+    QCOMPARE(ReadOption(con, QStringLiteral("AlertPercent"), 10).toInt(), 10);
+    WriteOption(con, QStringLiteral("AlertPercent"), 15);
+    WriteOption(con, QStringLiteral("alertpercent"), 20);
+    QCOMPARE(ReadOption(con, QStringLiteral("AlertPercent"), 10).toInt(), 20);
+    QCOMPARE(db.value(QStringLiteral("SELECT count(*) FROM Options")).toInt(), 1);
+    TConnection::closeThreadConnections();
+}
+
+QTEST_GUILESS_MAIN(TestAddedTables)
+#include "tst_addedtables.moc"
