@@ -513,7 +513,7 @@ THttpResponse HttpGet(const QUrl& start, const THttpLimits& limits, const std::f
         }
         if (exchange.status >= 400)
             Fail(ReaderTexts::HttpStatus.arg(exchange.status).arg(QString::fromLatin1(exchange.reason)));
-        return {std::move(exchange.body), exchange.header("Content-Type")};
+        return {std::move(exchange.body), exchange.header("Content-Type"), url};
     }
 }
 

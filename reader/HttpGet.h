@@ -22,6 +22,7 @@ struct THttpLimits {
 struct THttpResponse {
     QByteArray body;
     QByteArray contentType;
+    QUrl finalUrl; // the address the body came from, after redirects
 };
 
 // What stopped a download, in Chinese, with the details of the network layer where there are any.

@@ -7,6 +7,7 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include <algorithm>
 #include <cctype>
 
 namespace vantero {
@@ -51,18 +52,125 @@ QByteArray TPageText::DeclaredCharset(const QByteArray& contentType, QByteArrayV
     return {};
 }
 
+namespace {
+
+bool IsWesternSingleByte(const QByteArray& name) {
+    return name.startsWith("iso-8859") || name.startsWith("iso8859") || name.startsWith("windows-125") ||
+           name.startsWith("cp125") || name == "latin1" || name == "latin-1" || name == "l1" || name == "us-ascii" ||
+           name == "ascii";
+}
+
+// Sequences that are not UTF-8 (each bad byte counts once), so that two candidate encodings can be
+// compared by how well they fit a page.
+qsizetype Utf8Errors(QByteArrayView bytes) {
+    qsizetype errors = 0;
+    const qsizetype n = bytes.size();
+    auto cont = [&](qsizetype i, uchar low = 0x80, uchar high = 0xBF) {
+        return i < n && uchar(bytes[i]) >= low && uchar(bytes[i]) <= high;
+    };
+    for (qsizetype i = 0; i < n;) {
+        const uchar c = uchar(bytes[i]);
+        qsizetype length = 0;
+        if (c < 0x80)
+            length = 1;
+        else if (c >= 0xC2 && c <= 0xDF)
+            length = cont(i + 1) ? 2 : 0;
+        else if (c == 0xE0)
+            length = cont(i + 1, 0xA0) && cont(i + 2) ? 3 : 0;
+        else if (c == 0xED)
+            length = cont(i + 1, 0x80, 0x9F) && cont(i + 2) ? 3 : 0;
+        else if (c >= 0xE1 && c <= 0xEF)
+            length = cont(i + 1) && cont(i + 2) ? 3 : 0;
+        else if (c == 0xF0)
+            length = cont(i + 1, 0x90) && cont(i + 2) && cont(i + 3) ? 4 : 0;
+        else if (c >= 0xF1 && c <= 0xF3)
+            length = cont(i + 1) && cont(i + 2) && cont(i + 3) ? 4 : 0;
+        else if (c == 0xF4)
+            length = cont(i + 1, 0x80, 0x8F) && cont(i + 2) && cont(i + 3) ? 4 : 0;
+        if (length == 0) {
+            ++errors;
+            length = 1;
+        }
+        i += length;
+    }
+    return errors;
+}
+
+// The same for GBK and its GB18030 four-byte extension, by byte structure.
+qsizetype GbkErrors(QByteArrayView bytes) {
+    qsizetype errors = 0;
+    const qsizetype n = bytes.size();
+    auto at = [&](qsizetype i) { return i < n ? uchar(bytes[i]) : uchar(0); };
+    for (qsizetype i = 0; i < n;) {
+        const uchar c = at(i);
+        if (c < 0x80) {
+            ++i;
+        } else if (c >= 0x81 && c <= 0xFE) {
+            const uchar t = at(i + 1);
+            if (i + 1 < n && ((t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFE))) {
+                i += 2;
+            } else if (i + 3 < n && t >= 0x30 && t <= 0x39 && at(i + 2) >= 0x81 && at(i + 2) <= 0xFE &&
+                       at(i + 3) >= 0x30 && at(i + 3) <= 0x39) {
+                i += 4;
+            } else {
+                ++errors;
+                ++i;
+            }
+        } else {
+            ++errors;
+            ++i;
+        }
+    }
+    return errors;
+}
+
+bool HasNonAscii(QByteArrayView bytes) {
+    return std::any_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) >= 0x80; });
+}
+
+} // namespace
+
 TPageText::TPageText(QByteArray bytes, const QByteArray& contentType) : m_bytes(std::move(bytes)) {
-    QByteArray name = DeclaredCharset(contentType, m_bytes);
+    m_declared = DeclaredCharset(contentType, m_bytes);
+    QByteArray name = m_declared;
     if (name == "utf8")
-        name = "UTF-8";
-    if (name.isEmpty() || IsGbFamily(name))
+        name = "utf-8";
+    const bool declaredUtf8 = name == "utf-8";
+    const bool declaredGb = name.isEmpty() || IsGbFamily(name);
+    const bool western = IsWesternSingleByte(name);
+    if (declaredGb)
         name = "GB18030"; // a superset of GBK and GB2312
+    if ((declaredUtf8 || declaredGb || western) && HasNonAscii(m_bytes)) {
+        const qsizetype utf8Errors = Utf8Errors(m_bytes);
+        const qsizetype gbkErrors = GbkErrors(m_bytes);
+        QByteArray fits = name;
+        if (declaredUtf8 && utf8Errors > 0 && gbkErrors < utf8Errors)
+            fits = "GB18030";
+        else if (declaredGb && gbkErrors > 0 && utf8Errors < gbkErrors)
+            fits = "utf-8";
+        else if (western && utf8Errors == 0)
+            fits = "utf-8";
+        else if (western && gbkErrors == 0)
+            fits = "GB18030";
+        m_overruled = fits != name && !m_declared.isEmpty();
+        name = fits;
+    }
+    if (name == "utf-8")
+        name = "UTF-8";
     m_decoder = QStringDecoder(name.constData());
     if (!m_decoder.isValid()) {
         name = "GB18030";
         m_decoder = QStringDecoder(name.constData());
     }
     m_encoding = name;
+}
+
+const QString& TPageText::text() const {
+    if (!m_decoded) {
+        m_text = decode(m_bytes);
+        m_decoded = true;
+    }
+    return m_text;
 }
 
 QByteArray TPageText::encode(const QString& text) const {

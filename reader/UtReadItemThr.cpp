@@ -1,6 +1,7 @@
 #include "reader/UtReadItemThr.h"
 
 #include "reader/HttpGet.h"
+#include "reader/PageFields.h"
 #include "reader/PageText.h"
 #include "reader/TextHelpers.h"
 #include "store/DatabaseError.h"
@@ -18,18 +19,7 @@ struct TReadFailure {
     QString text;
 };
 
-// Page markers, written in Unicode; they are encoded into each page's own encoding.
-const QString kTitleStart = QStringLiteral("<input type=\"hidden\" name=\"title\" value=\"");
-const QString kSellerStart = QStringLiteral("<input type=\"hidden\" name=\"seller_nickname\" value=\"");
-const QString kPriceStart = QStringLiteral("<input type=\"hidden\" name=\"current_price\" value= \"");
-const QString kItemIdStart = QStringLiteral("<input type=\"hidden\" name=\"item_id_num\" value=\"");
-const QString kInputEnd = QStringLiteral("\" />");
-const QString kSales30Start = QStringLiteral("30天售出：</span><em>");
-const QString kSalesTotalStart = QStringLiteral("<span>已 售 出：</span><em>");
-const QString kSalesEnd = QStringLiteral("</em>件");
-
 constexpr int kMaxRedirects = 15;
-constexpr int kParseThreshold = 100;
 
 QMutex gRegistryMutex;
 QSet<TReadItem*> gRunning;
@@ -114,92 +104,26 @@ void TReadItem::run() {
 }
 
 double TReadItem::ConvertPrice(const QString& text) {
-    // A plain decimal number, blanks around it allowed: digits with an optional point (or a
-    // point and digits), an optional exponent. Checked by hand: it runs for every page.
-    const QStringView s(text);
-    qsizetype at = 0;
-    auto digits = [&] {
-        const qsizetype from = at;
-        while (at < s.size() && s[at] >= u'0' && s[at] <= u'9')
-            ++at;
-        return at - from;
-    };
-    while (at < s.size() && s[at] == u' ')
-        ++at;
-    const qsizetype start = at;
-    if (at < s.size() && (s[at] == u'+' || s[at] == u'-'))
-        ++at;
-    const qsizetype whole = digits();
-    qsizetype fraction = 0;
-    if (at < s.size() && s[at] == u'.') {
-        ++at;
-        fraction = digits();
-    }
-    if (whole == 0 && fraction == 0)
-        return 0;
-    if (at < s.size() && (s[at] == u'e' || s[at] == u'E')) {
-        ++at;
-        if (at < s.size() && (s[at] == u'+' || s[at] == u'-'))
-            ++at;
-        if (digits() == 0)
-            return 0;
-    }
-    const qsizetype end = at;
-    while (at < s.size() && s[at] == u' ')
-        ++at;
-    if (at != s.size())
-        return 0;
-    bool ok = false;
-    const double value = s.sliced(start, end - start).toDouble(&ok);
-    return ok ? value : 0;
+    return ConvertPriceText(text);
 }
 
 int TReadItem::ConvertSales(const QString& text) {
-    QString s = TrimBlanks(text);
-    bool negative = false;
-    if (s.startsWith(u'-') || s.startsWith(u'+')) {
-        negative = s.startsWith(u'-');
-        s.remove(0, 1);
-    }
-    int base = 10;
-    if (s.startsWith(u'$') || s.startsWith(u'x') || s.startsWith(u'X')) {
-        base = 16;
-        s.remove(0, 1);
-    } else if (s.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) {
-        base = 16;
-        s.remove(0, 2);
-    }
-    if (s.isEmpty())
-        return 0;
-    for (QChar c : std::as_const(s)) {
-        const bool digit = c >= u'0' && c <= u'9';
-        const bool hex = (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
-        if (!(digit || (base == 16 && hex)))
-            return 0;
-    }
-    bool ok = false;
-    const qint64 magnitude = s.toLongLong(&ok, base);
-    if (!ok)
-        return 0;
-    const qint64 value = negative ? -magnitude : magnitude;
-    if (value < INT_MIN || value > INT_MAX)
-        return 0;
-    return int(value);
+    return ConvertSalesText(text);
 }
 
 void TReadItem::ParsePage(const TPageText& page) {
-    if (page.bytes().size() <= kParseThreshold)
+    Fields = ReadItemFields(page, QUrl(TrimBlanks(URL)), m_finalUrl);
+    // A page too short to read leaves every field as cleared.
+    if (Fields.kind != TPageKind::Read)
         return;
-    ItemName = page.extract(kTitleStart, kInputEnd);
-    SellerNick = page.extract(kSellerStart, kInputEnd);
-    Price = ConvertPrice(page.extract(kPriceStart, kInputEnd));
-    ItemID = page.extract(kItemIdStart, kInputEnd);
-    SellCount = ConvertSales(page.extract(kSales30Start, kSalesEnd));
-    if (SellCount == 0)
-        SellCount = ConvertSales(page.extract(kSalesTotalStart, kSalesEnd));
+    ItemName = Fields.itemName.text;
+    SellerNick = Fields.sellerNick.text;
+    Price = Fields.priceValue;
+    ItemID = Fields.itemId.text;
+    SellCount = Fields.sellCountValue;
 }
 
-QByteArray TReadItem::Download(QByteArray* contentType) {
+QByteArray TReadItem::Download(QByteArray* contentType, QUrl* finalUrl) {
     // Surrounding blanks are no part of an address; the stored URL stays as it was typed.
     const QUrl url(TrimBlanks(URL));
     const QString scheme = url.scheme().toLower();
@@ -211,6 +135,7 @@ QByteArray TReadItem::Download(QByteArray* contentType) {
             url, {limits.connectMs, limits.readMs, limits.maxBytes, kMaxRedirects}, [this] { return StopRequested(); },
             ReaderTexts::Stopped);
         *contentType = response.contentType;
+        *finalUrl = response.finalUrl;
         return std::move(response.body);
     } catch (const THttpFailure& failure) {
         throw TReadFailure{failure.text};
@@ -230,9 +155,12 @@ void TReadItem::Execute() {
     Price = 0;
     try {
         QByteArray contentType;
-        QByteArray body = Download(&contentType);
+        QByteArray body = Download(&contentType, &m_finalUrl);
         const TPageText page(std::move(body), contentType);
         ParsePage(page);
+        // A login or verification page is a failed reading with its reason, not an item without id.
+        if (Fields.blocked())
+            throw TReadFailure{Fields.blockText};
         if (TrimBlanks(ItemID).isEmpty()) {
             ResultCode = rcNoItem;
         } else if (LowerAscii(TrimBlanks(ExpectedSeller)) != LowerAscii(TrimBlanks(SellerNick))) {

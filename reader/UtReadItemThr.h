@@ -1,10 +1,12 @@
 #pragma once
 
+#include "reader/PageFields.h"
 #include "reader/WindowMessages.h"
 #include "store/Connection.h"
 
 #include <QString>
 #include <QThread>
+#include <QUrl>
 
 #include <atomic>
 
@@ -67,6 +69,8 @@ public:
     int ResultCode = rcUpdated;
     int SellCount = 0;
     std::atomic<bool> Finished{false};
+    // Every field with where it came from, and whether the page was a login or block page.
+    TItemFields Fields;
 
     bool IsFinished() const { return Finished.load(std::memory_order_acquire); }
 
@@ -90,7 +94,8 @@ public:
     // Ends a running reading as a failure at its next step; thread-safe, also for ReadHere().
     void RequestStop();
 
-    // Parses a page into the outputs, as a reading does (exposed for tests and tools).
+    // Parses a page into the outputs, as a reading does (exposed for tests and tools); URL is the
+    // address that was read.
     void ParsePage(const TPageText& page);
     // Text conversions of the price and sales fields; 0 when the text is not a number.
     static double ConvertPrice(const QString& text);
@@ -101,12 +106,13 @@ protected:
 
 private:
     void Execute();
-    QByteArray Download(QByteArray* contentType);
+    QByteArray Download(QByteArray* contentType, QUrl* finalUrl);
     void StoreReading();
 
     bool StopRequested() const;
 
     TConnection m_connection;
+    QUrl m_finalUrl; // where the download ended after redirects
     std::atomic<bool> m_stopRequested{false};
 };
 
