@@ -3,6 +3,7 @@
 #include "app/MainData.h"
 #include "cli/Cli.h"
 #include "dialogs/Settings.h"
+#include "reader/PageFields.h"
 #include "reader/TextHelpers.h"
 #include "reader/UtReadItemThr.h"
 
@@ -17,7 +18,55 @@ void WriteLine(QTextStream& out, const char* name, const QString& value) {
     out << name << ": " << flat << '\n';
 }
 
+QString PageKindKey(TPageKind kind) {
+    switch (kind) {
+    case TPageKind::TooShort:
+        return QStringLiteral("too-short 页面不足 100 字节，未读取");
+    case TPageKind::Read:
+        return QStringLiteral("item 按宝贝页面读取");
+    case TPageKind::Login:
+        return QStringLiteral("login 登录页面");
+    case TPageKind::Verification:
+        return QStringLiteral("verification 访问验证页面");
+    case TPageKind::AccessDenied:
+        return QStringLiteral("access-denied 拒绝访问页面");
+    }
+    return {};
+}
+
+// Where each field came from, so a user can see why a page reads as it does.
+void WriteExplanation(QTextStream& out, const TItemFields& fields) {
+    if (fields.encoding.isEmpty()) {
+        WriteLine(out, "Page", QStringLiteral("none 没有读到页面"));
+        return;
+    }
+    QString encoding = QString::fromLatin1(fields.encoding);
+    if (fields.declaredCharset.isEmpty())
+        encoding += QStringLiteral("（页面未声明编码）");
+    else if (fields.declarationOverruled)
+        encoding += QStringLiteral("（声明的 %1 与页面字节不符）").arg(QString::fromLatin1(fields.declaredCharset));
+    else
+        encoding += QStringLiteral("（声明 %1）").arg(QString::fromLatin1(fields.declaredCharset));
+    WriteLine(out, "Encoding", encoding);
+    QString page = PageKindKey(fields.kind);
+    if (fields.blocked())
+        page += QStringLiteral("：%1（%2）").arg(fields.blockText, fields.blockEvidence);
+    WriteLine(out, "Page", page);
+    auto source = [&](const char* name, const TFieldReading& field) {
+        QString line = FieldSourceKey(field.source) + u' ' + FieldSourceText(field.source);
+        if (!field.detail.isEmpty())
+            line += QStringLiteral("：") + field.detail;
+        WriteLine(out, name, line);
+    };
+    source("ItemNameFrom", fields.itemName);
+    source("SellerNickFrom", fields.sellerNick);
+    source("ItemIDFrom", fields.itemId);
+    source("PriceFrom", fields.price);
+    source("SellCountFrom", fields.sellCount);
+}
+
 int RunReadItem(TCliContext& context) {
+    const bool explain = context.TakeFlag(QStringLiteral("--explain"));
     const QString rivalOf = context.TakeOption(QStringLiteral("--rival-of"));
     const QString seller = context.TakeOption(QStringLiteral("--seller"));
     if (context.args.size() != 1 || context.args.first().startsWith(QLatin1String("--")))
@@ -61,6 +110,8 @@ int RunReadItem(TCliContext& context) {
     WriteLine(context.out, "Price", FormatPrice(reader.Price));
     WriteLine(context.out, "SellCount", QString::number(reader.SellCount));
     WriteLine(context.out, "ErrorText", reader.ErrorText);
+    if (explain)
+        WriteExplanation(context.out, reader.Fields);
     return code == TReadItem::rcUpdated || code == TReadItem::rcAdded ? kExitOk : kExitRefused;
 }
 
@@ -92,7 +143,8 @@ int RunSettings(TCliContext& context) {
 }
 
 const TCliRegistration readItem("read-item",
-                                "read-item URL [--rival-of OWN_ITEM_ID --seller ACCOUNT]   读取一个宝贝页面并保存",
+                                "read-item URL [--rival-of OWN_ITEM_ID --seller ACCOUNT] [--explain]   "
+                                "读取一个宝贝页面并保存；--explain 列出每项的来源",
                                 &RunReadItem);
 const TCliRegistration settings("settings", "settings [--interval MINUTES] [--own-account NAME]   查看或修改系统设置",
                                 &RunSettings);
