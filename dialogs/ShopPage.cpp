@@ -2,6 +2,7 @@
 
 #include "dialogs/MarketHosts.h"
 #include "dialogs/ShopClient.h"
+#include "reader/PageText.h"
 #include "reader/TextHelpers.h"
 
 #include <QStringDecoder>
@@ -109,8 +110,11 @@ QByteArray PageEncoding(QByteArrayView page, QByteArrayView contentType) {
     if (charset.isEmpty())
         charset = MetaCharset(page);
     if (charset.isEmpty())
-        return QByteArrayLiteral("GBK");
-    return charset;
+        charset = QByteArrayLiteral("GBK");
+    // A mislabelled page is read in the encoding its bytes are in, as item pages are.
+    bool overruled = false;
+    const QByteArray fitting = TPageText::FittingEncoding(page, charset, &overruled);
+    return overruled ? fitting : charset;
 }
 
 QString DecodePageText(QByteArrayView bytes, const QByteArray& encoding) {

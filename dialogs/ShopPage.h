@@ -42,7 +42,7 @@ bool IsShopAddress(const QString& address);
 bool PercentDecode(QByteArrayView text, QByteArray* decoded, QString* error, const QByteArray& encoding = "GBK");
 
 // The character encoding of a page: the charset of its Content-Type answer header, else that of its
-// <meta> tag, else GBK.
+// <meta> tag, else GBK; a declaration the bytes do not fit gives way to the encoding they are in.
 QByteArray PageEncoding(QByteArrayView page, QByteArrayView contentType = {});
 // Bytes of a page in the given encoding as text (GBK when the encoding is unknown).
 QString DecodePageText(QByteArrayView bytes, const QByteArray& encoding);

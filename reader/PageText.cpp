@@ -130,9 +130,8 @@ bool HasNonAscii(QByteArrayView bytes) {
 
 } // namespace
 
-TPageText::TPageText(QByteArray bytes, const QByteArray& contentType) : m_bytes(std::move(bytes)) {
-    m_declared = DeclaredCharset(contentType, m_bytes);
-    QByteArray name = m_declared;
+QByteArray TPageText::FittingEncoding(QByteArrayView bytes, const QByteArray& declared, bool* overruled) {
+    QByteArray name = declared.toLower();
     if (name == "utf8")
         name = "utf-8";
     const bool declaredUtf8 = name == "utf-8";
@@ -140,9 +139,10 @@ TPageText::TPageText(QByteArray bytes, const QByteArray& contentType) : m_bytes(
     const bool western = IsWesternSingleByte(name);
     if (declaredGb)
         name = "GB18030"; // a superset of GBK and GB2312
-    if ((declaredUtf8 || declaredGb || western) && HasNonAscii(m_bytes)) {
-        const qsizetype utf8Errors = Utf8Errors(m_bytes);
-        const qsizetype gbkErrors = GbkErrors(m_bytes);
+    bool changed = false;
+    if ((declaredUtf8 || declaredGb || western) && HasNonAscii(bytes)) {
+        const qsizetype utf8Errors = Utf8Errors(bytes);
+        const qsizetype gbkErrors = GbkErrors(bytes);
         QByteArray fits = name;
         if (declaredUtf8 && utf8Errors > 0 && gbkErrors < utf8Errors)
             fits = "GB18030";
@@ -152,11 +152,17 @@ TPageText::TPageText(QByteArray bytes, const QByteArray& contentType) : m_bytes(
             fits = "utf-8";
         else if (western && gbkErrors == 0)
             fits = "GB18030";
-        m_overruled = fits != name && !m_declared.isEmpty();
+        changed = fits != name && !declared.isEmpty();
         name = fits;
     }
-    if (name == "utf-8")
-        name = "UTF-8";
+    if (overruled)
+        *overruled = changed;
+    return name == "utf-8" ? QByteArrayLiteral("UTF-8") : name;
+}
+
+TPageText::TPageText(QByteArray bytes, const QByteArray& contentType) : m_bytes(std::move(bytes)) {
+    m_declared = DeclaredCharset(contentType, m_bytes);
+    QByteArray name = FittingEncoding(m_bytes, m_declared, &m_overruled);
     m_decoder = QStringDecoder(name.constData());
     if (!m_decoder.isValid()) {
         name = "GB18030";

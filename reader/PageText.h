@@ -33,6 +33,9 @@ public:
     // ExtractBetween on the page with markers given in Unicode; the value decoded.
     QString extract(const QString& startMarker, const QString& endMarker) const;
 
+    // The encoding to read bytes in whose declared charset is declared (empty: none), by the rules
+    // above; overruled tells whether the bytes overruled a declaration.
+    static QByteArray FittingEncoding(QByteArrayView bytes, const QByteArray& declared, bool* overruled = nullptr);
     // The charset named in a Content-Type value or in the page's first <meta> tags; empty if none.
     static QByteArray DeclaredCharset(const QByteArray& contentType, QByteArrayView page);
 

@@ -1,5 +1,7 @@
 // Real item page layouts read end to end: the item reader and vantero-cli against pages served on
 // 127.0.0.1, stored in a real database file; login and block pages; mislabelled charsets.
+#include "dialogs/MarketHosts.h"
+#include "dialogs/ShopPage.h"
 #include "reader/UtReadItemThr.h"
 #include "support/TestDatabase.h"
 #include "support/TestHttpServer.h"
@@ -294,6 +296,28 @@ private slots:
         QVERIFY(out.contains(QStringLiteral("红色连衣裙").toUtf8()));
         QVERIFY(!out.contains('\0'));
         QVERIFY(!out.contains('\x01'));
+    }
+
+    void mislabelledShopPageGivesTheRightAccount_data() {
+        QTest::addColumn<QByteArray>("encoding");
+        QTest::addColumn<QByteArray>("contentType");
+        QTest::newRow("GBK shop page served as ISO-8859-1")
+            << QByteArray("GBK") << QByteArray("text/html; charset=ISO-8859-1");
+        QTest::newRow("GBK shop page served as utf-8") << QByteArray("GBK") << QByteArray("text/html; charset=utf-8");
+        QTest::newRow("UTF-8 shop page served as utf-8")
+            << QByteArray("UTF-8") << QByteArray("text/html; charset=utf-8");
+    }
+    void mislabelledShopPageGivesTheRightAccount() {
+        QFETCH(QByteArray, encoding);
+        QFETCH(QByteArray, contentType);
+        // The rival's account read here is what every reading of its items is checked against.
+        const QString html = QStringLiteral("<html><body><a href=\"http://store.example/?ownerid=88123&amp;x=1\">o</a>"
+                                            "<a href=\"http://%1/user-rate-abc.htm\">小店掌柜</a></body></html>")
+                                 .arg(QLatin1String(RATE_HOST));
+        QStringEncoder encoder(encoding.constData());
+        const TShopPageReading reading = ReadShopPage(QByteArray(encoder(html)), contentType);
+        QCOMPARE(reading.outcome, TShopPageReading::Outcome::Read);
+        QCOMPARE(reading.account, QStringLiteral("小店掌柜"));
     }
 };
 
