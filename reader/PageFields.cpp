@@ -106,7 +106,7 @@ QList<TTag> ScanTags(const QString& text) {
         if (closing)
             ++p;
         if (p >= n || !IsAsciiLetter(text[p])) {
-            if (text[p] == u'!' || text[p] == u'?') {
+            if (p < n && (text[p] == u'!' || text[p] == u'?')) {
                 const qsizetype close = text.indexOf(u'>', p);
                 i = close < 0 ? n : close + 1;
             } else {

@@ -139,6 +139,23 @@ private slots:
         QCOMPARE(f.itemId.detail, detail);
     }
 
+    void pageCutOffInsideMarkupIsReadUpToThere_data() {
+        QTest::addColumn<QString>("tail");
+        QTest::newRow("after <") << QStringLiteral("<");
+        QTest::newRow("after </") << QStringLiteral("</");
+        QTest::newRow("inside an attribute value") << QStringLiteral("<input name=title value='半");
+        QTest::newRow("inside a comment") << QStringLiteral("<!-- <input name=title value=x>");
+        QTest::newRow("inside a script") << QStringLiteral("<script>var a = {sellerNick: '\\");
+        QTest::newRow("inside a reference") << QStringLiteral("&#x4e2");
+    }
+    void pageCutOffInsideMarkupIsReadUpToThere() {
+        QFETCH(QString, tail);
+        QStringEncoder gbk("GBK");
+        const QByteArray page = Page(QStringLiteral("<input name=\"item_id\" value=\"9\">")) + gbk(tail);
+        const TItemFields f = ReadItemFields(page, "text/html", kNoIdAddress);
+        QCOMPARE(f.itemId.text, QStringLiteral("9"));
+    }
+
     // --- Fallbacks ---
 
     void titleFallbacks_data() {
