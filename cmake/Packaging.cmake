@@ -68,8 +68,10 @@ endif()
 # Manual pages and the Debian changelog, compressed as Debian installs them (-n: no time stamp, so
 # the same sources give the same package).
 string(TIMESTAMP VANTERO_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC) # honours SOURCE_DATE_EPOCH
-configure_file(${dist_src}/changelog.Debian.in ${dist_out}/changelog.Debian @ONLY)
-foreach(page IN ITEMS ${dist_src}/vantero.1 ${dist_src}/vantero-cli.1 ${dist_out}/changelog.Debian)
+foreach(name IN ITEMS vantero.1 vantero-cli.1 changelog.Debian)
+    configure_file(${dist_src}/${name}.in ${dist_out}/${name} @ONLY)
+endforeach()
+foreach(page IN ITEMS ${dist_out}/vantero.1 ${dist_out}/vantero-cli.1 ${dist_out}/changelog.Debian)
     get_filename_component(name ${page} NAME)
     add_custom_command(OUTPUT ${dist_out}/${name}.gz
         COMMAND gzip -9n -c ${page} > ${dist_out}/${name}.gz
