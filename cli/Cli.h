@@ -2,8 +2,11 @@
 
 #include "store/Connection.h"
 
+#include <QCoreApplication>
 #include <QStringList>
 #include <QTextStream>
+
+#include <memory>
 
 namespace vantero::cli {
 
@@ -38,6 +41,19 @@ using TCliFunction = int (*)(TCliContext&);
 // Each command file registers its commands with a static TCliRegistration.
 struct TCliRegistration {
     TCliRegistration(const char* name, const char* usage, TCliFunction run);
+};
+
+// The application object for the command line: a GUI one running the browser offscreen when the
+// command line asks for a browser reading (--browser, --browser-fallback), a plain one otherwise.
+std::unique_ptr<QCoreApplication> MakeApplication(int& argc, char** argv);
+
+// Starts the browser engine when the application is the GUI kind, and shuts it down (its
+// profile written out) before the application goes.
+struct TBrowserSession {
+    TBrowserSession();
+    ~TBrowserSession();
+    TBrowserSession(const TBrowserSession&) = delete;
+    TBrowserSession& operator=(const TBrowserSession&) = delete;
 };
 
 } // namespace vantero::cli

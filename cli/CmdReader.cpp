@@ -4,8 +4,11 @@
 #include "cli/Cli.h"
 #include "dialogs/Settings.h"
 #include "reader/PageFields.h"
+#include "reader/ReadModes.h"
 #include "reader/TextHelpers.h"
 #include "reader/UtReadItemThr.h"
+
+#include <QEventLoop>
 
 namespace vantero::cli {
 
@@ -69,6 +72,7 @@ int RunReadItem(TCliContext& context) {
     const bool explain = context.TakeFlag(QStringLiteral("--explain"));
     const QString rivalOf = context.TakeOption(QStringLiteral("--rival-of"));
     const QString seller = context.TakeOption(QStringLiteral("--seller"));
+    const bool browser = context.TakeFlag(QStringLiteral("--browser"));
     if (context.args.size() != 1 || context.args.first().startsWith(QLatin1String("--")))
         context.UsageError(QStringLiteral("read-item 需要一个宝贝地址"));
     const bool rival = !rivalOf.isNull();
@@ -84,6 +88,7 @@ int RunReadItem(TCliContext& context) {
     reader.TargetWnd = 0;
     reader.FreeWhenDone = false;
     reader.ResultMsg = WM_READITEM_RESULT;
+    reader.ReadModeOverride = browser ? rmBrowser : rmDirect;
     if (rival) {
         // A rival item always belongs to an own item that exists.
         TRecordSet items(con);
@@ -99,7 +104,11 @@ int RunReadItem(TCliContext& context) {
         reader.LocalItemID.clear();
         reader.ExpectedSeller = LoadSettings(setting).ownAccount;
     }
+    // This thread keeps handling events while it waits: a rendered reading runs the browser here.
+    QEventLoop loop;
+    QObject::connect(&reader, &QThread::finished, &loop, &QEventLoop::quit);
     reader.start();
+    loop.exec();
     reader.wait();
 
     const int code = reader.ResultCode;
@@ -143,8 +152,8 @@ int RunSettings(TCliContext& context) {
 }
 
 const TCliRegistration readItem("read-item",
-                                "read-item URL [--rival-of OWN_ITEM_ID --seller ACCOUNT] [--explain]   "
-                                "读取一个宝贝页面并保存；--explain 列出每项的来源",
+                                "read-item URL [--rival-of OWN_ITEM_ID --seller ACCOUNT] [--explain] [--browser]   "
+                                "读取一个宝贝页面并保存；--explain 列出每项的来源；--browser 用浏览器读取",
                                 &RunReadItem);
 const TCliRegistration settings("settings", "settings [--interval MINUTES] [--own-account NAME]   查看或修改系统设置",
                                 &RunSettings);

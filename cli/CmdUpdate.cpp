@@ -2,6 +2,7 @@
 #include "app/HeadlessUpdate.h"
 #include "app/MainData.h"
 #include "cli/Cli.h"
+#include "reader/ReadModes.h"
 #include "reader/UtReadAllItemThr.h"
 
 namespace vantero::cli {
@@ -9,6 +10,10 @@ namespace vantero::cli {
 namespace {
 
 int RunUpdateAll(TCliContext& context) {
+    // The browser runs for this command only when asked: then pages set to be read in it are,
+    // and a direct reading that finds no item is tried there again.
+    if (context.TakeFlag(QStringLiteral("--browser-fallback")))
+        ForceBrowserFallback(true);
     if (!context.args.isEmpty())
         context.UsageError(QStringLiteral("多余的参数：%1").arg(context.args.join(u' ')));
 
@@ -28,7 +33,10 @@ int RunUpdateAll(TCliContext& context) {
     return kExitOk;
 }
 
-const TCliRegistration registration("update-all", "update-all   重新读取所有宝贝及其对应的同行宝贝", &RunUpdateAll);
+const TCliRegistration registration(
+    "update-all",
+    "update-all [--browser-fallback]   重新读取所有宝贝及其对应的同行宝贝（--browser-fallback：必要时用浏览器读取）",
+    &RunUpdateAll);
 
 } // namespace
 

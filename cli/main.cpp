@@ -7,6 +7,7 @@
 #include <QUrl>
 
 #include <map>
+#include <memory>
 
 namespace vantero::cli {
 
@@ -73,7 +74,9 @@ void TCliContext::UsageError(const QString& message) const {
 
 int main(int argc, char* argv[]) {
     using namespace vantero::cli;
-    QCoreApplication app(argc, argv);
+    // Only commands that read through the browser pay for it; the rest stay a plain core program.
+    const std::unique_ptr<QCoreApplication> application = MakeApplication(argc, argv);
+    const TBrowserSession browser;
     QTextStream out(stdout);
     QTextStream err(stderr);
 

@@ -1,5 +1,6 @@
 #include "reader/UtReadItemThr.h"
 
+#include "reader/BrowserEngine.h"
 #include "reader/HttpGet.h"
 #include "reader/PageFields.h"
 #include "reader/PageText.h"
@@ -10,6 +11,8 @@
 #include <QMutex>
 #include <QSet>
 #include <QUrl>
+
+#include <tuple>
 
 namespace vantero {
 
@@ -155,9 +158,23 @@ void TReadItem::Execute() {
     Price = 0;
     try {
         QByteArray contentType;
-        QByteArray body = Download(&contentType, &m_finalUrl);
-        const TPageText page(std::move(body), contentType);
-        ParsePage(page);
+        ReadInBrowser = StartsInBrowser();
+        QByteArray body = ReadInBrowser ? RenderedDownload(&contentType) : Download(&contentType, &m_finalUrl);
+        ParsePage(TPageText(std::move(body), contentType));
+        if (!ReadInBrowser && RetryInBrowser()) {
+            // A retry that fails leaves the direct reading's outcome standing, unless stopped.
+            const auto direct = std::tuple(ItemName, SellerNick, ItemID, Price, SellCount, Fields, m_finalUrl);
+            try {
+                ReadInBrowser = true;
+                body = RenderedDownload(&contentType);
+                ParsePage(TPageText(std::move(body), contentType));
+            } catch (const TRenderFailure&) {
+                if (StopRequested())
+                    throw;
+                ReadInBrowser = false;
+                std::tie(ItemName, SellerNick, ItemID, Price, SellCount, Fields, m_finalUrl) = direct;
+            }
+        }
         // A login or verification page is a failed reading with its reason, not an item without id.
         if (Fields.blocked())
             throw TReadFailure{Fields.blockText};
@@ -171,6 +188,9 @@ void TReadItem::Execute() {
             StoreReading();
         }
     } catch (const TReadFailure& failure) {
+        ResultCode = rcFailed;
+        ErrorText = failure.text;
+    } catch (const TRenderFailure& failure) {
         ResultCode = rcFailed;
         ErrorText = failure.text;
     } catch (const TDatabaseError& error) {

@@ -15,6 +15,7 @@ class QNetworkAccessManager;
 namespace vantero {
 
 class TPageText;
+struct TRenderedPage;
 
 // Texts of the item reader.
 namespace ReaderTexts {
@@ -59,6 +60,9 @@ public:
     // Travels as the result message's LParam, so a starter can tell its reading's result from
     // a late one of an earlier, abandoned reading.
     qintptr Token = 0;
+    // How the page is read: -1 as the page's stored choice says (TReadMode), or a TReadMode for
+    // this reading. Rendered readings happen only where the browser engine runs.
+    int ReadModeOverride = -1;
 
     // Outputs, read after the result message arrived or Finished is seen set.
     double Price = 0;
@@ -68,6 +72,7 @@ public:
     QString ItemID;
     int ResultCode = rcUpdated;
     int SellCount = 0;
+    bool ReadInBrowser = false; // the outputs come from the rendered page
     std::atomic<bool> Finished{false};
     // Every field with where it came from, and whether the page was a login or block page.
     TItemFields Fields;
@@ -107,6 +112,12 @@ protected:
 private:
     void Execute();
     QByteArray Download(QByteArray* contentType, QUrl* finalUrl);
+    // The rendered reading (reader/RenderedReading.cpp): whether this reading starts in the
+    // browser, whether a direct one goes there after what it found, and the page as rendered.
+    bool StartsInBrowser() const;
+    bool RetryInBrowser() const;
+    QByteArray RenderedDownload(QByteArray* contentType);
+    void TakeFinalAddress(const QUrl& requested, const TRenderedPage& page);
     void StoreReading();
 
     bool StopRequested() const;

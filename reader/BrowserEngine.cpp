@@ -1,0 +1,364 @@
+#include "reader/BrowserEngine.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QMetaObject>
+#include <QMutex>
+#include <QThread>
+#include <QTimer>
+#include <QWebEngineLoadingInfo>
+#include <QWebEnginePage>
+#include <QWebEngineProfile>
+#include <QWebEngineSettings>
+#include <QWebEngineUrlRequestInterceptor>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+
+namespace vantero {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kFolderName = "vanteroData.browser";
+constexpr int kWaitSliceMs = 50;
+constexpr qint64 kCacheBytes = 64 * 1024 * 1024;
+
+QMutex gLimitsMutex;
+TBrowserEngine::Limits gLimits;
+QMutex gEngineMutex;
+TBrowserEngine* gEngine = nullptr;
+
+} // namespace
+
+// One page's way through the engine. The worker side waits on settled; the engine side (its
+// thread only) fills in the state.
+struct TBrowserEngine::TJob {
+    enum State { Queued, Loading, Loaded, Failed };
+
+    QString url;
+    QString folder;
+
+    std::mutex mutex;
+    std::condition_variable settled;
+    State state = Queued;
+    QString failure;
+    bool released = false;
+    bool snapshotPending = false;
+    quint64 snapshots = 0;
+    TRenderedPage snapshot;
+};
+
+// Readings show no dialogs and print no console lines: nobody is there to answer them.
+class TBrowserEngine::TPage final : public QWebEnginePage {
+public:
+    using QWebEnginePage::QWebEnginePage;
+
+protected:
+    void javaScriptAlert(const QUrl&, const QString&) override {}
+    bool javaScriptConfirm(const QUrl&, const QString&) override { return false; }
+    bool javaScriptPrompt(const QUrl&, const QString&, const QString&, QString*) override { return false; }
+    void javaScriptConsoleMessage(JavaScriptConsoleMessageLevel, const QString&, int, const QString&) override {}
+};
+
+// Fields never come from images, media or fonts; not loading them keeps a reading short and the
+// render process small.
+class TBrowserEngine::TInterceptor final : public QWebEngineUrlRequestInterceptor {
+public:
+    using QWebEngineUrlRequestInterceptor::QWebEngineUrlRequestInterceptor;
+
+    void interceptRequest(QWebEngineUrlRequestInfo& info) override {
+        switch (info.resourceType()) {
+        case QWebEngineUrlRequestInfo::ResourceTypeImage:
+        case QWebEngineUrlRequestInfo::ResourceTypeFontResource:
+        case QWebEngineUrlRequestInfo::ResourceTypeMedia:
+        case QWebEngineUrlRequestInfo::ResourceTypeObject:
+        case QWebEngineUrlRequestInfo::ResourceTypeFavicon:
+        case QWebEngineUrlRequestInfo::ResourceTypePluginResource:
+            info.block(true);
+            break;
+        default:
+            break;
+        }
+    }
+};
+
+TBrowserEngine::Limits TBrowserEngine::RenderLimits() {
+    QMutexLocker lock(&gLimitsMutex);
+    return gLimits;
+}
+
+void TBrowserEngine::SetRenderLimits(const Limits& limits) {
+    QMutexLocker lock(&gLimitsMutex);
+    gLimits = limits;
+}
+
+TBrowserEngine::TBrowserEngine() : m_interceptor(new TInterceptor(this)) {}
+
+TBrowserEngine::~TBrowserEngine() {
+    // Pages before their profiles: a profile released under a live page takes the page down.
+    delete m_page;
+    m_page = nullptr;
+    for (const auto& job : std::as_const(m_queue)) {
+        std::lock_guard lock(job->mutex);
+        job->state = TJob::Failed;
+        job->failure = BrowserTexts::Unavailable;
+        job->settled.notify_all();
+    }
+    if (m_active) {
+        std::lock_guard lock(m_active->mutex);
+        m_active->state = TJob::Failed;
+        m_active->failure = BrowserTexts::Unavailable;
+        m_active->settled.notify_all();
+    }
+    qDeleteAll(m_profiles);
+}
+
+void TBrowserEngine::Start() {
+    QMutexLocker lock(&gEngineMutex);
+    if (!gEngine)
+        gEngine = new TBrowserEngine;
+}
+
+bool TBrowserEngine::Available() {
+    QMutexLocker lock(&gEngineMutex);
+    return gEngine != nullptr;
+}
+
+void TBrowserEngine::Shutdown() {
+    TBrowserEngine* engine = nullptr;
+    {
+        QMutexLocker lock(&gEngineMutex);
+        engine = std::exchange(gEngine, nullptr);
+    }
+    delete engine;
+}
+
+QString TBrowserEngine::ProfileFolder(const QString& databasePath) {
+    return QFileInfo(databasePath).absoluteDir().filePath(QString::fromLatin1(kFolderName));
+}
+
+QWebEngineProfile* TBrowserEngine::Profile(const QString& folder) {
+    QMutexLocker lock(&gEngineMutex);
+    return gEngine ? gEngine->ProfileFor(folder) : nullptr;
+}
+
+QWebEngineProfile* TBrowserEngine::ProfileFor(const QString& folder) {
+    const QString path = QDir::cleanPath(QDir(folder).absolutePath());
+    if (QWebEngineProfile* known = m_profiles.value(path))
+        return known;
+    QDir().mkpath(path);
+    // The storage name only has to be unique in this process; the folder says where it lives.
+    const QString name = QStringLiteral("vantero-") +
+                         QString::fromLatin1(QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha1).toHex());
+    auto* profile = new QWebEngineProfile(name, this);
+    profile->setPersistentStoragePath(path);
+    profile->setCachePath(QDir(path).filePath(QStringLiteral("cache")));
+    profile->setHttpCacheMaximumSize(int(kCacheBytes));
+    // A login that the site keeps only for the session must still survive a restart.
+    profile->setPersistentCookiesPolicy(QWebEngineProfile::ForcePersistentCookies);
+    m_profiles.insert(path, profile);
+    return profile;
+}
+
+void TBrowserEngine::Submit(const std::shared_ptr<TJob>& job) {
+    m_queue.push_back(job);
+    StartNext();
+}
+
+void TBrowserEngine::StartNext() {
+    while (!m_active && !m_queue.empty()) {
+        std::shared_ptr<TJob> job = m_queue.front();
+        m_queue.pop_front();
+        {
+            std::lock_guard lock(job->mutex);
+            if (job->released)
+                continue;
+            job->state = TJob::Loading;
+            job->settled.notify_all();
+        }
+        m_active = job;
+        m_page = new TPage(ProfileFor(job->folder), this);
+        QWebEngineSettings* settings = m_page->settings();
+        settings->setAttribute(QWebEngineSettings::AutoLoadImages, false);
+        settings->setAttribute(QWebEngineSettings::PluginsEnabled, false);
+        settings->setAttribute(QWebEngineSettings::PdfViewerEnabled, false);
+        settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+        settings->setAttribute(QWebEngineSettings::ErrorPageEnabled, false);
+        m_page->setUrlRequestInterceptor(m_interceptor);
+        std::weak_ptr<TJob> weak = job;
+        connect(m_page, &QWebEnginePage::loadingChanged, this, [weak](const QWebEngineLoadingInfo& info) {
+            const std::shared_ptr<TJob> current = weak.lock();
+            if (!current)
+                return;
+            std::lock_guard lock(current->mutex);
+            if (current->state == TJob::Failed)
+                return;
+            switch (info.status()) {
+            case QWebEngineLoadingInfo::LoadStartedStatus:
+                // A script or a redirect that moves on starts over: the fields come from where it ends.
+                current->state = TJob::Loading;
+                break;
+            case QWebEngineLoadingInfo::LoadSucceededStatus:
+                current->state = TJob::Loaded;
+                current->snapshotPending = false; // a look asked for before a navigation may never answer
+                break;
+            case QWebEngineLoadingInfo::LoadFailedStatus:
+                current->state = TJob::Failed;
+                current->failure = BrowserTexts::LoadFailed.arg(
+                    info.errorString().isEmpty() ? QString::number(info.errorCode()) : info.errorString());
+                break;
+            case QWebEngineLoadingInfo::LoadStoppedStatus:
+                break;
+            }
+            current->settled.notify_all();
+        });
+        m_page->load(QUrl(job->url));
+    }
+}
+
+void TBrowserEngine::TakeSnapshot(const std::shared_ptr<TJob>& job) {
+    if (m_active != job || !m_page)
+        return;
+    const QString finalUrl = m_page->url().toString();
+    std::weak_ptr<TJob> weak = job;
+    m_page->toHtml([weak, finalUrl](const QString& html) {
+        const std::shared_ptr<TJob> current = weak.lock();
+        if (!current)
+            return;
+        std::lock_guard lock(current->mutex);
+        current->snapshot = {html.toUtf8(), finalUrl};
+        current->snapshotPending = false;
+        ++current->snapshots;
+        current->settled.notify_all();
+    });
+}
+
+void TBrowserEngine::Release(const std::shared_ptr<TJob>& job) {
+    if (m_active == job) {
+        // Released now, not later: the next page must not start beside this one.
+        delete m_page;
+        m_page = nullptr;
+        m_active.reset();
+    } else {
+        std::erase(m_queue, job);
+    }
+    StartNext();
+}
+
+namespace {
+
+// Waits for the job to change, at most one slice. On the engine's own thread the wait runs
+// that thread's events, or nothing would ever change.
+void WaitSlice(const std::shared_ptr<TBrowserEngine::TJob>& job, std::unique_lock<std::mutex>& lock,
+               bool onEngineThread, quint64 seen, TBrowserEngine::TJob::State state) {
+    if (onEngineThread) {
+        lock.unlock();
+        QEventLoop loop;
+        QTimer::singleShot(kWaitSliceMs, &loop, &QEventLoop::quit);
+        loop.exec();
+        lock.lock();
+        return;
+    }
+    job->settled.wait_for(lock, std::chrono::milliseconds(kWaitSliceMs),
+                          [&] { return job->snapshots != seen || job->state != state; });
+}
+
+} // namespace
+
+TRenderedPage TBrowserEngine::RunJob(const QString& url, const QString& folder,
+                                     const std::function<bool(const TRenderedPage&)>& fieldsFound,
+                                     const std::function<bool()>& stopRequested, const QString& stopText,
+                                     bool lookForFields) {
+    TBrowserEngine* engine = nullptr;
+    {
+        QMutexLocker lock(&gEngineMutex);
+        engine = gEngine;
+    }
+    if (!engine)
+        throw TRenderFailure{BrowserTexts::Unavailable};
+    const bool onEngineThread = QThread::currentThread() == engine->thread();
+    const TBrowserEngine::Limits limits = TBrowserEngine::RenderLimits();
+
+    auto job = std::make_shared<TBrowserEngine::TJob>();
+    job->url = url;
+    job->folder = folder;
+    auto post = [engine, job](void (TBrowserEngine::*step)(const std::shared_ptr<TBrowserEngine::TJob>&)) {
+        QMetaObject::invokeMethod(
+            engine, [engine, job, step] { (engine->*step)(job); }, Qt::QueuedConnection);
+    };
+    // However the wait ends, the page goes: the engine never keeps one for a reading that left.
+    struct TRelease {
+        std::function<void()> run;
+        ~TRelease() { run(); }
+    } release{[&] {
+        {
+            std::lock_guard lock(job->mutex);
+            job->released = true;
+        }
+        // The engine may be gone by now (program end): then nothing is left to release.
+        QMutexLocker lock(&gEngineMutex);
+        if (gEngine == engine)
+            post(&TBrowserEngine::Release);
+    }};
+    {
+        QMutexLocker lock(&gEngineMutex);
+        if (gEngine != engine)
+            throw TRenderFailure{BrowserTexts::Unavailable};
+        post(&TBrowserEngine::Submit);
+    }
+
+    const auto limit = std::chrono::milliseconds(limits.renderMs);
+    std::optional<Clock::time_point> deadline; // from the start of the load: a queued page waits its turn
+    Clock::time_point nextLook;
+    quint64 seen = 0;
+    std::unique_lock lock(job->mutex);
+    for (;;) {
+        if (stopRequested && stopRequested())
+            throw TRenderFailure{stopText};
+        const Clock::time_point now = Clock::now();
+        if (job->state != TBrowserEngine::TJob::Queued && !deadline)
+            deadline = now + limit;
+        if (job->state == TBrowserEngine::TJob::Failed)
+            throw TRenderFailure{job->failure};
+        if (job->snapshots != seen) {
+            seen = job->snapshots;
+            const TRenderedPage page = job->snapshot;
+            lock.unlock();
+            const bool found = !lookForFields || (fieldsFound && fieldsFound(page));
+            lock.lock();
+            if (found)
+                return page;
+        }
+        if (deadline && now >= *deadline) {
+            // Loaded but the fields never came: the last document read as it is (no item).
+            if (job->snapshots > 0 && lookForFields)
+                return job->snapshot;
+            throw TRenderFailure{BrowserTexts::Timeout.arg(limits.renderMs / 1000.0, 0, 'g', 3)};
+        }
+        if (job->state == TBrowserEngine::TJob::Loaded && !job->snapshotPending && now >= nextLook) {
+            job->snapshotPending = true;
+            nextLook = now + std::chrono::milliseconds(limits.pollMs);
+            post(&TBrowserEngine::TakeSnapshot);
+        }
+        WaitSlice(job, lock, onEngineThread, seen, job->state);
+    }
+}
+
+TRenderedPage TBrowserEngine::Render(const QString& url, const QString& folder,
+                                     const std::function<bool(const TRenderedPage&)>& fieldsFound,
+                                     const std::function<bool()>& stopRequested, const QString& stopText) {
+    return RunJob(url, folder, fieldsFound, stopRequested, stopText, true);
+}
+
+void TBrowserEngine::Visit(const QString& url, const QString& folder, const std::function<bool()>& stopRequested,
+                           const QString& stopText) {
+    RunJob(url, folder, {}, stopRequested, stopText, false);
+}
+
+} // namespace vantero

@@ -1,0 +1,106 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHash>
+#include <QObject>
+#include <QString>
+
+#include <deque>
+#include <functional>
+#include <memory>
+
+class QWebEngineProfile;
+
+namespace vantero {
+
+// Texts of the rendered reading.
+namespace BrowserTexts {
+inline const QString Timeout = QStringLiteral("浏览器读取超时：页面在 %1 秒内未能显示完成");
+inline const QString LoadFailed = QStringLiteral("浏览器读取失败：%1");
+inline const QString Unavailable = QStringLiteral("浏览器读取不可用：本程序未启动浏览器引擎");
+} // namespace BrowserTexts
+
+// A page as the browser shows it after its scripts ran: the document's HTML as UTF-8 and the
+// address it ended on (after redirects).
+struct TRenderedPage {
+    QByteArray html;
+    QString finalUrl;
+};
+
+// Ends a rendered reading: the page did not load within its limit, failed to load, or the
+// reading was stopped. text is the reading's failure text.
+struct TRenderFailure {
+    QString text;
+};
+
+// The offscreen browser that rendered readings use. It lives on the thread that started it (the
+// GUI thread, as the browser engine requires) and renders one page at a time: a reading on any
+// thread hands its page over and waits. Pages load without images, media and fonts, and each
+// page is released after its reading. Profiles are persistent, one per folder, so a login's
+// cookies survive restarts.
+class TBrowserEngine final : public QObject {
+    Q_OBJECT
+    Q_DISABLE_COPY_MOVE(TBrowserEngine)
+public:
+    struct Limits {
+        int renderMs = 15000; // from the start of the load until the fields must be there
+        int pollMs = 150;     // between two looks at the document
+    };
+    static Limits RenderLimits();
+    static void SetRenderLimits(const Limits& limits);
+
+    // On the GUI thread, once a QGuiApplication exists: makes rendered readings possible.
+    static void Start();
+    static bool Available();
+    // On the GUI thread: releases pages and profiles (cookies are written out); before the
+    // application ends. Start() may follow.
+    static void Shutdown();
+
+    // The profile folder of a database: "vanteroData.browser" beside the file.
+    static QString ProfileFolder(const QString& databasePath);
+    // On the GUI thread: the persistent profile kept in folder (created on first use), for the
+    // login window. Owned by the engine.
+    static QWebEngineProfile* Profile(const QString& folder);
+
+    // On any thread but inside the engine's own callbacks: loads url in an offscreen page of
+    // folder's profile, waits for the load to finish, then looks at the document every pollMs
+    // until fieldsFound says the fields are there or the limit passed. Returns the document
+    // then (the last one seen once the limit passed after the load). Throws TRenderFailure when
+    // the page did not load (or show any document) within the limit, failed to load, or when
+    // stopRequested turned true (checked at least every 50 ms); stopText is that failure's text.
+    static TRenderedPage Render(const QString& url, const QString& folder,
+                                const std::function<bool(const TRenderedPage&)>& fieldsFound,
+                                const std::function<bool()>& stopRequested, const QString& stopText);
+
+    // Opens url in the profile like a visitor and waits for the load to end; no fields looked
+    // for. A way to set a site's cookies headlessly.
+    static void Visit(const QString& url, const QString& folder, const std::function<bool()>& stopRequested,
+                      const QString& stopText);
+
+    struct TJob;
+
+private:
+    TBrowserEngine();
+    ~TBrowserEngine() override;
+
+    void Submit(const std::shared_ptr<TJob>& job);
+    void StartNext();
+    void TakeSnapshot(const std::shared_ptr<TJob>& job);
+    void Release(const std::shared_ptr<TJob>& job);
+    QWebEngineProfile* ProfileFor(const QString& folder);
+    static TRenderedPage RunJob(const QString& url, const QString& folder,
+                                const std::function<bool(const TRenderedPage&)>& fieldsFound,
+                                const std::function<bool()>& stopRequested, const QString& stopText,
+                                bool lookForFields);
+
+    class TPage;
+    class TInterceptor;
+
+    std::deque<std::shared_ptr<TJob>> m_queue;
+    std::shared_ptr<TJob> m_active;
+    TPage* m_page = nullptr;
+    TInterceptor* m_interceptor = nullptr;
+    QHash<QString, QWebEngineProfile*> m_profiles;
+};
+
+} // namespace vantero

@@ -1,0 +1,64 @@
+// The item reader's rendered reading: the page loaded in the offscreen browser, its scripts run,
+// and the document read with the same extraction, seller check and store as a direct reading.
+#include "reader/BrowserEngine.h"
+#include "reader/PageText.h"
+#include "reader/ReadModes.h"
+#include "reader/TextHelpers.h"
+#include "reader/UtReadItemThr.h"
+
+#include <QUrl>
+
+namespace vantero {
+
+namespace {
+
+// The document comes as Unicode; handed on as UTF-8 it reads as a page that says so.
+const QByteArray kRenderedType = QByteArrayLiteral("text/html; charset=utf-8");
+
+} // namespace
+
+void TReadItem::TakeFinalAddress(const QUrl& requested, const TRenderedPage& page) {
+    // Where the browser ended, when that is not where it started (a redirect, or a script
+    // that moved on): the extraction tells login pages by it.
+    const QUrl reached(page.finalUrl);
+    const auto same = QUrl::StripTrailingSlash | QUrl::NormalizePathSegments;
+    m_finalUrl = reached.isEmpty() || reached.adjusted(same) == requested.adjusted(same) ? QUrl() : reached;
+}
+
+bool TReadItem::StartsInBrowser() const {
+    if (!TBrowserEngine::Available())
+        return false;
+    if (ReadModeOverride >= 0)
+        return ReadModeOverride == rmBrowser;
+    return ReadModeForReading(m_connection, URL, LocalItemID, ExpectedSeller) == rmBrowser;
+}
+
+bool TReadItem::RetryInBrowser() const {
+    if (!TBrowserEngine::Available() || StopRequested() || ReadModeOverride == rmDirect)
+        return false;
+    // Only a page that showed no item, or a login or block page in front of it: a download that
+    // failed would fail the same way there.
+    if (!TrimBlanks(ItemID).isEmpty() && !Fields.blocked())
+        return false;
+    return BrowserFallbackOn(m_connection);
+}
+
+QByteArray TReadItem::RenderedDownload(QByteArray* contentType) {
+    const QString address = TrimBlanks(URL);
+    const QUrl url(address);
+    const QString scheme = url.scheme().toLower();
+    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) || url.host().isEmpty())
+        throw TRenderFailure{ReaderTexts::BadAddress};
+    // The fields are looked for with the reading's own extraction: the page is ready when it
+    auto fieldsFound = [this](const TRenderedPage& page) {
+        ParsePage(TPageText(page.html, kRenderedType));
+        return !TrimBlanks(ItemID).isEmpty();
+    };
+    TRenderedPage page = TBrowserEngine::Render(
+        url.toString(), TBrowserEngine::ProfileFolder(m_connection.path()), fieldsFound,
+        [this] { return StopRequested(); }, ReaderTexts::Stopped);
+    *contentType = kRenderedType;
+    return std::move(page.html);
+}
+
+} // namespace vantero

@@ -1,0 +1,353 @@
+// Rendered readings: pages whose fields only a browser sees, read through the offscreen browser
+// with the reader's own extraction, seller check and store; the profile that keeps a login.
+#include "reader/BrowserEngine.h"
+#include "reader/PageText.h"
+#include "reader/ReadModes.h"
+#include "reader/UtReadItemThr.h"
+#include "support/TestDatabase.h"
+#include "support/TestHttpServer.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QTest>
+
+#include <memory>
+
+using namespace vantero;
+using namespace vantero::test;
+
+namespace {
+
+const QString kSeller = QStringLiteral("shopa");
+
+// The fields of an item page as a script builds them: hidden inputs and the sales line. The
+// script's own text holds no marker, so a direct reading finds nothing in it.
+QString FieldScript(const QString& id, const QString& title, const QString& price) {
+    return QStringLiteral("var f = {title: '%2', seller_nickname: '%4', current_price: '%3', item_id_num: '%1'};"
+                          " for (var k in f) { var i = document.createElement('input'); i.type = 'hidden';"
+                          " i.name = k; i.value = f[k]; item.appendChild(i); }"
+                          " var li = document.createElement('li'); li.innerHTML = '<span>30天售出：' +"
+                          " '</span><em>12</em>件'; item.appendChild(li);")
+        .arg(id, title, price, kSeller);
+}
+
+// A page that has no fields of its own; its script runs build when condition holds, delayMs
+// after the load.
+QByteArray ScriptedPage(const QString& build, int delayMs, const QString& condition = QStringLiteral("true")) {
+    const QString html =
+        QStringLiteral("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>宝贝</title></head><body>"
+                       "<p>页面由脚本生成，请稍候……</p><div id=\"item\"></div>"
+                       "<script>window.addEventListener('load', function () { setTimeout(function () {"
+                       " var item = document.getElementById('item'); if (%3) { %1 } }, %2); });</script>"
+                       "</body></html>")
+            .arg(build, QString::number(delayMs), condition);
+    return html.toUtf8();
+}
+
+} // namespace
+
+class TstUiBrowser final : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TTestHttpServer> m_server;
+    std::unique_ptr<TTestDatabase> m_db;
+    int m_routeCounter = 0;
+    bool m_readsSerializedInputs = false;
+
+    QString Serve(const TTestResponse& response, const QString& name = QStringLiteral("item")) {
+        const QString path = QStringLiteral("/%1/%2?id=%2").arg(name).arg(++m_routeCounter);
+        m_server->route(path, response);
+        return m_server->url(path);
+    }
+    QString Serve(const QByteArray& page) {
+        TTestResponse response;
+        response.body = page;
+        response.headers << qMakePair(QByteArray("Content-Type"), QByteArray("text/html; charset=utf-8"));
+        return Serve(response);
+    }
+
+    std::unique_ptr<TReadItem> NewReader(const QString& url, int mode) {
+        auto reader = std::make_unique<TReadItem>(m_db->connection());
+        reader->URL = url;
+        reader->ExpectedSeller = kSeller;
+        reader->ReadModeOverride = mode;
+        return reader;
+    }
+
+    // Runs the reading on its own thread, as a window starts one, while this (the browser's)
+    // thread keeps handling events.
+    static int Run(TReadItem& reader, qint64* elapsedMs = nullptr) {
+        QElapsedTimer timer;
+        timer.start();
+        reader.start();
+        while (!reader.IsFinished() && timer.elapsed() < 60000)
+            QTest::qWait(10);
+        if (elapsedMs)
+            *elapsedMs = timer.elapsed();
+        reader.wait();
+        return reader.ResultCode;
+    }
+
+    int Read(const QString& url, int mode, qint64* elapsedMs = nullptr) {
+        auto reader = NewReader(url, mode);
+        return Run(*reader, elapsedMs);
+    }
+
+    QString StoredName(const QString& id) const {
+        return m_db->value(QStringLiteral("select ItemName from Items where ItemID=?"), {id}).toString();
+    }
+
+private slots:
+    void initTestCase() {
+        m_server = std::make_unique<TTestHttpServer>();
+        TBrowserEngine::Start();
+        // A browser serializes an input without " />"; the field checks need the reader's
+        // tolerant inputs.
+        TReadItem probe{TConnection()};
+        QByteArray page = "<input type=\"hidden\" name=\"item_id_num\" value=\"5\">";
+        page += QByteArray(200, ' ');
+        probe.ParsePage(TPageText(page, "text/html; charset=utf-8"));
+        m_readsSerializedInputs = probe.ItemID == QLatin1String("5");
+    }
+    void init() {
+        m_db = std::make_unique<TTestDatabase>();
+        TBrowserEngine::SetRenderLimits({5000, 150});
+    }
+    void cleanup() {
+        m_db.reset();
+        TBrowserEngine::SetRenderLimits({});
+        ForceBrowserFallback(false);
+    }
+    void cleanupTestCase() {
+        TBrowserEngine::Shutdown();
+        m_server.reset();
+    }
+
+    void readModeFollowsThePagesStoredChoice_data();
+    void readModeFollowsThePagesStoredChoice();
+    void scriptedFieldsNeedTheBrowser();
+    void directReadingThatFindsNoItemIsRetriedInTheBrowser_data();
+    void directReadingThatFindsNoItemIsRetriedInTheBrowser();
+    void loginCookieOfTheProfileSurvivesARestart();
+    void pageThatNeverShowsFieldsIsNoItemAfterTheLimit();
+    void unfinishedOrFrozenPagesFailWithinTheLimit_data();
+    void unfinishedOrFrozenPagesFailWithinTheLimit();
+    void imagesMediaAndFontsAreNotLoaded();
+    void stoppedRenderedReadingEndsWithinASecond();
+    void concurrentRenderedReadingsTakeTurns();
+};
+
+void TstUiBrowser::readModeFollowsThePagesStoredChoice_data() {
+    QTest::addColumn<QString>("localItemID");
+    QTest::addColumn<QString>("seller");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("own page by its address") << QString() << QString() << int(rmBrowser);
+    QTest::newRow("rival page by own item and account")
+        << QStringLiteral("1001") << QStringLiteral("Rival") << int(rmBrowser);
+    QTest::newRow("rival account compared without case and blanks")
+        << QStringLiteral("1001") << QStringLiteral(" rIVAL ") << int(rmBrowser);
+    QTest::newRow("other rival without a choice is direct")
+        << QStringLiteral("1001") << QStringLiteral("other") << int(rmDirect);
+    QTest::newRow("other own item without a choice is direct")
+        << QStringLiteral("1002") << QStringLiteral("Rival") << int(rmDirect);
+}
+
+void TstUiBrowser::readModeFollowsThePagesStoredChoice() {
+    QFETCH(QString, localItemID);
+    QFETCH(QString, seller);
+    QFETCH(int, expected);
+    const TConnection con = m_db->connection();
+    m_db->exec(QStringLiteral("insert into Items (ItemID, ItemName, URL) values ('1001', 'a', 'http://x/1001')"));
+    SetPageReadMode(con, QStringLiteral("1001"), QString(), rmBrowser);
+    SetPageReadMode(con, QStringLiteral("1001"), QStringLiteral("rival"), rmBrowser);
+    SetPageReadMode(con, QStringLiteral("1001"), QStringLiteral("other"), rmBrowser);
+    SetPageReadMode(con, QStringLiteral("1001"), QStringLiteral("other"), rmDirect);
+    QCOMPARE(int(ReadModeForReading(con, QStringLiteral("http://x/1001"), localItemID, seller)), expected);
+    QCOMPARE(int(PageReadMode(con, QStringLiteral("1001"), QStringLiteral("other"))), int(rmDirect));
+}
+
+void TstUiBrowser::scriptedFieldsNeedTheBrowser() {
+    if (!m_readsSerializedInputs)
+        QSKIP("the reader does not read inputs as a browser writes them yet");
+    const QString url = Serve(
+        ScriptedPage(FieldScript(QStringLiteral("7001"), QStringLiteral("脚本宝贝"), QStringLiteral("88.50")), 500));
+    QCOMPARE(Read(url, rmDirect), int(TReadItem::rcNoItem));
+    auto reader = NewReader(url, rmBrowser);
+    QCOMPARE(Run(*reader), int(TReadItem::rcAdded));
+    QVERIFY(reader->ReadInBrowser);
+    QCOMPARE(StoredName(QStringLiteral("7001")), QStringLiteral("脚本宝贝"));
+    QCOMPARE(m_db->value(QStringLiteral("select Price from Items where ItemID='7001'")).toDouble(), 88.5);
+    QCOMPARE(m_db->value(QStringLiteral("select SellCount from Items where ItemID='7001'")).toInt(), 12);
+    // The stored address is the one that was read.
+    QCOMPARE(m_db->value(QStringLiteral("select URL from Items where ItemID='7001'")).toString(), url);
+}
+
+void TstUiBrowser::directReadingThatFindsNoItemIsRetriedInTheBrowser_data() {
+    QTest::addColumn<bool>("optionOn");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("retry on by default") << true << int(TReadItem::rcAdded);
+    QTest::newRow("retry switched off") << false << int(TReadItem::rcNoItem);
+}
+
+void TstUiBrowser::directReadingThatFindsNoItemIsRetriedInTheBrowser() {
+    if (!m_readsSerializedInputs)
+        QSKIP("the reader does not read inputs as a browser writes them yet");
+    QFETCH(bool, optionOn);
+    QFETCH(int, expected);
+    if (!optionOn)
+        SetBrowserFallback(m_db->connection(), false);
+    const QString url =
+        Serve(ScriptedPage(FieldScript(QStringLiteral("7002"), QStringLiteral("重试"), QStringLiteral("9")), 500));
+    auto reader = NewReader(url, -1);
+    QCOMPARE(Run(*reader), expected);
+    QCOMPARE(reader->ReadInBrowser, optionOn);
+    QCOMPARE(StoredName(QStringLiteral("7002")).isEmpty(), !optionOn);
+}
+
+void TstUiBrowser::loginCookieOfTheProfileSurvivesARestart() {
+    if (!m_readsSerializedInputs)
+        QSKIP("the reader does not read inputs as a browser writes them yet");
+    TTestResponse login;
+    login.body = "<html><body>已登录</body></html>";
+    login.headers << qMakePair(QByteArray("Content-Type"), QByteArray("text/html; charset=utf-8"))
+                  << qMakePair(QByteArray("Set-Cookie"), QByteArray("vlogin=ok; Max-Age=86400; Path=/"));
+    const QString loginUrl = Serve(login, QStringLiteral("login"));
+    const QString url =
+        Serve(ScriptedPage(FieldScript(QStringLiteral("7003"), QStringLiteral("会员宝贝"), QStringLiteral("5")), 100,
+                           QStringLiteral("document.cookie.indexOf('vlogin=ok') >= 0")));
+    const QString folder = TBrowserEngine::ProfileFolder(m_db->path());
+
+    QCOMPARE(Read(url, rmBrowser), int(TReadItem::rcNoItem)); // not logged in yet
+    TBrowserEngine::Visit(loginUrl, folder, {}, QString());
+    QVERIFY(QFileInfo(folder).isDir());
+    QCOMPARE(Read(url, rmBrowser), int(TReadItem::rcAdded));
+
+    // The program ends (its profile written out) and starts again on the same folder.
+    TBrowserEngine::Shutdown();
+    const auto restart = qScopeGuard([] { TBrowserEngine::Start(); });
+    m_db->exec(QStringLiteral("delete from Items"));
+    auto runCli = [this](const QStringList& args, QString* out) {
+        QProcess cli;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        cli.setProcessEnvironment(env);
+        cli.start(QStringLiteral(VANTERO_CLI), QStringList{QStringLiteral("--db"), m_db->path()} + args);
+        cli.waitForFinished(60000);
+        *out = QString::fromUtf8(cli.readAllStandardOutput() + cli.readAllStandardError());
+        return cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
+    };
+    QString out;
+    QCOMPARE(runCli({QStringLiteral("settings"), QStringLiteral("--own-account"), kSeller}, &out), 0);
+    QVERIFY2(runCli({QStringLiteral("read-item"), url, QStringLiteral("--browser")}, &out) == 0, qPrintable(out));
+    QVERIFY2(out.contains(QStringLiteral("ItemName: 会员宝贝")), qPrintable(out));
+    QCOMPARE(StoredName(QStringLiteral("7003")), QStringLiteral("会员宝贝"));
+}
+
+void TstUiBrowser::pageThatNeverShowsFieldsIsNoItemAfterTheLimit() {
+    TBrowserEngine::SetRenderLimits({1500, 150});
+    const QString url = Serve(ScriptedPage(QStringLiteral("item.textContent = '没有宝贝';"), 10));
+    qint64 elapsed = 0;
+    auto reader = NewReader(url, rmBrowser);
+    QCOMPARE(Run(*reader, &elapsed), int(TReadItem::rcNoItem));
+    QVERIFY(reader->ReadInBrowser);
+    QVERIFY2(elapsed >= 1400 && elapsed < 6000, qPrintable(QString::number(elapsed)));
+}
+
+void TstUiBrowser::unfinishedOrFrozenPagesFailWithinTheLimit_data() {
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("body that never ends") << QStringLiteral("endless");
+    QTest::newRow("script looping while the page loads") << QStringLiteral("loop-in-load");
+    QTest::newRow("script looping after the load") << QStringLiteral("loop-after-load");
+}
+
+void TstUiBrowser::unfinishedOrFrozenPagesFailWithinTheLimit() {
+    QFETCH(QString, kind);
+    TBrowserEngine::SetRenderLimits({2000, 150});
+    TTestResponse response;
+    response.headers << qMakePair(QByteArray("Content-Type"), QByteArray("text/html; charset=utf-8"));
+    if (kind == QLatin1String("endless")) {
+        response.endless = true;
+    } else if (kind == QLatin1String("loop-in-load")) {
+        response.body = "<html><body><p>x</p><script>for (;;) {}</script></body></html>";
+    } else {
+        response.body = "<html><body><p>x</p><script>window.addEventListener('load', function () {"
+                        " setTimeout(function () { for (;;) {} }, 0); });</script></body></html>";
+    }
+    const QString url = Serve(response);
+    qint64 elapsed = 0;
+    auto reader = NewReader(url, rmBrowser);
+    const int code = Run(*reader, &elapsed);
+    if (kind == QLatin1String("loop-after-load") && code == TReadItem::rcNoItem) {
+        // The document was taken between the load and the loop: read as it was, no item.
+    } else {
+        QCOMPARE(code, int(TReadItem::rcFailed));
+        QCOMPARE(reader->ErrorText, BrowserTexts::Timeout.arg(2));
+    }
+    QVERIFY2(elapsed < 7000, qPrintable(QString::number(elapsed)));
+
+    // The engine is free again for the next page.
+    const QString next = Serve(ScriptedPage(QStringLiteral("item.textContent = '下一页';"), 0));
+    TBrowserEngine::SetRenderLimits({1000, 150});
+    QCOMPARE(Read(next, rmBrowser), int(TReadItem::rcNoItem));
+}
+
+void TstUiBrowser::imagesMediaAndFontsAreNotLoaded() {
+    m_server->route(QStringLiteral("/res/pic.png"), QByteArray("png"), "image/png");
+    m_server->route(QStringLiteral("/res/clip.mp4"), QByteArray("mp4"), "video/mp4");
+    m_server->route(QStringLiteral("/res/face.woff"), QByteArray("woff"), "font/woff");
+    m_server->route(QStringLiteral("/res/app.js"), QByteArray("document.title = 'js';"), "text/javascript");
+    const QByteArray page =
+        "<html><head><meta charset=\"utf-8\"><style>@font-face { font-family: f; src: url(/res/face.woff); }"
+        " body { font-family: f; }</style><script src=\"/res/app.js\"></script></head><body><p>文字</p>"
+        "<img src=\"/res/pic.png\"><video src=\"/res/clip.mp4\" autoplay></video></body></html>";
+    TBrowserEngine::SetRenderLimits({1500, 150});
+    QCOMPARE(Read(Serve(page), rmBrowser), int(TReadItem::rcNoItem));
+    QCOMPARE(m_server->requestCount(QStringLiteral("/res/app.js")), 1); // scripts do load
+    QCOMPARE(m_server->requestCount(QStringLiteral("/res/pic.png")), 0);
+    QCOMPARE(m_server->requestCount(QStringLiteral("/res/clip.mp4")), 0);
+    QCOMPARE(m_server->requestCount(QStringLiteral("/res/face.woff")), 0);
+}
+
+void TstUiBrowser::stoppedRenderedReadingEndsWithinASecond() {
+    TTestResponse response;
+    response.endless = true;
+    auto reader = NewReader(Serve(response), rmBrowser);
+    reader->start();
+    QTest::qWait(800);
+    QElapsedTimer timer;
+    timer.start();
+    reader->RequestStop();
+    while (!reader->IsFinished() && timer.elapsed() < 10000)
+        QTest::qWait(5);
+    QVERIFY2(timer.elapsed() < 1000, qPrintable(QString::number(timer.elapsed())));
+    reader->wait();
+    QCOMPARE(reader->ResultCode, int(TReadItem::rcFailed));
+    QCOMPARE(reader->ErrorText, ReaderTexts::Stopped);
+}
+
+void TstUiBrowser::concurrentRenderedReadingsTakeTurns() {
+    TBrowserEngine::SetRenderLimits({1000, 150});
+    const QString a = Serve(ScriptedPage(QStringLiteral("item.textContent = 'a';"), 0));
+    const QString b = Serve(ScriptedPage(QStringLiteral("item.textContent = 'b';"), 0));
+    auto first = NewReader(a, rmBrowser);
+    auto second = NewReader(b, rmBrowser);
+    QElapsedTimer timer;
+    timer.start();
+    first->start();
+    second->start();
+    while (!(first->IsFinished() && second->IsFinished()) && timer.elapsed() < 20000)
+        QTest::qWait(10);
+    first->wait();
+    second->wait();
+    QCOMPARE(first->ResultCode, int(TReadItem::rcNoItem));
+    QCOMPARE(second->ResultCode, int(TReadItem::rcNoItem));
+    // Each waits out its own limit once loaded, one after the other.
+    QVERIFY2(timer.elapsed() >= 1900, qPrintable(QString::number(timer.elapsed())));
+}
+
+QTEST_MAIN(TstUiBrowser)
+#include "tst_ui_browser.moc"
