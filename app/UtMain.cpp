@@ -40,6 +40,7 @@ TFmMain::TFmMain(TConnection connection, QWidget* parent) : QMainWindow(parent),
     BuildToolBar();
     BuildMenu();
     BuildCentre();
+    BuildBrowserEntries();
     BuildStatusBar();
     BuildTray();
     resize(897, 538);

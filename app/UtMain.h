@@ -21,6 +21,7 @@ namespace vantero {
 class TGridModel;
 class TGridView;
 class TFmUpdateing;
+class TFmLogin;
 class TFmWeb;
 enum class TVendorPage;
 class TReadAllItemThr;
@@ -149,9 +150,20 @@ private:
     void ShowVendorPage(TVendorPage page);
     TFmWeb* m_web = nullptr;
 
+    // Rendered readings (UtMainBrowser.cpp): the login window, the retry option, each detail
+    // row's reading mode.
+    void BuildBrowserEntries();
+    void ShowReadModeMenu(const QPoint& at);
+    TFmLogin* m_login = nullptr;
+
 public:
     // The vendor page window; null until first needed.
     TFmWeb* WebWindow() const { return m_web; }
+    // "登录网站": the login window on the profile beside the database; null until first needed.
+    void mniLoginClick();
+    TFmLogin* LoginWindow() const { return m_login; }
+    // The detail row's page as the reading modes key it: own item id, rival account ('' own).
+    std::pair<QString, QString> DetailPage(int row) const;
 };
 
 } // namespace vantero

@@ -1,4 +1,6 @@
 #include "app/UtMain.h"
+#include "dialogs/UtLogin.h"
+#include "reader/BrowserEngine.h"
 #include "reader/UtReadItemThr.h"
 #include "store/Connection.h"
 
@@ -8,15 +10,51 @@
 
 using namespace vantero;
 
+namespace {
+
+// "vantero --login [--db FILE] [--url URL]": only the login window, on the profile beside the
+// database (the command line's "login" opens it this way).
+int RunLoginWindow(const QStringList& args) {
+    QString database = QDir::current().absoluteFilePath(QString::fromLatin1(kDatabaseFileName));
+    QUrl address = TFmLogin::DefaultAddress();
+    for (qsizetype i = 0; i + 1 < args.size(); ++i) {
+        if (args.at(i) == QLatin1String("--db"))
+            database = QDir::current().absoluteFilePath(args.at(i + 1));
+        else if (args.at(i) == QLatin1String("--url"))
+            address = QUrl::fromUserInput(args.at(i + 1));
+    }
+    int status = 0;
+    {
+        TFmLogin window(TBrowserEngine::ProfileFolder(database));
+        window.setAttribute(Qt::WA_QuitOnClose, true);
+        window.ShowLogin(address);
+        status = QApplication::exec();
+    }
+    return status;
+}
+
+} // namespace
+
 int main(int argc, char* argv[]) {
+    // The browser engine shares its GL contexts with the windows; set before the application.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationDisplayName(MainTexts::EntryTitle);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/app.svg")));
+    TBrowserEngine::Start();
+
+    const QStringList args = QApplication::arguments().mid(1);
+    if (args.contains(QLatin1String("--login"))) {
+        const int status = RunLoginWindow(args);
+        TBrowserEngine::Shutdown();
+        return status;
+    }
 
     const QString path = QDir::current().absoluteFilePath(QString::fromLatin1(kDatabaseFileName));
     const QString problem = PrepareDatabaseFile(path);
     if (!problem.isEmpty()) {
         QMessageBox::critical(nullptr, MainTexts::EntryTitle, problem);
+        TBrowserEngine::Shutdown();
         return 1;
     }
 
@@ -27,8 +65,9 @@ int main(int argc, char* argv[]) {
         status = QApplication::exec();
     }
     // A reading the user left behind (a cancelled wait) ends before the database and the
-    // application go away.
+    // application go away; so does the browser (its profile written out).
     TReadItem::StopAll();
+    TBrowserEngine::Shutdown();
     TConnection::closeThreadConnections();
     return status;
 }

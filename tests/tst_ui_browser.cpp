@@ -1,5 +1,7 @@
 // Rendered readings: pages whose fields only a browser sees, read through the offscreen browser
 // with the reader's own extraction, seller check and store; the profile that keeps a login.
+#include "app/UtMain.h"
+#include "dialogs/UtLogin.h"
 #include "reader/BrowserEngine.h"
 #include "reader/PageText.h"
 #include "reader/ReadModes.h"
@@ -7,12 +9,19 @@
 #include "support/TestDatabase.h"
 #include "support/TestHttpServer.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
 #include <QProcess>
+#include <QPushButton>
 #include <QScopeGuard>
 #include <QTest>
+#include <QWebEngineProfile>
+#include <QWebEngineView>
 
 #include <memory>
 
@@ -104,6 +113,8 @@ private:
 private slots:
     void initTestCase() {
         m_server = std::make_unique<TTestHttpServer>();
+        m_server->route(QStringLiteral("/stand-in-login"), QByteArray("<html><body>登录</body></html>"));
+        TFmLogin::SetDefaultAddress(QUrl(m_server->url(QStringLiteral("/stand-in-login"))));
         TBrowserEngine::Start();
         // A browser serializes an input without " />"; the field checks need the reader's
         // tolerant inputs.
@@ -139,6 +150,7 @@ private slots:
     void imagesMediaAndFontsAreNotLoaded();
     void stoppedRenderedReadingEndsWithinASecond();
     void concurrentRenderedReadingsTakeTurns();
+    void loginEntryOpensTheLoginPageOnTheReadingsProfile();
 };
 
 void TstUiBrowser::readModeFollowsThePagesStoredChoice_data() {
@@ -347,6 +359,40 @@ void TstUiBrowser::concurrentRenderedReadingsTakeTurns() {
     QCOMPARE(second->ResultCode, int(TReadItem::rcNoItem));
     // Each waits out its own limit once loaded, one after the other.
     QVERIFY2(timer.elapsed() >= 1900, qPrintable(QString::number(timer.elapsed())));
+}
+
+void TstUiBrowser::loginEntryOpensTheLoginPageOnTheReadingsProfile() {
+    TFmMain main{m_db->connection()};
+    main.show();
+    auto* menu = main.menuBar()->findChild<QMenu*>(QStringLiteral("mniN6"));
+    QVERIFY(menu);
+    const QList<QAction*> actions = menu->actions();
+    const auto login = std::find_if(actions.begin(), actions.end(),
+                                    [](QAction* a) { return a->objectName() == QLatin1String("mniLogin"); });
+    QVERIFY(login != actions.end());
+    QCOMPARE((*login)->text(), QStringLiteral("登录网站"));
+    // After the specified entries: the item settings entry stays where it was, before it.
+    const auto settings = std::find_if(actions.begin(), actions.end(),
+                                       [](QAction* a) { return a->objectName() == QLatin1String("mniN10"); });
+    QVERIFY(settings < login);
+
+    (*login)->trigger();
+    TFmLogin* window = main.LoginWindow();
+    QVERIFY(window && window->isVisible());
+    QCOMPARE(window->windowTitle(), QStringLiteral("登录网站"));
+    QCOMPARE(window->Browser()->page()->profile()->persistentStoragePath(),
+             TBrowserEngine::ProfileFolder(m_db->path()));
+    QCOMPARE(window->Browser()->page()->profile()->persistentCookiesPolicy(),
+             QWebEngineProfile::ForcePersistentCookies);
+    for (QWidget* control : window->findChildren<QWidget*>()) {
+        if (qobject_cast<QPushButton*>(control) || qobject_cast<QWebEngineView*>(control))
+            QVERIFY2(!control->accessibleName().isEmpty(), qPrintable(control->objectName()));
+    }
+    // The real login page is never asked for here: a loopback one stands in.
+    QTRY_VERIFY_WITH_TIMEOUT(window->StatusLabel()->text().contains(QStringLiteral("stand-in-login")), 20000);
+    QCOMPARE(window->StatusLabel()->accessibleName(), window->StatusLabel()->text());
+    window->findChild<QPushButton*>(QStringLiteral("btnClose"))->click();
+    QVERIFY(!window->isVisible());
 }
 
 QTEST_MAIN(TstUiBrowser)
