@@ -17,7 +17,7 @@ inline const QString Hint = QStringLiteral("请在下面的页面中亲手登录
 inline const QString Close = QStringLiteral("关闭");
 inline const QString Address = QStringLiteral("网页");
 inline const QString Loading = QStringLiteral("正在打开 %1 ……");
-inline const QString Loaded = QStringLiteral("%1");
+inline const QString Loaded = QStringLiteral("已打开：%1");
 inline const QString Failed = QStringLiteral("页面打开失败：%1");
 } // namespace LoginTexts
 
