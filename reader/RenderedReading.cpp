@@ -6,6 +6,7 @@
 #include "reader/TextHelpers.h"
 #include "reader/UtReadItemThr.h"
 
+#include <QElapsedTimer>
 #include <QUrl>
 
 namespace vantero {
@@ -14,6 +15,7 @@ namespace {
 
 // The document comes as Unicode; handed on as UTF-8 it reads as a page that says so.
 const QByteArray kRenderedType = QByteArrayLiteral("text/html; charset=utf-8");
+constexpr qint64 kWallSettleMs = 1000;
 
 } // namespace
 
@@ -50,9 +52,21 @@ QByteArray TReadItem::RenderedDownload(QByteArray* contentType) {
     if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) || url.host().isEmpty())
         throw TRenderFailure{ReaderTexts::BadAddress};
     // The fields are looked for with the reading's own extraction: the page is ready when it
-    auto fieldsFound = [this](const TRenderedPage& page) {
+    // would read as an item, or once it has stayed a login or block page for a while (a script
+    // may still replace a wall it showed first, such as a login the profile's cookies pass).
+    QElapsedTimer walled;
+    auto fieldsFound = [this, &url, &walled](const TRenderedPage& page) {
+        TakeFinalAddress(url, page);
         ParsePage(TPageText(page.html, kRenderedType));
-        return !TrimBlanks(ItemID).isEmpty();
+        if (!TrimBlanks(ItemID).isEmpty())
+            return true;
+        if (!Fields.blocked()) {
+            walled.invalidate();
+            return false;
+        }
+        if (!walled.isValid())
+            walled.start();
+        return walled.elapsed() >= kWallSettleMs;
     };
     TRenderedPage page = TBrowserEngine::Render(
         url.toString(), TBrowserEngine::ProfileFolder(m_connection.path()), fieldsFound,
