@@ -120,6 +120,18 @@ private:
         return Run(*reader, elapsedMs);
     }
 
+    // The command line on this test's database, a program of its own (a restart).
+    int RunCli(const QStringList& args, QString* out) const {
+        QProcess cli;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        cli.setProcessEnvironment(env);
+        cli.start(QStringLiteral(VANTERO_CLI), QStringList{QStringLiteral("--db"), m_db->path()} + args);
+        cli.waitForFinished(120000);
+        *out = QString::fromUtf8(cli.readAllStandardOutput() + cli.readAllStandardError());
+        return cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
+    }
+
     QString StoredName(const QString& id) const {
         return m_db->value(QStringLiteral("select ItemName from Items where ItemID=?"), {id}).toString();
     }
@@ -154,6 +166,7 @@ private slots:
     void loginAndVerificationPagesFailWithTheirReason_data();
     void loginAndVerificationPagesFailWithTheirReason();
     void loginWallOfADirectReadingIsPassedWithTheProfilesLogin();
+    void headlessUpdateReadsThroughTheBrowserWhenAsked();
     void pageThatNeverShowsFieldsIsNoItemAfterTheLimit();
     void unfinishedOrFrozenPagesFailWithinTheLimit_data();
     void unfinishedOrFrozenPagesFailWithinTheLimit();
@@ -246,19 +259,9 @@ void TstUiBrowser::loginCookieOfTheProfileSurvivesARestart() {
     TBrowserEngine::Shutdown();
     const auto restart = qScopeGuard([] { TBrowserEngine::Start(); });
     m_db->exec(QStringLiteral("delete from Items"));
-    auto runCli = [this](const QStringList& args, QString* out) {
-        QProcess cli;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        cli.setProcessEnvironment(env);
-        cli.start(QStringLiteral(VANTERO_CLI), QStringList{QStringLiteral("--db"), m_db->path()} + args);
-        cli.waitForFinished(60000);
-        *out = QString::fromUtf8(cli.readAllStandardOutput() + cli.readAllStandardError());
-        return cli.exitStatus() == QProcess::NormalExit ? cli.exitCode() : -1;
-    };
     QString out;
-    QCOMPARE(runCli({QStringLiteral("settings"), QStringLiteral("--own-account"), kSeller}, &out), 0);
-    QVERIFY2(runCli({QStringLiteral("read-item"), url, QStringLiteral("--browser")}, &out) == 0, qPrintable(out));
+    QCOMPARE(RunCli({QStringLiteral("settings"), QStringLiteral("--own-account"), kSeller}, &out), 0);
+    QVERIFY2(RunCli({QStringLiteral("read-item"), url, QStringLiteral("--browser")}, &out) == 0, qPrintable(out));
     QVERIFY2(out.contains(QStringLiteral("ItemName: 会员宝贝")), qPrintable(out));
     QCOMPARE(StoredName(QStringLiteral("7003")), QStringLiteral("会员宝贝"));
 }
@@ -305,6 +308,33 @@ void TstUiBrowser::loginWallOfADirectReadingIsPassedWithTheProfilesLogin() {
     QVERIFY2(Run(*after) == TReadItem::rcAdded, qPrintable(after->ErrorText));
     QVERIFY(after->ReadInBrowser);
     QCOMPARE(StoredName(QStringLiteral("7004")), QStringLiteral("墙后宝贝"));
+}
+
+void TstUiBrowser::headlessUpdateReadsThroughTheBrowserWhenAsked() {
+    const QString url =
+        Serve(ScriptedPage(FieldScript(QStringLiteral("7005"), QStringLiteral("后台宝贝"), QStringLiteral("3")), 200));
+    m_db->exec(QStringLiteral("insert into Items (ItemID, ItemName, URL) values ('7005', '旧名', ?)"), {url});
+    QString out;
+    QCOMPARE(RunCli({QStringLiteral("settings"), QStringLiteral("--own-account"), kSeller}, &out), 0);
+    // Without asking, the command line reads directly and stays without the browser.
+    QCOMPARE(RunCli({QStringLiteral("update-all")}, &out), 0);
+    QVERIFY2(out.contains(QStringLiteral("readings=1 stored=0 refused=1 failed=0")), qPrintable(out));
+    QCOMPARE(StoredName(QStringLiteral("7005")), QStringLiteral("旧名"));
+    QCOMPARE(RunCli({QStringLiteral("update-all"), QStringLiteral("--browser-fallback")}, &out), 0);
+    QVERIFY2(out.contains(QStringLiteral("readings=1 stored=1 refused=0 failed=0")), qPrintable(out));
+    QCOMPARE(StoredName(QStringLiteral("7005")), QStringLiteral("后台宝贝"));
+
+    // A page set to be read in the browser goes there first: one request, no direct one before.
+    m_db->exec(QStringLiteral("update Items set ItemName='旧名'"));
+    QCOMPARE(RunCli({QStringLiteral("read-mode"), QStringLiteral("7005"), QStringLiteral("browser")}, &out), 0);
+    QCOMPARE(out.trimmed(), ReadModeTexts::Browser);
+    QCOMPARE(int(PageReadMode(m_db->connection(), QStringLiteral("7005"), QString())), int(rmBrowser));
+    const QString path = QUrl(url).path();
+    const int before = m_server->requestCount(path);
+    QCOMPARE(RunCli({QStringLiteral("update-all"), QStringLiteral("--browser-fallback")}, &out), 0);
+    QCOMPARE(m_server->requestCount(path) - before, 1);
+    QVERIFY2(out.contains(QStringLiteral("stored=1")), qPrintable(out));
+    QCOMPARE(StoredName(QStringLiteral("7005")), QStringLiteral("后台宝贝"));
 }
 
 void TstUiBrowser::pageThatNeverShowsFieldsIsNoItemAfterTheLimit() {
