@@ -20,6 +20,8 @@
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 
@@ -174,6 +176,8 @@ private slots:
     void stoppedRenderedReadingEndsWithinASecond();
     void concurrentRenderedReadingsTakeTurns();
     void loginEntryOpensTheLoginPageOnTheReadingsProfile();
+    void detailListContextMenuSetsThePagesReadingMode_data();
+    void detailListContextMenuSetsThePagesReadingMode();
 };
 
 void TstUiBrowser::readModeFollowsThePagesStoredChoice_data() {
@@ -471,6 +475,60 @@ void TstUiBrowser::loginEntryOpensTheLoginPageOnTheReadingsProfile() {
     QCOMPARE(window->StatusLabel()->accessibleName(), window->StatusLabel()->text());
     window->findChild<QPushButton*>(QStringLiteral("btnClose"))->click();
     QVERIFY(!window->isVisible());
+}
+
+void TstUiBrowser::detailListContextMenuSetsThePagesReadingMode_data() {
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QString>("account");
+    QTest::newRow("own page") << 0 << QString();
+    QTest::newRow("rival page") << 1 << QStringLiteral("ShopA");
+}
+
+void TstUiBrowser::detailListContextMenuSetsThePagesReadingMode() {
+    QFETCH(int, row);
+    QFETCH(QString, account);
+    m_db->exec(QStringLiteral("update Setting set UpdateTimeOut=60, WW=?"), {kSeller});
+    m_db->exec(QStringLiteral("insert into Rival (RivalWW, ShopURL) values ('ShopA', 'http://shop.example/a')"));
+    m_db->exec(QStringLiteral("insert into Items (ItemID, ItemName, URL, Price, SellCount, LastUpdated) "
+                              "values ('123', '标题', 'http://own/123', 1, 0, '')"));
+    m_db->exec(QStringLiteral("insert into RivalItems (RivalWW, LocalItemID, RivalItemID, ItemName, URL, Price, "
+                              "SellCount, LastUpdated) values ('ShopA', '123', '9001', 'A', 'http://a/1', 1, 0, '')"));
+    TFmMain main{m_db->connection()};
+    main.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&main));
+    main.SetFocusedRow(0);
+    QTreeWidget* list = main.DetailList();
+    QVERIFY(list->topLevelItemCount() > row);
+    QCOMPARE(main.DetailPage(row), std::pair(QStringLiteral("123"), account));
+
+    auto choose = [&](const QString& objectName, bool* wasChecked) {
+        QTimer::singleShot(100, [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            QVERIFY(menu);
+            QCOMPARE(menu->actions().size(), 2);
+            QCOMPARE(menu->actions().at(0)->text(), QStringLiteral("直接读取"));
+            QCOMPARE(menu->actions().at(1)->text(), QStringLiteral("浏览器读取"));
+            auto* action = menu->findChild<QAction*>(objectName);
+            QVERIFY(action);
+            *wasChecked = action->isChecked();
+            action->trigger();
+            menu->close();
+        });
+        const QRect rect = list->visualItemRect(list->topLevelItem(row));
+        emit list->customContextMenuRequested(rect.center());
+    };
+    bool checked = true;
+    choose(QStringLiteral("mniBrowser"), &checked);
+    QVERIFY(!checked); // a page without a choice is read directly
+    QCOMPARE(int(PageReadMode(m_db->connection(), QStringLiteral("123"), account)), int(rmBrowser));
+    choose(QStringLiteral("mniBrowser"), &checked);
+    QVERIFY(checked);
+    choose(QStringLiteral("mniDirect"), &checked);
+    QCOMPARE(int(PageReadMode(m_db->connection(), QStringLiteral("123"), account)), int(rmDirect));
+    // The other page of the item keeps its own choice.
+    QCOMPARE(
+        int(PageReadMode(m_db->connection(), QStringLiteral("123"), row == 0 ? QStringLiteral("ShopA") : QString())),
+        int(rmDirect));
 }
 
 QTEST_MAIN(TstUiBrowser)
