@@ -1,6 +1,8 @@
 // update-all: the background update of every reading, without windows.
+#include "app/AlertStore.h"
 #include "app/HeadlessUpdate.h"
 #include "app/MainData.h"
+#include "cli/AlertOutput.h"
 #include "cli/Cli.h"
 #include "reader/ReadModes.h"
 #include "reader/UtReadAllItemThr.h"
@@ -14,6 +16,7 @@ int RunUpdateAll(TCliContext& context) {
     // and a direct reading that finds no item is tried there again.
     if (context.TakeFlag(QStringLiteral("--browser-fallback")))
         ForceBrowserFallback(true);
+    const bool alertsJson = context.TakeFlag(QStringLiteral("--alerts-json"));
     if (!context.args.isEmpty())
         context.UsageError(QStringLiteral("多余的参数：%1").arg(context.args.join(u' ')));
 
@@ -30,13 +33,20 @@ int RunUpdateAll(TCliContext& context) {
                        .arg(tally.stored)
                        .arg(tally.refused)
                        .arg(tally.failed);
+    // The run's alerts, one JSON line each after the summary, for a job that mails them.
+    const QList<TAlert> alerts = CheckAlerts(data.con);
+    if (alertsJson) {
+        for (const TAlert& alert : alerts)
+            WriteAlertJsonLine(context.out, alert);
+    }
     return kExitOk;
 }
 
-const TCliRegistration registration(
-    "update-all",
-    "update-all [--browser-fallback]   重新读取所有宝贝及其对应的同行宝贝（--browser-fallback：必要时用浏览器读取）",
-    &RunUpdateAll);
+const TCliRegistration registration("update-all",
+                                    "update-all [--browser-fallback] [--alerts-json]   "
+                                    "重新读取所有宝贝及其对应的同行宝贝（--browser-fallback：必要时用浏览器读取；"
+                                    "--alerts-json：每条新提醒打印一行 JSON）",
+                                    &RunUpdateAll);
 
 } // namespace
 

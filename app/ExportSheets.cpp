@@ -1,0 +1,141 @@
+#include "app/ExportSheets.h"
+
+#include "app/AlertStore.h"
+#include "app/ItemCommands.h"
+#include "store/PageHistory.h"
+
+namespace vantero {
+
+namespace {
+
+// Grid columns are measured in pixels; a sheet's in characters of about seven pixels.
+constexpr double kPixelsPerCharacter = 7.0;
+
+TSheetCell Text(const QString& text) {
+    return {text, {}};
+}
+
+TSheetCell Price(const std::optional<double>& price) {
+    return {price ? QVariant(*price) : QVariant(), {}};
+}
+
+TSheetCell Whole(qint64 value) {
+    return {QVariant(qlonglong(value)), {}};
+}
+
+// Times keep their stored form ("2026-01-31 08:05:00"): it sorts, and spreadsheets read it as a
+// date whatever the desktop's date format is.
+QString ShownTime(const QString& stored) {
+    return stored;
+}
+
+} // namespace
+
+QString FailureReason(int code, const QString& text) {
+    if (!text.trimmed().isEmpty())
+        return text;
+    switch (code) {
+    case 2:
+        return QStringLiteral("卖家不匹配");
+    case 3:
+        return QStringLiteral("页面中没有宝贝信息");
+    default:
+        return QStringLiteral("读取失败");
+    }
+}
+
+TSheet GridSheet(const TGridData& grid) {
+    TSheet sheet;
+    sheet.name = ExportTexts::GridSheet;
+    for (const TGridBand& band : grid.bands())
+        sheet.bands.append({band.caption, band.firstColumn, band.columnCount});
+    const int last = grid.columnCount() - 1;
+    for (int column = 0; column <= last; ++column) {
+        const TGridColumn& c = grid.columns()[column];
+        sheet.columns << c.caption;
+        sheet.widths << std::max(6.0, (c.width > 0 ? c.width : 100) / kPixelsPerCharacter);
+    }
+    for (int row = 0; row < grid.rowCount(); ++row) {
+        QList<TSheetCell> cells;
+        cells.reserve(last + 1);
+        for (int column = 0; column <= last; ++column) {
+            const QString text = grid.cell(row, column);
+            TSheetCell cell{text, CellStyleFor(column, last, text)};
+            // Sales columns and the row number are whole numbers, the rest but the name prices.
+            const bool whole = column == 0 || column == last || (column % 3 == 1 && column >= 4);
+            if (column != 1) {
+                bool ok = false;
+                const double number = text.trimmed().toDouble(&ok);
+                if (text.trimmed().isEmpty())
+                    cell.value = QVariant();
+                else if (ok)
+                    cell.value = whole ? QVariant(qlonglong(number)) : QVariant(number);
+            }
+            cells << cell;
+        }
+        sheet.rows << cells;
+    }
+    return sheet;
+}
+
+TSheet FailuresSheet(const TConnection& con) {
+    TSheet sheet;
+    sheet.name = ExportTexts::FailuresSheet;
+    sheet.columns = {QStringLiteral("宝贝编号"),     QStringLiteral("宝贝名称"),     QStringLiteral("店主"),
+                     QStringLiteral("最后成功时间"), QStringLiteral("最后读取时间"), QStringLiteral("连续失败次数"),
+                     QStringLiteral("原因"),         QStringLiteral("宝贝地址")};
+    sheet.widths = {16, 40, 16, 20, 20, 12, 40, 50};
+    for (const TFailingPage& page : FailingPages(con)) {
+        sheet.rows << QList<TSheetCell>{
+            Text(page.localItemID),
+            Text(TGridData::DisplayName(page.customItemName, page.itemName)),
+            Text(page.rivalWW.isEmpty() ? ItemTexts::Own : page.rivalWW),
+            Text(page.lastSuccess.isEmpty() ? QStringLiteral("从未成功") : ShownTime(page.lastSuccess)),
+            Text(ShownTime(page.lastAttempt)),
+            Whole(page.failedInRow),
+            Text(FailureReason(page.lastCode, page.lastText)),
+            Text(page.url)};
+    }
+    return sheet;
+}
+
+TSheet AlertsSheet(const TConnection& con) {
+    TSheet sheet;
+    sheet.name = ExportTexts::AlertsSheet;
+    sheet.columns = {QStringLiteral("时间"),     QStringLiteral("类型"),       QStringLiteral("宝贝编号"),
+                     QStringLiteral("宝贝名称"), QStringLiteral("同行"),       QStringLiteral("原价格"),
+                     QStringLiteral("新价格"),   QStringLiteral("自己的价格"), QStringLiteral("状态"),
+                     QStringLiteral("说明")};
+    sheet.widths = {20, 22, 16, 40, 16, 10, 10, 10, 8, 60};
+    TAlertFilter filter;
+    filter.newestFirst = true;
+    for (const TAlert& alert : ListAlerts(con, filter)) {
+        sheet.rows << QList<TSheetCell>{Text(ShownTime(alert.createdAt)),
+                                        Text(AlertTexts::KindName(alert.kind)),
+                                        Text(alert.localItemID),
+                                        Text(alert.itemName),
+                                        Text(alert.rivalWW.isEmpty() ? ItemTexts::Own : alert.rivalWW),
+                                        Price(alert.oldPrice),
+                                        Price(alert.newPrice),
+                                        Price(alert.ownPrice),
+                                        Text(alert.isRead ? QStringLiteral("已读") : QStringLiteral("未读")),
+                                        Text(AlertTexts::Message(alert))};
+    }
+    return sheet;
+}
+
+TSheet HistorySheet(const TConnection& con, const QString& itemId) {
+    TSheet sheet;
+    sheet.name = ExportTexts::HistorySheet;
+    sheet.columns = {QStringLiteral("时间"), QStringLiteral("店主"), QStringLiteral("宝贝编号"), QStringLiteral("价格"),
+                     QStringLiteral("销量")};
+    sheet.widths = {20, 16, 16, 10, 10};
+    for (const THistoryRow& row : ItemHistory(con, itemId)) {
+        sheet.rows << QList<TSheetCell>{Text(ShownTime(row.readAt)), Text(row.isOwn() ? ItemTexts::Own : row.rivalWW),
+                                        Text(row.isOwn() ? row.localItemID : row.rivalItemID), Price(row.price),
+                                        Whole(row.sellCount)};
+    }
+    return sheet;
+}
+
+} // namespace vantero

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "app/SheetExport.h"
+#include "store/Connection.h"
+
+namespace vantero {
+
+// What can be exported.
+enum class TExportSource { Grid, Failures, Alerts, History };
+
+namespace ExportTexts {
+inline const QString GridSheet = QStringLiteral("比较表格");
+inline const QString FailuresSheet = QStringLiteral("读取失败的宝贝");
+inline const QString AlertsSheet = QStringLiteral("价格提醒");
+inline const QString HistorySheet = QStringLiteral("价格历史");
+} // namespace ExportTexts
+
+// The comparison grid as it stands: band captions, column captions, and per row the number,
+// the name, and prices and sales as numbers, with the grid's colours.
+TSheet GridSheet(const TGridData& grid);
+// Every page whose last attempt failed or was refused.
+TSheet FailuresSheet(const TConnection& con);
+// Every alert, newest first.
+TSheet AlertsSheet(const TConnection& con);
+// The price history of an own item's pages, oldest first; shops by account, "自己" for the own.
+TSheet HistorySheet(const TConnection& con, const QString& itemId);
+
+// The text of a failure's reason: its stored text, or the result code's meaning.
+QString FailureReason(int code, const QString& text);
+
+} // namespace vantero

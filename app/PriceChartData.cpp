@@ -1,0 +1,200 @@
+#include "app/PriceChartData.h"
+
+#include "app/ItemCommands.h"
+#include "reader/TextHelpers.h"
+
+#include <QHash>
+
+#include <algorithm>
+#include <numeric>
+
+namespace vantero {
+
+namespace {
+
+constexpr qint64 kHour = 3600 * 1000;
+constexpr qint64 kDay = 24 * kHour;
+
+// Index of the first time after msecs.
+qsizetype FirstAfter(const QList<qint64>& times, qint64 msecs) {
+    return std::upper_bound(times.begin(), times.end(), msecs) - times.begin();
+}
+
+} // namespace
+
+QString PeriodCaption(TChartPeriod period) {
+    switch (period) {
+    case TChartPeriod::Week:
+        return QStringLiteral("7 天");
+    case TChartPeriod::Month:
+        return QStringLiteral("30 天");
+    case TChartPeriod::All:
+        break;
+    }
+    return QStringLiteral("全部");
+}
+
+QList<QList<QPointF>> PriceSteps(const QList<THistoryRow>& rows, const QList<qint64>& times, qint64 from, qint64 to) {
+    QList<QList<QPointF>> segments;
+    QList<QPointF> current;
+    const qsizetype first = FirstAfter(times, from);
+    std::optional<double> held;
+    if (first > 0 && rows[first - 1].price) {
+        held = rows[first - 1].price;
+        current.append(QPointF(double(from), *held));
+    }
+    for (qsizetype i = first; i < rows.size() && times[i] <= to; ++i) {
+        const double at = double(times[i]);
+        if (held)
+            current.append(QPointF(at, *held));
+        if (rows[i].price) {
+            current.append(QPointF(at, *rows[i].price));
+        } else if (!current.isEmpty()) {
+            segments.append(current);
+            current.clear();
+        }
+        held = rows[i].price;
+    }
+    if (held && !current.isEmpty())
+        current.append(QPointF(double(to), *held));
+    if (!current.isEmpty())
+        segments.append(current);
+    return segments;
+}
+
+QList<QPointF> SalesSteps(const QList<THistoryRow>& rows, const QList<qint64>& times, qint64 from, qint64 to) {
+    QList<QPointF> points;
+    const qsizetype first = FirstAfter(times, from);
+    std::optional<qint64> held;
+    if (first > 0) {
+        held = rows[first - 1].sellCount;
+        points.append(QPointF(double(from), double(*held)));
+    }
+    for (qsizetype i = first; i < rows.size() && times[i] <= to; ++i) {
+        const double at = double(times[i]);
+        if (held)
+            points.append(QPointF(at, double(*held)));
+        points.append(QPointF(at, double(rows[i].sellCount)));
+        held = rows[i].sellCount;
+    }
+    if (held)
+        points.append(QPointF(double(to), double(*held)));
+    return points;
+}
+
+const THistoryRow* RowInForce(const TChartLine& line, qint64 msecs) {
+    const qsizetype after = FirstAfter(line.times, msecs);
+    return after > 0 ? &line.rows[after - 1] : nullptr;
+}
+
+QString TimeAxisFormat(qint64 spanMsecs) {
+    if (spanMsecs <= 2 * kDay)
+        return QStringLiteral("MM-dd HH:mm");
+    if (spanMsecs <= 62 * kDay)
+        return QStringLiteral("MM-dd");
+    return QStringLiteral("yyyy-MM");
+}
+
+TChartData BuildChartData(const QList<THistoryRow>& history, const QStringList& rivalOrder, TChartPeriod period,
+                          const QDateTime& now) {
+    TChartData data;
+    // Each reading time is worked out once: the pages are sorted and searched by it.
+    struct TPage {
+        TChartLine line;
+        QList<std::pair<qint64, qsizetype>> order; // time, index into history
+    };
+    QList<TPage> pages;
+    QHash<QString, qsizetype> pageOf;
+    qint64 earliest = -1;
+    qint64 latest = -1;
+    for (qsizetype i = 0; i < history.size(); ++i) {
+        const THistoryRow& row = history[i];
+        const QDateTime readAt = row.readAtTime();
+        if (!readAt.isValid())
+            continue;
+        const qint64 at = readAt.toMSecsSinceEpoch();
+        earliest = earliest < 0 ? at : std::min(earliest, at);
+        latest = std::max(latest, at);
+        const QString key = TrimBlanks(row.rivalWW).toCaseFolded();
+        auto it = pageOf.find(key);
+        if (it == pageOf.end()) {
+            TPage page;
+            page.line.own = row.isOwn();
+            page.line.shop = page.line.own ? ItemTexts::Own : TrimBlanks(row.rivalWW);
+            pages.append(page);
+            it = pageOf.insert(key, pages.size() - 1);
+        }
+        pages[*it].order.append({at, i});
+    }
+    for (TPage& page : pages) {
+        // Stable: rows of one second keep the order they were written in.
+        std::stable_sort(page.order.begin(), page.order.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        page.line.rows.reserve(page.order.size());
+        page.line.times.reserve(page.order.size());
+        for (const auto& [at, index] : std::as_const(page.order)) {
+            page.line.rows.append(history[index]);
+            page.line.times.append(at);
+        }
+    }
+
+    // Own first, then the rivals in the shops' order, the others by name.
+    auto rank = [&rivalOrder](const TChartLine& line) -> qsizetype {
+        if (line.own)
+            return -1;
+        for (qsizetype i = 0; i < rivalOrder.size(); ++i) {
+            if (TrimBlanks(rivalOrder[i]).compare(line.shop, Qt::CaseInsensitive) == 0)
+                return i;
+        }
+        return rivalOrder.size();
+    };
+    std::stable_sort(pages.begin(), pages.end(), [&rank](const TPage& a, const TPage& b) {
+        const qsizetype ra = rank(a.line);
+        const qsizetype rb = rank(b.line);
+        return ra != rb ? ra < rb : a.line.shop.compare(b.line.shop, Qt::CaseInsensitive) < 0;
+    });
+
+    const qint64 nowMs = now.toMSecsSinceEpoch();
+    data.to = std::max(nowMs, latest);
+    switch (period) {
+    case TChartPeriod::Week:
+        data.from = data.to - 7 * kDay;
+        break;
+    case TChartPeriod::Month:
+        data.from = data.to - 30 * kDay;
+        break;
+    case TChartPeriod::All:
+        data.from = earliest >= 0 ? std::min(earliest, data.to - kHour) : data.to - kDay;
+        break;
+    }
+
+    QList<std::pair<qint64, const THistoryRow*>> visible;
+    for (TPage& page : pages) {
+        TChartLine& line = page.line;
+        line.priceSegments = PriceSteps(line.rows, line.times, data.from, data.to);
+        line.salesSteps = SalesSteps(line.rows, line.times, data.from, data.to);
+        for (const QList<QPointF>& segment : std::as_const(line.priceSegments)) {
+            for (const QPointF& point : segment) {
+                data.minPrice = data.hasPrices ? std::min(data.minPrice, point.y()) : point.y();
+                data.maxPrice = data.hasPrices ? std::max(data.maxPrice, point.y()) : point.y();
+                data.hasPrices = true;
+            }
+        }
+        for (const QPointF& point : std::as_const(line.salesSteps))
+            data.maxSales = std::max(data.maxSales, qint64(point.y()));
+        for (qsizetype i = FirstAfter(line.times, data.from); i < line.rows.size() && line.times[i] <= data.to; ++i)
+            visible.append({line.times[i], &line.rows[i]});
+    }
+    std::stable_sort(visible.begin(), visible.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first > b.first : a.second->rowId > b.second->rowId;
+    });
+    data.visibleRows.reserve(visible.size());
+    for (const auto& [at, row] : std::as_const(visible))
+        data.visibleRows.append(*row);
+    data.lines.reserve(pages.size());
+    for (TPage& page : pages)
+        data.lines.append(std::move(page.line));
+    return data;
+}
+
+} // namespace vantero
