@@ -15,6 +15,47 @@ namespace {
 constexpr qint64 kHour = 3600 * 1000;
 constexpr qint64 kDay = 24 * kHour;
 
+// The reading time of a stored date-time in milliseconds since the epoch, -1 when unreadable.
+// A chart reads thousands; converting each through the time zone costs more than the rest of
+// the chart, so the zone's offset is looked up once per hour of the local clock.
+class TTimeReader {
+public:
+    qint64 Msecs(const QString& text) {
+        if (text.size() == 19 && text[4] == u'-' && text[7] == u'-' && text[10] == u' ' && text[13] == u':' &&
+            text[16] == u':') {
+            auto number = [&text](int from, int length) {
+                int value = 0;
+                for (int i = from; i < from + length; ++i) {
+                    const QChar c = text[i];
+                    if (c < u'0' || c > u'9')
+                        return -1;
+                    value = value * 10 + (c.unicode() - u'0');
+                }
+                return value;
+            };
+            const QDate date(number(0, 4), number(5, 2), number(8, 2));
+            const int hour = number(11, 2);
+            const int minute = number(14, 2);
+            const int second = number(17, 2);
+            if (date.isValid() && QTime::isValid(hour, minute, second)) {
+                const qint64 key = date.toJulianDay() * 24 + hour;
+                auto it = m_offsets.find(key);
+                if (it == m_offsets.end())
+                    it = m_offsets.insert(key, QDateTime(date, QTime(hour, 30)).offsetFromUtc());
+                const qint64 local =
+                    (date.toJulianDay() - kEpochDay) * kDay + ((hour * 60 + minute) * 60 + second) * qint64(1000);
+                return local - qint64(*it) * 1000;
+            }
+        }
+        const QDateTime time = DateTimeFromColumn(text);
+        return time.isValid() ? time.toMSecsSinceEpoch() : -1;
+    }
+
+private:
+    static constexpr qint64 kEpochDay = 2440588; // the Julian day of 1970-01-01
+    QHash<qint64, int> m_offsets;
+};
+
 // Index of the first time after msecs.
 qsizetype FirstAfter(const QList<qint64>& times, qint64 msecs) {
     return std::upper_bound(times.begin(), times.end(), msecs) - times.begin();
@@ -107,12 +148,12 @@ TChartData BuildChartData(const QList<THistoryRow>& history, const QStringList& 
     QHash<QString, qsizetype> pageOf;
     qint64 earliest = -1;
     qint64 latest = -1;
+    TTimeReader times;
     for (qsizetype i = 0; i < history.size(); ++i) {
         const THistoryRow& row = history[i];
-        const QDateTime readAt = row.readAtTime();
-        if (!readAt.isValid())
+        const qint64 at = times.Msecs(row.readAt);
+        if (at < 0)
             continue;
-        const qint64 at = readAt.toMSecsSinceEpoch();
         earliest = earliest < 0 ? at : std::min(earliest, at);
         latest = std::max(latest, at);
         const QString key = TrimBlanks(row.rivalWW).toCaseFolded();

@@ -43,6 +43,7 @@ TFmMain::TFmMain(TConnection connection, QWidget* parent) : QMainWindow(parent),
     BuildBrowserEntries();
     BuildStatusBar();
     BuildTray();
+    BuildHistoryCommands();
     resize(897, 538);
     FormCreate();
 }
@@ -187,11 +188,14 @@ void TFmMain::BuildCentre() {
     btnReadPrice = addButton(QStringLiteral("btnReadPrice"), QStringLiteral("更新所选宝贝"));
     btnSetAllPrice = addButton(QStringLiteral("btnSetAllPrice"), QStringLiteral("更新本页所有宝贝"));
     btnOpenURL = addButton(QStringLiteral("btnOpenURL"), QStringLiteral("查看宝贝"));
+    btnPriceChart = addButton(QStringLiteral("btnPriceChart"), QStringLiteral("价格走势"));
     buttons->addStretch(1);
     connect(btnSetItem, &QPushButton::clicked, this, &TFmMain::btn6Click);
     connect(btnReadPrice, &QPushButton::clicked, this, &TFmMain::btnReadPriceClick);
     connect(btnSetAllPrice, &QPushButton::clicked, this, &TFmMain::btnSetAllPriceClick);
     connect(btnOpenURL, &QPushButton::clicked, this, &TFmMain::btnOpenURLClick);
+    connect(btnPriceChart, &QPushButton::clicked, this, &TFmMain::btnPriceChartClick);
+    connect(lvDetail, &QTreeWidget::itemDoubleClicked, this, &TFmMain::lvDetailDoubleClick);
     bottom->addWidget(pnl2);
 
     spl1->addWidget(m_grid);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/AlertRules.h"
 #include "app/MainData.h"
 #include "reader/WindowMessages.h"
 
@@ -15,6 +16,7 @@ class QSystemTrayIcon;
 class QTimer;
 class QToolBar;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace vantero {
 
@@ -25,6 +27,9 @@ class TFmLogin;
 class TFmWeb;
 enum class TVendorPage;
 class TReadAllItemThr;
+class TFmAlerts;
+class TFmPriceChart;
+enum class TExportSource;
 
 // Texts of the main window.
 namespace MainTexts {
@@ -164,6 +169,25 @@ public:
     TFmLogin* LoginWindow() const { return m_login; }
     // The detail row's page as the reading modes key it: own item id, rival account ('' own).
     std::pair<QString, QString> DetailPage(int row) const;
+
+    // Price history: the chart of an item (a shop's line picked out), the alerts window, the
+    // export of the grid, failures, alerts or the focused item's history to a file.
+    TFmPriceChart* OpenPriceChart(const QString& itemId, const QString& shop = {});
+    TFmAlerts* AlertsWindow(bool create);
+    // Looks for new alerts in what the readings stored; shows them in the tray where there is one.
+    QList<TAlert> CheckAlertsNow();
+    // Writes the export to path, its format by the suffix; reports the outcome in a box.
+    bool ExportTo(TExportSource source, const QString& path);
+    QPushButton* PriceChartButton() const { return btnPriceChart; }
+    void btnPriceChartClick();
+    void mniAlertsClick();
+
+private:
+    void BuildHistoryCommands();
+    void ExportClick(TExportSource source);
+    void lvDetailDoubleClick(QTreeWidgetItem* row);
+    QPushButton* btnPriceChart = nullptr;
+    TFmAlerts* m_alerts = nullptr;
 };
 
 } // namespace vantero

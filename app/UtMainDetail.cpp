@@ -30,7 +30,7 @@ void TFmMain::BuildDetailRows() {
 
 void TFmMain::lstClick() {
     const int row = FocusedRow();
-    for (QPushButton* button : {btnSetItem, btnReadPrice, btnSetAllPrice, btnOpenURL})
+    for (QPushButton* button : {btnSetItem, btnReadPrice, btnSetAllPrice, btnOpenURL, btnPriceChart})
         button->setEnabled(row >= 0);
     if (row < 0 || lvDetail->topLevelItemCount() == 0)
         return;
@@ -113,6 +113,7 @@ void TFmMain::ReadDetailRow(int row, bool reportMissing) {
     FmUpdateing = nullptr;
     if (closing != QDialog::Accepted)
         return; // the reading goes on and stores its result by itself
+    CheckAlertsNow();
 
     const QString message = ReadResultMessage(dialog.ResultCode);
     if (!message.isEmpty()) {

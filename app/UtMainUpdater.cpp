@@ -65,6 +65,7 @@ void TFmMain::OnReadAllFinished() {
     }
     if (QAction* action = Command(QStringLiteral("btnUpdateItem")))
         action->setEnabled(true);
+    CheckAlertsNow();
 }
 
 void TFmMain::StopBackgroundWork() {

@@ -1,0 +1,201 @@
+// The main window's price history commands: the price chart, the alerts and the export.
+#include "app/AlertStore.h"
+#include "app/ExportSheets.h"
+#include "app/ItemCommands.h"
+#include "app/UiMessageBoxes.h"
+#include "app/UtAlerts.h"
+#include "app/UtMain.h"
+#include "app/UtPriceChart.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFileDialog>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSystemTrayIcon>
+#include <QTreeWidget>
+
+namespace vantero {
+
+namespace {
+
+// Alerts shown in one tray notice; the rest are counted.
+constexpr int kAlertsPerNotice = 3;
+
+const QString kChartCommand = QStringLiteral("价格走势");
+const QString kAlertsCommand = QStringLiteral("价格提醒");
+const QString kExportCommand = QStringLiteral("导出");
+const QString kSelectItemFirst = QStringLiteral("请先在表格中选择一个宝贝");
+const QString kExported = QStringLiteral("已导出到 %1");
+
+QString ExportCaption(TExportSource source) {
+    switch (source) {
+    case TExportSource::Grid:
+        return QStringLiteral("比较表格...");
+    case TExportSource::Failures:
+        return QStringLiteral("读取失败的宝贝...");
+    case TExportSource::Alerts:
+        return QStringLiteral("价格提醒...");
+    case TExportSource::History:
+        return QStringLiteral("所选宝贝的价格历史...");
+    }
+    return {};
+}
+
+} // namespace
+
+void TFmMain::BuildHistoryCommands() {
+    QMenu* mniN6 = menuBar()->findChild<QMenu*>(QStringLiteral("mniN6"));
+    if (!mniN6)
+        return;
+    mniN6->addSeparator()->setObjectName(QStringLiteral("mniHistorySeparator"));
+    QAction* chart = mniN6->addAction(kChartCommand);
+    chart->setObjectName(QStringLiteral("mniPriceChart"));
+    connect(chart, &QAction::triggered, this, &TFmMain::btnPriceChartClick);
+    QAction* alerts = mniN6->addAction(kAlertsCommand);
+    alerts->setObjectName(QStringLiteral("mniAlerts"));
+    connect(alerts, &QAction::triggered, this, &TFmMain::mniAlertsClick);
+    QMenu* exportMenu = mniN6->addMenu(kExportCommand);
+    exportMenu->setObjectName(QStringLiteral("mniExport"));
+    const std::pair<TExportSource, const char*> sources[] = {{TExportSource::Grid, "mniExportGrid"},
+                                                             {TExportSource::Failures, "mniExportFailures"},
+                                                             {TExportSource::Alerts, "mniExportAlerts"},
+                                                             {TExportSource::History, "mniExportHistory"}};
+    for (const auto& [source, name] : sources) {
+        QAction* action = exportMenu->addAction(ExportCaption(source));
+        action->setObjectName(QString::fromLatin1(name));
+        connect(action, &QAction::triggered, this, [this, source = source] { ExportClick(source); });
+    }
+}
+
+TFmPriceChart* TFmMain::OpenPriceChart(const QString& itemId, const QString& shop) {
+    QString name = itemId;
+    for (int row = 0; row < RowCount(); ++row) {
+        const TItem& item = m_data.grid.item(row);
+        if (item.ItemID == itemId) {
+            name = TGridData::DisplayName(item.CustomItemName, item.ItemName);
+            break;
+        }
+    }
+    TFmPriceChart* chart = nullptr;
+    if (!RunReported(this, [&] { chart = new TFmPriceChart(m_data.con, itemId, name, m_data.RivalAccounts, this); }))
+        return nullptr;
+    chart->setAttribute(Qt::WA_DeleteOnClose);
+    if (!shop.isEmpty())
+        chart->HighlightShop(shop);
+    chart->show();
+    chart->raise();
+    return chart;
+}
+
+void TFmMain::btnPriceChartClick() {
+    const int row = FocusedRow();
+    if (row < 0) {
+        ShowInfoBox(this, kSelectItemFirst);
+        return;
+    }
+    QString shop;
+    const QList<QTreeWidgetItem*> selected = lvDetail->selectedItems();
+    if (!selected.isEmpty() && lvDetail->indexOfTopLevelItem(selected.first()) > 0)
+        shop = selected.first()->text(kDetailOwner).trimmed();
+    OpenPriceChart(m_data.grid.item(row).ItemID, shop);
+}
+
+void TFmMain::lvDetailDoubleClick(QTreeWidgetItem* row) {
+    const int gridRow = FocusedRow();
+    if (!row || gridRow < 0)
+        return;
+    const int detailRow = lvDetail->indexOfTopLevelItem(row);
+    OpenPriceChart(m_data.grid.item(gridRow).ItemID, detailRow > 0 ? row->text(kDetailOwner).trimmed() : QString());
+}
+
+TFmAlerts* TFmMain::AlertsWindow(bool create) {
+    if (!m_alerts && create) {
+        m_alerts = new TFmAlerts(m_data.con, this);
+        connect(m_alerts, &TFmAlerts::chartRequested, this,
+                [this](const QString& itemId, const QString& shop) { OpenPriceChart(itemId, shop); });
+    }
+    return m_alerts;
+}
+
+void TFmMain::mniAlertsClick() {
+    TFmAlerts* window = AlertsWindow(true);
+    RunReported(this, [window] { window->Reload(); });
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+QList<TAlert> TFmMain::CheckAlertsNow() {
+    QList<TAlert> alerts;
+    if (!RunReported(this, [&] { alerts = CheckAlerts(m_data.con); }) || alerts.isEmpty())
+        return alerts;
+    if (m_alerts)
+        RunReported(m_alerts, [this] { m_alerts->Reload(); });
+    // Without a tray (or notices on it) the alerts wait in the alerts window.
+    if (icon->isVisible() && QSystemTrayIcon::supportsMessages()) {
+        QStringList lines;
+        for (int i = 0; i < alerts.size() && i < kAlertsPerNotice; ++i)
+            lines << AlertTexts::Message(alerts[i]);
+        if (alerts.size() > kAlertsPerNotice)
+            lines << AlertTexts::ManyNew.arg(alerts.size() - kAlertsPerNotice);
+        icon->showMessage(AlertTexts::NotifyTitle, lines.join(u'\n'), QSystemTrayIcon::Information);
+    }
+    return alerts;
+}
+
+bool TFmMain::ExportTo(TExportSource source, const QString& path) {
+    const std::optional<TExportFormat> format = ExportFormatOf(path);
+    if (!format)
+        return false;
+    QString problem;
+    const bool built = RunReported(this, [&] {
+        TSheet sheet;
+        switch (source) {
+        case TExportSource::Grid:
+            sheet = GridSheet(m_data.grid);
+            break;
+        case TExportSource::Failures:
+            sheet = FailuresSheet(m_data.con);
+            break;
+        case TExportSource::Alerts:
+            sheet = AlertsSheet(m_data.con);
+            break;
+        case TExportSource::History: {
+            const int row = FocusedRow();
+            if (row < 0)
+                return;
+            sheet = HistorySheet(m_data.con, m_data.grid.item(row).ItemID);
+            break;
+        }
+        }
+        problem = WriteSheetFile(sheet, path, *format);
+    });
+    if (!built)
+        return false;
+    if (!problem.isEmpty()) {
+        ShowErrorBox(this, problem);
+        return false;
+    }
+    ShowInfoBox(this, kExported.arg(QDir::toNativeSeparators(path)));
+    return true;
+}
+
+void TFmMain::ExportClick(TExportSource source) {
+    if (source == TExportSource::History && FocusedRow() < 0) {
+        ShowInfoBox(this, kSelectItemFirst);
+        return;
+    }
+    const QString xlsx = QStringLiteral("Excel 工作簿 (*.xlsx)");
+    const QString csv = QStringLiteral("CSV 文件 (*.csv)");
+    QString filter = xlsx;
+    QString path =
+        QFileDialog::getSaveFileName(this, kExportCommand, QString(), xlsx + QStringLiteral(";;") + csv, &filter);
+    if (path.isEmpty())
+        return;
+    if (!ExportFormatOf(path))
+        path += filter == csv ? QStringLiteral(".csv") : QStringLiteral(".xlsx");
+    ExportTo(source, path);
+}
+
+} // namespace vantero
