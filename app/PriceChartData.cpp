@@ -223,7 +223,8 @@ TChartData BuildChartData(const QList<THistoryRow>& history, const QStringList& 
         }
         for (const QPointF& point : std::as_const(line.salesSteps))
             data.maxSales = std::max(data.maxSales, qint64(point.y()));
-        for (qsizetype i = FirstAfter(line.times, data.from); i < line.rows.size() && line.times[i] <= data.to; ++i)
+        const qsizetype first = std::lower_bound(line.times.begin(), line.times.end(), data.from) - line.times.begin();
+        for (qsizetype i = first; i < line.rows.size() && line.times[i] <= data.to; ++i)
             visible.append({line.times[i], &line.rows[i]});
     }
     std::stable_sort(visible.begin(), visible.end(), [](const auto& a, const auto& b) {

@@ -1,0 +1,172 @@
+// The price chart's data: step lines, breaks where a page showed no price, the periods, the
+// order of the shops, the table's rows and the time axis labels.
+#include "app/PriceChartData.h"
+
+#include <QTest>
+
+using namespace vantero;
+
+namespace {
+
+const QDateTime kNow(QDate(2026, 12, 9), QTime(12, 0));
+
+qint64 HoursAgo(double hours) {
+    return kNow.toMSecsSinceEpoch() - qint64(hours * 3600 * 1000);
+}
+
+// Rows of one page from "hoursAgo:price" pairs ("-" for no price), oldest first.
+QList<THistoryRow> Rows(const QString& rival, const QString& spec, qint64* rowId) {
+    QList<THistoryRow> rows;
+    for (const QString& part : spec.split(u' ', Qt::SkipEmptyParts)) {
+        const QStringList pair = part.split(u':');
+        THistoryRow row;
+        row.rowId = ++*rowId;
+        row.localItemID = QStringLiteral("1");
+        row.rivalWW = rival;
+        row.readAt = DateTimeToColumn(QDateTime::fromMSecsSinceEpoch(HoursAgo(pair[0].toDouble())));
+        if (pair[1] != QLatin1String("-"))
+            row.price = pair[1].toDouble();
+        row.sellCount = rows.size() * 10;
+        rows << row;
+    }
+    return rows;
+}
+
+QList<qint64> TimesOf(const QList<THistoryRow>& rows) {
+    QList<qint64> times;
+    for (const THistoryRow& row : rows)
+        times << row.readAtTime().toMSecsSinceEpoch();
+    return times;
+}
+
+// A line's segments as "hoursAgo:price ..." joined by " | ".
+QString Describe(const QList<QList<QPointF>>& segments) {
+    QStringList parts;
+    for (const QList<QPointF>& segment : segments) {
+        QStringList points;
+        for (const QPointF& point : segment)
+            points << QStringLiteral("%1:%2")
+                          .arg((kNow.toMSecsSinceEpoch() - qint64(point.x())) / 3600000.0)
+                          .arg(point.y());
+        parts << points.join(u' ');
+    }
+    return parts.join(QStringLiteral(" | "));
+}
+
+} // namespace
+
+class TestChartData : public QObject {
+    Q_OBJECT
+private slots:
+    void priceStepsHoldEachPriceUntilTheNextChange_data();
+    void priceStepsHoldEachPriceUntilTheNextChange();
+    void salesStepTheSameWayAndNeverBreak();
+    void periodsCutTheLinesAndTheTableRows();
+    void ownLineFirstThenShopsInTheirOrder();
+    void hoverFindsTheRowInForce();
+    void timeAxisAdaptsFromHoursToMonths_data();
+    void timeAxisAdaptsFromHoursToMonths();
+};
+
+void TestChartData::priceStepsHoldEachPriceUntilTheNextChange_data() {
+    QTest::addColumn<QString>("rows");
+    QTest::addColumn<double>("fromHoursAgo");
+    QTest::addColumn<QString>("segments");
+    QTest::newRow("one price holds until now") << "10:50" << 24.0 << "10:50 0:50";
+    QTest::newRow("a change steps") << "10:50 4:45" << 24.0 << "10:50 4:50 4:45 0:45";
+    QTest::newRow("the price in force starts the period") << "30:60 10:50" << 24.0 << "24:60 10:60 10:50 0:50";
+    QTest::newRow("no price breaks the line") << "10:50 6:- 4:45" << 24.0 << "10:50 6:50 | 4:45 0:45";
+    QTest::newRow("no price at the start") << "30:- 10:50" << 24.0 << "10:50 0:50";
+    QTest::newRow("ends without a price") << "10:50 2:-" << 24.0 << "10:50 2:50";
+    QTest::newRow("nothing before the period but no price") << "" << 24.0 << "";
+}
+
+void TestChartData::priceStepsHoldEachPriceUntilTheNextChange() {
+    QFETCH(QString, rows);
+    QFETCH(double, fromHoursAgo);
+    QFETCH(QString, segments);
+    qint64 id = 0;
+    const QList<THistoryRow> page = Rows(QStringLiteral("甲店"), rows, &id);
+    QCOMPARE(Describe(PriceSteps(page, TimesOf(page), HoursAgo(fromHoursAgo), kNow.toMSecsSinceEpoch())), segments);
+}
+
+void TestChartData::salesStepTheSameWayAndNeverBreak() {
+    qint64 id = 0;
+    const QList<THistoryRow> page = Rows(QStringLiteral("甲店"), QStringLiteral("30:60 10:- 4:45"), &id);
+    const QList<QPointF> sales = SalesSteps(page, TimesOf(page), HoursAgo(24), kNow.toMSecsSinceEpoch());
+    QList<double> values;
+    for (const QPointF& point : sales)
+        values << point.y();
+    QCOMPARE(values, (QList<double>{0, 0, 10, 10, 20, 20}));
+}
+
+void TestChartData::periodsCutTheLinesAndTheTableRows() {
+    qint64 id = 0;
+    QList<THistoryRow> history = Rows(QString(), QStringLiteral("1000:100 100:98"), &id);
+    history << Rows(QStringLiteral("甲店"), QStringLiteral("900:90 500:95 2:97"), &id);
+    const TChartData week = BuildChartData(history, {QStringLiteral("甲店")}, TChartPeriod::Week, kNow);
+    QCOMPARE(week.from, HoursAgo(7 * 24));
+    QCOMPARE(week.to, kNow.toMSecsSinceEpoch());
+    QCOMPARE(week.visibleRows.size(), 2);                           // 100 and 2 hours ago
+    QCOMPARE(week.visibleRows[0].price, std::optional<double>(97)); // newest first
+    QCOMPARE(Describe(week.lines[1].priceSegments), QStringLiteral("168:95 2:95 2:97 0:97"));
+    QCOMPARE(week.minPrice, 95.0);
+    QCOMPARE(week.maxPrice, 100.0);
+    const TChartData month = BuildChartData(history, {}, TChartPeriod::Month, kNow);
+    QCOMPARE(month.visibleRows.size(), 3);
+    const TChartData all = BuildChartData(history, {}, TChartPeriod::All, kNow);
+    QCOMPARE(all.from, HoursAgo(1000));
+    QCOMPARE(all.visibleRows.size(), 5);
+    QCOMPARE(all.minPrice, 90.0);
+    QCOMPARE(all.maxSales, 20);
+    const TChartData empty = BuildChartData({}, {}, TChartPeriod::All, kNow);
+    QVERIFY(empty.lines.isEmpty());
+    QVERIFY(!empty.hasPrices);
+    QVERIFY(empty.from < empty.to);
+}
+
+void TestChartData::ownLineFirstThenShopsInTheirOrder() {
+    qint64 id = 0;
+    QList<THistoryRow> history = Rows(QStringLiteral("zeta"), QStringLiteral("5:1"), &id);
+    history << Rows(QStringLiteral("乙店"), QStringLiteral("5:1"), &id);
+    history << Rows(QStringLiteral("甲店 "), QStringLiteral("5:1"), &id);
+    history << Rows(QString(), QStringLiteral("5:1"), &id);
+    history << Rows(QStringLiteral("alpha"), QStringLiteral("5:1"), &id);
+    const TChartData data =
+        BuildChartData(history, {QStringLiteral("甲店"), QStringLiteral("乙店")}, TChartPeriod::Week, kNow);
+    QStringList shops;
+    for (const TChartLine& line : data.lines)
+        shops << line.shop;
+    QCOMPARE(shops, (QStringList{QStringLiteral("自己"), QStringLiteral("甲店"), QStringLiteral("乙店"),
+                                 QStringLiteral("alpha"), QStringLiteral("zeta")}));
+    QVERIFY(data.lines[0].own);
+}
+
+void TestChartData::hoverFindsTheRowInForce() {
+    qint64 id = 0;
+    const QList<THistoryRow> history = Rows(QStringLiteral("甲店"), QStringLiteral("10:50 4:45"), &id);
+    const TChartData data = BuildChartData(history, {}, TChartPeriod::Week, kNow);
+    const TChartLine& line = data.lines[0];
+    QVERIFY(!RowInForce(line, HoursAgo(11)));
+    QCOMPARE(RowInForce(line, HoursAgo(10))->price, std::optional<double>(50));
+    QCOMPARE(RowInForce(line, HoursAgo(5))->price, std::optional<double>(50));
+    QCOMPARE(RowInForce(line, HoursAgo(1))->price, std::optional<double>(45));
+}
+
+void TestChartData::timeAxisAdaptsFromHoursToMonths_data() {
+    QTest::addColumn<double>("days");
+    QTest::addColumn<QString>("format");
+    QTest::newRow("a day") << 1.0 << "MM-dd HH:mm";
+    QTest::newRow("a week") << 7.0 << "MM-dd";
+    QTest::newRow("a month") << 30.0 << "MM-dd";
+    QTest::newRow("half a year") << 180.0 << "yyyy-MM";
+}
+
+void TestChartData::timeAxisAdaptsFromHoursToMonths() {
+    QFETCH(double, days);
+    QFETCH(QString, format);
+    QCOMPARE(TimeAxisFormat(qint64(days * 24 * 3600 * 1000)), format);
+}
+
+QTEST_GUILESS_MAIN(TestChartData)
+#include "tst_chartdata.moc"

@@ -1,0 +1,271 @@
+// The price history windows offscreen: the commands added to the main window, the price chart,
+// the alerts window with its switches dialog, the check after a background run, and the export.
+#include "app/AlertStore.h"
+#include "app/ExportSheets.h"
+#include "app/UiMessageBoxes.h"
+#include "app/UtAlerts.h"
+#include "app/UtMain.h"
+#include "app/UtPriceChart.h"
+#include "dialogs/UtAlertSettings.h"
+#include "support/HistoryData.h"
+#include "support/TestDatabase.h"
+
+#include <QAbstractItemModel>
+#include <QAction>
+#include <QApplication>
+#include <QBoxLayout>
+#include <QChart>
+#include <QCheckBox>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QLineSeries>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTableView>
+#include <QTreeWidget>
+#include <QtTest>
+
+using namespace vantero;
+using namespace vantero::test;
+
+namespace {
+
+int VisibleSeries(const TFmPriceChart& chart) {
+    int count = 0;
+    for (QAbstractSeries* series : chart.Chart()->series())
+        count += series->isVisible() ? 1 : 0;
+    return count;
+}
+
+// The demo item with five rivals and four weeks of history, in a shown main window.
+struct TDemoWindow {
+    TTestDatabase db;
+    THistoryDemo demo;
+    QStringList rivals;
+    std::unique_ptr<TFmMain> main;
+
+    TDemoWindow() {
+        rivals = WriteHistoryDemo(db.connection(), demo);
+        main = std::make_unique<TFmMain>(db.connection());
+        main->show();
+        main->SetFocusedRow(0);
+        main->lstClick();
+    }
+};
+
+} // namespace
+
+class TestUiHistory : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void newCommandsComeAfterTheSpecifiedOnes();
+    void detailButtonAndDoubleClickOpenTheChartOfTheFocusedItem();
+    void chartDrawsEveryShopAndFollowsPeriodSalesAndTicks();
+    void alertsWindowShowsUnreadUntilMarkedRead();
+    void settingsDialogStoresTheSwitches();
+    void aFinishedBackgroundRunChecksForAlerts();
+    void exportWritesTheChosenContentAndSaysWhere();
+
+private:
+    QStringList m_boxes;
+};
+
+void TestUiHistory::init() {
+    m_boxes.clear();
+    SetMessageBoxHook([this](TBoxKind, const QString&, const QString& text) {
+        m_boxes << text;
+        return false;
+    });
+}
+
+void TestUiHistory::cleanup() {
+    SetMessageBoxHook({});
+}
+
+void TestUiHistory::newCommandsComeAfterTheSpecifiedOnes() {
+    TTestDatabase db;
+    TFmMain main(db.connection());
+    QMenu* menu = main.menuBar()->findChild<QMenu*>(QStringLiteral("mniN6"));
+    QVERIFY(menu);
+    QStringList texts;
+    for (QAction* action : menu->actions())
+        texts << (action->isSeparator() ? QStringLiteral("-") : action->text());
+    QCOMPARE(texts, (QStringList{QStringLiteral("刷新数据"), QStringLiteral("-"), QStringLiteral("添加对手"),
+                                 QStringLiteral("添加宝贝"), QStringLiteral("-"), QStringLiteral("删除宝贝"),
+                                 QStringLiteral("-"), QStringLiteral("宝贝设置"), QStringLiteral("-"),
+                                 QStringLiteral("价格走势"), QStringLiteral("价格提醒"), QStringLiteral("导出")}));
+    QMenu* exportMenu = menu->findChild<QMenu*>(QStringLiteral("mniExport"));
+    QVERIFY(exportMenu);
+    QCOMPARE(exportMenu->actions().size(), 4);
+    // The top-level menus are the specified three.
+    QStringList menus;
+    for (QAction* action : main.menuBar()->actions())
+        menus << action->text();
+    QCOMPARE(menus, (QStringList{QStringLiteral("系统"), QStringLiteral("操作"), QStringLiteral("帮助")}));
+
+    // The detail panel's new button follows the four specified ones.
+    QPushButton* chart = main.PriceChartButton();
+    auto* layout = qobject_cast<QBoxLayout*>(chart->parentWidget()->layout());
+    QStringList buttons;
+    for (int i = 0; i < layout->count(); ++i) {
+        if (auto* button = qobject_cast<QPushButton*>(layout->itemAt(i)->widget()))
+            buttons << button->text();
+    }
+    QCOMPARE(buttons,
+             (QStringList{QStringLiteral("设置宝贝"), QStringLiteral("更新所选宝贝"),
+                          QStringLiteral("更新本页所有宝贝"), QStringLiteral("查看宝贝"), QStringLiteral("价格走势")}));
+    QCOMPARE(chart->accessibleName(), QStringLiteral("价格走势"));
+}
+
+void TestUiHistory::detailButtonAndDoubleClickOpenTheChartOfTheFocusedItem() {
+    TDemoWindow window;
+    QVERIFY(window.main->PriceChartButton()->isEnabled());
+    QTest::mouseClick(window.main->PriceChartButton(), Qt::LeftButton);
+    QList<TFmPriceChart*> charts = window.main->findChildren<TFmPriceChart*>();
+    QCOMPARE(charts.size(), 1);
+    QCOMPARE(charts[0]->ItemID(), window.demo.itemId);
+    QVERIFY(charts[0]->windowTitle().contains(window.demo.itemName));
+    charts[0]->close();
+    QTRY_COMPARE(window.main->findChildren<TFmPriceChart*>().size(), 0); // released on closing
+
+    // A double click on the third shop's detail row picks its line out.
+    QTreeWidget* detail = window.main->DetailList();
+    QTreeWidgetItem* row = detail->topLevelItem(3);
+    emit detail->itemDoubleClicked(row, 1);
+    charts = window.main->findChildren<TFmPriceChart*>();
+    QCOMPARE(charts.size(), 1);
+    QCOMPARE(charts[0]->ShopList()->currentItem()->text(), window.rivals[2]);
+}
+
+void TestUiHistory::chartDrawsEveryShopAndFollowsPeriodSalesAndTicks() {
+    TTestDatabase db;
+    THistoryDemo demo;
+    demo.days = 28;
+    const QStringList rivals = WriteHistoryDemo(db.connection(), demo);
+    TFmPriceChart chart(db.connection(), demo.itemId, demo.itemName, rivals);
+    chart.show();
+    QCOMPARE(chart.Data().lines.size(), 6);
+    QCOMPARE(chart.ShopList()->count(), 6);
+    QCOMPARE(chart.ShopList()->item(0)->text(), QStringLiteral("自己"));
+    QCOMPARE(chart.Period(), TChartPeriod::Month);
+    QCOMPARE(chart.Table()->model()->rowCount(), demo.points); // all within 30 days
+    const int priceSeries = VisibleSeries(chart);
+    QVERIFY(priceSeries >= 6);
+
+    QTest::mouseClick(chart.findChild<QWidget*>(QStringLiteral("rbWeek")), Qt::LeftButton);
+    QCOMPARE(chart.Period(), TChartPeriod::Week);
+    const int weekRows = chart.Table()->model()->rowCount();
+    QVERIFY(weekRows > 0 && weekRows < demo.points);
+
+    chart.findChild<QCheckBox*>(QStringLiteral("chkSales"))->setChecked(true);
+    QCOMPARE(VisibleSeries(chart), priceSeries + 6);
+    chart.SetShowSales(false);
+    QCOMPARE(VisibleSeries(chart), priceSeries);
+
+    // Unticking a shop hides its line; the tick survives a change of period.
+    chart.ShopList()->item(1)->setCheckState(Qt::Unchecked);
+    const int withoutOne = VisibleSeries(chart);
+    QVERIFY(withoutOne < priceSeries);
+    chart.SetPeriod(TChartPeriod::All);
+    QCOMPARE(chart.ShopList()->item(1)->checkState(), Qt::Unchecked);
+
+    const TChartLine& own = chart.Data().lines[0];
+    const QString hover = chart.HoverText(0, own.times.last());
+    QVERIFY2(hover.startsWith(QStringLiteral("自己\n价格：")), qPrintable(hover));
+    QVERIFY(hover.contains(own.rows.last().readAt));
+    QCOMPARE(chart.Chart()->axes(Qt::Horizontal).first()->titleText(), QStringLiteral("时间"));
+}
+
+void TestUiHistory::alertsWindowShowsUnreadUntilMarkedRead() {
+    TTestDatabase db;
+    db.exec(QStringLiteral("INSERT INTO Items (ItemID, ItemName, Price) VALUES ('1', '杯子', 100)"));
+    db.exec(QStringLiteral("INSERT INTO Alerts (CreatedAt, Kind, LocalItemID, RivalWW, OldPrice, NewPrice, OwnPrice) "
+                           "VALUES ('2026-12-01 08:00:00', 1, '1', '甲店', 105, 95, 100),"
+                           " ('2026-12-02 08:00:00', 2, '1', '乙店', 100, 80, 100)"));
+    TFmAlerts window(db.connection());
+    window.show();
+    QCOMPARE(window.lvAlerts->topLevelItemCount(), 2);
+    QCOMPARE(window.lvAlerts->topLevelItem(0)->text(3), QStringLiteral("乙店")); // newest first
+    QCOMPARE(window.lblUnread->text(), QStringLiteral("未读提醒：2 条"));
+    QCOMPARE(window.lblUnread->accessibleName(), window.lblUnread->text());
+    QVERIFY(window.lvAlerts->topLevelItem(0)->toolTip(0).contains(QStringLiteral("“杯子”")));
+
+    window.lvAlerts->setCurrentItem(window.lvAlerts->topLevelItem(0));
+    QTest::mouseClick(window.btnMarkRead, Qt::LeftButton);
+    QCOMPARE(window.lvAlerts->topLevelItemCount(), 1);
+    QCOMPARE(UnreadAlertCount(db.connection()), 1);
+    window.chkShowRead->setChecked(true);
+    QCOMPARE(window.lvAlerts->topLevelItemCount(), 2);
+    QTest::mouseClick(window.btnMarkAllRead, Qt::LeftButton);
+    QCOMPARE(UnreadAlertCount(db.connection()), 0);
+    QCOMPARE(window.lblUnread->text(), QStringLiteral("未读提醒：0 条"));
+
+    QSignalSpy chart(&window, &TFmAlerts::chartRequested);
+    window.lvAlerts->setCurrentItem(window.lvAlerts->topLevelItem(1));
+    QTest::mouseClick(window.btnChart, Qt::LeftButton);
+    QCOMPARE(chart.size(), 1);
+    QCOMPARE(chart[0][0].toString(), QStringLiteral("1"));
+    QCOMPARE(chart[0][1].toString(), QStringLiteral("甲店"));
+}
+
+void TestUiHistory::settingsDialogStoresTheSwitches() {
+    TTestDatabase db;
+    {
+        TFmAlertSettings dialog(db.connection());
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("提醒设置"));
+        QVERIFY(dialog.chkAlertsOn->isChecked());
+        QCOMPARE(dialog.spnPercent->value(), 10.0);
+        dialog.chkAlertsOn->setChecked(false);
+        QVERIFY(!dialog.spnPercent->isEnabled());
+        dialog.spnPercent->setValue(15);
+        QTest::mouseClick(dialog.btnClose, Qt::LeftButton);
+    }
+    QCOMPARE(ReadAlertSettings(db.connection()).on, true); // cancelled
+    TFmAlertSettings dialog(db.connection());
+    dialog.chkAlertsOn->setChecked(false);
+    dialog.spnPercent->setValue(15);
+    QTest::mouseClick(dialog.btnSave, Qt::LeftButton);
+    QCOMPARE(dialog.result(), int(QDialog::Accepted));
+    QCOMPARE(ReadAlertSettings(db.connection()).on, false);
+    QCOMPARE(ReadAlertSettings(db.connection()).percent, 15.0);
+}
+
+void TestUiHistory::aFinishedBackgroundRunChecksForAlerts() {
+    TDemoWindow window;
+    TFmAlerts* alerts = window.main->AlertsWindow(true);
+    CheckAlerts(window.db.connection()); // what the demo's history already holds
+    alerts->Reload();
+    const int before = alerts->lvAlerts->topLevelItemCount();
+    // A rival drops far below the own price, as a run would have stored it.
+    window.db.exec(QStringLiteral("INSERT INTO PriceHistory (LocalItemID, RivalWW, ReadAt, Price, SellCount) "
+                                  "VALUES (?, ?, ?, 1, 0)"),
+                   {window.demo.itemId, window.rivals[0], CurrentDateTimeColumn()});
+    PostMessageToWindow(window.main->Handle(), WM_READALL_FINISHED);
+    QTRY_COMPARE(alerts->lvAlerts->topLevelItemCount(), before + 1);
+    QCOMPARE(alerts->Alerts().first().newPrice, std::optional<double>(1));
+}
+
+void TestUiHistory::exportWritesTheChosenContentAndSaysWhere() {
+    TDemoWindow window;
+    QTemporaryDir dir;
+    const QString grid = dir.filePath(QStringLiteral("grid.csv"));
+    QVERIFY(window.main->ExportTo(TExportSource::Grid, grid));
+    QCOMPARE(m_boxes.last(), QStringLiteral("已导出到 %1").arg(QDir::toNativeSeparators(grid)));
+    QFile file(grid);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    QVERIFY(bytes.startsWith("\xEF\xBB\xBF"));
+    QVERIFY(bytes.contains(window.demo.itemName.toUtf8()));
+    const QString history = dir.filePath(QStringLiteral("history.xlsx"));
+    QVERIFY(window.main->ExportTo(TExportSource::History, history));
+    QVERIFY(QFileInfo(history).size() > 0);
+    QVERIFY(!window.main->ExportTo(TExportSource::Alerts, dir.filePath(QStringLiteral("no/such/a.csv"))));
+    QVERIFY(m_boxes.last().startsWith(QStringLiteral("无法写入文件")));
+}
+
+QTEST_MAIN(TestUiHistory)
+#include "tst_ui_history.moc"
