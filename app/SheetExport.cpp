@@ -129,6 +129,11 @@ QString WriteXlsx(const TSheet& sheet, const QString& path) {
         worksheet_write_string(worksheet, row, lxw_col_t(column), CellText(sheet.columns[column]).constData(), header);
     ++row;
     worksheet_freeze_panes(worksheet, row, 0);
+    // Printed, a sheet is as wide as the page; a wide one lies on its side.
+    worksheet_fit_to_pages(worksheet, 1, 0);
+    if (sheet.columns.size() > 6)
+        worksheet_set_landscape(worksheet);
+    worksheet_repeat_rows(worksheet, 0, row - 1);
     for (int column = 0; column < sheet.widths.size() && column < sheet.columns.size(); ++column) {
         if (sheet.widths[column] > 0)
             worksheet_set_column(worksheet, lxw_col_t(column), lxw_col_t(column), sheet.widths[column], nullptr);

@@ -47,7 +47,7 @@ TFmAlerts::TFmAlerts(TConnection connection, QWidget* parent) : QDialog(parent),
     lvAlerts->setHeaderLabels({QStringLiteral("时间"), QStringLiteral("类型"), QStringLiteral("宝贝名称"),
                                QStringLiteral("同行"), QStringLiteral("原价格"), QStringLiteral("新价格"),
                                QStringLiteral("自己的价格"), QStringLiteral("状态")});
-    const int widths[] = {150, 160, 260, 110, 70, 70, 80, 50};
+    const int widths[] = {150, 150, 230, 100, 70, 70, 80, 60};
     for (int i = 0; i < kColumns; ++i)
         lvAlerts->setColumnWidth(i, widths[i]);
     connect(lvAlerts, &QTreeWidget::itemDoubleClicked, this, [this] { btnChartClick(); });
