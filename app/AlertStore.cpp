@@ -130,14 +130,17 @@ QList<TAlert> CheckAlerts(const TConnection& con) {
         for (const THistoryRow& row : rows) {
             if (row.isOwn() || !evaluation.Item(row.localItemID))
                 continue;
+            // A reading without a price, or a page's first, alerts nothing: no more lookups.
+            if (!row.price)
+                continue;
             const std::optional<THistoryRow> previous = PricedRowBefore(con, row.localItemID, row.rivalWW, row.rowId);
+            if (!previous)
+                continue;
             TRivalStep step;
             step.newPrice = row.price;
             step.ownPrice = evaluation.OwnPriceAt(row.localItemID, row.rowId);
-            if (previous) {
-                step.oldPrice = previous->price;
-                step.oldOwnPrice = evaluation.OwnPriceAt(row.localItemID, previous->rowId);
-            }
+            step.oldPrice = previous->price;
+            step.oldOwnPrice = evaluation.OwnPriceAt(row.localItemID, previous->rowId);
             if (const std::optional<TAlertKind> kind = RivalAlertKind(step, settings.percent))
                 alerts << evaluation.Store(*kind, row.readAt, row.localItemID, row.rivalWW, step.oldPrice,
                                            step.newPrice, step.ownPrice);
