@@ -174,7 +174,8 @@ public:
     // export of the grid, failures, alerts or the focused item's history to a file.
     TFmPriceChart* OpenPriceChart(const QString& itemId, const QString& shop = {});
     TFmAlerts* AlertsWindow(bool create);
-    // Looks for new alerts in what the readings stored; shows them in the tray where there is one.
+    // After readings: redraws open charts and looks for new alerts in what the readings stored,
+    // shown in the tray where there is one.
     QList<TAlert> CheckAlertsNow();
     // Writes the export to path, its format by the suffix; reports the outcome in a box.
     bool ExportTo(TExportSource source, const QString& path);

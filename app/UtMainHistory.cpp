@@ -127,6 +127,9 @@ void TFmMain::mniAlertsClick() {
 }
 
 QList<TAlert> TFmMain::CheckAlertsNow() {
+    // Open charts show what the readings just stored.
+    for (TFmPriceChart* chart : findChildren<TFmPriceChart*>(Qt::FindDirectChildrenOnly))
+        RunReported(chart, [chart] { chart->Reload(); });
     QList<TAlert> alerts;
     if (!RunReported(this, [&] { alerts = CheckAlerts(m_data.con); }) || alerts.isEmpty())
         return alerts;

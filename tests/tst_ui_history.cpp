@@ -240,6 +240,8 @@ void TestUiHistory::aFinishedBackgroundRunChecksForAlerts() {
     CheckAlerts(window.db.connection()); // what the demo's history already holds
     alerts->Reload();
     const int before = alerts->lvAlerts->topLevelItemCount();
+    TFmPriceChart* chart = window.main->OpenPriceChart(window.demo.itemId);
+    const int rows = chart->Table()->model()->rowCount();
     // A rival drops far below the own price, as a run would have stored it.
     window.db.exec(QStringLiteral("INSERT INTO PriceHistory (LocalItemID, RivalWW, ReadAt, Price, SellCount) "
                                   "VALUES (?, ?, ?, 1, 0)"),
@@ -247,6 +249,9 @@ void TestUiHistory::aFinishedBackgroundRunChecksForAlerts() {
     PostMessageToWindow(window.main->Handle(), WM_READALL_FINISHED);
     QTRY_COMPARE(alerts->lvAlerts->topLevelItemCount(), before + 1);
     QCOMPARE(alerts->Alerts().first().newPrice, std::optional<double>(1));
+    // An open chart takes the new reading in too.
+    QCOMPARE(chart->Table()->model()->rowCount(), rows + 1);
+    QCOMPARE(chart->Table()->model()->index(0, 2).data().toString(), QStringLiteral("1.00"));
 }
 
 void TestUiHistory::exportWritesTheChosenContentAndSaysWhere() {
