@@ -124,20 +124,18 @@ TFmPriceChart::TFmPriceChart(TConnection connection, QString itemId, const QStri
 
     m_chart = new QChart;
     m_chart->legend()->hide(); // the shop list beside the chart is the legend; it scrolls
-    m_chart->setMargins(QMargins(4, 4, 4, 4));
+    m_chart->setMargins(QMargins(4, 4, 16, 4));
     m_timeAxis = new QDateTimeAxis(m_chart);
     m_timeAxis->setTitleText(ChartTexts::TimeAxis);
     m_timeAxis->setTickCount(7);
     m_priceAxis = new QValueAxis(m_chart);
     m_priceAxis->setTitleText(ChartTexts::PriceAxis);
     m_priceAxis->setLabelFormat(QStringLiteral("%.2f"));
-    m_salesAxis = new QValueAxis(m_chart);
+    m_salesAxis = new QValueAxis;
     m_salesAxis->setTitleText(ChartTexts::SalesAxis);
     m_salesAxis->setLabelFormat(QStringLiteral("%d"));
     m_chart->addAxis(m_timeAxis, Qt::AlignBottom);
     m_chart->addAxis(m_priceAxis, Qt::AlignLeft);
-    m_chart->addAxis(m_salesAxis, Qt::AlignRight);
-    m_salesAxis->hide();
     m_view = new QChartView(m_chart, horizontal);
     m_view->setObjectName(QStringLiteral("chvPrice"));
     m_view->setAccessibleName(QStringLiteral("价格走势图"));
@@ -180,7 +178,11 @@ TFmPriceChart::TFmPriceChart(TConnection connection, QString itemId, const QStri
     Reload();
 }
 
-TFmPriceChart::~TFmPriceChart() = default;
+TFmPriceChart::~TFmPriceChart() {
+    // The sales axis belongs to the chart only while it is shown.
+    if (!m_chart->axes().contains(m_salesAxis))
+        delete m_salesAxis;
+}
 
 void TFmPriceChart::Reload() {
     m_history = ItemHistory(m_con, m_itemId);
@@ -252,7 +254,13 @@ void TFmPriceChart::Redraw() {
     m_priceAxis->applyNiceNumbers();
     m_salesAxis->setRange(0, std::max<double>(10, double(m_data.maxSales) * 1.1));
     m_salesAxis->applyNiceNumbers();
-    m_salesAxis->setVisible(m_showSales);
+    // Added and removed rather than hidden, so the plot gives its labels room.
+    const bool salesAxisShown = m_chart->axes(Qt::Vertical).contains(m_salesAxis);
+    if (m_showSales && !salesAxisShown) {
+        m_chart->addAxis(m_salesAxis, Qt::AlignRight);
+    } else if (!m_showSales && salesAxisShown) {
+        m_chart->removeAxis(m_salesAxis);
+    }
     m_chart->setTitle(m_data.lines.isEmpty() ? ChartTexts::NoHistory : QString());
 
     // Keep the shops' ticks across a redraw.

@@ -96,7 +96,7 @@ private:
     QChartView* m_view = nullptr;
     QDateTimeAxis* m_timeAxis = nullptr;
     QValueAxis* m_priceAxis = nullptr;
-    QValueAxis* m_salesAxis = nullptr;
+    QValueAxis* m_salesAxis = nullptr; // in the chart only while sales are shown
     QListWidget* m_shops = nullptr;
     QTableView* m_table = nullptr;
     TChartRowsModel* m_rows = nullptr;
