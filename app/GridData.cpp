@@ -134,6 +134,21 @@ void TGridData::FillRow(int row, TRecordSet& qry, TRecordSet& qryRival, int numb
     }
     cells << FormatPrice(ownPrice) << QString::number(qry.FieldByName(QStringLiteral("SellCount")).AsInteger());
 
+    std::vector<std::pair<int, TPageStatus>> statuses;
+    if (const QList<TPageStatus>* pages = m_statuses ? m_statuses->ForItem(key) : nullptr) {
+        for (const TPageStatus& status : *pages) {
+            if (TrimBlanks(status.RivalWW).isEmpty()) {
+                statuses.emplace_back(0, status);
+                continue;
+            }
+            const QByteArray folded = TPageStatuses::Key(status.RivalWW);
+            for (int i = 0; i < rivals; ++i) {
+                if (m_rivalKeys[i] == folded)
+                    statuses.emplace_back(i + 1, status);
+            }
+        }
+    }
+
     auto item = std::make_unique<TItem>();
     item->ItemID = key;
     item->ItemName = itemName;
@@ -144,6 +159,25 @@ void TGridData::FillRow(int row, TRecordSet& qry, TRecordSet& qryRival, int numb
     Row& target = m_rows[size_t(row)];
     target.cells = std::move(cells);
     target.item = std::move(item);
+    target.statuses = std::move(statuses);
+}
+
+const TPageStatus* TGridData::PageStatus(int row, int band) const {
+    if (row < 0 || row >= rowCount())
+        return nullptr;
+    const int page = band == rivalCount() + 1 ? 0 : band;
+    for (const auto& [at, status] : m_rows[size_t(row)].statuses) {
+        if (at == page)
+            return &status;
+    }
+    return nullptr;
+}
+
+bool TGridData::IsStale(int row, int column) const {
+    if (row < 0 || row >= rowCount() || column < 0 || column >= columnCount() || m_rows[size_t(row)].statuses.empty())
+        return false;
+    const TPageStatus* status = PageStatus(row, m_columns[column].band);
+    return status && status->Stale();
 }
 
 void TGridData::FillAllRows(TRecordSet& qry, TRecordSet& qryRival) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/PageOutcomes.h"
 #include "store/RecordSet.h"
 
 #include <QDateTime>
@@ -73,6 +74,13 @@ public:
     // One row per record of qry, in its order.
     void FillAllRows(TRecordSet& qry, TRecordSet& qryRival);
     void RemoveRow(int row);
+    // The page statuses rows are filled with (the stale marks); null: none. Not owned.
+    void SetPageStatuses(const TPageStatuses* statuses) { m_statuses = statuses; }
+    // The status of the page behind a cell's band: the own item's for band 0 and the own band,
+    // the rival's for a rival band; null when none was loaded for it.
+    const TPageStatus* PageStatus(int row, int band) const;
+    // Whether the cell shows values older than its page's last attempt, which failed.
+    bool IsStale(int row, int column) const;
     void ClearRows();
 
     int rowCount() const { return int(m_rows.size()); }
@@ -92,6 +100,8 @@ public:
 private:
     struct Row {
         QStringList cells;
+        // (band, status) of the row's pages that have a loaded status; band 0 is the own page.
+        std::vector<std::pair<int, TPageStatus>> statuses;
         std::unique_ptr<TItem> item = std::make_unique<TItem>();
     };
     QList<TGridBand> m_bands;
@@ -99,6 +109,7 @@ private:
     QList<QByteArray> m_rivalKeys;    // the rival accounts, trimmed and folded, for the lookups
     QHash<quint64, int> m_rivalIndex; // hash of a key -> its first band's rival number
     std::vector<Row> m_rows;
+    const TPageStatuses* m_statuses = nullptr;
 };
 
 } // namespace vantero

@@ -1,5 +1,6 @@
 #include "app/ItemCommands.h"
 
+#include "app/PageOutcomes.h"
 #include "reader/TextHelpers.h"
 #include "reader/UtReadItemThr.h"
 
@@ -100,6 +101,7 @@ std::optional<TItem> LocateItem(TRecordSet& items, const QString& itemId) {
 void DeleteLocatedItem(TRecordSet& items, const TConnection& con, const QString& itemId) {
     items.Delete();
     con.exec(QStringLiteral("delete from RivalItems where LocalItemID=?"), {TrimBlanks(itemId)});
+    DeleteItemOutcomes(con, itemId);
 }
 
 bool StoreCustomName(TRecordSet& items, const QString& itemId, const QString& name) {
@@ -137,6 +139,7 @@ void DeleteMapping(const TConnection& con, const QString& itemId, const QString&
     // Every row of that rival for the item goes: a mapping set again to another rival item is
     // stored as a second row, and leaving one behind would keep the mapping alive.
     con.exec(QStringLiteral("delete from RivalItems where LocalItemID=? and RivalWW=?"), {itemId, account});
+    DeleteMappingOutcomes(con, itemId, account);
 }
 
 } // namespace vantero

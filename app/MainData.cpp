@@ -6,7 +6,9 @@
 namespace vantero {
 
 TMainData::TMainData(TConnection connection)
-    : con(connection), qry(connection), qryRival(connection), qryDetail(connection), qrytmp(connection) {}
+    : con(connection), qry(connection), qryRival(connection), qryDetail(connection), qrytmp(connection) {
+    grid.SetPageStatuses(&statuses);
+}
 
 int TMainData::ApplySettings() {
     qrytmp.Reopen(kSelectSetting);
@@ -37,11 +39,13 @@ void TMainData::RefreshAllData() {
     grid.BuildGridLayout(RivalAccounts, OwnAccount);
     qryRival.Reopen(kSelectRivalItems);
     qry.Reopen(kSelectItems);
+    statuses.Load(con, statusScope);
     grid.FillAllRows(qry, qryRival);
 }
 
 void TMainData::ReloadItemRows() {
     qry.Reopen(kSelectItems);
+    statuses.Load(con, statusScope);
     grid.FillAllRows(qry, qryRival);
 }
 
@@ -55,6 +59,7 @@ bool TMainData::RefreshRowData(int position) {
     // would give for the row, at a cost that does not grow with the catalogue.
     qry.RefreshByKey(QStringLiteral("ItemID"), id);
     qryRival.RefreshByKey(QStringLiteral("LocalItemID"), id);
+    statuses.ReloadItem(con, id);
     if (!qry.Locate(QStringLiteral("ItemID"), {id}))
         return false;
     // The row's number is its place in the table as it stands now, which a re-opened result

@@ -44,6 +44,9 @@ public:
     QStringList RivalShopURLs;
     QString OwnAccount;
     TGridData grid;
+    // The grid's page statuses; the window needs only the failing pages, the CLI all of them.
+    TPageStatuses statuses;
+    TPageStatuses::Scope statusScope = TPageStatuses::Scope::Failing;
 };
 
 } // namespace vantero

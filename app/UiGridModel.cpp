@@ -1,6 +1,8 @@
 #include "app/UiGridModel.h"
 
 #include <QFont>
+#include <QPainter>
+#include <QPixmap>
 
 namespace vantero {
 
@@ -29,6 +31,27 @@ QColor CellColor(TCellColor color, const QPalette& palette) {
     return {};
 }
 
+namespace {
+
+const QColor kStaleText(0x80, 0x80, 0x80);
+
+// The small mark of a stale cell: an amber dot.
+QPixmap StaleMark() {
+    static const QPixmap mark = [] {
+        QPixmap pixmap(8, 8);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(0xE0, 0x90, 0x00));
+        painter.drawEllipse(1, 1, 6, 6);
+        return pixmap;
+    }();
+    return mark;
+}
+
+} // namespace
+
 TGridModel::TGridModel(TGridData& data, QObject* parent) : QAbstractTableModel(parent), m_data(data) {}
 
 int TGridModel::rowCount(const QModelIndex& parent) const {
@@ -44,8 +67,22 @@ QVariant TGridModel::data(const QModelIndex& index, int role) const {
         return {};
     switch (role) {
     case Qt::DisplayRole:
-    case Qt::ToolTipRole:
         return m_data.cell(index.row(), index.column());
+    case Qt::ToolTipRole: {
+        const QString text = m_data.cell(index.row(), index.column());
+        if (!m_data.IsStale(index.row(), index.column()))
+            return text;
+        const QString why = m_data.PageStatus(index.row(), m_data.columns()[index.column()].band)->StaleText();
+        return text.isEmpty() ? why : text + u'\n' + why;
+    }
+    case StaleRole:
+        return m_data.IsStale(index.row(), index.column());
+    case Qt::DecorationRole:
+        // One mark per stale page, on its first cell.
+        if (m_data.IsStale(index.row(), index.column()) &&
+            m_data.bands()[m_data.columns()[index.column()].band].firstColumn == index.column())
+            return StaleMark();
+        return {};
     case Qt::TextAlignmentRole:
         return index.column() == 1 ? QVariant(Qt::AlignLeft | Qt::AlignVCenter)
                                    : QVariant(Qt::AlignRight | Qt::AlignVCenter);
@@ -54,11 +91,15 @@ QVariant TGridModel::data(const QModelIndex& index, int role) const {
     case Qt::FontRole: {
         const TCellStyle style =
             CellStyleFor(index.column(), m_data.columnCount() - 1, m_data.cell(index.row(), index.column()));
+        const bool stale = m_data.IsStale(index.row(), index.column());
         if (role == Qt::FontRole) {
             QFont font;
             font.setBold(style.bold);
+            font.setItalic(stale);
             return font;
         }
+        if (stale && role == Qt::ForegroundRole)
+            return kStaleText;
         const TCellColor color = role == Qt::ForegroundRole ? style.font : style.background;
         if (color == TCellColor::Unchanged)
             return {};

@@ -13,11 +13,19 @@ QColor CellColor(TCellColor color, const QPalette& palette);
 
 // The comparison grid as a table model over TGridData: DisplayRole serves the cell texts, the
 // colour rules come through ForegroundRole, BackgroundRole and FontRole, and the header tells
-// each column's band so the views can draw the band row.
+// each column's band so the views can draw the band row. A cell whose page's last attempt failed
+// is drawn grey and italic with a small mark, and its tooltip says why (StaleRole tells it).
 class TGridModel final : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Role { BandRole = Qt::UserRole + 1, BandCaptionRole, BandFixedRightRole, ColumnWidthRole };
+    enum Role {
+        BandRole = Qt::UserRole + 1,
+        BandCaptionRole,
+        BandFixedRightRole,
+        ColumnWidthRole,
+        // Cells: whether the cell shows its page's last good values after a failed attempt.
+        StaleRole
+    };
 
     explicit TGridModel(TGridData& data, QObject* parent = nullptr);
 

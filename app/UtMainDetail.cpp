@@ -99,6 +99,7 @@ void TFmMain::ReadDetailRow(int row, bool reportMissing) {
     reader->TargetWnd = Handle();
     reader->LocalItemID = localItemId;
     reader->ExpectedSeller = account;
+    reader->OwnItemID = item.ItemID;
     reader->FreeWhenDone = true;
     reader->ResultMsg = WM_READITEM_RESULT;
     reader->Token = qintptr(++m_readingToken);

@@ -1,6 +1,7 @@
 #include "dialogs/ShopPage.h"
 
 #include "dialogs/MarketHosts.h"
+#include "app/PageOutcomes.h"
 #include "dialogs/ShopClient.h"
 #include "reader/PageText.h"
 #include "reader/TextHelpers.h"
@@ -219,6 +220,7 @@ QString DeleteRival(TRecordSet& mappings, TRecordSet& rivals) {
     mappings.Close();
     mappings.SetSQL(QStringLiteral("delete from RivalItems where RivalWW=?"), {account});
     mappings.ExecSQL();
+    DeleteShopOutcomes(mappings.Connection(), account);
     rivals.Delete();
     return account;
 }

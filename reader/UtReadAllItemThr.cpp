@@ -189,12 +189,14 @@ void TReadAllItemThr::ShowFinished() {
     OnHostThread([this, text] { m_host->ShowStatus(kTimePanel, text); });
 }
 
-void TReadAllItemThr::RunReader(const QString& url, const QString& localItemID, const QString& expectedSeller) {
+void TReadAllItemThr::RunReader(const QString& url, const QString& localItemID, const QString& expectedSeller,
+                                const QString& ownItemID) {
     auto reader = std::make_unique<TReadItem>(m_connection);
     reader->URL = url;
     reader->TargetWnd = 0; // the updater has no window: the result message reaches nobody
     reader->LocalItemID = localItemID;
     reader->ExpectedSeller = expectedSeller;
+    reader->OwnItemID = ownItemID;
     reader->FreeWhenDone = false;
     reader->ResultMsg = WM_READITEM_RESULT;
     {
@@ -239,7 +241,7 @@ void TReadAllItemThr::ProcessRow(TRecordSet& rs, int position, bool last) {
         return; // the position no longer exists, or taking it failed
     StatusText = UpdaterTexts::Progress(row->ItemName);
 
-    RunReader(row->URL, QString(), m_ownAccount);
+    RunReader(row->URL, QString(), m_ownAccount, row->ItemID);
 
     rs.Close();
     rs.SetSQL(kSelectMappedRivals, {row->ItemID});

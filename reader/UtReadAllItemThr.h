@@ -97,7 +97,8 @@ protected:
 
 private:
     void Execute();
-    void RunReader(const QString& url, const QString& localItemID, const QString& expectedSeller);
+    void RunReader(const QString& url, const QString& localItemID, const QString& expectedSeller,
+                   const QString& ownItemID = {});
     void ShowStarted();
     void ShowProgress();
     // Refreshes the row at RowIndex; when nextPosition is a row, takes that row in the same

@@ -4,6 +4,7 @@
 #include "reader/HttpGet.h"
 #include "reader/PageFields.h"
 #include "reader/PageText.h"
+#include "reader/ReadingLog.h"
 #include "reader/TextHelpers.h"
 #include "store/DatabaseError.h"
 #include "store/RecordSet.h"
@@ -204,6 +205,9 @@ void TReadItem::Execute() {
         ResultCode = rcFailed;
         ErrorText = ReaderTexts::Unknown;
     }
+    // A reading stopped because the program ends says nothing about the page.
+    if (ResultCode != rcUpdated && ResultCode != rcAdded && !StopRequested())
+        LogFailedReading(m_connection, *this);
     const TWindowHandle target = TargetWnd;
     const unsigned message = ResultMsg;
     const int code = ResultCode;
@@ -251,6 +255,8 @@ void TReadItem::StoreReading() {
     // failed store leaves nothing half-written and is reported as a failure, never as an added
     // row, and two readers of the same item never both add it.
     rs.Post();
+    // The page's outcome and history go with the reading, or neither does.
+    LogReading(m_connection, StoredOutcomeOf(*this, code), now);
     transaction.Commit();
     ResultCode = code;
 }

@@ -57,6 +57,9 @@ public:
     QString ExpectedSeller;
     bool FreeWhenDone = false;
     unsigned ResultMsg = WM_READITEM_RESULT;
+    // The own item whose page is read, when the starter knows it: an own page that fails before
+    // its item id is read has its outcome recorded under it.
+    QString OwnItemID;
     // Travels as the result message's LParam, so a starter can tell its reading's result from
     // a late one of an earlier, abandoned reading.
     qintptr Token = 0;

@@ -1,0 +1,236 @@
+#include "app/PageOutcomes.h"
+
+#include "app/GridData.h"
+#include "reader/TextHelpers.h"
+#include "reader/UtReadItemThr.h"
+#include "store/RecordSet.h"
+#include "store/Statement.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+
+namespace vantero {
+
+namespace {
+
+const QString kStatusColumns = QStringLiteral("SELECT LocalItemID, RivalWW, RivalItemID, URL, LastAttempt, LastCode,"
+                                              " LastText, LastSuccess, FailedInRow FROM ReadingStatus");
+
+QString TextAt(sqlite3_stmt* s, int column) {
+    return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, column)),
+                             sqlite3_column_bytes(s, column));
+}
+
+TPageStatus StatusAt(sqlite3_stmt* s) {
+    TPageStatus status;
+    status.LocalItemID = TextAt(s, 0);
+    status.RivalWW = TextAt(s, 1);
+    status.RivalItemID = TextAt(s, 2);
+    status.URL = TextAt(s, 3);
+    status.LastAttempt = DateTimeFromColumn(TextAt(s, 4));
+    status.LastCode = sqlite3_column_type(s, 5) == SQLITE_NULL ? -1 : sqlite3_column_int(s, 5);
+    status.LastText = TextAt(s, 6);
+    status.LastSuccess = DateTimeFromColumn(TextAt(s, 7));
+    status.FailedInRow = sqlite3_column_int(s, 8);
+    return status;
+}
+
+QList<TPageStatus> QueryStatuses(const TConnection& con, const QString& sql, const QVariantList& values) {
+    QList<TPageStatus> statuses;
+    TStatement statement(con.handle(), sql);
+    statement.Bind(values);
+    while (statement.Step())
+        statuses << StatusAt(statement.Handle());
+    return statuses;
+}
+
+QString WhenText(const QDateTime& value) {
+    return value.isValid() ? FormatDateTime(value) : QString();
+}
+
+QByteArray PageKey(const QString& localItemID, const QString& rivalWW) {
+    return TPageStatuses::Key(localItemID) + '\x1f' + TPageStatuses::Key(rivalWW);
+}
+
+} // namespace
+
+QString TPageStatus::Reason() const {
+    if (LastCode == TReadItem::rcUpdated || LastCode == TReadItem::rcAdded)
+        return {};
+    if (!LastText.isEmpty())
+        return LastText;
+    return LastCode == TReadItem::rcNoItem ? OutcomeTexts::NoItemId : OutcomeTexts::UnknownFailure;
+}
+
+QString TPageStatus::ResultText() const {
+    if (LastCode < 0)
+        return {};
+    if (!Stale())
+        return OutcomeTexts::Succeeded.arg(WhenText(LastAttempt));
+    return OutcomeTexts::Failed.arg(WhenText(LastAttempt), Reason());
+}
+
+QString TPageStatus::StaleText() const {
+    const QString success =
+        LastSuccess.isValid() ? OutcomeTexts::LastSuccess.arg(FormatDateTime(LastSuccess)) : OutcomeTexts::NeverSucceeded;
+    return success + u'\n' + OutcomeTexts::LastFailure.arg(WhenText(LastAttempt), Reason());
+}
+
+QByteArray TPageStatuses::Key(const QString& text) {
+    return TRecordSet::Folded(TrimBlanks(text));
+}
+
+void TPageStatuses::Load(const TConnection& con, Scope scope) {
+    m_scope = scope;
+    m_byItem.clear();
+    const QString sql = scope == Scope::Failing ? kStatusColumns + QStringLiteral(" WHERE FailedInRow>0") : kStatusColumns;
+    for (TPageStatus& status : QueryStatuses(con, sql, {})) {
+        const QByteArray key = Key(status.LocalItemID);
+        m_byItem[key].append(std::move(status));
+    }
+}
+
+void TPageStatuses::ReloadItem(const TConnection& con, const QString& localItemID) {
+    const QByteArray key = Key(localItemID);
+    QString sql = kStatusColumns + QStringLiteral(" WHERE LocalItemID=?");
+    if (m_scope == Scope::Failing)
+        sql += QStringLiteral(" AND FailedInRow>0");
+    QList<TPageStatus> statuses = QueryStatuses(con, sql, {TrimBlanks(localItemID)});
+    if (statuses.isEmpty())
+        m_byItem.remove(key);
+    else
+        m_byItem.insert(key, std::move(statuses));
+}
+
+const QList<TPageStatus>* TPageStatuses::ForItem(const QString& localItemID) const {
+    if (m_byItem.isEmpty())
+        return nullptr;
+    const auto found = m_byItem.constFind(Key(localItemID));
+    return found == m_byItem.cend() ? nullptr : &found.value();
+}
+
+QList<TPageStatus> ItemPageStatuses(const TConnection& con, const QString& localItemID) {
+    return QueryStatuses(con, kStatusColumns + QStringLiteral(" WHERE LocalItemID=? ORDER BY RivalWW<>'', rowid"),
+                         {TrimBlanks(localItemID)});
+}
+
+QList<TFailedPage> LoadFailedPages(const TConnection& con) {
+    const TReadTransaction snapshot(con);
+    struct TOwn {
+        int order;
+        QString name;
+        QString url;
+    };
+    QHash<QByteArray, TOwn> items;
+    {
+        TStatement s(con.handle(), QStringLiteral("SELECT ItemID, ItemName, CustomItemName, URL FROM Items ORDER BY rowid"));
+        s.Bind({});
+        while (s.Step()) {
+            const QByteArray key = TPageStatuses::Key(TextAt(s.Handle(), 0));
+            if (!items.contains(key))
+                items.insert(key, {int(items.size()), TGridData::DisplayName(TextAt(s.Handle(), 2), TextAt(s.Handle(), 1)),
+                                   TextAt(s.Handle(), 3)});
+        }
+    }
+    QHash<QByteArray, int> shops;
+    {
+        TStatement s(con.handle(), QStringLiteral("SELECT RivalWW FROM Rival ORDER BY rowid"));
+        s.Bind({});
+        while (s.Step()) {
+            const QByteArray key = TPageStatuses::Key(TextAt(s.Handle(), 0));
+            if (!shops.contains(key))
+                shops.insert(key, int(shops.size()) + 1);
+        }
+    }
+    QHash<QByteArray, QString> mappings; // the first mapping of an item and shop, as the grid takes it
+    {
+        TStatement s(con.handle(), QStringLiteral("SELECT LocalItemID, RivalWW, URL FROM RivalItems ORDER BY rowid"));
+        s.Bind({});
+        while (s.Step()) {
+            const QByteArray key = PageKey(TextAt(s.Handle(), 0), TextAt(s.Handle(), 1));
+            if (!mappings.contains(key))
+                mappings.insert(key, TextAt(s.Handle(), 2));
+        }
+    }
+    struct TSorted {
+        int item;
+        int shop;
+        TFailedPage page;
+    };
+    QList<TSorted> sorted;
+    for (TPageStatus& status : QueryStatuses(con, kStatusColumns + QStringLiteral(" WHERE FailedInRow>0"), {})) {
+        const auto item = items.constFind(TPageStatuses::Key(status.LocalItemID));
+        if (item == items.cend())
+            continue;
+        TFailedPage page;
+        int shop = 0;
+        if (TrimBlanks(status.RivalWW).isEmpty()) {
+            page.Shop = OutcomeTexts::OwnShop;
+            page.ReadAddress = item->url;
+        } else {
+            const auto known = shops.constFind(TPageStatuses::Key(status.RivalWW));
+            const auto mapping = mappings.constFind(PageKey(status.LocalItemID, status.RivalWW));
+            if (known == shops.cend() || mapping == mappings.cend())
+                continue;
+            shop = known.value();
+            page.Shop = status.RivalWW;
+            page.ReadAddress = mapping.value();
+        }
+        page.ItemName = item->name;
+        page.Status = std::move(status);
+        sorted.append({item->order, shop, std::move(page)});
+    }
+    std::stable_sort(sorted.begin(), sorted.end(), [](const TSorted& a, const TSorted& b) {
+        return a.item != b.item ? a.item < b.item : a.shop < b.shop;
+    });
+    QList<TFailedPage> pages;
+    pages.reserve(sorted.size());
+    for (TSorted& entry : sorted)
+        pages.append(std::move(entry.page));
+    return pages;
+}
+
+QList<THistoryEntry> LoadHistory(const TConnection& con, const QString& localItemID) {
+    QList<THistoryEntry> entries;
+    TStatement s(con.handle(), QStringLiteral("SELECT RivalWW, RivalItemID, ReadAt, Price, SellCount FROM PriceHistory"
+                                              " WHERE LocalItemID=? ORDER BY rowid"));
+    s.Bind({TrimBlanks(localItemID)});
+    while (s.Step()) {
+        sqlite3_stmt* h = s.Handle();
+        THistoryEntry entry;
+        entry.RivalWW = TextAt(h, 0);
+        entry.RivalItemID = TextAt(h, 1);
+        entry.ReadAt = TextAt(h, 2);
+        if (sqlite3_column_type(h, 3) != SQLITE_NULL)
+            entry.Price = sqlite3_column_double(h, 3);
+        entry.SellCount = sqlite3_column_int(h, 4);
+        entries << entry;
+    }
+    return entries;
+}
+
+void DeleteItemOutcomes(const TConnection& con, const QString& localItemID) {
+    const QString id = TrimBlanks(localItemID);
+    con.exec(QStringLiteral("DELETE FROM ReadingStatus WHERE LocalItemID=?"), {id});
+    con.exec(QStringLiteral("DELETE FROM PriceHistory WHERE LocalItemID=?"), {id});
+}
+
+void DeleteShopOutcomes(const TConnection& con, const QString& rivalWW) {
+    const QString account = TrimBlanks(rivalWW);
+    if (account.isEmpty())
+        return; // '' is the own pages' key, never a shop
+    con.exec(QStringLiteral("DELETE FROM ReadingStatus WHERE RivalWW=?"), {account});
+    con.exec(QStringLiteral("DELETE FROM PriceHistory WHERE RivalWW=?"), {account});
+}
+
+void DeleteMappingOutcomes(const TConnection& con, const QString& localItemID, const QString& rivalWW) {
+    const QString account = TrimBlanks(rivalWW);
+    if (account.isEmpty())
+        return;
+    const QVariantList key{TrimBlanks(localItemID), account};
+    con.exec(QStringLiteral("DELETE FROM ReadingStatus WHERE LocalItemID=? AND RivalWW=?"), key);
+    con.exec(QStringLiteral("DELETE FROM PriceHistory WHERE LocalItemID=? AND RivalWW=?"), key);
+}
+
+} // namespace vantero
