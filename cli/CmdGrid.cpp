@@ -9,12 +9,24 @@ namespace vantero::cli {
 
 namespace {
 
+QJsonValue OutcomeJson(const TPageStatus* status) {
+    if (!status)
+        return QJsonValue::Null;
+    return QJsonObject{{QStringLiteral("stale"), status->Stale()},
+                       {QStringLiteral("lastCode"), status->LastCode},
+                       {QStringLiteral("lastText"), status->Reason()},
+                       {QStringLiteral("lastAttempt"), DateTimeToColumn(status->LastAttempt)},
+                       {QStringLiteral("lastSuccess"), DateTimeToColumn(status->LastSuccess)},
+                       {QStringLiteral("failedInRow"), status->FailedInRow}};
+}
+
 int RunGrid(TCliContext& context) {
     const bool json = context.TakeJsonFlag();
     if (!context.args.isEmpty())
         context.UsageError(QStringLiteral("多余的参数：%1").arg(context.args.join(u' ')));
 
     TMainData data(context.OpenDatabase());
+    data.statusScope = TPageStatuses::Scope::All; // every cell's last outcome, not only the failing ones
     data.ApplySettings();
     data.RefreshAllData();
     const TGridData& grid = data.grid;
@@ -29,11 +41,24 @@ int RunGrid(TCliContext& context) {
         for (const TGridColumn& column : grid.columns())
             columns.append(QJsonObject{{QStringLiteral("caption"), column.caption}});
         QJsonArray rows;
-        for (int row = 0; row < grid.rowCount(); ++row)
+        QJsonArray stale;    // per row, per cell: shows its page's last good values after a failure
+        QJsonArray outcomes; // per row, per band: the page's last outcome, null when never read
+        for (int row = 0; row < grid.rowCount(); ++row) {
             rows.append(ToJsonArray(grid.cells(row)));
+            QJsonArray cells;
+            for (int column = 0; column < grid.columnCount(); ++column)
+                cells.append(grid.IsStale(row, column));
+            stale.append(cells);
+            QJsonArray pages;
+            for (int band = 0; band < grid.bands().size(); ++band)
+                pages.append(OutcomeJson(grid.PageStatus(row, band)));
+            outcomes.append(pages);
+        }
         WriteJson(context.out, QJsonObject{{QStringLiteral("bands"), bands},
                                            {QStringLiteral("columns"), columns},
-                                           {QStringLiteral("rows"), rows}});
+                                           {QStringLiteral("rows"), rows},
+                                           {QStringLiteral("stale"), stale},
+                                           {QStringLiteral("outcomes"), outcomes}});
         return kExitOk;
     }
     QStringList bandLine;

@@ -1,0 +1,278 @@
+// Every reading's outcome per page and the price history, with the real reader, store and updater.
+#include "UpdaterTestData.h"
+#include "app/HeadlessUpdate.h"
+#include "app/ItemCommands.h"
+#include "app/MainData.h"
+#include "app/PageOutcomes.h"
+#include "dialogs/ShopPage.h"
+#include "reader/UtReadItemThr.h"
+
+#include <QTest>
+
+using namespace vantero;
+using namespace vantero::test;
+
+namespace {
+
+struct TStatusRow {
+    int code = -1;
+    QString text;
+    int failedInRow = -1;
+    bool hasSuccess = false;
+    QString url;
+};
+
+} // namespace
+
+class TstOutcomes final : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TUpdaterCatalogue> m_cat;
+
+    int Read(const QString& url, const QString& localItemId = {}, const QString& seller = kOwnAccount,
+             const QString& ownItemId = {}) {
+        TReadItem reader(m_cat->db.connection());
+        reader.URL = url;
+        reader.LocalItemID = localItemId;
+        reader.ExpectedSeller = seller;
+        reader.OwnItemID = ownItemId;
+        reader.start();
+        reader.wait();
+        return reader.ResultCode;
+    }
+    TStatusRow Status(const QString& localItemId, const QString& rivalWW = {}) const {
+        TStatusRow row;
+        const TConnection con = m_cat->db.connection();
+        for (const TPageStatus& s : ItemPageStatuses(con, localItemId)) {
+            if (TPageStatuses::Key(s.RivalWW) == TPageStatuses::Key(rivalWW))
+                row = {s.LastCode, s.LastText, s.FailedInRow, s.LastSuccess.isValid(), s.URL};
+        }
+        return row;
+    }
+    int HistoryCount(const QString& localItemId) const {
+        return int(LoadHistory(m_cat->db.connection(), localItemId).size());
+    }
+    void ServePage(const QString& path, const QString& seller, const QString& price, const QString& id,
+                   int sales = 7) {
+        QByteArray page = ItemPage(QStringLiteral("标题"), seller, price, id);
+        page.replace("<em>7</em>", "<em>" + QByteArray::number(sales) + "</em>");
+        m_cat->server.route(path, page, "text/html; charset=gbk");
+    }
+
+private slots:
+    void init() {
+        m_cat = std::make_unique<TUpdaterCatalogue>();
+        m_cat->AddRival(QStringLiteral("rivala"));
+    }
+    void cleanup() { m_cat.reset(); }
+
+    void everyResultCodeLeavesTheOutcome_data() {
+        QTest::addColumn<bool>("rival");
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("code");
+        QTest::addColumn<QString>("text");
+        for (bool rival : {false, true}) {
+            const char* who = rival ? "rival" : "own";
+            QTest::addRow("%s added", who) << rival << "added" << 1 << "";
+            QTest::addRow("%s updated", who) << rival << "updated" << 0 << "";
+            QTest::addRow("%s wrong seller", who) << rival << "wrongSeller" << 2 << "卖家不匹配";
+            QTest::addRow("%s no item id", who) << rival << "noItem" << 3 << "";
+            QTest::addRow("%s download failed", who) << rival << "failed" << 4 << "*";
+        }
+    }
+    void everyResultCodeLeavesTheOutcome() {
+        QFETCH(bool, rival);
+        QFETCH(QString, kind);
+        QFETCH(int, code);
+        QFETCH(QString, text);
+        m_cat->AddItem(QStringLiteral("1001"), QStringLiteral("裙子"), QStringLiteral("20.00"));
+        if (kind != QLatin1String("added") || !rival)
+            m_cat->AddMapping(QStringLiteral("rivala"), QStringLiteral("1001"), QStringLiteral("9001"),
+                              QStringLiteral("/r/9001"));
+        if (kind == QLatin1String("added") && !rival)
+            m_cat->db.exec(QStringLiteral("delete from Items"));
+        const QString seller = rival ? QStringLiteral("rivala") : kOwnAccount;
+        const QString id = rival ? QStringLiteral("9001") : QStringLiteral("1001");
+        const QString path = QStringLiteral("/page");
+        if (kind == QLatin1String("wrongSeller"))
+            ServePage(path, QStringLiteral("someoneelse"), QStringLiteral("3.00"), id);
+        else if (kind == QLatin1String("noItem"))
+            m_cat->server.route(path, QByteArray("<html>short</html>"));
+        else if (kind != QLatin1String("failed"))
+            ServePage(path, seller, QStringLiteral("3.00"), id);
+        const QString url = m_cat->server.url(path);
+        // The own item is known to the starter (the updater, the main window), except when added.
+        const int result = Read(url, rival ? QStringLiteral("1001") : QString(), seller,
+                                rival || kind == QLatin1String("added") ? QString() : QStringLiteral("1001"));
+        QCOMPARE(result, code);
+        const TStatusRow row = Status(QStringLiteral("1001"), rival ? QStringLiteral("rivala") : QString());
+        QCOMPARE(row.code, code);
+        if (text == QLatin1String("*"))
+            QVERIFY(!row.text.isEmpty());
+        else
+            QCOMPARE(row.text, text);
+        QCOMPARE(row.failedInRow, code >= 2 ? 1 : 0);
+        QCOMPARE(row.hasSuccess, code <= 1);
+        QCOMPARE(row.url, url);
+    }
+
+    void failuresCountInARowAndASuccessResetsThem() {
+        m_cat->AddItem(QStringLiteral("1001"), QStringLiteral("裙子"), QStringLiteral("20.00"));
+        const QString good = m_cat->server.url(QStringLiteral("/own/1001"));
+        const QString bad = m_cat->server.url(QStringLiteral("/missing"));
+        QCOMPARE(Read(good), 0);
+        for (int i = 1; i <= 3; ++i) {
+            QCOMPARE(Read(bad, {}, kOwnAccount, QStringLiteral("1001")), 4);
+            QCOMPARE(Status(QStringLiteral("1001")).failedInRow, i);
+            QVERIFY(Status(QStringLiteral("1001")).hasSuccess); // the last success is kept
+        }
+        QCOMPARE(Read(good), 0);
+        QCOMPARE(Status(QStringLiteral("1001")).failedInRow, 0);
+        QCOMPARE(Status(QStringLiteral("1001")).text, QString());
+    }
+
+    void ownFailureIsKeyedByTheStoredAddressWhenTheItemIsNotGiven() {
+        m_cat->AddItem(QStringLiteral("1001"), QStringLiteral("裙子"), QStringLiteral("20.00"));
+        m_cat->server.route(QStringLiteral("/own/1001"), TTestResponse{500, "down", {}});
+        QCOMPARE(Read(m_cat->server.url(QStringLiteral("/own/1001"))), 4);
+        QCOMPARE(Status(QStringLiteral("1001")).code, 4);
+        // A new address that fails before its item id is known has nothing to be keyed by.
+        QCOMPARE(Read(m_cat->server.url(QStringLiteral("/new"))), 4);
+        QCOMPARE(m_cat->db.value(QStringLiteral("select count(*) from ReadingStatus")).toInt(), 1);
+    }
+
+    void historyGetsARowOnlyWhenPriceOrSalesChange() {
+        m_cat->AddItem(QStringLiteral("1001"), QStringLiteral("裙子"), QStringLiteral("20.00"));
+        const QString path = QStringLiteral("/own/1001");
+        const QString url = m_cat->server.url(path);
+        struct Step {
+            const char* price;
+            int sales;
+            int rows;
+        };
+        // first reading; same; price change; same; sales change; no price; no price again; back.
+        const Step steps[] = {{"20.00", 7, 1}, {"20.00", 7, 1}, {"18.50", 7, 2}, {"18.50", 7, 2},
+                              {"18.50", 9, 3}, {"", 9, 4},      {"", 9, 4},      {"18.50", 9, 5}};
+        for (const Step& step : steps) {
+            ServePage(path, kOwnAccount, QString::fromLatin1(step.price), QStringLiteral("1001"), step.sales);
+            QCOMPARE(Read(url), 0);
+            QCOMPARE(HistoryCount(QStringLiteral("1001")), step.rows);
+        }
+        const QList<THistoryEntry> history = LoadHistory(m_cat->db.connection(), QStringLiteral("1001"));
+        QCOMPARE(history[0].Price.toDouble(), 20.0);
+        QCOMPARE(history[2].SellCount, 9);
+        // A page without a price is "no price", never a change to 0.
+        QVERIFY(history[3].Price.isNull());
+        QCOMPARE(history[4].Price.toDouble(), 18.5);
+    }
+
+    void refusalsAndFailuresAddNoHistory() {
+        m_cat->AddItem(QStringLiteral("1001"), QStringLiteral("裙子"), QStringLiteral("20.00"));
+        ServePage(QStringLiteral("/x"), QStringLiteral("other"), QStringLiteral("1.00"), QStringLiteral("1001"));
+        QCOMPARE(Read(m_cat->server.url(QStringLiteral("/x")), {}, kOwnAccount, QStringLiteral("1001")), 2);
+        QCOMPARE(HistoryCount(QStringLiteral("1001")), 0);
+    }
+
+    void backgroundUpdateRecordsEveryPageItReads() {
+        m_cat->AddItem(QStringLiteral("1001"), QStringLiteral("裙子"), QStringLiteral("20.00"));
+        m_cat->AddMapping(QStringLiteral("rivala"), QStringLiteral("1001"), QStringLiteral("9001"),
+                          QStringLiteral("/r/9001"), QStringLiteral("wrongshop"));
+        m_cat->server.route(QStringLiteral("/own/1001"), TTestResponse{404, "gone", {}});
+        TMainData data(m_cat->db.connection());
+        data.ApplySettings();
+        data.RefreshAllData();
+        const TReadAllItemThr::Tally tally = RunHeadlessUpdate(data, [](const QString&) {});
+        QCOMPARE(tally.readings, 2);
+        QCOMPARE(Status(QStringLiteral("1001")).code, 4);
+        QCOMPARE(Status(QStringLiteral("1001"), QStringLiteral("rivala")).code, 2);
+        // The refreshed rows carry the marks: own band and the rival's band are stale.
+        QVERIFY(data.grid.IsStale(0, 1));
+        QVERIFY(data.grid.IsStale(0, 2));
+        QVERIFY(data.grid.IsStale(0, data.grid.columnCount() - 1));
+
+        const QList<TFailedPage> failed = LoadFailedPages(m_cat->db.connection());
+        QCOMPARE(failed.size(), 2);
+        QCOMPARE(failed[0].Shop, QStringLiteral("自己"));
+        QCOMPARE(failed[0].ItemName, QStringLiteral("自定义名"));
+        QCOMPARE(failed[1].Shop, QStringLiteral("rivala"));
+        QCOMPARE(failed[1].Status.Reason(), QStringLiteral("卖家不匹配"));
+        QCOMPARE(failed[1].ReadAddress, m_cat->server.url(QStringLiteral("/r/9001")));
+    }
+
+    void gridMarksOnlyCellsOfFailingPages() {
+        m_cat->AddItem(QStringLiteral("1001"), QStringLiteral("裙子"), QStringLiteral("20.00"));
+        m_cat->AddItem(QStringLiteral("1002"), QStringLiteral("裤子"), QStringLiteral("30.00"));
+        m_cat->AddMapping(QStringLiteral("rivala"), QStringLiteral("1002"), QStringLiteral("9002"),
+                          QStringLiteral("/r/9002"));
+        QCOMPARE(Read(m_cat->server.url(QStringLiteral("/own/1001"))), 0);
+        m_cat->server.route(QStringLiteral("/r/9002"), TTestResponse{500, "", {}});
+        QCOMPARE(Read(m_cat->server.url(QStringLiteral("/r/9002")), QStringLiteral("1002"), QStringLiteral("RivalA ")),
+                 4);
+        TMainData data(m_cat->db.connection());
+        data.ApplySettings();
+        data.RefreshAllData();
+        for (int column = 0; column < data.grid.columnCount(); ++column) {
+            QVERIFY(!data.grid.IsStale(0, column));
+            // Only the rival's band of the second row: account case and blanks do not matter.
+            QCOMPARE(data.grid.IsStale(1, column), column >= 2 && column <= 4);
+        }
+        // A success clears the mark at the next row refresh.
+        QCOMPARE(Read(m_cat->server.url(QStringLiteral("/own/1001"))), 0);
+        ServePage(QStringLiteral("/r/9002"), QStringLiteral("rivala"), QStringLiteral("8.00"), QStringLiteral("9002"));
+        QCOMPARE(Read(m_cat->server.url(QStringLiteral("/r/9002")), QStringLiteral("1002"), QStringLiteral("rivala")),
+                 0);
+        QVERIFY(data.RefreshRowData(1));
+        QVERIFY(!data.grid.IsStale(1, 2));
+    }
+
+    void deletionsLeaveNoGhostRows() {
+        m_cat->AddRival(QStringLiteral("rivalb"));
+        m_cat->AddItem(QStringLiteral("1001"), QStringLiteral("裙子"), QStringLiteral("20.00"));
+        m_cat->AddItem(QStringLiteral("1002"), QStringLiteral("裤子"), QStringLiteral("30.00"));
+        for (const char* ww : {"rivala", "rivalb"}) {
+            for (const char* item : {"1001", "1002"}) {
+                const QString rivalId = QString::fromLatin1(ww).right(1) + QString::fromLatin1(item);
+                m_cat->AddMapping(QString::fromLatin1(ww), QString::fromLatin1(item), rivalId,
+                                  QStringLiteral("/r/") + rivalId);
+                QCOMPARE(Read(m_cat->server.url(QStringLiteral("/r/") + rivalId), QString::fromLatin1(item),
+                              QString::fromLatin1(ww)),
+                         0);
+                m_cat->server.route(QStringLiteral("/r/") + rivalId, TTestResponse{404, "", {}});
+                QCOMPARE(Read(m_cat->server.url(QStringLiteral("/r/") + rivalId), QString::fromLatin1(item),
+                              QString::fromLatin1(ww)),
+                         4);
+            }
+        }
+        const TConnection con = m_cat->db.connection();
+        QCOMPARE(LoadFailedPages(con).size(), 4);
+        // Deleting a rival shop.
+        TRecordSet mappings(con);
+        TRecordSet rivals(con);
+        rivals.Reopen(QStringLiteral("select * from Rival"));
+        QVERIFY(rivals.Locate(QStringLiteral("RivalWW"), {QStringLiteral("rivalb")}));
+        DeleteRival(mappings, rivals);
+        QCOMPARE(LoadFailedPages(con).size(), 2);
+        QCOMPARE(m_cat->db.value(QStringLiteral("select count(*) from ReadingStatus where RivalWW='rivalb'")).toInt(),
+                 0);
+        QCOMPARE(m_cat->db.value(QStringLiteral("select count(*) from PriceHistory where RivalWW='rivalb'")).toInt(),
+                 0);
+        // Deleting an own item.
+        TRecordSet items(con);
+        items.Reopen(QStringLiteral("select * from Items"));
+        QVERIFY(LocateItem(items, QStringLiteral("1001")));
+        DeleteLocatedItem(items, con, QStringLiteral("1001"));
+        QCOMPARE(LoadFailedPages(con).size(), 1);
+        QCOMPARE(m_cat->db.value(QStringLiteral("select count(*) from PriceHistory where LocalItemID='1001'")).toInt(),
+                 0);
+        // Removing a mapping.
+        DeleteMapping(con, QStringLiteral("1002"), QStringLiteral("rivala"));
+        QCOMPARE(LoadFailedPages(con).size(), 0);
+        // Rows an older program left behind for a deleted page are not listed either.
+        m_cat->db.exec(QStringLiteral("insert into ReadingStatus (LocalItemID, RivalWW, LastCode, FailedInRow) "
+                                      "values ('gone', '', 4, 2), ('1002', 'noshop', 4, 1)"));
+        QCOMPARE(LoadFailedPages(con).size(), 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TstOutcomes)
+#include "tst_outcomes.moc"
