@@ -12,6 +12,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
+#include <QToolButton>
 #include <QPushButton>
 #include <QSplitter>
 #include <QStatusBar>
@@ -130,6 +131,8 @@ void TFmMain::BuildMenu() {
     addEntry(mniN6, QStringLiteral("mniN13"), QStringLiteral("删除宝贝"), &TFmMain::btnDelClick);
     mniN6->addSeparator()->setObjectName(QStringLiteral("mniN9"));
     addEntry(mniN6, QStringLiteral("mniN10"), QStringLiteral("宝贝设置"), &TFmMain::btn6Click);
+    mniN6->addSeparator()->setObjectName(QStringLiteral("mniFailuresSeparator"));
+    addEntry(mniN6, QStringLiteral("mniFailures"), QStringLiteral("读取失败的宝贝"), &TFmMain::btnFailuresClick);
 
     QMenu* mniN2 = mm->addMenu(QStringLiteral("帮助"));
     mniN2->setObjectName(QStringLiteral("mniN2"));
@@ -158,14 +161,16 @@ void TFmMain::BuildCentre() {
     lvDetail = NewRowList(pnl1, QStringLiteral("lvDetail"), QStringLiteral("宝贝详细列表"));
     lvDetail->setUniformRowHeights(true);
     lvDetail->setAllColumnsShowFocus(true);
-    lvDetail->setColumnCount(6);
+    lvDetail->setColumnCount(7);
     lvDetail->setHeaderLabels({QStringLiteral("序号"), QStringLiteral("店主"), QStringLiteral("宝贝名称"),
-                               QStringLiteral("价格"), QStringLiteral("最后更新时间"), QStringLiteral("地址")});
+                               QStringLiteral("价格"), QStringLiteral("最后更新时间"), QStringLiteral("地址"),
+                               QStringLiteral("最后读取结果")});
     lvDetail->setColumnHidden(5, true); // the page address is kept, not shown
     lvDetail->setColumnWidth(0, 50);
     lvDetail->setColumnWidth(1, 100);
     lvDetail->setColumnWidth(2, 400);
     lvDetail->setColumnWidth(3, 80);
+    lvDetail->setColumnWidth(4, 160);
     lvDetail->header()->setStretchLastSection(true);
     lvDetail->setStyleSheet(QStringLiteral("QTreeView::item { border-right: 1px solid palette(midlight);"
                                            " border-bottom: 1px solid palette(midlight); }"));
@@ -220,6 +225,18 @@ void TFmMain::BuildStatusBar() {
         stat->addWidget(label, i == 2 ? 1 : 0);
         m_panels[size_t(i)] = label;
     }
+    m_summary = new QToolButton(stat);
+    m_summary->setObjectName(QStringLiteral("statSummary"));
+    m_summary->setAutoRaise(true);
+    m_summary->setAccessibleName(QStringLiteral("本次更新结果"));
+    m_summary->setToolTip(QStringLiteral("查看读取失败的宝贝"));
+    m_summary->setVisible(false); // until a background run has ended
+    connect(m_summary, &QToolButton::clicked, this, &TFmMain::btnFailuresClick);
+    stat->addWidget(m_summary);
+}
+
+QString TFmMain::RunSummaryText() const {
+    return m_summary->text();
 }
 
 void TFmMain::BuildTray() {

@@ -15,6 +15,7 @@ class QSplitter;
 class QSystemTrayIcon;
 class QTimer;
 class QToolBar;
+class QToolButton;
 class QTreeWidget;
 class QTreeWidgetItem;
 
@@ -78,6 +79,15 @@ public:
     QString StatusText(int panel) const;
 
     QAction* Command(const QString& objectName) const;
+
+    // One page read with the wait dialog, as the detail panel reads: the result code, or -1 when
+    // the wait was cancelled (the reading then goes on by itself). A finished reading refreshes
+    // the grid row of its own item.
+    int ReadPageWaiting(const QString& address, const QString& localItemId, const QString& account,
+                        const QString& ownItemId);
+    // The summary of the last background run beside the status panels ("本次更新：…").
+    QString RunSummaryText() const;
+    static constexpr int kDetailOutcome = 6; // the detail list's column of the last attempt
     bool UpdateRunning() const { return Updater != nullptr; }
 
 public slots:
@@ -98,6 +108,7 @@ public slots:
     void btnSetAllPriceClick();
     void btnOpenURLClick();
     void tmrTimer();
+    void btnFailuresClick(); // "读取失败的宝贝"
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -135,6 +146,7 @@ private:
     QPushButton* btnSetAllPrice = nullptr;
     QPushButton* btnOpenURL = nullptr;
     std::array<QLabel*, 3> m_panels{};
+    QToolButton* m_summary = nullptr; // after the three panels; a click opens the failure list
     QSystemTrayIcon* icon = nullptr;
     QTimer* tmr = nullptr;
     bool m_shown = false;
@@ -143,6 +155,7 @@ private:
     void ReadDetailRow(int row, bool reportMissing);
     void ShowDetailOf(int gridRow); // fills the detail rows for that grid row's item
     int GridRowOf(const QString& itemId) const;
+    void ShowDetailOutcomes(const QString& itemId); // the detail rows' last-attempt column
     TFmUpdateing* FmUpdateing = nullptr;
     quint64 m_readingToken = 0;
     QString m_detailItemID; // the own item the detail list shows; empty when none

@@ -1,5 +1,7 @@
 // The detail list and the commands that act on the focused item.
 #include "app/ItemCommands.h"
+#include "app/PageOutcomes.h"
+#include "app/UtFailures.h"
 #include "app/UiGridModel.h"
 #include "app/UiMessageBoxes.h"
 #include "app/UtMain.h"
@@ -49,7 +51,22 @@ void TFmMain::ShowDetailOf(int gridRow) {
     OpenDetailReadings(m_data.qryDetail, item.ItemID);
     for (int row = 1; row < lvDetail->topLevelItemCount(); ++row)
         setTexts(row, RivalDetailTexts(m_data.qryDetail, lvDetail->topLevelItem(row)->text(kDetailOwner)));
+    ShowDetailOutcomes(item.ItemID);
     m_detailItemID = item.ItemID;
+}
+
+void TFmMain::ShowDetailOutcomes(const QString& itemId) {
+    const QList<TPageStatus> statuses = ItemPageStatuses(m_data.con, itemId);
+    for (int row = 0; row < lvDetail->topLevelItemCount(); ++row) {
+        QTreeWidgetItem* line = lvDetail->topLevelItem(row);
+        const QByteArray shop = row == 0 ? QByteArray() : TPageStatuses::Key(line->text(kDetailOwner));
+        QString text;
+        for (const TPageStatus& status : statuses) {
+            if (TPageStatuses::Key(status.RivalWW) == shop)
+                text = status.ResultText();
+        }
+        line->setText(kDetailOutcome, text);
+    }
 }
 
 int TFmMain::GridRowOf(const QString& itemId) const {
@@ -94,12 +111,22 @@ void TFmMain::ReadDetailRow(int row, bool reportMissing) {
         localItemId = item.ItemID;
     }
 
+    const int code = ReadPageWaiting(address, localItemId, account, item.ItemID);
+    if (code < 0)
+        return; // the reading goes on and stores its result by itself
+    const QString message = ReadResultMessage(code);
+    if (!message.isEmpty())
+        ShowInfoBox(this, message);
+}
+
+int TFmMain::ReadPageWaiting(const QString& address, const QString& localItemId, const QString& account,
+                             const QString& ownItemId) {
     auto* reader = new TReadItem(m_data.con);
     reader->URL = address;
     reader->TargetWnd = Handle();
     reader->LocalItemID = localItemId;
     reader->ExpectedSeller = account;
-    reader->OwnItemID = item.ItemID;
+    reader->OwnItemID = ownItemId;
     reader->FreeWhenDone = true;
     reader->ResultMsg = WM_READITEM_RESULT;
     reader->Token = qintptr(++m_readingToken);
@@ -113,18 +140,14 @@ void TFmMain::ReadDetailRow(int row, bool reportMissing) {
     const int closing = dialog.exec();
     FmUpdateing = nullptr;
     if (closing != QDialog::Accepted)
-        return; // the reading goes on and stores its result by itself
+        return -1;
     CheckAlertsNow();
-
-    const QString message = ReadResultMessage(dialog.ResultCode);
-    if (!message.isEmpty()) {
-        ShowInfoBox(this, message);
-        return;
-    }
-    // The row of the item that was read, wherever it is now; the detail list stays as it is.
-    const int position = GridRowOf(item.ItemID);
+    // The row of the item that was read, wherever it is now, also after a failure, which marks
+    // its cells stale; the detail list stays as it is.
+    const int position = GridRowOf(ownItemId);
     if (position >= 0)
         RunReported(this, [this, position] { RefreshRow(position); });
+    return dialog.ResultCode;
 }
 
 void TFmMain::OnReadItemResult(qintptr wparam, qintptr lparam) {
@@ -183,6 +206,11 @@ void TFmMain::btnDelClick() {
         lstClick();
         ShowInfoBox(this, ItemTexts::Deleted.arg(item.ItemName));
     });
+}
+
+void TFmMain::btnFailuresClick() {
+    TFmFailures dialog(this);
+    dialog.exec();
 }
 
 void TFmMain::btn6Click() {

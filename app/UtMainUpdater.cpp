@@ -1,10 +1,12 @@
 // Starting and finishing the background update.
+#include "app/PageOutcomes.h"
 #include "app/UiMessageBoxes.h"
 #include "app/UtMain.h"
 #include "reader/UtReadAllItemThr.h"
 #include "reader/UtReadItemThr.h"
 
 #include <QAction>
+#include <QToolButton>
 #include <QTimer>
 
 namespace vantero {
@@ -60,6 +62,11 @@ void TFmMain::OnReadAllFinished() {
         return;
     if (Updater) {
         Updater->wait(); // the message is its last step: this returns at once
+        const TReadAllItemThr::Tally tally = Updater->Counts();
+        const QString summary = OutcomeTexts::RunSummary.arg(tally.stored).arg(tally.refused + tally.failed);
+        m_summary->setText(summary);
+        m_summary->setAccessibleDescription(summary);
+        m_summary->setVisible(true);
         delete Updater;
         Updater = nullptr;
     }
