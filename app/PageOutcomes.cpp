@@ -6,9 +6,8 @@
 #include "store/RecordSet.h"
 #include "store/Statement.h"
 
-#include <sqlite3.h>
-
 #include <algorithm>
+#include <sqlite3.h>
 
 namespace vantero {
 
@@ -72,8 +71,8 @@ QString TPageStatus::ResultText() const {
 }
 
 QString TPageStatus::StaleText() const {
-    const QString success =
-        LastSuccess.isValid() ? OutcomeTexts::LastSuccess.arg(FormatDateTime(LastSuccess)) : OutcomeTexts::NeverSucceeded;
+    const QString success = LastSuccess.isValid() ? OutcomeTexts::LastSuccess.arg(FormatDateTime(LastSuccess))
+                                                  : OutcomeTexts::NeverSucceeded;
     return success + u'\n' + OutcomeTexts::LastFailure.arg(WhenText(LastAttempt), Reason());
 }
 
@@ -84,7 +83,8 @@ QByteArray TPageStatuses::Key(const QString& text) {
 void TPageStatuses::Load(const TConnection& con, Scope scope) {
     m_scope = scope;
     m_byItem.clear();
-    const QString sql = scope == Scope::Failing ? kStatusColumns + QStringLiteral(" WHERE FailedInRow>0") : kStatusColumns;
+    const QString sql =
+        scope == Scope::Failing ? kStatusColumns + QStringLiteral(" WHERE FailedInRow>0") : kStatusColumns;
     for (TPageStatus& status : QueryStatuses(con, sql, {})) {
         const QByteArray key = Key(status.LocalItemID);
         m_byItem[key].append(std::move(status));
@@ -124,13 +124,15 @@ QList<TFailedPage> LoadFailedPages(const TConnection& con) {
     };
     QHash<QByteArray, TOwn> items;
     {
-        TStatement s(con.handle(), QStringLiteral("SELECT ItemID, ItemName, CustomItemName, URL FROM Items ORDER BY rowid"));
+        TStatement s(con.handle(),
+                     QStringLiteral("SELECT ItemID, ItemName, CustomItemName, URL FROM Items ORDER BY rowid"));
         s.Bind({});
         while (s.Step()) {
             const QByteArray key = TPageStatuses::Key(TextAt(s.Handle(), 0));
             if (!items.contains(key))
-                items.insert(key, {int(items.size()), TGridData::DisplayName(TextAt(s.Handle(), 2), TextAt(s.Handle(), 1)),
-                                   TextAt(s.Handle(), 3)});
+                items.insert(key,
+                             {int(items.size()), TGridData::DisplayName(TextAt(s.Handle(), 2), TextAt(s.Handle(), 1)),
+                              TextAt(s.Handle(), 3)});
         }
     }
     QHash<QByteArray, int> shops;

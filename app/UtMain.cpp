@@ -12,13 +12,13 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
-#include <QToolButton>
 #include <QPushButton>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 

@@ -1,9 +1,9 @@
 // The detail list and the commands that act on the focused item.
 #include "app/ItemCommands.h"
 #include "app/PageOutcomes.h"
-#include "app/UtFailures.h"
 #include "app/UiGridModel.h"
 #include "app/UiMessageBoxes.h"
+#include "app/UtFailures.h"
 #include "app/UtMain.h"
 #include "app/UtUpdateing.h"
 #include "dialogs/UtItemURL.h"

@@ -6,8 +6,8 @@
 #include "reader/UtReadItemThr.h"
 
 #include <QAction>
-#include <QToolButton>
 #include <QTimer>
+#include <QToolButton>
 
 namespace vantero {
 

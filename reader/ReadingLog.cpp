@@ -27,8 +27,7 @@ const QString kFailure = QStringLiteral(
     " URL=excluded.URL, LastAttempt=excluded.LastAttempt, LastCode=excluded.LastCode, LastText=excluded.LastText,"
     " FailedInRow=FailedInRow+1");
 const QString kItemById = QStringLiteral("SELECT ItemID FROM Items WHERE ItemID=? LIMIT 1");
-const QString kItemByAddress =
-    QStringLiteral("SELECT ItemID FROM Items WHERE URL=? OR URL=? ORDER BY rowid LIMIT 1");
+const QString kItemByAddress = QStringLiteral("SELECT ItemID FROM Items WHERE URL=? OR URL=? ORDER BY rowid LIMIT 1");
 
 bool IsSuccess(int code) {
     return code == TReadItem::rcUpdated || code == TReadItem::rcAdded;
@@ -56,8 +55,8 @@ bool HistoryChanged(const TConnection& con, const TReadingOutcome& outcome) {
 
 void LogReading(const TConnection& con, const TReadingOutcome& outcome, const QString& at) {
     if (IsSuccess(outcome.Code)) {
-        con.exec(kSuccess, {outcome.LocalItemID, outcome.RivalWW, outcome.RivalItemID, outcome.URL, at, outcome.Code,
-                            at});
+        con.exec(kSuccess,
+                 {outcome.LocalItemID, outcome.RivalWW, outcome.RivalItemID, outcome.URL, at, outcome.Code, at});
         if (HistoryChanged(con, outcome))
             con.exec(kAddHistory, {outcome.LocalItemID, outcome.RivalWW, outcome.RivalItemID, at,
                                    HistoryPrice(outcome.Price), outcome.SellCount});

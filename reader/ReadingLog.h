@@ -16,7 +16,7 @@ struct TReadingOutcome {
     QString RivalItemID;
     QString URL;
     int Code = 0;
-    QString Text;    // failure or refusal text; '' on success
+    QString Text;     // failure or refusal text; '' on success
     double Price = 0; // 0: the page showed no price
     int SellCount = 0;
 };

@@ -52,8 +52,7 @@ class TstOutcomes final : public QObject {
     int HistoryCount(const QString& localItemId) const {
         return int(LoadHistory(m_cat->db.connection(), localItemId).size());
     }
-    void ServePage(const QString& path, const QString& seller, const QString& price, const QString& id,
-                   int sales = 7) {
+    void ServePage(const QString& path, const QString& seller, const QString& price, const QString& id, int sales = 7) {
         QByteArray page = ItemPage(QStringLiteral("标题"), seller, price, id);
         page.replace("<em>7</em>", "<em>" + QByteArray::number(sales) + "</em>");
         m_cat->server.route(path, page, "text/html; charset=gbk");

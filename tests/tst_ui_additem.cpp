@@ -146,6 +146,14 @@ private slots:
         QCOMPARE(m_main->RowCount(), 2);
         QCOMPARE(m_db->value(QStringLiteral("select CustomItemName from Items where ItemID='1001'")).toString(),
                  QStringLiteral("我的裙子"));
+        QCOMPARE(m_db->value(QStringLiteral("select LastCode from ReadingStatus where LocalItemID='1001'")).toInt(), 0);
+
+        // A stored item's address that fails now: its outcome is found by the address.
+        m_server->route(QStringLiteral("/a"), TTestResponse{500, "down", {}});
+        ReadAddress(*dialog, m_server->url(QStringLiteral("/a")));
+        QCOMPARE(m_db->value(QStringLiteral("select LastCode from ReadingStatus where LocalItemID='1001'")).toInt(), 4);
+        QCOMPARE(m_db->value(QStringLiteral("select FailedInRow from ReadingStatus where LocalItemID='1001'")).toInt(),
+                 1);
     }
 
     void wrongSellerReportsOnlyInTheBox() {
@@ -156,6 +164,8 @@ private slots:
         QCOMPARE(m_boxes[0].kind, TBoxKind::Info);
         QCOMPARE(m_boxes[0].text, QStringLiteral("这个不是您的宝贝，请输入您自己宝贝的地址"));
         QCOMPARE(m_main->RowCount(), 0);
+        // A new address refused before it became an item has no page to be recorded under.
+        QCOMPARE(m_db->value(QStringLiteral("select count(*) from ReadingStatus")).toInt(), 0);
     }
 
     void emptyAddressStillReadsAndFails() {

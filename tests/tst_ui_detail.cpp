@@ -298,6 +298,8 @@ void TestUiDetail::successfulReadingRefreshesGridRowButNotDetailRow() {
     QCOMPARE(driver.tips.size(), 1);
     QVERIFY(m_boxes.isEmpty());
     QCOMPARE(m_main->Data().grid.cell(0, 2), QStringLiteral("25.00"));
+    QCOMPARE(Count(QStringLiteral("select LastCode from ReadingStatus where LocalItemID='123' and RivalWW='ShopA'")), 0);
+    QCOMPARE(Count(QStringLiteral("select count(*) from PriceHistory where LocalItemID='123' and RivalWW='ShopA'")), 1);
     QCOMPARE(m_main->Data().grid.cell(0, 3), QStringLiteral("-75.00"));
     QCOMPARE(DetailRow(1)->text(3), QStringLiteral("20.00"));
     QCOMPARE(DetailRow(1)->text(4), FormatReadingTime(kEarlier));
@@ -555,6 +557,9 @@ void TestUiDetail::mappingToAnotherSellersPageKeepsPreviousAddress() {
     QCOMPARE(dialog.statPanel->text(), QString());
     QVERIFY(dialog.btnSet->isEnabled() && dialog.btnDel->isEnabled() && dialog.btnClose->isEnabled());
     QCOMPARE(Count(QStringLiteral("select count(*) from RivalItems where RivalItemID='7777'")), 0);
+    // The refusal is the page's last outcome, and its address the one tried.
+    QCOMPARE(Count(QStringLiteral("select LastCode from ReadingStatus where LocalItemID='123' and RivalWW='ShopA'")), 2);
+    QCOMPARE(Count(QStringLiteral("select FailedInRow from ReadingStatus where LocalItemID='123'")), 1);
 }
 
 void TestUiDetail::mappingSetAndDeletedInOneOpening() {
