@@ -85,6 +85,7 @@ private slots:
     void emptySourceValuesArriveEmpty();
     void repeatedKeysInTheSourceAreImportedOnce();
     void sourceFileIsNotChanged();
+    void outcomesAndHistoryOfTheSourceAreNotImported();
     void unusableSourcesAreRefusedBeforeCopying_data();
     void unusableSourcesAreRefusedBeforeCopying();
     void failedAppendLeavesNoHalfRowAndKeepsEarlierOnes();
@@ -297,6 +298,24 @@ void TestImport::repeatedKeysInTheSourceAreImportedOnce() {
     QCOMPARE(target.value(QStringLiteral("select Price from Items")).toDouble(), 1.5);
     QCOMPARE(target.value(QStringLiteral("select ShopName from Rival")).toString(), QStringLiteral("first"));
     QCOMPARE(target.value(QStringLiteral("select Price from RivalItems")).toDouble(), 3.0);
+}
+
+void TestImport::outcomesAndHistoryOfTheSourceAreNotImported() {
+    TTestDatabase source;
+    TTestDatabase target;
+    AddItem(source, QStringLiteral("1"));
+    AddRival(source, QStringLiteral("a"), QStringLiteral("A"));
+    AddRivalItem(source, QStringLiteral("a"), QStringLiteral("1"), QStringLiteral("r1"));
+    source.exec(QStringLiteral("insert into ReadingStatus (LocalItemID, RivalWW, LastCode, FailedInRow) values "
+                               "('1', '', 4, 2), ('1', 'a', 0, 0)"));
+    source.exec(QStringLiteral("insert into PriceHistory (LocalItemID, RivalWW, ReadAt, Price) values "
+                               "('1', '', '2024-05-01 10:00:00', 1), ('1', 'a', '2024-05-01 10:00:00', 2)"));
+    const TCounts counts = ImportAll(target, source.path());
+    QCOMPARE(counts.items, 1);
+    QCOMPARE(counts.rivalItems, 1);
+    // The readings' past belongs to the file that made them: the imported pages start afresh.
+    QCOMPARE(Count(target, QStringLiteral("ReadingStatus")), 0);
+    QCOMPARE(Count(target, QStringLiteral("PriceHistory")), 0);
 }
 
 void TestImport::sourceFileIsNotChanged() {
