@@ -7,6 +7,11 @@
 #include "dialogs/ShopPage.h"
 #include "reader/UtReadItemThr.h"
 
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QTest>
 
 using namespace vantero;
@@ -56,6 +61,20 @@ class TstOutcomes final : public QObject {
         QByteArray page = ItemPage(QStringLiteral("标题"), seller, price, id);
         page.replace("<em>7</em>", "<em>" + QByteArray::number(sales) + "</em>");
         m_cat->server.route(path, page, "text/html; charset=gbk");
+    }
+
+    static QString CliPath() {
+        const QFileInfo info(QCoreApplication::applicationDirPath() + QStringLiteral("/../vantero-cli"));
+        return info.isExecutable() ? info.absoluteFilePath() : QString();
+    }
+    int RunCli(const QStringList& args, QByteArray* out = nullptr) const {
+        QProcess process;
+        process.start(CliPath(), QStringList{QStringLiteral("--db"), m_cat->db.path()} + args);
+        if (!process.waitForFinished(60000))
+            return -1;
+        if (out)
+            *out = process.readAllStandardOutput();
+        return process.exitCode();
     }
 
 private slots:
@@ -222,6 +241,50 @@ private slots:
                  0);
         QVERIFY(data.RefreshRowData(1));
         QVERIFY(!data.grid.IsStale(1, 2));
+    }
+
+    void commandLineRecordsItsReadingsAndListsThem() {
+        if (CliPath().isEmpty())
+            QSKIP("vantero-cli is not built next to the tests");
+        m_cat->AddItem(QStringLiteral("1001"), QStringLiteral("裙子"), QStringLiteral("20.00"));
+        m_cat->AddMapping(QStringLiteral("rivala"), QStringLiteral("1001"), QStringLiteral("9001"),
+                          QStringLiteral("/r/9001"));
+        const QString own = m_cat->server.url(QStringLiteral("/own/1001"));
+        QCOMPARE(RunCli({QStringLiteral("read-item"), own}), 0);
+        QCOMPARE(RunCli({QStringLiteral("read-item"), m_cat->server.url(QStringLiteral("/r/9001")),
+                         QStringLiteral("--rival-of"), QStringLiteral("1001"), QStringLiteral("--seller"),
+                         QStringLiteral("rivala")}),
+                 0);
+        ServePage(QStringLiteral("/own/1001"), kOwnAccount, QStringLiteral("18.00"), QStringLiteral("1001"));
+        m_cat->server.route(QStringLiteral("/r/9001"), TTestResponse{503, "busy", {}});
+        QByteArray out;
+        QCOMPARE(RunCli({QStringLiteral("update-all")}, &out), 0);
+        QCOMPARE(out.trimmed(), QByteArray("readings=2 stored=1 refused=0 failed=1")); // the line stays as it was
+
+        QCOMPARE(RunCli({QStringLiteral("failures"), QStringLiteral("--json")}, &out), 0);
+        const QJsonArray failures = QJsonDocument::fromJson(out).array();
+        QCOMPARE(failures.size(), 1);
+        QCOMPARE(failures[0][QStringLiteral("Shop")].toString(), QStringLiteral("rivala"));
+        QCOMPARE(failures[0][QStringLiteral("FailedInRow")].toString(), QStringLiteral("1"));
+        QVERIFY(failures[0][QStringLiteral("Reason")].toString().contains(QStringLiteral("503")));
+
+        QCOMPARE(RunCli({QStringLiteral("history"), QStringLiteral("1001"), QStringLiteral("--json")}, &out), 0);
+        const QJsonArray history = QJsonDocument::fromJson(out).array();
+        QCOMPARE(history.size(), 3); // own 20.00, rival 9.90, own 18.00
+        QCOMPARE(history[0][QStringLiteral("Price")].toString(), QStringLiteral("20.00"));
+        QCOMPARE(history[1][QStringLiteral("Shop")].toString(), QStringLiteral("rivala"));
+        QCOMPARE(history[2][QStringLiteral("Price")].toString(), QStringLiteral("18.00"));
+        QCOMPARE(RunCli({QStringLiteral("history"), QStringLiteral("4711")}), 3);
+
+        QCOMPARE(RunCli({QStringLiteral("grid"), QStringLiteral("--json")}, &out), 0);
+        const QJsonObject grid = QJsonDocument::fromJson(out).object();
+        const QJsonArray stale = grid[QStringLiteral("stale")].toArray()[0].toArray();
+        QCOMPARE(stale[2].toBool(), true);  // the rival's price
+        QCOMPARE(stale[1].toBool(), false); // the own item was read
+        const QJsonArray outcomes = grid[QStringLiteral("outcomes")].toArray()[0].toArray();
+        QCOMPARE(outcomes[0][QStringLiteral("lastCode")].toInt(), 0);
+        QCOMPARE(outcomes[1][QStringLiteral("lastCode")].toInt(), 4);
+        QCOMPARE(outcomes[1][QStringLiteral("failedInRow")].toInt(), 1);
     }
 
     void deletionsLeaveNoGhostRows() {
