@@ -77,12 +77,15 @@ QVariant TGridModel::data(const QModelIndex& index, int role) const {
     }
     case StaleRole:
         return m_data.IsStale(index.row(), index.column());
-    case Qt::DecorationRole:
-        // One mark per stale page, on its first cell.
-        if (m_data.IsStale(index.row(), index.column()) &&
-            m_data.bands()[m_data.columns()[index.column()].band].firstColumn == index.column())
+    case Qt::DecorationRole: {
+        // One mark per stale page, on its band's first cell; the own page's goes in band 0 only,
+        // the own band's narrow price column keeps its room for the number.
+        const int band = m_data.columns()[index.column()].band;
+        if (band != m_data.rivalCount() + 1 && m_data.bands()[band].firstColumn == index.column() &&
+            m_data.IsStale(index.row(), index.column()))
             return StaleMark();
         return {};
+    }
     case Qt::TextAlignmentRole:
         return index.column() == 1 ? QVariant(Qt::AlignLeft | Qt::AlignVCenter)
                                    : QVariant(Qt::AlignRight | Qt::AlignVCenter);

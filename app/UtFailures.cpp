@@ -19,7 +19,7 @@ TFmFailures::TFmFailures(TFmMain* main) : QDialog(main), m_main(main) {
     setObjectName(QStringLiteral("FmFailures"));
     setWindowTitle(FailureTexts::Caption);
     setAccessibleName(FailureTexts::Caption);
-    resize(1000, 420);
+    resize(1120, 420);
     auto* layout = new QVBoxLayout(this);
     lbCount = new QLabel(this);
     lbCount->setObjectName(QStringLiteral("lbCount"));
@@ -29,7 +29,7 @@ TFmFailures::TFmFailures(TFmMain* main) : QDialog(main), m_main(main) {
     lvFailures->setHeaderLabels({QStringLiteral("序号"), QStringLiteral("宝贝名称"), QStringLiteral("店主"),
                                  QStringLiteral("最后成功读取"), QStringLiteral("连续失败次数"),
                                  QStringLiteral("失败原因"), QStringLiteral("最后读取时间")});
-    const int widths[] = {50, 280, 100, 150, 90, 200};
+    const int widths[] = {50, 260, 100, 150, 90, 330};
     for (int i = 0; i < 6; ++i)
         lvFailures->setColumnWidth(i, widths[i]);
     lvFailures->header()->setStretchLastSection(true);
