@@ -49,6 +49,8 @@ const char* const kStatements[] = {
     " RivalWW TEXT NOT NULL DEFAULT '' COLLATE NOCASE,"
     " Mode INTEGER NOT NULL DEFAULT 0,"
     " PRIMARY KEY (LocalItemID, RivalWW))",
+    // The refresh cycle reads only the failing pages: found without a pass over every page.
+    "CREATE INDEX IF NOT EXISTS ReadingStatusFailing ON ReadingStatus (LocalItemID) WHERE FailedInRow > 0",
 };
 
 } // namespace
