@@ -1,9 +1,9 @@
 // vantero-cli: the program's core without windows.
 #include "cli/Cli.h"
+#include "reader/HttpEngine.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QNetworkProxy>
 #include <QUrl>
 
 #include <map>
@@ -101,7 +101,7 @@ int main(int argc, char* argv[]) {
             err << QStringLiteral("代理地址无效：%1（应为 http://HOST:PORT）\n").arg(proxy) << UsageText();
             return kExitUsage;
         }
-        QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::HttpProxy, url.host(), quint16(url.port())));
+        vantero::SetHttpProxy(url);
     }
     if (args.isEmpty()) {
         err << UsageText();

@@ -1,4 +1,8 @@
 # Compile settings shared by every target of the project.
+option(VANTERO_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+option(VANTERO_ASAN "Same as VANTERO_SANITIZE" OFF)
+option(VANTERO_FUZZ "Build the core and the libFuzzer targets only (needs clang)" OFF)
+
 add_library(vantero_common INTERFACE)
 target_compile_features(vantero_common INTERFACE cxx_std_20)
 target_compile_options(vantero_common INTERFACE -Wall -Wextra -pedantic)
@@ -6,7 +10,15 @@ target_compile_definitions(vantero_common INTERFACE
     QT_NO_CAST_FROM_ASCII
     QT_NO_URL_CAST_FROM_STRING
     QT_DISABLE_DEPRECATED_UP_TO=0x060400)
-if(VANTERO_ASAN)
-    target_compile_options(vantero_common INTERFACE -fsanitize=address -fno-omit-frame-pointer)
-    target_link_options(vantero_common INTERFACE -fsanitize=address)
+if(VANTERO_FUZZ)
+    # Every core source is instrumented for coverage and checked; the fuzz targets link the
+    # fuzzer's main (fuzz/CMakeLists.txt).
+    target_compile_options(vantero_common INTERFACE
+        -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    target_link_options(vantero_common INTERFACE -fsanitize=address,undefined)
+elseif(VANTERO_SANITIZE OR VANTERO_ASAN)
+    # Undefined behaviour stops the program, so a test cannot pass over it.
+    target_compile_options(vantero_common INTERFACE
+        -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer)
+    target_link_options(vantero_common INTERFACE -fsanitize=address,undefined)
 endif()

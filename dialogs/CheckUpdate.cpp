@@ -1,18 +1,12 @@
 #include "dialogs/CheckUpdate.h"
 
+#include "reader/HttpEngine.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QEventLoop>
 #include <QMutex>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QPointer>
 #include <QRegularExpression>
-#include <QTimer>
 #include <QWaitCondition>
-
-#include <memory>
 
 namespace vantero {
 
@@ -134,7 +128,7 @@ int ParseServerVersion(const QByteArray& body, const QString& softName) {
     return 0;
 }
 
-int QueryServerVersion(const QString& host, const QString& softName, int readTimeoutMs, QNetworkAccessManager* client) {
+int QueryServerVersion(const QString& host, const QString& softName, int readTimeoutMs) {
     constexpr int kFailed = 1;
     // An unconfigured build asks nobody.
     if (!VendorHostConfigured(host))
@@ -142,37 +136,19 @@ int QueryServerVersion(const QString& host, const QString& softName, int readTim
     QUrl url = HostAddress(host, QStringLiteral("/download/down.asp"));
     url.setQuery(QStringLiteral("softname=") + QString::fromLatin1(QUrl::toPercentEncoding(softName)));
 
-    std::unique_ptr<QNetworkAccessManager> own;
-    if (!client) {
-        own = std::make_unique<QNetworkAccessManager>();
-        client = own.get();
-    }
-    QNetworkRequest request(url);
-    request.setTransferTimeout(readTimeoutMs);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    QPointer<QNetworkReply> reply = client->get(request);
-
-    QEventLoop loop;
-    QObject::connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    // A check on a worker thread gives up as soon as the program ends.
-    QTimer watch;
-    watch.setInterval(100);
-    QObject::connect(&watch, &QTimer::timeout, &loop, [&] {
-        if (AppGone() && reply)
-            reply->abort();
-    });
-    watch.start();
-    if (!reply->isFinished())
-        loop.exec();
-    watch.stop();
-
-    int result = kFailed;
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    THttpRequest request;
+    request.url = url;
     // A redirect is not followed: the service answers directly or not at all.
-    if (reply->error() == QNetworkReply::NoError && status >= 200 && status < 300)
-        result = ParseServerVersion(reply->readAll(), softName);
-    delete reply.data();
-    return result;
+    request.followRedirects = false;
+    request.limits.connectMs = readTimeoutMs;
+    request.limits.readMs = readTimeoutMs;
+    // A check on a worker thread gives up as soon as the program ends.
+    request.stopRequested = [] { return AppGone(); };
+    try {
+        return ParseServerVersion(HttpGet(request).body, softName);
+    } catch (const THttpFailure&) {
+        return kFailed;
+    }
 }
 
 TCheckUpdate::TCheckUpdate() {
@@ -191,8 +167,7 @@ TCheckUpdate::TCheckUpdate() {
 }
 
 void TCheckUpdate::run() {
-    QNetworkAccessManager client;
-    const int version = QueryServerVersion(Host, SoftName, ReadTimeoutMs, &client);
+    const int version = QueryServerVersion(Host, SoftName, ReadTimeoutMs);
     if (Pause(WaitBeforeReportMs)) {
         TAppState& state = AppState();
         // Held while posting so the application cannot go away in between.

@@ -7,8 +7,6 @@
 #include <QThread>
 #include <QUrl>
 
-class QNetworkAccessManager;
-
 namespace vantero {
 
 inline const QString kSoftName = QStringLiteral("vantero");
@@ -35,9 +33,8 @@ int ParseServerVersion(const QByteArray& body, const QString& softName);
 
 // Asks the version service once, blocking the calling thread: the service's version number,
 // 0 for an answer without a usable number, 1 when the request failed (no connection, no data
-// within readTimeoutMs, an error status). With client null a client of its own is used.
-int QueryServerVersion(const QString& host, const QString& softName, int readTimeoutMs,
-                       QNetworkAccessManager* client = nullptr);
+// within readTimeoutMs, an error status). Ends early, as a failure, once the application has gone.
+int QueryServerVersion(const QString& host, const QString& softName, int readTimeoutMs);
 
 // The background version check: asks the service, waits, posts WM_UPDATE_VERSION (LParam the
 // number) to TargetWnd, waits again and deletes itself. Nobody keeps or waits for it; once the

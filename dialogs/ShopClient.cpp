@@ -1,10 +1,9 @@
 #include "dialogs/ShopClient.h"
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QEventLoop>
-#include <QNetworkCookieJar>
-#include <QNetworkReply>
-#include <QNetworkRequest>
-#include <QTimer>
+#include <QThread>
 #include <QUrl>
 
 #include <memory>
@@ -26,13 +25,6 @@ QUrl AddressToUrl(const QString& address) {
 
 } // namespace
 
-TShopClient::TShopClient() : m_jar(new QNetworkCookieJar(&m_manager)) {
-    m_manager.setCookieJar(m_jar);
-    m_manager.setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
-}
-
-TShopClient::~TShopClient() = default;
-
 TShopClient::TResponse TShopClient::Get(const QString& address) {
     TResponse response;
     const QUrl url = AddressToUrl(address);
@@ -43,66 +35,44 @@ TShopClient::TResponse TShopClient::Get(const QString& address) {
         return response;
     }
 
-    QNetworkRequest request(url);
-    request.setRawHeader("Accept", kAccept);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, kContentType);
-    request.setHeader(QNetworkRequest::UserAgentHeader, kUserAgent);
-    // Following never lowers security (no https to http).
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, m_handleRedirects
-                                                                       ? QNetworkRequest::NoLessSafeRedirectPolicy
-                                                                       : QNetworkRequest::ManualRedirectPolicy);
-    request.setMaximumRedirectsAllowed(kMaxRedirects);
+    const QString timeoutText = QStringLiteral("读取超时（%1 秒内未完成）").arg(m_timeoutMs / 1000.0);
+    const QDeadlineTimer deadline(m_timeoutMs);
+    THttpRequest request;
+    request.url = url;
+    request.followRedirects = m_handleRedirects;
+    request.limits = {m_timeoutMs, m_timeoutMs, kMaxPageBytes, kMaxRedirects};
+    request.userAgent = kUserAgent;
+    request.headers = {{"Accept", kAccept}, {"Content-Type", kContentType}};
+    request.cookies = &m_cookies;
+    request.stopRequested = [&deadline] { return deadline.hasExpired(); };
+    request.stoppedText = timeoutText;
 
-    std::unique_ptr<QNetworkReply> reply(m_manager.get(request));
+    auto download = [&] {
+        try {
+            THttpResponse answer = HttpGet(request);
+            response.body = std::move(answer.body);
+            response.contentType = answer.contentType;
+            response.finalUrl = answer.finalUrl;
+            response.ok = true;
+        } catch (const THttpFailure& failure) {
+            // An error status reads as the server's status line; anything else as the engine says.
+            response.error = failure.status >= 300
+                                 ? QStringLiteral("HTTP/1.1 %1 %2").arg(failure.status).arg(QString::fromLatin1(failure.reason)).trimmed()
+                                 : failure.text;
+        }
+    };
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() != app->thread()) {
+        download();
+        return response;
+    }
+    // On the application's thread the download runs beside it, so windows keep painting.
+    std::unique_ptr<QThread> worker(QThread::create(download));
     QEventLoop loop;
-    QTimer deadline;
-    deadline.setSingleShot(true);
-    bool timedOut = false;
-    bool tooLarge = false;
-    QObject::connect(reply.get(), &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QObject::connect(reply.get(), &QNetworkReply::readyRead, &loop, [&] {
-        if (response.body.size() + reply->bytesAvailable() > kMaxPageBytes) {
-            tooLarge = true;
-            reply->abort();
-            return;
-        }
-        response.body += reply->readAll();
-    });
-    QObject::connect(&deadline, &QTimer::timeout, &loop, [&] {
-        timedOut = true;
-        reply->abort();
-    });
-    deadline.start(m_timeoutMs);
-    if (!reply->isFinished())
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
-    deadline.stop();
-
-    if (timedOut) {
-        response.error = QStringLiteral("读取超时（%1 秒内未完成）").arg(m_timeoutMs / 1000.0);
-        response.body.clear();
-        return response;
-    }
-    if (tooLarge) {
-        response.error = QStringLiteral("网页过大（超过 %1 MiB）").arg(kMaxPageBytes / (1024 * 1024));
-        response.body.clear();
-        return response;
-    }
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const bool statusFailed = status >= 400 || (status >= 300 && reply->error() == QNetworkReply::NoError);
-    if (statusFailed || reply->error() != QNetworkReply::NoError) {
-        if (statusFailed) {
-            const QString reason =
-                QString::fromLatin1(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute).toByteArray());
-            response.error = QStringLiteral("HTTP/1.1 %1 %2").arg(status).arg(reason).trimmed();
-        } else {
-            response.error = reply->errorString();
-        }
-        response.body.clear();
-        return response;
-    }
-    response.body += reply->readAll();
-    response.contentType = reply->rawHeader("Content-Type");
-    response.ok = true;
+    QObject::connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit);
+    worker->start();
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    worker->wait();
     return response;
 }
 

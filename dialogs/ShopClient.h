@@ -1,16 +1,15 @@
 #pragma once
 
-#include <QByteArray>
-#include <QNetworkAccessManager>
-#include <QString>
+#include "reader/HttpEngine.h"
 
-class QNetworkCookieJar;
+#include <QByteArray>
+#include <QString>
 
 namespace vantero {
 
 // The HTTP client of the rival shops dialog: one per dialog, so the cookies a shop page sets are
-// sent back for as long as the dialog is open. Requests are made synchronously; while one waits,
-// the event loop keeps running for repaints and timers but takes no user input.
+// sent back for as long as the dialog is open. A request blocks its caller; on the application's
+// thread the event loop keeps running meanwhile for repaints and timers but takes no user input.
 class TShopClient final {
     Q_DISABLE_COPY_MOVE(TShopClient)
 public:
@@ -22,11 +21,11 @@ public:
         bool ok = false;
         QByteArray body;
         QByteArray contentType; // the answer's Content-Type header
+        QUrl finalUrl;          // the address answered, after redirects
         QString error;          // the failure's text when not ok
     };
 
-    TShopClient();
-    ~TShopClient();
+    TShopClient() = default;
 
     // Redirects are followed (at most kMaxRedirects in a row) only while this is on.
     void SetHandleRedirects(bool on) { m_handleRedirects = on; }
@@ -34,15 +33,14 @@ public:
     // Time allowed for a whole download; an expired download fails.
     void SetTimeout(int milliseconds) { m_timeoutMs = milliseconds; }
     int Timeout() const { return m_timeoutMs; }
-    QNetworkCookieJar* CookieJar() const { return m_jar; }
+    const THttpCookies& Cookies() const { return m_cookies; }
 
     // GET of address (http or https; a missing scheme means http). Fails on a transport error,
     // an HTTP error status, a time-out or a body over kMaxPageBytes.
     TResponse Get(const QString& address);
 
 private:
-    QNetworkAccessManager m_manager;
-    QNetworkCookieJar* m_jar; // owned by m_manager
+    THttpCookies m_cookies;
     bool m_handleRedirects = false;
     int m_timeoutMs = kDefaultTimeoutMs;
 };

@@ -1,7 +1,7 @@
 #include "reader/UtReadItemThr.h"
 
 #include "reader/BrowserEngine.h"
-#include "reader/HttpGet.h"
+#include "reader/HttpEngine.h"
 #include "reader/PageFields.h"
 #include "reader/PageText.h"
 #include "reader/ReadingLog.h"

@@ -10,8 +10,6 @@
 
 #include <atomic>
 
-class QNetworkAccessManager;
-
 namespace vantero {
 
 class TPageText;
@@ -33,6 +31,8 @@ inline const QString HostNotFound = QStringLiteral("找不到服务器");
 inline const QString ConnectionClosed = QStringLiteral("连接被服务器关闭");
 inline const QString Insecure = QStringLiteral("不安全的重定向");
 inline const QString Network = QStringLiteral("网络错误");
+inline const QString BadResponse = QStringLiteral("服务器的响应无效");
+inline const QString Tls = QStringLiteral("安全连接失败");
 inline const QString Unknown = QStringLiteral("读取宝贝时发生未知错误");
 } // namespace ReaderTexts
 

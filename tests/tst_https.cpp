@@ -1,4 +1,5 @@
-// Item pages over TLS: the reader's own client speaks https, and never steps down to http.
+// Item pages over TLS: the engine speaks https, and never steps down to http.
+#include "reader/HttpEngine.h"
 #include "reader/UtReadItemThr.h"
 #include "support/TestDatabase.h"
 
@@ -92,19 +93,11 @@ QByteArray Page() {
     return html.toUtf8();
 }
 
-// Trusts the test certificate while it lives.
+// Trusts the test certificate (and nothing else) while it lives.
 class TTrustTestCertificate {
 public:
-    TTrustTestCertificate() : m_saved(QSslConfiguration::defaultConfiguration()) {
-        QSslConfiguration trusting = m_saved;
-        trusting.addCaCertificates(
-            QSslCertificate::fromData(ReadFile(QStringLiteral(VANTERO_TEST_DATA "/loopback-cert.pem"))));
-        QSslConfiguration::setDefaultConfiguration(trusting);
-    }
-    ~TTrustTestCertificate() { QSslConfiguration::setDefaultConfiguration(m_saved); }
-
-private:
-    QSslConfiguration m_saved;
+    TTrustTestCertificate() { SetHttpCaFile(QStringLiteral(VANTERO_TEST_DATA "/loopback-cert.pem")); }
+    ~TTrustTestCertificate() { SetHttpCaFile(QString()); }
 };
 
 } // namespace

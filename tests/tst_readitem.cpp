@@ -1,9 +1,9 @@
 // The item reader against pages served on 127.0.0.1 and a real database file.
 #include "reader/UtReadItemThr.h"
+#include "reader/HttpEngine.h"
 #include "support/TestDatabase.h"
 #include "support/TestHttpServer.h"
 
-#include <QNetworkProxy>
 #include <QPointer>
 #include <QStringEncoder>
 #include <QTcpServer>
@@ -298,10 +298,9 @@ private slots:
         // The test server stands in for a proxy: it answers requests for full addresses.
         const QString address = QStringLiteral("http://item.taobao.com/item.htm?id=31");
         m_server->route(address, ItemPage(TPageFields{}));
-        QNetworkProxy::setApplicationProxy(
-            QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), m_server->port()));
+        SetHttpProxy(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_server->port())));
         const int code = Read(address);
-        QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+        SetHttpProxy(QUrl());
         QCOMPARE(code, int(TReadItem::rcAdded));
         QCOMPARE(m_server->requestCount(address), 1);
         QVERIFY(m_server->lastRequestHead(address).contains("Host: item.taobao.com"));
@@ -313,11 +312,10 @@ private slots:
         QVERIFY(dead.listen(QHostAddress::LocalHost, 0));
         const quint16 deadPort = dead.serverPort();
         dead.close();
-        QNetworkProxy::setApplicationProxy(
-            QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), deadPort));
+        SetHttpProxy(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(deadPort)));
         const QString url = Serve(ItemPage(TPageFields{}));
         const int code = Read(url);
-        QNetworkProxy::setApplicationProxy(QNetworkProxy::NoProxy);
+        SetHttpProxy(QUrl());
         QCOMPARE(code, int(TReadItem::rcAdded));
     }
 

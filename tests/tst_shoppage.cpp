@@ -4,6 +4,7 @@
 #include "dialogs/ShopClient.h"
 #include "dialogs/ShopPage.h"
 #include "store/DatabaseError.h"
+#include "reader/HttpEngine.h"
 #include "support/TestDatabase.h"
 #include "support/TestHttpServer.h"
 
@@ -12,7 +13,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QNetworkProxy>
 #include <QProcess>
 #include <QStringEncoder>
 #include <QTest>
@@ -80,11 +80,10 @@ private slots:
     void initTestCase() {
         server = new TTestHttpServer;
         // The marketplace's host names reach the loopback server through it acting as the proxy.
-        QNetworkProxy::setApplicationProxy(
-            QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), server->port()));
+        SetHttpProxy(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(server->port())));
     }
     void cleanupTestCase() {
-        QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::NoProxy));
+        SetHttpProxy(QUrl());
         delete server;
     }
     void init() { server->clearRequests(); }
@@ -253,7 +252,8 @@ private slots:
         TTestDatabase db;
         server->route(u"http://shop9.taobao.com/"_qs, Page(RateLink("h")));
         Add(db, u"http://shop9.taobao.com/"_qs);
-        const QByteArray head = server->lastRequestHead(u"http://shop9.taobao.com/"_qs);
+        // Each header line ends in CR LF, the last one too.
+        const QByteArray head = server->lastRequestHead(u"http://shop9.taobao.com/"_qs) + "\r\n";
         QVERIFY2(head.contains("\r\nAccept: text/html, */*\r\n"), head.constData());
         QVERIFY2(head.contains("\r\nContent-Type: text/html\r\n"), head.constData());
         QVERIFY2(head.contains("\r\nUser-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n"), head.constData());

@@ -4,6 +4,7 @@
 #include "app/UtMain.h"
 #include "dialogs/ShopPage.h"
 #include "dialogs/UtRival.h"
+#include "reader/HttpEngine.h"
 #include "support/TestDatabase.h"
 #include "support/TestHttpServer.h"
 
@@ -11,7 +12,6 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QLineEdit>
-#include <QNetworkProxy>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -82,8 +82,7 @@ private:
 private slots:
     void initTestCase() {
         server = new TTestHttpServer;
-        QNetworkProxy::setApplicationProxy(
-            QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), server->port()));
+        SetHttpProxy(QUrl(QStringLiteral("http://127.0.0.1:%1").arg(server->port())));
         SetMessageBoxHook([this](TBoxKind kind, const QString&, const QString& text) {
             boxes.append({kind, text});
             return kind == TBoxKind::Question && !answers.isEmpty() && answers.takeFirst();
@@ -93,7 +92,7 @@ private slots:
     void cleanupTestCase() {
         SetMessageBoxHook({});
         SetOpenAddressHook({});
-        QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::NoProxy));
+        SetHttpProxy(QUrl());
         delete server;
     }
     void init() {

@@ -1,0 +1,474 @@
+#include "reader/HttpEngine.h"
+
+#include "reader/UtReadItemThr.h"
+
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QMutex>
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <memory>
+#include <mutex>
+
+namespace vantero {
+
+namespace {
+
+// Longest wait inside a transfer: a stop request is seen within it.
+constexpr int kSliceMs = 50;
+// Bytes libcurl hands over at once; a page of some 100 KB arrives in a few pieces.
+constexpr long kReceiveBufferBytes = 128 * 1024;
+
+void GlobalInit() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+struct TSettings {
+    QMutex mutex;
+    QUrl proxy;
+    QString caFile;
+};
+
+TSettings& Settings() {
+    static TSettings settings;
+    return settings;
+}
+
+// Host names looked up once serve the following readings too; nothing else is shared.
+class TDnsShare {
+public:
+    static CURLSH* get() {
+        // Never freed: a reading may still run while the program's statics go.
+        static TDnsShare* share = new TDnsShare;
+        return share->m_share;
+    }
+
+private:
+    TDnsShare() : m_share(curl_share_init()) {
+        curl_share_setopt(m_share, CURLSHOPT_LOCKFUNC, &TDnsShare::lock);
+        curl_share_setopt(m_share, CURLSHOPT_UNLOCKFUNC, &TDnsShare::unlock);
+        curl_share_setopt(m_share, CURLSHOPT_USERDATA, this);
+        curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+    }
+    static void lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {
+        static_cast<TDnsShare*>(self)->m_locks[data % CURL_LOCK_DATA_LAST].lock();
+    }
+    static void unlock(CURL*, curl_lock_data data, void* self) {
+        static_cast<TDnsShare*>(self)->m_locks[data % CURL_LOCK_DATA_LAST].unlock();
+    }
+
+    CURLSH* m_share;
+    std::mutex m_locks[CURL_LOCK_DATA_LAST];
+};
+
+QString Seconds(int ms) {
+    return ms % 1000 == 0 ? QString::number(ms / 1000) : QString::number(ms / 1000.0, 'g', 3);
+}
+
+QString Megabytes(qint64 bytes) {
+    return bytes % (1024 * 1024) == 0 ? QString::number(bytes / (1024 * 1024))
+                                      : QString::number(double(bytes) / (1024 * 1024), 'g', 3);
+}
+
+[[noreturn]] void Fail(const QString& text) {
+    throw THttpFailure{text, 0, {}};
+}
+
+[[noreturn]] void Fail(const QString& what, const QString& detail) {
+    throw THttpFailure{ReaderTexts::Transport.arg(what, detail), 0, {}};
+}
+
+bool IsWebScheme(const QString& scheme) {
+    return scheme.compare(QLatin1String("http"), Qt::CaseInsensitive) == 0 ||
+           scheme.compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
+}
+
+bool IsLoopback(const QString& host) {
+    if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 ||
+        host.endsWith(QLatin1String(".localhost"), Qt::CaseInsensitive))
+        return true;
+    const QHostAddress address(host);
+    return !address.isNull() && address.isLoopback();
+}
+
+// The status line of an answer: "HTTP/" version, one blank, three digits, then a blank and the
+// reason or nothing. Anything else is no status at all.
+bool ParseStatusLine(QByteArrayView line, int* status, QByteArray* reason) {
+    line = line.trimmed();
+    if (!line.startsWith("HTTP/"))
+        return false;
+    const qsizetype space = line.indexOf(' ');
+    if (space < 6)
+        return false;
+    const QByteArrayView rest = line.sliced(space + 1);
+    if (rest.size() < 3 || (rest.size() > 3 && rest[3] != ' '))
+        return false;
+    int code = 0;
+    for (int i = 0; i < 3; ++i) {
+        if (rest[i] < '0' || rest[i] > '9')
+            return false;
+        code = code * 10 + (rest[i] - '0');
+    }
+    *status = code;
+    *reason = rest.size() > 4 ? rest.sliced(4).trimmed().toByteArray() : QByteArray();
+    return true;
+}
+
+// CURL and CURLM are both void in the library's headers, so each deleter has its own name.
+struct TEasyFree {
+    void operator()(CURL* p) const { curl_easy_cleanup(p); }
+};
+struct TMultiFree {
+    void operator()(CURLM* p) const { curl_multi_cleanup(p); }
+};
+struct TListFree {
+    void operator()(curl_slist* p) const { curl_slist_free_all(p); }
+};
+
+// One GET with everything it receives.
+class TTransfer {
+public:
+    explicit TTransfer(const THttpRequest& request) : m_request(request) { m_clock.start(); }
+
+    THttpResponse run();
+
+private:
+    static size_t onHeader(char* data, size_t size, size_t count, void* self) {
+        return static_cast<TTransfer*>(self)->header(QByteArrayView(data, qsizetype(size * count)));
+    }
+    static size_t onBody(char* data, size_t size, size_t count, void* self) {
+        return static_cast<TTransfer*>(self)->bodyBytes(data, size * count);
+    }
+
+    size_t header(QByteArrayView line) {
+        if (line.startsWith("HTTP/")) {
+            // A new answer (an interim one, or the next hop's): its own headers from here.
+            m_statusValid = ParseStatusLine(line, &m_status, &m_reason);
+            m_contentLength.clear();
+            m_contentType.clear();
+            return size_t(line.size());
+        }
+        if (line == "\r\n" || line == "\n") {
+            if (m_statusValid && m_status >= 200 && m_readStartMs < 0)
+                m_readStartMs = m_clock.elapsed(); // from here the read limit runs
+            return size_t(line.size());
+        }
+        const qsizetype colon = line.indexOf(':');
+        if (colon <= 0)
+            return size_t(line.size());
+        const QByteArrayView name = line.first(colon).trimmed();
+        const QByteArrayView value = line.sliced(colon + 1).trimmed();
+        if (name.compare("Content-Length", Qt::CaseInsensitive) == 0) {
+            // Two lengths that disagree leave the body's end unknown.
+            if (!m_contentLength.isEmpty() && m_contentLength != value) {
+                m_lengthConflict = true;
+                return 0;
+            }
+            m_contentLength = value.toByteArray();
+        } else if (name.compare("Content-Type", Qt::CaseInsensitive) == 0) {
+            m_contentType = value.toByteArray();
+        }
+        return size_t(line.size());
+    }
+
+    size_t bodyBytes(const char* data, size_t size) {
+        if (m_body.size() + qint64(size) > m_request.limits.maxBytes) {
+            m_tooLarge = true;
+            return 0;
+        }
+        if (m_body.isEmpty()) {
+            curl_off_t length = -1;
+            if (curl_easy_getinfo(m_easy.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
+                length > 0 && length <= m_request.limits.maxBytes)
+                m_body.reserve(qsizetype(length));
+        }
+        m_body.append(data, qsizetype(size));
+        return size;
+    }
+
+    void checkStop() const {
+        if (m_request.stopRequested && m_request.stopRequested())
+            Fail(m_request.stoppedText);
+        const qint64 now = m_clock.elapsed();
+        if (m_readStartMs < 0 && now > m_request.limits.connectMs)
+            Fail(ReaderTexts::ConnectTimeout.arg(Seconds(m_request.limits.connectMs)));
+        if (m_readStartMs >= 0 && now - m_readStartMs > m_request.limits.readMs)
+            Fail(ReaderTexts::ReadTimeout.arg(Seconds(m_request.limits.readMs)));
+    }
+
+    // One wait: short enough to notice a stop request, never much past the running limit.
+    int sliceMs() const {
+        const qint64 now = m_clock.elapsed();
+        const qint64 left = m_readStartMs < 0 ? m_request.limits.connectMs - now
+                                              : m_request.limits.readMs - (now - m_readStartMs);
+        return int(std::clamp<qint64>(left + 1, 1, kSliceMs));
+    }
+
+    void setup(const QUrl& url);
+    void target(const QUrl& url);
+    CURLcode perform();
+    [[noreturn]] void failed(CURLcode code) const;
+    [[noreturn]] void statusFailed() const {
+        throw THttpFailure{ReaderTexts::HttpStatus.arg(m_status).arg(QString::fromLatin1(m_reason)), m_status,
+                           m_reason};
+    }
+
+    const THttpRequest& m_request;
+    QElapsedTimer m_clock;
+    qint64 m_readStartMs = -1;
+    std::unique_ptr<CURL, TEasyFree> m_easy;
+    std::unique_ptr<CURLM, TMultiFree> m_multi;
+    std::unique_ptr<curl_slist, TListFree> m_headers;
+    QByteArray m_urlText;
+    QByteArray m_proxyText;
+    char m_error[CURL_ERROR_SIZE] = {};
+
+    QByteArray m_body;
+    bool m_tooLarge = false;
+    bool m_lengthConflict = false;
+    bool m_statusValid = false;
+    int m_status = 0;
+    QByteArray m_reason;
+    QByteArray m_contentLength;
+    QByteArray m_contentType;
+};
+
+void TTransfer::setup(const QUrl& url) {
+    GlobalInit();
+    m_easy.reset(curl_easy_init());
+    m_multi.reset(curl_multi_init());
+    if (!m_easy || !m_multi)
+        Fail(ReaderTexts::Network, QStringLiteral("libcurl could not start a transfer"));
+    CURL* easy = m_easy.get();
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, m_error);
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(easy, CURLOPT_SHARE, TDnsShare::get());
+    curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
+    curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(m_request.limits.maxBytes));
+    curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &TTransfer::onHeader);
+    curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &TTransfer::onBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, m_request.userAgent.constData());
+    if (m_request.compressed) {
+        static const QByteArray encodings = HttpDecodedEncodings();
+        if (!encodings.isEmpty())
+            curl_easy_setopt(easy, CURLOPT_ACCEPT_ENCODING, encodings.constData());
+    }
+    curl_slist* headers = nullptr;
+    for (const auto& [name, value] : m_request.headers) {
+        const QByteArray line = name + ": " + value;
+        headers = curl_slist_append(headers, line.constData());
+    }
+    m_headers.reset(headers);
+    if (headers)
+        curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+    {
+        TSettings& settings = Settings();
+        QMutexLocker lock(&settings.mutex);
+        if (!settings.caFile.isEmpty())
+            curl_easy_setopt(easy, CURLOPT_CAINFO, settings.caFile.toLocal8Bit().constData());
+        if (!settings.proxy.isEmpty())
+            m_proxyText = settings.proxy.toEncoded();
+    }
+    if (m_request.cookies) {
+        curl_easy_setopt(easy, CURLOPT_COOKIEFILE, ""); // cookies on, from memory only
+        for (const QByteArray& line : std::as_const(m_request.cookies->lines))
+            curl_easy_setopt(easy, CURLOPT_COOKIELIST, line.constData());
+    }
+    target(url);
+}
+
+void TTransfer::target(const QUrl& url) {
+    CURL* easy = m_easy.get();
+    m_urlText = url.toEncoded(QUrl::RemoveFragment);
+    curl_easy_setopt(easy, CURLOPT_URL, m_urlText.constData());
+    // Addresses on this machine never go through a proxy; others through ours, else the system's.
+    if (IsLoopback(url.host()))
+        curl_easy_setopt(easy, CURLOPT_PROXY, "");
+    else if (!m_proxyText.isEmpty())
+        curl_easy_setopt(easy, CURLOPT_PROXY, m_proxyText.constData());
+    else
+        curl_easy_setopt(easy, CURLOPT_PROXY, static_cast<const char*>(nullptr));
+}
+
+CURLcode TTransfer::perform() {
+    CURLM* multi = m_multi.get();
+    CURL* easy = m_easy.get();
+    m_error[0] = '\0';
+    curl_multi_add_handle(multi, easy);
+    struct TMember {
+        CURLM* multi;
+        CURL* easy;
+        ~TMember() { curl_multi_remove_handle(multi, easy); }
+    } member{multi, easy};
+    for (;;) {
+        int running = 0;
+        const CURLMcode code = curl_multi_perform(multi, &running);
+        if (code != CURLM_OK)
+            Fail(ReaderTexts::Network, QString::fromUtf8(curl_multi_strerror(code)));
+        int left = 0;
+        while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
+            if (message->msg == CURLMSG_DONE)
+                return message->data.result;
+        }
+        checkStop();
+        curl_multi_poll(multi, nullptr, 0, sliceMs(), nullptr);
+    }
+}
+
+void TTransfer::failed(CURLcode code) const {
+    if (m_tooLarge || code == CURLE_FILESIZE_EXCEEDED)
+        Fail(ReaderTexts::TooLarge.arg(Megabytes(m_request.limits.maxBytes)));
+    if (m_lengthConflict)
+        Fail(ReaderTexts::BadResponse, QStringLiteral("conflicting Content-Length headers"));
+    QString what;
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        what = ReaderTexts::HostNotFound;
+        break;
+    case CURLE_COULDNT_CONNECT:
+        what = ReaderTexts::Refused;
+        break;
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_GOT_NOTHING:
+        what = ReaderTexts::ConnectionClosed;
+        break;
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_BAD_CONTENT_ENCODING:
+    case CURLE_HTTP2:
+    case CURLE_OUT_OF_MEMORY:
+        what = ReaderTexts::BadResponse;
+        break;
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_CRL_BADFILE:
+        what = ReaderTexts::Tls;
+        break;
+    case CURLE_OPERATION_TIMEDOUT:
+        Fail(ReaderTexts::ConnectTimeout.arg(Seconds(m_request.limits.connectMs)));
+    default:
+        what = ReaderTexts::Network;
+        break;
+    }
+    Fail(what, m_error[0] ? QString::fromUtf8(m_error).trimmed() : QString::fromUtf8(curl_easy_strerror(code)));
+}
+
+THttpResponse TTransfer::run() {
+    QUrl url = m_request.url;
+    if (!url.isValid() || !IsWebScheme(url.scheme()) || url.host().isEmpty())
+        Fail(ReaderTexts::BadAddress);
+    checkStop();
+    setup(url);
+    for (int redirects = 0;; ++redirects) {
+        m_body.clear();
+        m_statusValid = false;
+        const CURLcode code = perform();
+        if (code != CURLE_OK)
+            failed(code);
+        if (!m_statusValid)
+            Fail(ReaderTexts::BadResponse, QStringLiteral("no valid status line"));
+        if (m_status >= 300 && m_status < 400 && m_request.followRedirects) {
+            const char* location = nullptr;
+            curl_easy_getinfo(m_easy.get(), CURLINFO_REDIRECT_URL, &location);
+            if (!location || !*location)
+                Fail(ReaderTexts::BadResponse,
+                     QStringLiteral("HTTP/1.1 %1 %2 without Location").arg(m_status).arg(QString::fromLatin1(m_reason)));
+            if (redirects >= m_request.limits.maxRedirects)
+                Fail(ReaderTexts::TooManyRedirects.arg(m_request.limits.maxRedirects),
+                     QStringLiteral("too many redirects"));
+            const QUrl next = QUrl::fromEncoded(location, QUrl::TolerantMode);
+            // Never from an encrypted page down to a plain one, never to another kind of address.
+            if (!IsWebScheme(next.scheme()) ||
+                (url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 &&
+                 next.scheme().compare(QLatin1String("http"), Qt::CaseInsensitive) == 0))
+                Fail(ReaderTexts::Insecure, QString::fromUtf8(location));
+            url = next;
+            target(url);
+            continue;
+        }
+        if (m_status < 200 || m_status >= 300)
+            statusFailed();
+        break;
+    }
+    THttpResponse response;
+    response.body = std::move(m_body);
+    response.contentType = m_contentType;
+    response.status = m_status;
+    const char* effective = nullptr;
+    curl_easy_getinfo(m_easy.get(), CURLINFO_EFFECTIVE_URL, &effective);
+    response.finalUrl = effective ? QUrl::fromEncoded(effective) : url;
+    curl_off_t wire = 0;
+    curl_easy_getinfo(m_easy.get(), CURLINFO_SIZE_DOWNLOAD_T, &wire);
+    response.wireBytes = wire;
+    if (m_request.cookies) {
+        curl_slist* list = nullptr;
+        curl_easy_getinfo(m_easy.get(), CURLINFO_COOKIELIST, &list);
+        m_request.cookies->lines.clear();
+        for (curl_slist* at = list; at; at = at->next)
+            m_request.cookies->lines.append(QByteArray(at->data));
+        curl_slist_free_all(list);
+    }
+    return response;
+}
+
+} // namespace
+
+THttpResponse HttpGet(const THttpRequest& request) {
+    TTransfer transfer(request);
+    return transfer.run();
+}
+
+THttpResponse HttpGet(const QUrl& url, const THttpLimits& limits, const std::function<bool()>& stopRequested,
+                      const QString& stoppedText) {
+    THttpRequest request;
+    request.url = url;
+    request.limits = limits;
+    request.stopRequested = stopRequested;
+    request.stoppedText = stoppedText;
+    return HttpGet(request);
+}
+
+void SetHttpProxy(const QUrl& proxy) {
+    QMutexLocker lock(&Settings().mutex);
+    Settings().proxy = proxy;
+}
+
+QUrl HttpProxy() {
+    QMutexLocker lock(&Settings().mutex);
+    return Settings().proxy;
+}
+
+void SetHttpCaFile(const QString& path) {
+    QMutexLocker lock(&Settings().mutex);
+    Settings().caFile = path;
+}
+
+QByteArray HttpDecodedEncodings() {
+    GlobalInit();
+    const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+    QList<QByteArray> names;
+    if (info->features & CURL_VERSION_LIBZ)
+        names << "gzip" << "deflate";
+    if (info->features & CURL_VERSION_BROTLI)
+        names << "br";
+    return names.join(", ");
+}
+
+} // namespace vantero

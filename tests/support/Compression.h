@@ -1,0 +1,13 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+
+namespace vantero::test {
+
+// bytes as a gzip stream (Content-Encoding: gzip), for servers that compress their answers.
+QByteArray Gzip(QByteArrayView bytes, int level = 6);
+// A gzip stream that decodes to size zero bytes, built in pieces so it costs little memory.
+QByteArray GzipOfZeros(qint64 size);
+
+} // namespace vantero::test

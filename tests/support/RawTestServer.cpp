@@ -1,0 +1,140 @@
+#include "RawTestServer.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace vantero::test {
+
+namespace {
+
+constexpr int kSliceMs = 20;
+
+using TClock = std::chrono::steady_clock;
+
+} // namespace
+
+TRawConnection::~TRawConnection() {
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+QByteArray TRawConnection::readRequest(int ms) {
+    QByteArray head;
+    const auto until = TClock::now() + std::chrono::milliseconds(ms);
+    while (m_fd >= 0 && !stopping() && TClock::now() < until && !head.contains("\r\n\r\n")) {
+        pollfd watch{m_fd, POLLIN, 0};
+        if (::poll(&watch, 1, kSliceMs) <= 0)
+            continue;
+        char buffer[4096];
+        const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
+        if (n <= 0)
+            break;
+        head.append(buffer, qsizetype(n));
+    }
+    return head.contains("\r\n\r\n") ? head : QByteArray();
+}
+
+bool TRawConnection::send(QByteArrayView bytes) {
+    if (m_fd < 0)
+        return false;
+    qsizetype sent = 0;
+    while (sent < bytes.size()) {
+        if (stopping())
+            return false;
+        pollfd watch{m_fd, POLLOUT, 0};
+        if (::poll(&watch, 1, kSliceMs) <= 0)
+            continue;
+        const ssize_t n = ::send(m_fd, bytes.data() + sent, size_t(bytes.size() - sent), MSG_NOSIGNAL);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN))
+            continue;
+        if (n <= 0)
+            return false;
+        sent += n;
+    }
+    return true;
+}
+
+bool TRawConnection::waitUntilClosed(int ms) {
+    const auto until = TClock::now() + std::chrono::milliseconds(ms);
+    while (m_fd >= 0 && !stopping() && TClock::now() < until) {
+        pollfd watch{m_fd, POLLIN, 0};
+        if (::poll(&watch, 1, kSliceMs) <= 0)
+            continue;
+        char buffer[4096];
+        if (::recv(m_fd, buffer, sizeof buffer, 0) <= 0)
+            return true;
+    }
+    return false;
+}
+
+void TRawConnection::reset() {
+    const linger abort{1, 0};
+    ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    ::shutdown(m_fd, SHUT_RD);
+    ::close(m_fd);
+    m_fd = -1;
+}
+
+TRawTestServer::TRawTestServer(TScript script) : m_script(std::move(script)) {
+    m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int on = 1;
+    ::setsockopt(m_listenFd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(m_listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+        ::listen(m_listenFd, 64) == 0) {
+        socklen_t length = sizeof address;
+        ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&address), &length);
+        m_port = ntohs(address.sin_port);
+    }
+    m_acceptor = std::thread([this] { acceptLoop(); });
+}
+
+TRawTestServer::~TRawTestServer() {
+    m_stopping = true;
+    m_acceptor.join();
+    ::close(m_listenFd);
+    std::lock_guard lock(m_mutex);
+    for (TWorker& worker : m_workers)
+        worker.thread.join();
+}
+
+QString TRawTestServer::url(const QString& path) const {
+    return QStringLiteral("http://127.0.0.1:%1%2").arg(m_port).arg(path);
+}
+
+void TRawTestServer::acceptLoop() {
+    while (!m_stopping) {
+        pollfd watch{m_listenFd, POLLIN, 0};
+        if (::poll(&watch, 1, kSliceMs) <= 0)
+            continue;
+        const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            continue;
+        ++m_connections;
+        std::lock_guard lock(m_mutex);
+        // Threads that have ended are joined as new ones start, so a long run keeps few.
+        m_workers.remove_if([](TWorker& worker) {
+            if (!worker.done)
+                return false;
+            worker.thread.join();
+            return true;
+        });
+        TWorker& worker = m_workers.emplace_back();
+        worker.thread = std::thread([this, fd, &worker] {
+            {
+                TRawConnection connection(fd, m_stopping);
+                m_script(connection);
+            }
+            worker.done = true;
+        });
+    }
+}
+
+} // namespace vantero::test

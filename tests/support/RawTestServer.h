@@ -1,0 +1,70 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <list>
+#include <mutex>
+#include <thread>
+
+namespace vantero::test {
+
+// One accepted connection of a TRawTestServer, seen from the server's side.
+class TRawConnection {
+public:
+    TRawConnection(int fd, const std::atomic<bool>& stopping) : m_fd(fd), m_stopping(stopping) {}
+    ~TRawConnection();
+    TRawConnection(const TRawConnection&) = delete;
+    TRawConnection& operator=(const TRawConnection&) = delete;
+    // The request head (up to and including the blank line); empty if none came within ms.
+    QByteArray readRequest(int ms = 5000);
+    // False once the client has gone (or the server stops).
+    bool send(QByteArrayView bytes);
+    // Waits until the client closes the connection (true) or ms pass or the server stops (false).
+    bool waitUntilClosed(int ms);
+    // Ends the connection with a reset instead of an orderly close.
+    void reset();
+    bool stopping() const { return m_stopping.load(); }
+
+private:
+    int m_fd;
+    const std::atomic<bool>& m_stopping;
+};
+
+// A TCP server on 127.0.0.1 that plays the same script on every connection it accepts, each on
+// a thread of its own: for answers no well-behaved HTTP server gives (malformed, endless, cut,
+// reset, silent). The connection closes when the script returns. Plain sockets, no Qt event loop,
+// so the fuzz targets can use it too.
+class TRawTestServer {
+public:
+    using TScript = std::function<void(TRawConnection&)>;
+    explicit TRawTestServer(TScript script);
+    ~TRawTestServer();
+    TRawTestServer(const TRawTestServer&) = delete;
+    TRawTestServer& operator=(const TRawTestServer&) = delete;
+
+    quint16 port() const { return m_port; }
+    QString url(const QString& path) const;
+    int connections() const { return m_connections.load(); }
+
+private:
+    void acceptLoop();
+
+    TScript m_script;
+    int m_listenFd = -1;
+    quint16 m_port = 0;
+    std::atomic<bool> m_stopping{false};
+    std::atomic<int> m_connections{0};
+    std::thread m_acceptor;
+    std::mutex m_mutex;
+    struct TWorker {
+        std::thread thread;
+        std::atomic<bool> done{false};
+    };
+    std::list<TWorker> m_workers;
+};
+
+} // namespace vantero::test
