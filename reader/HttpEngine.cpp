@@ -337,8 +337,10 @@ void TTransfer::failed(CURLcode code) const {
     case CURLE_COULDNT_CONNECT:
         what = ReaderTexts::Refused;
         break;
+    case CURLE_RECV_ERROR: // a reset, or a body the library cannot frame (bad chunks)
+        what = ReaderTexts::Receive;
+        break;
     case CURLE_SEND_ERROR:
-    case CURLE_RECV_ERROR:
     case CURLE_PARTIAL_FILE:
     case CURLE_GOT_NOTHING:
         what = ReaderTexts::ConnectionClosed;
@@ -347,7 +349,6 @@ void TTransfer::failed(CURLcode code) const {
     case CURLE_UNSUPPORTED_PROTOCOL:
     case CURLE_BAD_CONTENT_ENCODING:
     case CURLE_HTTP2:
-    case CURLE_OUT_OF_MEMORY:
         what = ReaderTexts::BadResponse;
         break;
     case CURLE_PEER_FAILED_VERIFICATION:
@@ -360,6 +361,12 @@ void TTransfer::failed(CURLcode code) const {
     case CURLE_SSL_ISSUER_ERROR:
     case CURLE_SSL_CRL_BADFILE:
         what = ReaderTexts::Tls;
+        break;
+    case CURLE_OUT_OF_MEMORY:
+        // What libcurl reports for a header line over its limit (100 KB).
+        if (m_readStartMs < 0)
+            Fail(ReaderTexts::BadResponse, QStringLiteral("response header line too long"));
+        what = ReaderTexts::Network;
         break;
     case CURLE_OPERATION_TIMEDOUT:
         Fail(ReaderTexts::ConnectTimeout.arg(Seconds(m_request.limits.connectMs)));

@@ -32,6 +32,7 @@ inline const QString ConnectionClosed = QStringLiteral("连接被服务器关闭
 inline const QString Insecure = QStringLiteral("不安全的重定向");
 inline const QString Network = QStringLiteral("网络错误");
 inline const QString BadResponse = QStringLiteral("服务器的响应无效");
+inline const QString Receive = QStringLiteral("接收页面失败");
 inline const QString Tls = QStringLiteral("安全连接失败");
 inline const QString Unknown = QStringLiteral("读取宝贝时发生未知错误");
 } // namespace ReaderTexts
