@@ -1,24 +1,29 @@
 // update-all over 1,000 own items with 3 mapped rival items each (4,000 pages of 30 KB, GBK),
 // served on 127.0.0.1 by a lean server that answers at once; compared, in the same run, with one
 // curl process fetching the same 4,000 addresses in the same order; five rounds of each in turn,
-// the summary line giving the medians.
+// the summary line giving the medians. Then a round of each with compressed pages (the server
+// gzips when asked), and the bytes on the wire per page with and without compression.
 #include "app/HeadlessUpdate.h"
 #include "app/MainData.h"
 #include "reader/UtReadAllItemThr.h"
 #include "store/Connection.h"
+#include "support/Compression.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHash>
 #include <QProcess>
 #include <QStringEncoder>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QUrl>
 
 #include <arpa/inet.h>
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <string>
@@ -33,6 +38,7 @@ namespace {
 int kItems = 1000; // an argument may lower it for a quick look
 constexpr int kRivals = 3;
 constexpr int kRounds = 5;
+constexpr int kCompressedRounds = 3;
 constexpr int kPageSize = 30 * 1024;
 
 QByteArray Gbk(const QString& text) {
@@ -90,6 +96,14 @@ public:
     }
     quint16 port() const { return m_port; }
     long requests() const { return m_requests.load(); }
+    qint64 bodyBytes() const { return m_bodyBytes.load(); }
+    // From now on pages go gzipped to requests that accept gzip; each page is compressed here,
+    // once, so the rounds measure the readers, not the server's compressor.
+    void compressFor(const QList<QByteArray>& targets) {
+        for (const QByteArray& target : targets)
+            m_gzipped.insert(target, test::Gzip(PageFor(target, m_padding)));
+        m_compress = true;
+    }
 
 private:
     void Accept() {
@@ -118,11 +132,17 @@ private:
             const QByteArray head = buffer.left(end);
             buffer.remove(0, end + 4);
             const QList<QByteArray> words = head.left(head.indexOf("\r\n")).split(' ');
-            const QByteArray body = words.size() > 1 ? PageFor(words[1], m_padding) : QByteArray();
+            const QByteArray target = words.value(1);
+            const bool gzip = m_compress && head.toLower().contains("\r\naccept-encoding:") &&
+                              head.toLower().contains("gzip") && m_gzipped.contains(target);
+            const QByteArray body = gzip ? m_gzipped.value(target) : PageFor(target, m_padding);
             ++m_requests;
+            m_bodyBytes += body.size();
             QByteArray answer = (body.isEmpty() ? "HTTP/1.1 404 Not Found\r\n" : "HTTP/1.1 200 OK\r\n");
-            answer += "Content-Type: text/html; charset=gbk\r\nContent-Length: " + QByteArray::number(body.size()) +
-                      "\r\n\r\n" + body;
+            answer += "Content-Type: text/html; charset=gbk\r\n";
+            if (gzip)
+                answer += "Content-Encoding: gzip\r\n";
+            answer += "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body;
             for (qsizetype sent = 0; sent < answer.size();) {
                 const ssize_t n = write(client, answer.constData() + sent, size_t(answer.size() - sent));
                 if (n <= 0) {
@@ -140,6 +160,9 @@ private:
     std::thread m_acceptor;
     std::atomic<bool> m_stopping{false};
     std::atomic<long> m_requests{0};
+    std::atomic<qint64> m_bodyBytes{0};
+    std::atomic<bool> m_compress{false};
+    QHash<QByteArray, QByteArray> m_gzipped; // filled before m_compress is set, read-only after
 };
 
 } // namespace
@@ -203,7 +226,9 @@ int main(int argc, char* argv[]) {
     QList<double> updateTimes;
     QList<double> curlTimes;
     int readings = 0;
+    double updateBytesPerPage = 0;
     for (int round = 1; round <= kRounds; ++round) {
+        const qint64 bytesBefore = server.bodyBytes();
         // update-all, in process: the same updater and headless host as the command.
         QElapsedTimer clock;
         clock.start();
@@ -214,6 +239,7 @@ int main(int argc, char* argv[]) {
         const TReadAllItemThr::Tally tally = RunHeadlessUpdate(data, [&texts](const QString&) { ++texts; });
         updateTimes << double(clock.nsecsElapsed()) / 1e9;
         readings = tally.readings;
+        updateBytesPerPage = double(server.bodyBytes() - bytesBefore) / double(order.size());
         if (tally.readings != int(order.size()) || tally.stored != int(order.size()))
             qWarning("not every reading was stored");
 
@@ -244,6 +270,41 @@ int main(int argc, char* argv[]) {
     };
     const double updateSeconds = median(updateTimes);
     const double curlSeconds = median(curlTimes);
+
+    // Compressed pages: the readers ask for them by themselves, curl with --compressed.
+    QList<QByteArray> targets;
+    for (const QString& url : std::as_const(order))
+        targets << QUrl(url).path(QUrl::FullyEncoded).toUtf8();
+    server.compressFor(targets);
+    QList<double> gzipUpdateTimes;
+    QList<double> gzipCurlTimes;
+    double gzipBytesPerPage = 0;
+    for (int round = 1; round <= kCompressedRounds; ++round) {
+        const qint64 bytesBefore = server.bodyBytes();
+        QElapsedTimer clock;
+        clock.start();
+        TMainData data(con);
+        data.ApplySettings();
+        data.RefreshAllData();
+        const TReadAllItemThr::Tally tally = RunHeadlessUpdate(data, [](const QString&) {});
+        gzipUpdateTimes << double(clock.nsecsElapsed()) / 1e9;
+        gzipBytesPerPage = double(server.bodyBytes() - bytesBefore) / double(order.size());
+        if (tally.readings != int(order.size()) || tally.stored != int(order.size()))
+            qWarning("not every compressed reading was stored");
+        gzipCurlTimes << runCurl({QStringLiteral("--compressed")});
+        out << QStringLiteral("compressed round %1: update-all %2 s, curl --compressed %3 s\n")
+                   .arg(round)
+                   .arg(gzipUpdateTimes.last(), 0, 'f', 3)
+                   .arg(gzipCurlTimes.last(), 0, 'f', 3);
+        out.flush();
+    }
+    out << QStringLiteral("wire_bytes_per_page plain=%1 gzip=%2 (body bytes the server sent per reading)\n")
+               .arg(updateBytesPerPage, 0, 'f', 0)
+               .arg(gzipBytesPerPage, 0, 'f', 0);
+    out << QStringLiteral("compressed: update_all_s=%1 curl_s=%2 ratio=%3\n")
+               .arg(median(gzipUpdateTimes), 0, 'f', 3)
+               .arg(median(gzipCurlTimes), 0, 'f', 3)
+               .arg(median(gzipUpdateTimes) / median(gzipCurlTimes), 0, 'f', 2);
     out << QStringLiteral("update_all_s=%1 curl_s=%2 ratio=%3 readings_per_s=%4\n")
                .arg(updateSeconds, 0, 'f', 3)
                .arg(curlSeconds, 0, 'f', 3)

@@ -128,6 +128,14 @@ struct TListFree {
     void operator()(curl_slist* p) const { curl_slist_free_all(p); }
 };
 
+// The driver of this thread's transfers, one at a time. It keeps no connection: every transfer
+// forbids reuse, so its connection closes when it ends. Making one costs a socket pair, which a
+// reading need not pay each time.
+CURLM* ThreadMulti() {
+    thread_local std::unique_ptr<CURLM, TMultiFree> multi(curl_multi_init());
+    return multi.get();
+}
+
 // One GET with everything it receives.
 class TTransfer {
 public:
@@ -220,7 +228,7 @@ private:
     QElapsedTimer m_clock;
     qint64 m_readStartMs = -1;
     std::unique_ptr<CURL, TEasyFree> m_easy;
-    std::unique_ptr<CURLM, TMultiFree> m_multi;
+    CURLM* m_multi = nullptr;
     std::unique_ptr<curl_slist, TListFree> m_headers;
     QByteArray m_urlText;
     QByteArray m_proxyText;
@@ -239,11 +247,12 @@ private:
 void TTransfer::setup(const QUrl& url) {
     GlobalInit();
     m_easy.reset(curl_easy_init());
-    m_multi.reset(curl_multi_init());
+    m_multi = ThreadMulti();
     if (!m_easy || !m_multi)
         Fail(ReaderTexts::Network, QStringLiteral("libcurl could not start a transfer"));
     CURL* easy = m_easy.get();
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L); // no connection outlives the call
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, m_error);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
@@ -299,7 +308,7 @@ void TTransfer::target(const QUrl& url) {
 }
 
 CURLcode TTransfer::perform() {
-    CURLM* multi = m_multi.get();
+    CURLM* multi = m_multi;
     CURL* easy = m_easy.get();
     m_error[0] = '\0';
     curl_multi_add_handle(multi, easy);
