@@ -132,6 +132,7 @@ void TRawTestServer::acceptLoop() {
                 TRawConnection connection(fd, m_stopping);
                 m_script(connection);
             }
+            ++m_finished;
             worker.done = true;
         });
     }

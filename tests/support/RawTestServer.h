@@ -49,6 +49,8 @@ public:
     quint16 port() const { return m_port; }
     QString url(const QString& path) const;
     int connections() const { return m_connections.load(); }
+    // Connections whose script has returned and whose socket is closed.
+    int finished() const { return m_finished.load(); }
 
 private:
     void acceptLoop();
@@ -58,6 +60,7 @@ private:
     quint16 m_port = 0;
     std::atomic<bool> m_stopping{false};
     std::atomic<int> m_connections{0};
+    std::atomic<int> m_finished{0};
     std::thread m_acceptor;
     std::mutex m_mutex;
     struct TWorker {
