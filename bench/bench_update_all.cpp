@@ -21,8 +21,8 @@
 #include <QTextStream>
 #include <QUrl>
 
-#include <arpa/inet.h>
 #include <algorithm>
+#include <arpa/inet.h>
 #include <atomic>
 #include <cstdio>
 #include <mutex>
@@ -216,8 +216,8 @@ int main(int argc, char* argv[]) {
         QElapsedTimer clock;
         clock.start();
         QProcess curl;
-        curl.start(QStringLiteral("curl"), QStringList{QStringLiteral("-s")} + extra +
-                                               QStringList{QStringLiteral("-K"), config.fileName()});
+        curl.start(QStringLiteral("curl"),
+                   QStringList{QStringLiteral("-s")} + extra + QStringList{QStringLiteral("-K"), config.fileName()});
         if (!curl.waitForFinished(-1) || curl.exitCode() != 0)
             qFatal("curl failed: %s", curl.readAllStandardError().constData());
         return double(clock.nsecsElapsed()) / 1e9;

@@ -6,9 +6,8 @@
 #include <QHostAddress>
 #include <QMutex>
 
-#include <curl/curl.h>
-
 #include <algorithm>
+#include <curl/curl.h>
 #include <memory>
 #include <mutex>
 
@@ -210,8 +209,8 @@ private:
     // One wait: short enough to notice a stop request, never much past the running limit.
     int sliceMs() const {
         const qint64 now = m_clock.elapsed();
-        const qint64 left = m_readStartMs < 0 ? m_request.limits.connectMs - now
-                                              : m_request.limits.readMs - (now - m_readStartMs);
+        const qint64 left =
+            m_readStartMs < 0 ? m_request.limits.connectMs - now : m_request.limits.readMs - (now - m_readStartMs);
         return int(std::clamp<qint64>(left + 1, 1, kSliceMs));
     }
 
@@ -404,8 +403,9 @@ THttpResponse TTransfer::run() {
             const char* location = nullptr;
             curl_easy_getinfo(m_easy.get(), CURLINFO_REDIRECT_URL, &location);
             if (!location || !*location)
-                Fail(ReaderTexts::BadResponse,
-                     QStringLiteral("HTTP/1.1 %1 %2 without Location").arg(m_status).arg(QString::fromLatin1(m_reason)));
+                Fail(
+                    ReaderTexts::BadResponse,
+                    QStringLiteral("HTTP/1.1 %1 %2 without Location").arg(m_status).arg(QString::fromLatin1(m_reason)));
             if (redirects >= m_request.limits.maxRedirects)
                 Fail(ReaderTexts::TooManyRedirects.arg(m_request.limits.maxRedirects),
                      QStringLiteral("too many redirects"));
@@ -481,7 +481,8 @@ QByteArray HttpDecodedEncodings() {
     const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
     QList<QByteArray> names;
     if (info->features & CURL_VERSION_LIBZ)
-        names << "gzip" << "deflate";
+        names << "gzip"
+              << "deflate";
     if (info->features & CURL_VERSION_BROTLI)
         names << "br";
     return names.join(", ");

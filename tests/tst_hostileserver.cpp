@@ -137,8 +137,8 @@ TScript Script(const QString& name) {
     if (name == QLatin1String("chunk size not hex"))
         return Answer(Head("HTTP/1.1 200 OK", "Transfer-Encoding: chunked\r\n") + "zz\r\n" + page);
     if (name == QLatin1String("close before the last chunk"))
-        return Answer(Head("HTTP/1.1 200 OK", "Transfer-Encoding: chunked\r\n") +
-                      QByteArray::number(page.size(), 16) + "\r\n" + page + "\r\n");
+        return Answer(Head("HTTP/1.1 200 OK", "Transfer-Encoding: chunked\r\n") + QByteArray::number(page.size(), 16) +
+                      "\r\n" + page + "\r\n");
     if (name == QLatin1String("Content-Length longer than the body"))
         return Answer(Head("HTTP/1.1 200 OK", "Content-Length: " + QByteArray::number(page.size() + 1000) + "\r\n") +
                       page);
@@ -190,7 +190,9 @@ private:
         return {reader.ResultCode, reader.ErrorText, clock.elapsed()};
     }
 
-    static int Stored(const TTestDatabase& db) { return db.value(QStringLiteral("select count(*) from Items")).toInt(); }
+    static int Stored(const TTestDatabase& db) {
+        return db.value(QStringLiteral("select count(*) from Items")).toInt();
+    }
 
 private slots:
     void init() { TReadItem::SetDownloadLimits({kConnectMs, kReadMs, kMaxBytes}); }
@@ -248,7 +250,8 @@ private slots:
         QVERIFY2(!outcome.error.isEmpty() && outcome.error.front().unicode() > 0x2e80, qPrintable(outcome.error));
         QVERIFY2(outcome.ms < kConnectMs + kReadMs + kSlackMs, qPrintable(QString::number(outcome.ms)));
         if (before > 0 && PeakMemory() > 0)
-            QVERIFY2(PeakMemory() - before < kMaxBytes + kMemorySlack, qPrintable(QString::number(PeakMemory() - before)));
+            QVERIFY2(PeakMemory() - before < kMaxBytes + kMemorySlack,
+                     qPrintable(QString::number(PeakMemory() - before)));
         QCOMPARE(Stored(db), 0);
     }
 
@@ -259,8 +262,8 @@ private slots:
             const int left = target.mid(3).toInt();
             const QByteArray page = ItemPage();
             if (left > 0)
-                c.send(Head("HTTP/1.1 302 Found", "Location: /r/" + QByteArray::number(left - 1) + "\r\n" +
-                                                      "Content-Length: 0\r\n"));
+                c.send(Head("HTTP/1.1 302 Found",
+                            "Location: /r/" + QByteArray::number(left - 1) + "\r\n" + "Content-Length: 0\r\n"));
             else
                 c.send(Head("HTTP/1.1 200 OK", WithLength(page)) + page);
         });
@@ -278,8 +281,8 @@ private slots:
     void hostilePagesEndWithoutHarm_data() {
         QTest::addColumn<QByteArray>("page");
         QTest::addColumn<int>("code");
-        QTest::newRow("NUL bytes in the fields") << ItemPage(QByteArray("a\0b\0", 4) + Gbk(QStringLiteral("标题")))
-                                                 << int(TReadItem::rcAdded);
+        QTest::newRow("NUL bytes in the fields")
+            << ItemPage(QByteArray("a\0b\0", 4) + Gbk(QStringLiteral("标题"))) << int(TReadItem::rcAdded);
         QTest::newRow("invalid GBK") << ItemPage(QByteArray("\x81\x20\xff\xfe\x80\xa1", 6)) << int(TReadItem::rcAdded);
         // A million starts of the title marker that never complete, then a whole page.
         QTest::newRow("a million marker prefixes")
@@ -306,8 +309,8 @@ private slots:
     void aContentLengthShorterThanTheBodyReadsOnlyTheDeclaredBytes() {
         const QByteArray page = ItemPage();
         const qsizetype cut = page.indexOf("item_id_num");
-        TRawTestServer server(Answer(Head("HTTP/1.1 200 OK", "Content-Length: " + QByteArray::number(cut) + "\r\n") +
-                                     page));
+        TRawTestServer server(
+            Answer(Head("HTTP/1.1 200 OK", "Content-Length: " + QByteArray::number(cut) + "\r\n") + page));
         TTestDatabase db;
         const TOutcome outcome = Read(server.url(QStringLiteral("/item.htm")), db);
         QCOMPARE(outcome.code, int(TReadItem::rcNoItem));

@@ -1,6 +1,6 @@
 // The item reader against pages served on 127.0.0.1 and a real database file.
-#include "reader/UtReadItemThr.h"
 #include "reader/HttpEngine.h"
+#include "reader/UtReadItemThr.h"
 #include "support/TestDatabase.h"
 #include "support/TestHttpServer.h"
 

@@ -3,8 +3,8 @@
 #include "dialogs/MarketHosts.h"
 #include "dialogs/ShopClient.h"
 #include "dialogs/ShopPage.h"
-#include "store/DatabaseError.h"
 #include "reader/HttpEngine.h"
+#include "store/DatabaseError.h"
 #include "support/TestDatabase.h"
 #include "support/TestHttpServer.h"
 
