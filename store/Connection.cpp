@@ -454,7 +454,7 @@ QString CurrentDateTimeColumn() {
     // localtime_r keeps the zone it read, where QDateTime reads the zone file again on every
     // call (a tenth of what storing a reading costs); a zone changed meanwhile is picked up
     // within a minute.
-    static std::atomic<qint64> zoneReadAt{std::numeric_limits<qint64>::min()};
+    static std::atomic<qint64> zoneReadAt{0}; // before any real time, so the first call reads the zone
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     if (qint64(now.tv_sec) - zoneReadAt.load(std::memory_order_relaxed) >= 60) {
