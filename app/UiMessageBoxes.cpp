@@ -23,6 +23,11 @@ std::function<void(const QString&)>& addressHook() {
 
 const QString kHintCaption = QStringLiteral("提示");
 
+QString& applicationTitle() {
+    static QString title;
+    return title;
+}
+
 void ShowBox(QWidget* owner, QMessageBox::Icon icon, const QString& caption, const QString& text, TBoxKind kind) {
     if (boxHook()) {
         boxHook()(kind, caption, text);
@@ -35,6 +40,14 @@ void ShowBox(QWidget* owner, QMessageBox::Icon icon, const QString& caption, con
 
 } // namespace
 
+void SetApplicationTitle(const QString& title) {
+    applicationTitle() = title;
+}
+
+QString ApplicationTitle() {
+    return applicationTitle();
+}
+
 void ShowInfoBox(QWidget* owner, const QString& text) {
     ShowBox(owner, QMessageBox::Information, kHintCaption, text, TBoxKind::Info);
 }
@@ -44,7 +57,7 @@ void ShowErrorBox(QWidget* owner, const QString& text) {
 }
 
 void ShowPlainBox(QWidget* owner, const QString& text) {
-    ShowBox(owner, QMessageBox::NoIcon, QApplication::applicationDisplayName(), text, TBoxKind::Plain);
+    ShowBox(owner, QMessageBox::NoIcon, ApplicationTitle(), text, TBoxKind::Plain);
 }
 
 bool AskYesNo(QWidget* owner, const QString& text, bool yesIsDefault) {

@@ -10,6 +10,11 @@ namespace vantero {
 
 enum class TBoxKind { Info, Error, Plain, Question };
 
+// The application's title, the caption of the plain message box. Kept apart from Qt's
+// application display name, which the window system would append to every window's title.
+void SetApplicationTitle(const QString& title);
+QString ApplicationTitle();
+
 // Modal notice, caption "提示", information icon, one OK button.
 void ShowInfoBox(QWidget* owner, const QString& text);
 // The same with the error icon.

@@ -61,7 +61,7 @@ void TFmMain::FormCreate() {
     m_data.RivalAccounts.clear();
     m_data.RivalShopURLs.clear();
     setWindowTitle(MainTexts::Caption);
-    QApplication::setApplicationDisplayName(MainTexts::Caption);
+    SetApplicationTitle(MainTexts::Caption);
 }
 
 QAction* TFmMain::AddCommand(const QString& name, const QString& caption, const QString& iconName,

@@ -1,3 +1,4 @@
+#include "app/UiMessageBoxes.h"
 #include "app/UtMain.h"
 #include "dialogs/UtLogin.h"
 #include "reader/BrowserEngine.h"
@@ -39,7 +40,7 @@ int main(int argc, char* argv[]) {
     // The browser engine shares its GL contexts with the windows; set before the application.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName(MainTexts::EntryTitle);
+    SetApplicationTitle(MainTexts::EntryTitle);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/app.svg")));
     TBrowserEngine::Start();
 

@@ -1,6 +1,5 @@
 // The main window on a prepared database, looked at through its models and controls.
 #include "TestDatabase.h"
-
 #include "app/UiGridModel.h"
 #include "app/UiGridView.h"
 #include "app/UiMessageBoxes.h"
@@ -47,7 +46,9 @@ void TestUiMain::init() {
     });
 }
 
-void TestUiMain::cleanup() { SetMessageBoxHook({}); }
+void TestUiMain::cleanup() {
+    SetMessageBoxHook({});
+}
 
 static void Prepare(TTestDatabase& db) {
     db.exec(QStringLiteral("update Setting set UpdateTimeOut=15, WW='我的店'"));
@@ -66,7 +67,7 @@ void TestUiMain::startUpShowsBandsCaptionsCellsAndColours() {
     main.show();
     QVERIFY(QTest::qWaitForWindowExposed(&main));
     QCOMPARE(main.windowTitle(), QStringLiteral("Corvessa--Tessaly V3.01"));
-    QCOMPARE(QApplication::applicationDisplayName(), main.windowTitle());
+    QCOMPARE(ApplicationTitle(), main.windowTitle());
 
     TGridModel* model = main.GridModel();
     QCOMPARE(model->rowCount(), 2);
@@ -95,8 +96,8 @@ void TestUiMain::startUpShowsBandsCaptionsCellsAndColours() {
     };
     QCOMPARE(colour(0, 3, Qt::ForegroundRole), QColor(0xFF, 0, 0));    // cheaper rival: red
     QCOMPARE(colour(1, 6, Qt::ForegroundRole), QColor(0x80, 0, 0x80)); // dearer rival: purple
-    QCOMPARE(colour(0, 2, Qt::ForegroundRole), QColor(0, 0, 0xFF));     // prices blue
-    QCOMPARE(colour(0, 1, Qt::ForegroundRole), QColor(0, 0x80, 0));     // names green
+    QCOMPARE(colour(0, 2, Qt::ForegroundRole), QColor(0, 0, 0xFF));    // prices blue
+    QCOMPARE(colour(0, 1, Qt::ForegroundRole), QColor(0, 0x80, 0));    // names green
     QCOMPARE(colour(0, 9, Qt::BackgroundRole), QColor(0xC0, 0xDC, 0xC0));
     QCOMPARE(colour(0, 0, Qt::BackgroundRole), QApplication::palette().color(QPalette::Button));
     QVERIFY(model->index(0, 0).data(Qt::FontRole).value<QFont>().bold());

