@@ -1,4 +1,5 @@
 #include "app/UiMessageBoxes.h"
+#include "app/UiTranslations.h"
 #include "app/UtMain.h"
 #include "dialogs/UtLogin.h"
 #include "reader/BrowserEngine.h"
@@ -40,6 +41,7 @@ int main(int argc, char* argv[]) {
     // The browser engine shares its GL contexts with the windows; set before the application.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
+    LoadQtChineseTranslations(app);
     SetApplicationTitle(MainTexts::EntryTitle);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/app.svg")));
     TBrowserEngine::Start();

@@ -3,6 +3,7 @@
 // read, sizes and placement.
 #include "TestDatabase.h"
 #include "app/UiMessageBoxes.h"
+#include "app/UiTranslations.h"
 #include "app/UtMain.h"
 #include "app/UtUpdateing.h"
 #include "dialogs/UtAbout.h"
@@ -68,6 +69,7 @@ void WithRealBox(const std::function<void()>& trigger, const std::function<void(
 class TestUiVisible : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
 
@@ -75,11 +77,16 @@ private slots:
     void windowTitlesStandWithoutSuffix();
     void messageBoxTitlesStandWithoutSuffix_data();
     void messageBoxTitlesStandWithoutSuffix();
+    void qtButtonsReadChinese();
 
 private:
     std::unique_ptr<TTestDatabase> m_db;
     std::unique_ptr<TFmMain> m_main;
 };
+
+void TestUiVisible::initTestCase() {
+    QVERIFY(LoadQtChineseTranslations(*QCoreApplication::instance()));
+}
 
 void TestUiVisible::init() {
     SetMessageBoxHook({});
@@ -177,6 +184,37 @@ void TestUiVisible::messageBoxTitlesStandWithoutSuffix() {
             QCOMPARE(box.windowHandle()->title(), title);
             QCOMPARE(WindowSystemTitle(box), title);
         });
+}
+
+void TestUiVisible::qtButtonsReadChinese() {
+    m_main->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
+    QStringList yesNo;
+    WithRealBox([&] { AskYesNo(m_main.get(), QStringLiteral("删除吗？"), false); },
+                [&](QMessageBox& box) {
+                    yesNo << box.button(QMessageBox::Yes)->text() << box.button(QMessageBox::No)->text();
+                });
+    QCOMPARE(yesNo.size(), 2);
+    QVERIFY2(yesNo[0].startsWith(QStringLiteral("是")), qPrintable(yesNo[0]));
+    QVERIFY2(yesNo[1].startsWith(QStringLiteral("否")), qPrintable(yesNo[1]));
+
+    QString ok;
+    WithRealBox([&] { ShowInfoBox(m_main.get(), QStringLiteral("好了")); },
+                [&](QMessageBox& box) { ok = box.button(QMessageBox::Ok)->text(); });
+    QVERIFY2(ok.startsWith(QStringLiteral("确定")), qPrintable(ok));
+
+    // The import's file dialog is Qt's own: its buttons speak Chinese too.
+    QFileDialog files(m_main.get());
+    files.setOption(QFileDialog::DontUseNativeDialog);
+    files.setFileMode(QFileDialog::ExistingFile);
+    files.show();
+    auto* buttons = files.findChild<QDialogButtonBox*>();
+    QVERIFY(buttons);
+    QVERIFY2(buttons->button(QDialogButtonBox::Open)->text().startsWith(QStringLiteral("打开")),
+             qPrintable(buttons->button(QDialogButtonBox::Open)->text()));
+    QVERIFY2(buttons->button(QDialogButtonBox::Cancel)->text().startsWith(QStringLiteral("取消")),
+             qPrintable(buttons->button(QDialogButtonBox::Cancel)->text()));
+    files.close();
 }
 
 QTEST_MAIN(TestUiVisible)
