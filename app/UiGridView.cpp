@@ -173,7 +173,6 @@ void TGridView::applyLayout() {
         return;
     const TGridData& grid = m_model->grid();
     const int columns = grid.columnCount();
-    const int rivals = std::max(0, grid.rivalCount());
     const int firstOwn = columns - 2;
     for (int c = 0; c < columns; ++c) {
         const int width = grid.columns()[c].width;
@@ -183,7 +182,8 @@ void TGridView::applyLayout() {
         for (TGridPartView* view : {m_left, m_middle, m_right})
             view->setColumnWidth(c, width);
     }
-    m_middle->setVisible(rivals > 0);
+    // The middle part stays even without rivals: it takes up the free width, so band 0 keeps to
+    // the left edge and the own band to the right one.
     fitFixedPart(m_left);
     fitFixedPart(m_right);
 }

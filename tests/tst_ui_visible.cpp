@@ -2,6 +2,7 @@
 // Chinese, the grid's frozen edges, legible selections, the detail columns, what screen readers
 // read, sizes and placement.
 #include "TestDatabase.h"
+#include "app/UiGridView.h"
 #include "app/UiMessageBoxes.h"
 #include "app/UiTranslations.h"
 #include "app/UtMain.h"
@@ -78,6 +79,8 @@ private slots:
     void messageBoxTitlesStandWithoutSuffix_data();
     void messageBoxTitlesStandWithoutSuffix();
     void qtButtonsReadChinese();
+    void gridBandsKeepToTheEdges_data();
+    void gridBandsKeepToTheEdges();
 
 private:
     std::unique_ptr<TTestDatabase> m_db;
@@ -215,6 +218,44 @@ void TestUiVisible::qtButtonsReadChinese() {
     QVERIFY2(buttons->button(QDialogButtonBox::Cancel)->text().startsWith(QStringLiteral("取消")),
              qPrintable(buttons->button(QDialogButtonBox::Cancel)->text()));
     files.close();
+}
+
+void TestUiVisible::gridBandsKeepToTheEdges_data() {
+    QTest::addColumn<int>("rivals");
+    QTest::addColumn<int>("width");
+    for (int rivals : {0, 1, 6}) {
+        for (int width : {700, 897, 1600})
+            QTest::addRow("%d rivals, %d px", rivals, width) << rivals << width;
+    }
+}
+
+void TestUiVisible::gridBandsKeepToTheEdges() {
+    QFETCH(int, rivals);
+    QFETCH(int, width);
+    for (int i = 0; i < rivals; ++i)
+        m_db->exec(
+            QStringLiteral("insert into Rival (RivalWW, ShopURL) values ('同行%1', 'http://s%1.taobao.com/')").arg(i));
+    m_db->exec(QStringLiteral("insert into Items (ItemID, ItemName, Price, SellCount) values ('1', '杯子', 10, 1)"));
+    m_main->resize(width, 600);
+    m_main->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
+    QCoreApplication::processEvents();
+    auto* grid = m_main->findChild<TGridView*>(QStringLiteral("lst"));
+    QVERIFY(grid);
+    QCOMPARE(grid->leftPart()->model()->columnCount(), 3 * rivals + 4);
+    const QRect left = grid->leftPart()->geometry();
+    const QRect right = grid->rightPart()->geometry();
+    QCOMPARE(left.left(), 0);
+    QCOMPARE(right.right(), grid->width() - 1);
+    QVERIFY(grid->width() >= width - 10); // the grid spans the window
+    QVERIFY(left.right() < right.left());
+    // Whatever lies between belongs to the rival part, so no gap of the window's background shows.
+    if (grid->middlePart()->isVisible()) {
+        QCOMPARE(grid->middlePart()->geometry().left(), left.right() + 1);
+        QCOMPARE(grid->middlePart()->geometry().right(), right.left() - 1);
+    } else {
+        QCOMPARE(right.left(), left.right() + 1);
+    }
 }
 
 QTEST_MAIN(TestUiVisible)
