@@ -11,4 +11,8 @@ namespace vantero {
 // time. Named for automation and screen readers.
 QTreeWidget* NewRowList(QWidget* parent, const QString& objectName, const QString& accessibleName);
 
+// Draws grid lines between the list's cells, both ways. Done by painting, not by a style sheet:
+// a style sheet on the items takes over their drawing and loses the selected row's text colours.
+void ShowGridLines(QTreeWidget* list);
+
 } // namespace vantero

@@ -172,8 +172,7 @@ void TFmMain::BuildCentre() {
     lvDetail->setColumnWidth(3, 80);
     lvDetail->setColumnWidth(4, 160);
     lvDetail->header()->setStretchLastSection(true);
-    lvDetail->setStyleSheet(QStringLiteral("QTreeView::item { border-right: 1px solid palette(midlight);"
-                                           " border-bottom: 1px solid palette(midlight); }"));
+    ShowGridLines(lvDetail);
     bottom->addWidget(lvDetail, 1);
 
     auto* pnl2 = new QWidget(pnl1);

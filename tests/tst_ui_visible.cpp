@@ -23,8 +23,10 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QWindow>
 
+#include <cmath>
 #include <functional>
 #include <memory>
 
@@ -65,6 +67,39 @@ void WithRealBox(const std::function<void()>& trigger, const std::function<void(
     QVERIFY2(seen, "no message box was shown");
 }
 
+double Luminance(QRgb c) {
+    auto lin = [](int v) {
+        const double s = v / 255.0;
+        return s <= 0.03928 ? s / 12.92 : std::pow((s + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * lin(qRed(c)) + 0.7152 * lin(qGreen(c)) + 0.0722 * lin(qBlue(c));
+}
+
+// The contrast between a row's background (its most frequent colour) and its most distinct
+// pixel, as drawn: 1 means nothing can be read, 21 is black on white.
+double DrawnContrast(const QImage& image, const QRect& area) {
+    QHash<QRgb, int> counts;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x)
+            ++counts[image.pixel(x, y) | 0xFF000000];
+    }
+    QRgb background = 0;
+    int most = -1;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        if (it.value() > most) {
+            most = it.value();
+            background = it.key();
+        }
+    }
+    double best = 1;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+        const double a = Luminance(background) + 0.05;
+        const double b = Luminance(it.key()) + 0.05;
+        best = std::max(best, std::max(a, b) / std::min(a, b));
+    }
+    return best;
+}
+
 } // namespace
 
 class TestUiVisible : public QObject {
@@ -81,6 +116,8 @@ private slots:
     void qtButtonsReadChinese();
     void gridBandsKeepToTheEdges_data();
     void gridBandsKeepToTheEdges();
+    void selectedRowsStayLegible_data();
+    void selectedRowsStayLegible();
 
 private:
     std::unique_ptr<TTestDatabase> m_db;
@@ -255,6 +292,69 @@ void TestUiVisible::gridBandsKeepToTheEdges() {
         QCOMPARE(grid->middlePart()->geometry().right(), right.left() - 1);
     } else {
         QCOMPARE(right.left(), left.right() + 1);
+    }
+}
+
+void TestUiVisible::selectedRowsStayLegible_data() {
+    QTest::addColumn<QString>("list");
+    QTest::addColumn<bool>("focused");
+    for (const char* list : {"lvDetail", "lv", "dbg"}) {
+        QTest::addRow("%s, focused", list) << QString::fromLatin1(list) << true;
+        QTest::addRow("%s, focus elsewhere", list) << QString::fromLatin1(list) << false;
+    }
+}
+
+void TestUiVisible::selectedRowsStayLegible() {
+    QFETCH(QString, list);
+    QFETCH(bool, focused);
+    m_db->exec(QStringLiteral("insert into Rival (RivalWW, ShopURL) values ('同行甲', 'http://a.taobao.com/')"));
+    m_db->exec(QStringLiteral("insert into Items (ItemID, ItemName, URL, Price, SellCount, LastUpdated) values "
+                              "('1', '玻璃杯子一只', 'http://own/1', 10, 1, '2026-12-09 16:05:33')"));
+    m_db->exec(QStringLiteral("insert into RivalItems (RivalWW, LocalItemID, RivalItemID, ItemName, URL, Price, "
+                              "SellCount, LastUpdated) values ('同行甲', '1', '9', '同行的杯子', 'http://a/9', 9.5, 3, "
+                              "'2026-12-09 16:06:00')"));
+    m_main->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
+    m_main->SetFocusedRow(0);
+
+    std::unique_ptr<QDialog> dialog;
+    if (list == QStringLiteral("lv")) {
+        auto* mapping = new TFmItemURL(m_main.get());
+        mapping->ItemID = QStringLiteral("1");
+        mapping->ItemURL = QStringLiteral("http://own/1");
+        dialog.reset(mapping);
+    } else if (list == QStringLiteral("dbg")) {
+        dialog.reset(new TFmRival(m_main.get()));
+    }
+    QWidget* window = dialog ? static_cast<QWidget*>(dialog.get()) : m_main.get();
+    if (dialog) {
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+    }
+    auto* view = window->findChild<QTreeWidget*>(list);
+    QVERIFY(view);
+    QVERIFY(view->topLevelItemCount() >= 1);
+    QTreeWidgetItem* row = view->topLevelItem(view->topLevelItemCount() - 1);
+    view->setCurrentItem(row);
+    row->setSelected(true);
+    if (focused) {
+        view->setFocus();
+    } else {
+        // The user moved on (a button, another window): the selection must still read.
+        view->clearFocus();
+        window->setFocus();
+    }
+    QCoreApplication::processEvents();
+    const QImage image = view->viewport()->grab().toImage();
+    for (int column = 0; column < view->columnCount(); ++column) {
+        if (view->isColumnHidden(column) || row->text(column).isEmpty())
+            continue;
+        const QRect cell = view->visualItemRect(row).intersected(
+            QRect(view->header()->sectionViewportPosition(column), 0, view->columnWidth(column), image.height()));
+        const double contrast = DrawnContrast(image, cell.adjusted(2, 2, -2, -2));
+        QVERIFY2(
+            contrast >= 3.0,
+            qPrintable(QStringLiteral("column %1 '%2': contrast %3").arg(column).arg(row->text(column)).arg(contrast)));
     }
 }
 
