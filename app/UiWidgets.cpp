@@ -1,5 +1,6 @@
 #include "app/UiWidgets.h"
 
+#include <QEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
@@ -23,6 +24,22 @@ public:
     }
 };
 
+class TResizeWatcher final : public QObject {
+public:
+    TResizeWatcher(QWidget* widget, std::function<void()> action) : QObject(widget), m_action(std::move(action)) {
+        widget->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Resize)
+            m_action();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> m_action;
+};
+
 } // namespace
 
 QTreeWidget* NewRowList(QWidget* parent, const QString& objectName, const QString& accessibleName) {
@@ -38,6 +55,10 @@ QTreeWidget* NewRowList(QWidget* parent, const QString& objectName, const QStrin
 
 void ShowGridLines(QTreeWidget* list) {
     list->setItemDelegate(new TGridLineDelegate(list));
+}
+
+void OnResize(QWidget* widget, std::function<void()> action) {
+    new TResizeWatcher(widget, std::move(action));
 }
 
 } // namespace vantero

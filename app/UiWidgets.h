@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 class QTreeWidget;
 class QWidget;
 
@@ -14,5 +16,8 @@ QTreeWidget* NewRowList(QWidget* parent, const QString& objectName, const QStrin
 // Draws grid lines between the list's cells, both ways. Done by painting, not by a style sheet:
 // a style sheet on the items takes over their drawing and loses the selected row's text colours.
 void ShowGridLines(QTreeWidget* list);
+
+// Runs action whenever widget changes size.
+void OnResize(QWidget* widget, std::function<void()> action);
 
 } // namespace vantero

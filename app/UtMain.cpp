@@ -1,5 +1,6 @@
 #include "app/UtMain.h"
 
+#include "app/ItemCommands.h"
 #include "app/UiGridModel.h"
 #include "app/UiGridView.h"
 #include "app/UiMessageBoxes.h"
@@ -165,13 +166,10 @@ void TFmMain::BuildCentre() {
     lvDetail->setHeaderLabels({QStringLiteral("序号"), QStringLiteral("店主"), QStringLiteral("宝贝名称"),
                                QStringLiteral("价格"), QStringLiteral("最后更新时间"), QStringLiteral("地址"),
                                QStringLiteral("最后读取结果")});
-    lvDetail->setColumnHidden(5, true); // the page address is kept, not shown
-    lvDetail->setColumnWidth(0, 50);
-    lvDetail->setColumnWidth(1, 100);
-    lvDetail->setColumnWidth(2, 400);
-    lvDetail->setColumnWidth(3, 80);
-    lvDetail->setColumnWidth(4, 160);
+    lvDetail->setColumnHidden(kDetailURL, true); // the page address is kept, not shown
     lvDetail->header()->setStretchLastSection(true);
+    lvDetail->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    OnResize(lvDetail->viewport(), [this] { FitDetailColumns(); });
     ShowGridLines(lvDetail);
     bottom->addWidget(lvDetail, 1);
 

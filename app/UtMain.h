@@ -154,6 +154,7 @@ private:
     // Single readings of the detail panel.
     void ReadDetailRow(int row, bool reportMissing);
     void ShowDetailOf(int gridRow); // fills the detail rows for that grid row's item
+    void FitDetailColumns();
     int GridRowOf(const QString& itemId) const;
     void ShowDetailOutcomes(const QString& itemId); // the detail rows' last-attempt column
     TFmUpdateing* FmUpdateing = nullptr;

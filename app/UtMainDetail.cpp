@@ -10,8 +10,10 @@
 #include "reader/TextHelpers.h"
 #include "reader/UtReadItemThr.h"
 
+#include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QStyle>
 #include <QTreeWidget>
 
 namespace vantero {
@@ -27,7 +29,30 @@ void TFmMain::BuildDetailRows() {
     addRow(1, QStringLiteral("自己"));
     for (int r = 0; r < m_data.RivalAccounts.size(); ++r)
         addRow(r + 2, m_data.RivalAccounts[r]);
+    FitDetailColumns();
     lvDetail->setUpdatesEnabled(true);
+}
+
+void TFmMain::FitDetailColumns() {
+    // "序号", "店主" and "价格" keep their widths; the time takes the rest but never less than
+    // its longest text needs, and "宝贝名称" gives way for it in a narrow window.
+    const int fixed[] = {50, 100, 0, 80};
+    const QFontMetrics metrics = lvDetail->fontMetrics();
+    const int padding = 2 * (lvDetail->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, lvDetail) + 1) + 8;
+    int timeNeeded = metrics.horizontalAdvance(FormatDateTime(QDateTime(QDate(2026, 12, 31), QTime(23, 59, 59))));
+    timeNeeded = std::max(timeNeeded, metrics.horizontalAdvance(lvDetail->headerItem()->text(kDetailTime)));
+    for (int row = 0; row < lvDetail->topLevelItemCount(); ++row)
+        timeNeeded = std::max(timeNeeded, metrics.horizontalAdvance(lvDetail->topLevelItem(row)->text(kDetailTime)));
+    timeNeeded += padding;
+    // The last reading's result, after the specified columns, takes what is left beyond its minimum.
+    constexpr int kOutcomeMinimum = 160;
+    const int rest = lvDetail->viewport()->width() - fixed[0] - fixed[1] - fixed[3];
+    const int name = std::clamp(rest - timeNeeded - kOutcomeMinimum, 80, 400);
+    lvDetail->setColumnWidth(kDetailCaption, fixed[0]);
+    lvDetail->setColumnWidth(kDetailOwner, fixed[1]);
+    lvDetail->setColumnWidth(kDetailName, name);
+    lvDetail->setColumnWidth(kDetailPrice, fixed[3]);
+    lvDetail->setColumnWidth(kDetailTime, timeNeeded);
 }
 
 void TFmMain::lstClick() {
@@ -53,6 +78,7 @@ void TFmMain::ShowDetailOf(int gridRow) {
         setTexts(row, RivalDetailTexts(m_data.qryDetail, lvDetail->topLevelItem(row)->text(kDetailOwner)));
     ShowDetailOutcomes(item.ItemID);
     m_detailItemID = item.ItemID;
+    FitDetailColumns();
 }
 
 void TFmMain::ShowDetailOutcomes(const QString& itemId) {

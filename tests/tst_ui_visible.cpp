@@ -19,6 +19,7 @@
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
@@ -118,6 +119,8 @@ private slots:
     void gridBandsKeepToTheEdges();
     void selectedRowsStayLegible_data();
     void selectedRowsStayLegible();
+    void detailListShowsWholeTimesAndNoAddress_data();
+    void detailListShowsWholeTimesAndNoAddress();
 
 private:
     std::unique_ptr<TTestDatabase> m_db;
@@ -349,13 +352,62 @@ void TestUiVisible::selectedRowsStayLegible() {
     for (int column = 0; column < view->columnCount(); ++column) {
         if (view->isColumnHidden(column) || row->text(column).isEmpty())
             continue;
-        const QRect cell = view->visualItemRect(row).intersected(
-            QRect(view->header()->sectionViewportPosition(column), 0, view->columnWidth(column), image.height()));
+        const QRect line = view->visualItemRect(row);
+        const QRect cell(view->header()->sectionViewportPosition(column), line.top(), view->columnWidth(column),
+                         line.height());
+        QVERIFY(!cell.intersected(image.rect()).isEmpty());
         const double contrast = DrawnContrast(image, cell.adjusted(2, 2, -2, -2));
         QVERIFY2(
             contrast >= 3.0,
             qPrintable(QStringLiteral("column %1 '%2': contrast %3").arg(column).arg(row->text(column)).arg(contrast)));
     }
+}
+
+void TestUiVisible::detailListShowsWholeTimesAndNoAddress_data() {
+    QTest::addColumn<int>("width");
+    QTest::newRow("restored size") << 897;
+    QTest::newRow("narrow") << 720;
+    QTest::newRow("wide") << 1600;
+}
+
+void TestUiVisible::detailListShowsWholeTimesAndNoAddress() {
+    QFETCH(int, width);
+    m_db->exec(QStringLiteral("insert into Rival (RivalWW, ShopURL) values ('同行甲', 'http://a.taobao.com/')"));
+    m_db->exec(QStringLiteral("insert into Items (ItemID, ItemName, URL, Price, SellCount, LastUpdated) values "
+                              "('1', '玻璃杯子一只', 'http://own/1', 10, 1, '2026-12-09 16:05:33')"));
+    m_db->exec(QStringLiteral("insert into RivalItems (RivalWW, LocalItemID, RivalItemID, ItemName, URL, Price, "
+                              "SellCount, LastUpdated) values ('同行甲', '1', '9', '同行的杯子', 'http://a/9', 9.5, 3, "
+                              "'2026-12-28 23:56:58')"));
+    m_main->resize(width, 538);
+    m_main->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
+    m_main->SetFocusedRow(0);
+    QCoreApplication::processEvents();
+    QTreeWidget* list = m_main->DetailList();
+
+    QStringList shown;
+    for (int c = 0; c < list->columnCount(); ++c) {
+        if (!list->isColumnHidden(c))
+            shown << list->headerItem()->text(c);
+    }
+    QCOMPARE(shown, (QStringList{QStringLiteral("序号"), QStringLiteral("店主"), QStringLiteral("宝贝名称"),
+                                 QStringLiteral("价格"), QStringLiteral("最后更新时间")}));
+    QCOMPARE(list->columnWidth(0), 50);
+    QCOMPARE(list->columnWidth(1), 100);
+    QCOMPARE(list->columnWidth(3), 80);
+
+    const int timeColumn = 4;
+    const int margin = 2 * (list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list) + 1);
+    for (int row = 0; row < list->topLevelItemCount(); ++row) {
+        const QString text = list->topLevelItem(row)->text(timeColumn);
+        QVERIFY(!text.isEmpty());
+        QVERIFY2(list->columnWidth(timeColumn) >= list->fontMetrics().horizontalAdvance(text) + margin,
+                 qPrintable(text));
+    }
+    // The time column ends inside the list, so it is seen whole without scrolling.
+    const int right = list->header()->sectionViewportPosition(timeColumn) + list->columnWidth(timeColumn);
+    QVERIFY2(right <= list->viewport()->width(), qPrintable(QString::number(right)));
+    QCOMPARE(list->header()->sectionViewportPosition(0), 0);
 }
 
 QTEST_MAIN(TestUiVisible)
