@@ -121,6 +121,11 @@ QVariant TGridModel::headerData(int section, Qt::Orientation orientation, int ro
     switch (role) {
     case Qt::DisplayRole:
         return column.caption;
+    case Qt::AccessibleTextRole:
+        // The band caption is only painted; screen readers get it with the column's caption.
+        return band.caption.isEmpty() ? column.caption : band.caption + u' ' + column.caption;
+    case Qt::AccessibleDescriptionRole:
+        return band.caption;
     case BandRole:
         return column.band;
     case BandCaptionRole:

@@ -215,7 +215,9 @@ void TFmMain::BuildStatusBar() {
     for (int i = 0; i < 3; ++i) {
         auto* label = new QLabel(stat);
         label->setObjectName(QStringLiteral("statPanel%1").arg(i));
-        label->setAccessibleName(QStringLiteral("状态栏第%1栏").arg(i + 1));
+        // No fixed accessible name: a label then gives screen readers its shown text and tells
+        // them when it changes.
+        label->setAccessibleDescription(QStringLiteral("状态栏第%1栏").arg(i + 1));
         // At least the panel's width; a longer text (a long date format) widens it rather than
         // being cut off.
         label->setMinimumWidth(widths[i]);

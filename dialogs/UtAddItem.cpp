@@ -41,7 +41,9 @@ TFmAddItem::TFmAddItem(TFmMain* main) : QDialog(main), m_main(main) {
     stat->setObjectName(QStringLiteral("stat"));
     stat->setSizeGripEnabled(false);
     m_statusPanel = new QLabel(stat);
-    m_statusPanel->setAccessibleName(QStringLiteral("状态"));
+    m_statusPanel->setObjectName(QStringLiteral("statPanel0"));
+    // Without a fixed accessible name the label exposes its shown text.
+    m_statusPanel->setAccessibleDescription(QStringLiteral("状态栏"));
     stat->addWidget(m_statusPanel, 1);
 
     auto* urlRow = new QHBoxLayout;

@@ -58,7 +58,7 @@ TFmItemURL::TFmItemURL(TFmMain* main) : QDialog(main), m_main(main), qry(main->D
     auto* urlLabel = new QLabel(QStringLiteral("宝贝地址"), this);
     lblItemURL = new QLabel(this);
     lblItemURL->setObjectName(QStringLiteral("lblItemURL"));
-    lblItemURL->setAccessibleName(urlLabel->text());
+    lblItemURL->setAccessibleDescription(urlLabel->text());
     lblItemURL->setTextFormat(Qt::RichText);
     lblItemURL->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
     lblItemURL->setCursor(Qt::PointingHandCursor);
@@ -106,7 +106,8 @@ TFmItemURL::TFmItemURL(TFmMain* main) : QDialog(main), m_main(main), qry(main->D
     stat->setSizeGripEnabled(false);
     statPanel = new QLabel(stat);
     statPanel->setObjectName(QStringLiteral("statPanel0"));
-    statPanel->setAccessibleName(QStringLiteral("状态栏"));
+    // Without a fixed accessible name the label exposes its shown text.
+    statPanel->setAccessibleDescription(QStringLiteral("状态栏"));
     stat->addWidget(statPanel, 1);
     layout->addWidget(stat);
 
@@ -131,6 +132,7 @@ void TFmItemURL::showEvent(QShowEvent* event) {
 void TFmItemURL::FormShow() {
     edtItemName->setText(ItemName);
     lblItemURL->setText(QStringLiteral("<a href=\"#\">%1</a>").arg(ItemURL.toHtmlEscaped()));
+    lblItemURL->setAccessibleName(ItemURL); // the address itself, not the link's markup
     lv->clear();
     RunReported(this, [this] {
         OpenMappings(qry, ItemID);

@@ -16,12 +16,15 @@
 #include "dialogs/utSetting.h"
 
 #include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
@@ -121,6 +124,9 @@ private slots:
     void selectedRowsStayLegible();
     void detailListShowsWholeTimesAndNoAddress_data();
     void detailListShowsWholeTimesAndNoAddress();
+    void statusPanelsExposeTheirTexts_data();
+    void statusPanelsExposeTheirTexts();
+    void bandCaptionsAndTheItemAddressAreExposed();
 
 private:
     std::unique_ptr<TTestDatabase> m_db;
@@ -408,6 +414,74 @@ void TestUiVisible::detailListShowsWholeTimesAndNoAddress() {
     const int right = list->header()->sectionViewportPosition(timeColumn) + list->columnWidth(timeColumn);
     QVERIFY2(right <= list->viewport()->width(), qPrintable(QString::number(right)));
     QCOMPARE(list->header()->sectionViewportPosition(0), 0);
+}
+
+static QString AccessibleName(QObject* object) {
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(object);
+    return iface ? iface->text(QAccessible::Name) : QString();
+}
+
+void TestUiVisible::statusPanelsExposeTheirTexts_data() {
+    QTest::addColumn<QString>("window");
+    QTest::newRow("main") << QStringLiteral("main");
+    QTest::newRow("add item") << QStringLiteral("add item");
+    QTest::newRow("mapping") << QStringLiteral("mapping");
+}
+
+void TestUiVisible::statusPanelsExposeTheirTexts() {
+    QFETCH(QString, window);
+    std::unique_ptr<QDialog> dialog;
+    if (window == QStringLiteral("add item"))
+        dialog = std::make_unique<TFmAddItem>(m_main.get());
+    else if (window == QStringLiteral("mapping"))
+        dialog = std::make_unique<TFmItemURL>(m_main.get());
+    QWidget* shown = dialog ? static_cast<QWidget*>(dialog.get()) : m_main.get();
+    shown->show();
+    QVERIFY(QTest::qWaitForWindowExposed(shown));
+    auto* bar = shown->findChild<QStatusBar*>(QStringLiteral("stat"));
+    QVERIFY(bar);
+    const QList<QLabel*> panels = bar->findChildren<QLabel*>();
+    QVERIFY(!panels.isEmpty());
+    for (int i = 0; i < panels.size(); ++i) {
+        const QString text = QStringLiteral("第%1栏：正在读取宝贝，请稍候...").arg(i + 1);
+        if (dialog)
+            panels[i]->setText(text);
+        else
+            m_main->SetStatusText(i, text);
+        QCOMPARE(panels[i]->text(), text);
+        QCOMPARE(AccessibleName(panels[i]), text);
+    }
+}
+
+void TestUiVisible::bandCaptionsAndTheItemAddressAreExposed() {
+    m_db->exec(QStringLiteral("insert into Rival (RivalWW, ShopURL) values ('同行甲', 'http://a.taobao.com/')"));
+    m_main->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
+    auto* grid = m_main->findChild<TGridView*>(QStringLiteral("lst"));
+    auto headerNames = [](QWidget* view) {
+        QStringList names;
+        QAccessibleInterface* table = QAccessible::queryAccessibleInterface(view);
+        for (int i = 0; table && i < table->childCount(); ++i) {
+            QAccessibleInterface* child = table->child(i);
+            if (child && child->role() == QAccessible::ColumnHeader)
+                names << child->text(QAccessible::Name);
+        }
+        return names;
+    };
+    const QStringList middle = headerNames(grid->middlePart());
+    QVERIFY2(middle.contains(QStringLiteral("同行甲 价格")), qPrintable(middle.join(u'|')));
+    QVERIFY2(middle.contains(QStringLiteral("同行甲 差价")), qPrintable(middle.join(u'|')));
+    const QStringList right = headerNames(grid->rightPart());
+    QVERIFY2(right.contains(QStringLiteral("自己(我的店) 本期售出")), qPrintable(right.join(u'|')));
+    QVERIFY2(headerNames(grid->leftPart()).contains(QStringLiteral("宝贝名称")),
+             qPrintable(headerNames(grid->leftPart()).join(u'|')));
+
+    TFmItemURL mapping(m_main.get());
+    mapping.ItemID = QStringLiteral("1");
+    mapping.ItemURL = QStringLiteral("http://item.taobao.com/item.htm?id=1");
+    mapping.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&mapping));
+    QCOMPARE(AccessibleName(mapping.lblItemURL), mapping.ItemURL);
 }
 
 QTEST_MAIN(TestUiVisible)
