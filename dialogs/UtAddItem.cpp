@@ -6,10 +6,12 @@
 #include "reader/UtReadItemThr.h"
 
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QShowEvent>
 #include <QStatusBar>
 #include <QVBoxLayout>
@@ -62,6 +64,10 @@ TFmAddItem::TFmAddItem(TFmMain* main) : QDialog(main), m_main(main) {
 
     connect(btnOK, &QPushButton::clicked, this, &TFmAddItem::btnOKClick);
     connect(btnClose, &QPushButton::clicked, this, &TFmAddItem::btnCloseClick);
+
+    // On the screen's centre like the other dialogs, not on the main window's.
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
 }
 
 TFmAddItem::~TFmAddItem() = default; // a reader still running is stopped and waited for

@@ -73,6 +73,7 @@ TFmItemURL::TFmItemURL(TFmMain* main) : QDialog(main), m_main(main), qry(main->D
     lv->setColumnWidth(kNumberColumn, 50);
     lv->setColumnWidth(kAccountColumn, 150);
     lv->header()->setStretchLastSection(true);
+    ShowGridLines(lv);
     layout->addWidget(lv, 1);
 
     auto* addressLine = new QHBoxLayout;

@@ -5,10 +5,12 @@
 #include "dialogs/Settings.h"
 #include "reader/TextHelpers.h"
 
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QShowEvent>
 #include <QVBoxLayout>
 
@@ -43,19 +45,25 @@ TFmSetting::TFmSetting(TFmMain* main) : QDialog(main), m_main(main), qry(main->D
     auto* intervalRow = new QHBoxLayout;
     intervalRow->addWidget(edtUpdateTimeOut);
     intervalRow->addWidget(minutesLabel);
+    auto* wwRow = new QHBoxLayout;
+    wwRow->addWidget(wwLabel);
+    wwRow->addWidget(edtWW, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(btnSave);
     buttons->addWidget(btnClose);
     auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(10, 8, 10, 8);
+    layout->setSpacing(4);
     layout->addWidget(intervalLabel);
     layout->addLayout(intervalRow);
-    layout->addWidget(wwLabel);
-    layout->addWidget(edtWW);
+    layout->addLayout(wwRow);
     layout->addStretch();
     layout->addLayout(buttons);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
-    setMinimumWidth(239);
+    // A fixed client size; a size constraint on the layout would override it with its hint.
+    setFixedSize(239, 138);
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
 
     connect(btnSave, &QPushButton::clicked, this, &TFmSetting::btnSaveClick);
     connect(btnClose, &QPushButton::clicked, this, &TFmSetting::btnCloseClick);
