@@ -1,6 +1,8 @@
 #include "app/UiWidgets.h"
 
+#include <QApplication>
 #include <QEvent>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
@@ -40,7 +42,60 @@ private:
     std::function<void()> m_action;
 };
 
+class TCollapsingHandle final : public QSplitterHandle {
+public:
+    TCollapsingHandle(Qt::Orientation orientation, TCollapsingSplitter* parent)
+        : QSplitterHandle(orientation, parent), m_splitter(parent) {}
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override {
+        m_pressAt = event->globalPosition().toPoint();
+        QSplitterHandle::mousePressEvent(event);
+    }
+    void mouseReleaseEvent(QMouseEvent* event) override {
+        QSplitterHandle::mouseReleaseEvent(event);
+        if (event->button() == Qt::LeftButton &&
+            (event->globalPosition().toPoint() - m_pressAt).manhattanLength() < QApplication::startDragDistance())
+            m_splitter->toggleLastPane();
+    }
+
+private:
+    TCollapsingSplitter* m_splitter;
+    QPoint m_pressAt;
+};
+
 } // namespace
+
+TCollapsingSplitter::TCollapsingSplitter(Qt::Orientation orientation, QWidget* parent)
+    : QSplitter(orientation, parent) {}
+
+QSplitterHandle* TCollapsingSplitter::createHandle() {
+    return new TCollapsingHandle(orientation(), this);
+}
+
+bool TCollapsingSplitter::lastPaneCollapsed() const {
+    const QList<int> panes = sizes();
+    return !panes.isEmpty() && panes.last() == 0;
+}
+
+void TCollapsingSplitter::toggleLastPane() {
+    QList<int> panes = sizes();
+    if (panes.size() < 2)
+        return;
+    const int total = panes[panes.size() - 2] + panes.last();
+    if (panes.last() > 0) {
+        m_restoreSize = panes.last();
+        panes.last() = 0;
+    } else {
+        const QSize hint = widget(count() - 1)->sizeHint();
+        const int wanted = m_restoreSize > 0               ? m_restoreSize
+                           : orientation() == Qt::Vertical ? hint.height()
+                                                           : hint.width();
+        panes.last() = std::min(wanted, total);
+    }
+    panes[panes.size() - 2] = total - panes.last();
+    setSizes(panes);
+}
 
 QTreeWidget* NewRowList(QWidget* parent, const QString& objectName, const QString& accessibleName) {
     auto* list = new QTreeWidget(parent);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QSplitter>
+#include <QSplitterHandle>
 #include <QString>
 
 #include <functional>
@@ -19,5 +21,21 @@ void ShowGridLines(QTreeWidget* list);
 
 // Runs action whenever widget changes size.
 void OnResize(QWidget* widget, std::function<void()> action);
+
+// A splitter whose bar, clicked without dragging, collapses the last pane and a second click
+// brings it back at the size it had; dragging works as usual.
+class TCollapsingSplitter final : public QSplitter {
+    Q_OBJECT
+public:
+    explicit TCollapsingSplitter(Qt::Orientation orientation, QWidget* parent = nullptr);
+    void toggleLastPane();
+    bool lastPaneCollapsed() const;
+
+protected:
+    QSplitterHandle* createHandle() override;
+
+private:
+    int m_restoreSize = 0;
+};
 
 } // namespace vantero

@@ -22,6 +22,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+#include <QWindowStateChangeEvent>
 
 #include <climits>
 
@@ -141,7 +142,7 @@ void TFmMain::BuildMenu() {
 }
 
 void TFmMain::BuildCentre() {
-    spl1 = new QSplitter(Qt::Vertical, this);
+    spl1 = new TCollapsingSplitter(Qt::Vertical, this);
     spl1->setObjectName(QStringLiteral("spl1"));
     spl1->setHandleWidth(7);
     spl1->setChildrenCollapsible(true);
@@ -243,14 +244,20 @@ void TFmMain::BuildTray() {
     icon->setObjectName(QStringLiteral("icon"));
     icon->setToolTip(MainTexts::Caption);
     connect(icon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::DoubleClick) {
-            showMaximized();
-            raise();
-            activateWindow();
-        }
+        if (reason == QSystemTrayIcon::DoubleClick)
+            RestoreFromTray();
     });
     if (QSystemTrayIcon::isSystemTrayAvailable())
         icon->show();
+}
+
+void TFmMain::RestoreFromTray() {
+    if (m_restoreMaximized)
+        showMaximized();
+    else
+        showNormal();
+    raise();
+    activateWindow();
 }
 
 void TFmMain::showEvent(QShowEvent* event) {
@@ -263,6 +270,12 @@ void TFmMain::showEvent(QShowEvent* event) {
 
 void TFmMain::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized()) {
+        // Restoring brings back the state the user left, maximised or not.
+        const Qt::WindowStates before = static_cast<QWindowStateChangeEvent*>(event)->oldState();
+        if (!(before & Qt::WindowMinimized))
+            m_restoreMaximized = (before | windowState()) & Qt::WindowMaximized;
+    }
     // Minimised, the program lives on in the tray only (where a tray exists).
     if (event->type() == QEvent::WindowStateChange && isMinimized() && icon->isVisible())
         QTimer::singleShot(0, this, &QWidget::hide);

@@ -21,6 +21,7 @@ class QTreeWidgetItem;
 
 namespace vantero {
 
+class TCollapsingSplitter;
 class TGridModel;
 class TGridView;
 class TFmUpdateing;
@@ -88,6 +89,8 @@ public:
     // The summary of the last background run beside the status panels ("本次更新：…").
     QString RunSummaryText() const;
     static constexpr int kDetailOutcome = 6; // the detail list's column of the last attempt
+    // What a double click on the tray icon does: the window comes back as the user left it.
+    void RestoreFromTray();
     bool UpdateRunning() const { return Updater != nullptr; }
 
 public slots:
@@ -139,7 +142,7 @@ private:
     TGridModel* m_gridModel = nullptr;
     TGridView* m_grid = nullptr;
     QToolBar* tb1 = nullptr;
-    QSplitter* spl1 = nullptr;
+    TCollapsingSplitter* spl1 = nullptr;
     QTreeWidget* lvDetail = nullptr;
     QPushButton* btnSetItem = nullptr;
     QPushButton* btnReadPrice = nullptr;
@@ -147,6 +150,7 @@ private:
     QPushButton* btnOpenURL = nullptr;
     std::array<QLabel*, 3> m_panels{};
     QToolButton* m_summary = nullptr; // after the three panels; a click opens the failure list
+    bool m_restoreMaximized = true; // the window opens maximised
     QSystemTrayIcon* icon = nullptr;
     QTimer* tmr = nullptr;
     bool m_shown = false;

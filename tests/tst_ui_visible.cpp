@@ -5,6 +5,7 @@
 #include "app/UiGridView.h"
 #include "app/UiMessageBoxes.h"
 #include "app/UiTranslations.h"
+#include "app/UiWidgets.h"
 #include "app/UtMain.h"
 #include "app/UtUpdateing.h"
 #include "dialogs/UtAbout.h"
@@ -24,6 +25,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
@@ -127,6 +129,13 @@ private slots:
     void statusPanelsExposeTheirTexts_data();
     void statusPanelsExposeTheirTexts();
     void bandCaptionsAndTheItemAddressAreExposed();
+    void settingsDialogHasItsClientSize();
+    void dialogsOpenOnTheScreensCentre_data();
+    void dialogsOpenOnTheScreensCentre();
+    void mappingListDrawsGridLines();
+    void trayRestoreBringsBackTheStateTheUserLeft_data();
+    void trayRestoreBringsBackTheStateTheUserLeft();
+    void clickOnTheSplitterBarCollapsesAndRestoresTheDetailPanel();
 
 private:
     std::unique_ptr<TTestDatabase> m_db;
@@ -482,6 +491,105 @@ void TestUiVisible::bandCaptionsAndTheItemAddressAreExposed() {
     mapping.show();
     QVERIFY(QTest::qWaitForWindowExposed(&mapping));
     QCOMPARE(AccessibleName(mapping.lblItemURL), mapping.ItemURL);
+}
+
+void TestUiVisible::settingsDialogHasItsClientSize() {
+    TFmSetting dialog(m_main.get());
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QCOMPARE(dialog.geometry().size(), QSize(239, 138));
+    // Everything it holds fits inside, each at least as tall as it needs.
+    for (QWidget* child : dialog.findChildren<QWidget*>()) {
+        if (!child->isVisible() || child->parentWidget() != &dialog)
+            continue;
+        QVERIFY2(dialog.rect().contains(child->geometry()), qPrintable(child->objectName()));
+        QVERIFY2(child->height() >= child->minimumSizeHint().height(), qPrintable(child->objectName()));
+    }
+}
+
+void TestUiVisible::dialogsOpenOnTheScreensCentre_data() {
+    QTest::addColumn<TWindowFactory>("make");
+    QTest::newRow("add item") << TWindowFactory(
+        [](TFmMain* main, TTestDatabase&) -> QWidget* { return new TFmAddItem(main); });
+    QTest::newRow("settings") << TWindowFactory(
+        [](TFmMain* main, TTestDatabase&) -> QWidget* { return new TFmSetting(main); });
+    QTest::newRow("rivals") << TWindowFactory(
+        [](TFmMain* main, TTestDatabase&) -> QWidget* { return new TFmRival(main); });
+    QTest::newRow("mapping") << TWindowFactory(
+        [](TFmMain* main, TTestDatabase&) -> QWidget* { return new TFmItemURL(main); });
+}
+
+void TestUiVisible::dialogsOpenOnTheScreensCentre() {
+    QFETCH(TWindowFactory, make);
+    // The main window off the screen's centre, so centring on it would show.
+    m_main->setGeometry(10, 10, 700, 500);
+    m_main->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
+    std::unique_ptr<QWidget> dialog(make(m_main.get(), *m_db));
+    dialog->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+    const QPoint centre = dialog->screen()->availableGeometry().center();
+    const QPoint shown = dialog->geometry().center();
+    QVERIFY2(
+        (shown - centre).manhattanLength() <= 4,
+        qPrintable(QStringLiteral("%1,%2 vs %3,%4").arg(shown.x()).arg(shown.y()).arg(centre.x()).arg(centre.y())));
+}
+
+void TestUiVisible::mappingListDrawsGridLines() {
+    m_db->exec(QStringLiteral("insert into Rival (RivalWW, ShopURL) values ('同行甲', 'http://a.taobao.com/'), "
+                              "('同行乙', 'http://b.taobao.com/')"));
+    m_main->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
+    TFmItemURL dialog(m_main.get());
+    dialog.ItemID = QStringLiteral("1");
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QTreeWidget* list = dialog.findChild<QTreeWidget*>(QStringLiteral("lv"));
+    QCOMPARE(list->topLevelItemCount(), 2);
+    const QImage image = list->viewport()->grab().toImage();
+    const QRgb line = list->palette().color(QPalette::Mid).rgb();
+    const QRect first = list->visualItemRect(list->topLevelItem(0));
+    // A horizontal line under the first row, and a vertical one after the number column.
+    const int y = first.bottom();
+    const int x = list->header()->sectionViewportPosition(0) + list->columnWidth(0) - 1;
+    QCOMPARE(image.pixel(list->columnWidth(0) + 20, y) | 0xFF000000, line | 0xFF000000);
+    QCOMPARE(image.pixel(x, first.top() + first.height() / 2) | 0xFF000000, line | 0xFF000000);
+}
+
+void TestUiVisible::trayRestoreBringsBackTheStateTheUserLeft_data() {
+    QTest::addColumn<bool>("maximised");
+    QTest::newRow("maximised") << true;
+    QTest::newRow("un-maximised by the user") << false;
+}
+
+void TestUiVisible::trayRestoreBringsBackTheStateTheUserLeft() {
+    QFETCH(bool, maximised);
+    m_main->showMaximized();
+    QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
+    if (!maximised)
+        m_main->showNormal();
+    QCOMPARE(m_main->isMaximized(), maximised);
+    m_main->setWindowState(m_main->windowState() | Qt::WindowMinimized);
+    QVERIFY(m_main->isMinimized());
+    m_main->RestoreFromTray();
+    QVERIFY(m_main->isVisible());
+    QVERIFY(!m_main->isMinimized());
+    QCOMPARE(m_main->isMaximized(), maximised);
+}
+
+void TestUiVisible::clickOnTheSplitterBarCollapsesAndRestoresTheDetailPanel() {
+    m_main->resize(897, 538);
+    m_main->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
+    auto* spl1 = m_main->findChild<QSplitter*>(QStringLiteral("spl1"));
+    QVERIFY(spl1);
+    QCOMPARE(spl1->handleWidth(), 7);
+    const int before = spl1->sizes().last();
+    QVERIFY(before > 0);
+    QTest::mouseClick(spl1->handle(1), Qt::LeftButton);
+    QCOMPARE(spl1->sizes().last(), 0);
+    QTest::mouseClick(spl1->handle(1), Qt::LeftButton);
+    QCOMPARE(spl1->sizes().last(), before);
 }
 
 QTEST_MAIN(TestUiVisible)
