@@ -1,5 +1,6 @@
 #include "app/UiMessageBoxes.h"
 #include "app/UiTranslations.h"
+#include "app/UiProgram.h"
 #include "app/UtMain.h"
 #include "dialogs/UtLogin.h"
 #include "reader/BrowserEngine.h"
@@ -53,24 +54,9 @@ int main(int argc, char* argv[]) {
         return status;
     }
 
-    const QString path = QDir::current().absoluteFilePath(QString::fromLatin1(kDatabaseFileName));
-    const QString problem = PrepareDatabaseFile(path);
-    if (!problem.isEmpty()) {
-        QMessageBox::critical(nullptr, MainTexts::EntryTitle, problem);
-        TBrowserEngine::Shutdown();
-        return 1;
-    }
-
-    int status = 0;
-    {
-        TFmMain main{TConnection(path)};
-        main.showMaximized();
-        status = QApplication::exec();
-    }
-    // A reading the user left behind (a cancelled wait) ends before the database and the
-    // application go away; so does the browser (its profile written out).
-    TReadItem::StopAll();
+    // The program ends its readings and closes every database connection before the browser
+    // writes out its profile and goes.
+    const int status = RunProgram(QDir::current().absoluteFilePath(QString::fromLatin1(kDatabaseFileName)));
     TBrowserEngine::Shutdown();
-    TConnection::closeThreadConnections();
     return status;
 }

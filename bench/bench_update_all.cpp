@@ -346,6 +346,6 @@ int main(int argc, char* argv[]) {
                .arg(curlSeconds, 0, 'f', 3)
                .arg(updateSeconds / curlSeconds, 0, 'f', 2)
                .arg(readings / updateSeconds, 0, 'f', 1);
-    TConnection::closeThreadConnections();
+    TConnection::closeAll();
     return 0;
 }

@@ -127,6 +127,6 @@ int main(int argc, char* argv[]) {
     }
     out.flush();
     err.flush();
-    vantero::TConnection::closeThreadConnections();
+    vantero::TConnection::closeAll();
     return code;
 }

@@ -279,6 +279,25 @@ void TConnection::closeThreadConnections() {
         storage.localData()->closeAll();
 }
 
+void TConnection::closeAll() {
+    auto& storage = threadConnections();
+    if (storage.hasLocalData())
+        storage.setLocalData(nullptr); // deletes it, giving its connections back
+    QList<TPooled> idle;
+    {
+        TPool& p = pool();
+        QMutexLocker lock(&p.mutex);
+        for (const QList<TPooled>& list : std::as_const(p.idle))
+            idle += list;
+        p.idle.clear();
+        p.idleCount = 0;
+    }
+    for (const TPooled& pooled : std::as_const(idle)) {
+        TStatement::ForgetConnection(pooled.db);
+        sqlite3_close_v2(pooled.db);
+    }
+}
+
 bool CheckDatabaseLayout(const QString& path, QString* reason) {
     auto fail = [reason](const QString& text) {
         if (reason)

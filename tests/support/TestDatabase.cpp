@@ -14,7 +14,7 @@ TTestDatabase::TTestDatabase() : m_path(m_dir.filePath(QString::fromLatin1(kData
 }
 
 TTestDatabase::~TTestDatabase() {
-    TConnection::closeThreadConnections();
+    TConnection::closeAll();
 }
 
 void TTestDatabase::exec(const QString& sql, const QVariantList& values) const {
