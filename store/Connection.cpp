@@ -28,7 +28,7 @@ namespace vantero {
 
 namespace {
 
-constexpr int kBusyTimeoutMs = 60000;
+std::atomic<int> busyTimeoutMs{60000};
 
 QString NextConnectionName() {
     static QAtomicInteger<int> counter;
@@ -105,7 +105,14 @@ QThreadStorage<ThreadConnections*>& threadConnections() {
     return storage;
 }
 
+QString LockedText(const QString& path) {
+    return QStringLiteral("数据库文件 \"%1\" 正被另一个程序使用，请关闭该程序后再试")
+        .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()));
+}
+
 [[noreturn]] void Raise(const QSqlError& error, const QString& context = {}) {
+    if (error.nativeErrorCode() == QLatin1String("5") || error.nativeErrorCode() == QLatin1String("6"))
+        throw TDatabaseError(LockedText(context));
     QString text = error.text().trimmed();
     if (text.isEmpty())
         text = QStringLiteral("数据库错误");
@@ -140,6 +147,19 @@ ThreadConnections* MyConnections(const QString& path) {
 
 } // namespace
 
+QString EngineErrorText(sqlite3* db) {
+    const int code = sqlite3_errcode(db) & 0xff;
+    if (code == SQLITE_BUSY || code == SQLITE_LOCKED) {
+        const char* file = sqlite3_db_filename(db, "main");
+        return LockedText(QFile::decodeName(file ? file : ""));
+    }
+    return QString::fromUtf8(sqlite3_errmsg(db));
+}
+
+void TConnection::setBusyTimeout(int ms) {
+    busyTimeoutMs.store(ms);
+}
+
 QSqlDatabase TConnection::database() const {
     ThreadConnections* mine = MyConnections(m_path);
     if (auto it = mine->nameByPath.constFind(m_path); it != mine->nameByPath.cend())
@@ -148,7 +168,7 @@ QSqlDatabase TConnection::database() const {
     const QString name = NextConnectionName();
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
     db.setDatabaseName(m_path);
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs.load()));
     if (!db.open()) {
         const QSqlError error = db.lastError();
         db = QSqlDatabase();
@@ -195,11 +215,11 @@ sqlite3* TConnection::handle() const {
         const QByteArray name = QFile::encodeName(m_path);
         const int rc = sqlite3_open_v2(name.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr);
         if (rc != SQLITE_OK) {
-            const QString text = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
+            const QString text = db ? EngineErrorText(db) : QString::fromUtf8(sqlite3_errstr(rc));
             sqlite3_close_v2(db);
             throw TDatabaseError(m_path + QStringLiteral("：") + text);
         }
-        sqlite3_busy_timeout(db, kBusyTimeoutMs);
+        sqlite3_busy_timeout(db, busyTimeoutMs.load());
         sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
         chosen = {db, device, inode};
     }
@@ -252,7 +272,7 @@ TWriteTransaction::TWriteTransaction(const TConnection& con) {
     // IMMEDIATE: the write lock comes first (waiting out other writers up to the busy time-out),
     // so the read inside cannot be overtaken by another writer before the write.
     if (sqlite3_exec(handle, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
-        throw TDatabaseError(QString::fromUtf8(sqlite3_errmsg(handle)));
+        throw TDatabaseError(EngineErrorText(handle));
     m_handle = handle;
 }
 
@@ -265,7 +285,7 @@ void TWriteTransaction::Commit() {
     if (!m_handle)
         return;
     if (sqlite3_exec(m_handle, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
-        const QString text = QString::fromUtf8(sqlite3_errmsg(m_handle));
+        const QString text = EngineErrorText(m_handle);
         sqlite3_exec(m_handle, "ROLLBACK", nullptr, nullptr, nullptr);
         m_handle = nullptr;
         throw TDatabaseError(text);
@@ -298,7 +318,7 @@ void TConnection::closeAll() {
     }
 }
 
-bool CheckDatabaseLayout(const QString& path, QString* reason) {
+bool CheckDatabaseLayout(const QString& path, QString* reason, bool checkIntegrity) {
     auto fail = [reason](const QString& text) {
         if (reason)
             *reason = text;
@@ -317,7 +337,7 @@ bool CheckDatabaseLayout(const QString& path, QString* reason) {
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs.load()));
         if (!db.open()) {
             ok = fail(QStringLiteral("无法打开数据库（%1）").arg(db.lastError().text()));
         } else {
@@ -326,8 +346,31 @@ bool CheckDatabaseLayout(const QString& path, QString* reason) {
                 ok = fail(QStringLiteral("数据库文件已损坏或无法读取（%1）").arg(probe.lastError().text()));
             } else {
                 for (const TTableDef& table : DatabaseTables()) {
+                    // A view (one may never end), a virtual table or a temporary object of the
+                    // same name is no table of ours.
+                    QSqlQuery kind(db);
+                    kind.prepare(QStringLiteral("SELECT type, sql FROM main.sqlite_master WHERE name=? COLLATE NOCASE "
+                                                "UNION ALL SELECT type, sql FROM temp.sqlite_master "
+                                                "WHERE name=? COLLATE NOCASE"));
+                    kind.addBindValue(QLatin1String(table.name));
+                    kind.addBindValue(QLatin1String(table.name));
+                    kind.exec();
+                    int real = 0;
+                    int other = 0;
+                    while (kind.next()) {
+                        const bool isTable = kind.value(0).toString() == QLatin1String("table") &&
+                                             !kind.value(1).toString().trimmed().startsWith(
+                                                 QLatin1String("CREATE VIRTUAL"), Qt::CaseInsensitive);
+                        ++(isTable ? real : other);
+                    }
+                    if (real != 1 || other != 0) {
+                        ok = fail(real == 0 && other == 0
+                                      ? QStringLiteral("数据库中缺少表 %1").arg(QLatin1String(table.name))
+                                      : QStringLiteral("数据库中的 %1 不是普通的表").arg(QLatin1String(table.name)));
+                        break;
+                    }
                     QSqlQuery info(db);
-                    info.exec(QStringLiteral("PRAGMA table_info(%1)").arg(QLatin1String(table.name)));
+                    info.exec(QStringLiteral("PRAGMA main.table_info(%1)").arg(QLatin1String(table.name)));
                     QStringList present;
                     while (info.next())
                         present << info.value(1).toString().toLower();
@@ -344,6 +387,12 @@ bool CheckDatabaseLayout(const QString& path, QString* reason) {
                     }
                     if (!ok)
                         break;
+                }
+                if (ok && checkIntegrity) {
+                    QSqlQuery check(db);
+                    if (!check.exec(QStringLiteral("PRAGMA quick_check(1)")) || !check.next() ||
+                        check.value(0).toString() != QLatin1String("ok"))
+                        ok = fail(QStringLiteral("数据库文件已损坏"));
                 }
             }
         }
@@ -416,7 +465,7 @@ QString PrepareDatabaseFile(const QString& path) {
         }
     } else {
         QString reason;
-        if (!CheckDatabaseLayout(path, &reason))
+        if (!CheckDatabaseLayout(path, &reason, true))
             return QStringLiteral("无法使用数据库文件 \"%1\"：%2").arg(shown, reason);
     }
     // WAL lets worker threads write while the window reads; the mode stays with the file.
@@ -425,7 +474,7 @@ QString PrepareDatabaseFile(const QString& path) {
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs.load()));
         if (!db.open()) {
             error = db.lastError().text();
         } else {
@@ -470,19 +519,28 @@ QString DateTimeToColumn(const QDateTime& value) {
 }
 
 QString CurrentDateTimeColumn() {
+    timespec wall{};
+    clock_gettime(CLOCK_REALTIME, &wall);
+    timespec steady{};
+    clock_gettime(CLOCK_MONOTONIC, &steady);
+    return LocalDateTimeColumn(qint64(wall.tv_sec), qint64(steady.tv_sec));
+}
+
+QString LocalDateTimeColumn(qint64 wallSeconds, qint64 steadySeconds) {
     // localtime_r keeps the zone it read, where QDateTime reads the zone file again on every
     // call (a tenth of what storing a reading costs); a zone changed meanwhile is picked up
-    // within a minute.
-    static std::atomic<qint64> zoneReadAt{0}; // before any real time, so the first call reads the zone
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    if (qint64(now.tv_sec) - zoneReadAt.load(std::memory_order_relaxed) >= 60) {
+    // within a minute. Steady time, so a clock set back does not stop the re-reading.
+    constexpr qint64 kNever = -1;
+    static std::atomic<qint64> zoneReadAt{kNever};
+    const qint64 last = zoneReadAt.load(std::memory_order_relaxed);
+    if (last == kNever || steadySeconds < last || steadySeconds - last >= 60) {
         tzset();
-        zoneReadAt.store(qint64(now.tv_sec), std::memory_order_relaxed);
+        zoneReadAt.store(steadySeconds, std::memory_order_relaxed);
     }
+    const time_t seconds = time_t(wallSeconds);
     tm local{};
-    if (!localtime_r(&now.tv_sec, &local))
-        return DateTimeToColumn(QDateTime::currentDateTime());
+    if (!localtime_r(&seconds, &local))
+        return DateTimeToColumn(QDateTime::fromSecsSinceEpoch(wallSeconds));
     return ColumnText(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
 }
 

@@ -43,6 +43,10 @@ public:
     // Other threads must have ended their use first.
     static void closeAll();
 
+    // How long a statement waits for another program's lock on the file before it fails with
+    // a message naming the file; 60 seconds. Connections opened later use the new time.
+    static void setBusyTimeout(int ms);
+
 private:
     QString m_path;
 };
@@ -83,8 +87,14 @@ private:
 QString PrepareDatabaseFile(const QString& path);
 
 // Whether the file at path is a database of this program's layout; on failure reason says why.
-// Opens the file read-only and changes nothing.
-bool CheckDatabaseLayout(const QString& path, QString* reason);
+// Only real tables pass (no views, virtual tables or temporary objects of those names). With
+// checkIntegrity the file's structure is checked as well (SQLite's quick check). Opens the file
+// read-only and changes nothing.
+bool CheckDatabaseLayout(const QString& path, QString* reason, bool checkIntegrity = false);
+
+// The engine's text for the connection's last error; a file locked by another program is said
+// in Chinese, naming the file.
+QString EngineErrorText(sqlite3* db);
 
 // Writes a fresh database of this layout (the delivered file) to path.
 void CreateDatabaseFile(const QString& path);
@@ -93,6 +103,9 @@ void CreateDatabaseFile(const QString& path);
 QString DateTimeToColumn(const QDateTime& value);
 // DateTimeToColumn of the current local time, cheaply.
 QString CurrentDateTimeColumn();
+// The stored form of wallSeconds (since the epoch) in the local zone. The zone is read again at
+// the first call and whenever a minute of steadySeconds (a monotonic clock) has passed.
+QString LocalDateTimeColumn(qint64 wallSeconds, qint64 steadySeconds);
 QDateTime DateTimeFromColumn(const QString& text);
 
 } // namespace vantero

@@ -1,5 +1,6 @@
 #include "store/RecordSet.h"
 
+#include "store/Connection.h"
 #include "store/DatabaseError.h"
 #include "store/Statement.h"
 #include "store/Values.h"
@@ -212,7 +213,7 @@ void TRecordSet::Open() {
             m_values.reserveText(m_values.textSize() / 256 * expected * 11 / 10);
     }
     if (status != SQLITE_DONE)
-        throw TDatabaseError(QString::fromUtf8(sqlite3_errmsg(handle)));
+        throw TDatabaseError(EngineErrorText(handle));
     m_state = State::Browse;
     m_current = 0;
 }

@@ -1,5 +1,6 @@
 #include "store/Statement.h"
 
+#include "store/Connection.h"
 #include "store/DatabaseError.h"
 
 #include <QHash>
@@ -74,7 +75,7 @@ void TStatement::ForgetConnection(sqlite3* db) {
 }
 
 void TStatement::Raise() const {
-    throw TDatabaseError(QString::fromUtf8(sqlite3_errmsg(m_db)));
+    throw TDatabaseError(EngineErrorText(m_db));
 }
 
 void TStatement::Bind(const QVariantList& values) {

@@ -5,6 +5,7 @@
 #include "store/RecordSet.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -13,6 +14,8 @@
 #include <QThread>
 
 #include <atomic>
+#include <ctime>
+#include <sqlite3.h>
 
 using namespace vantero;
 using namespace vantero::test;
@@ -57,6 +60,9 @@ private slots:
     void whichStatementsCanWriteBack();
     void onlyValuesThatDifferAreWrittenBack();
     void aWriteTransactionKeepsTheLookupAndTheWriteTogether();
+    void aDamagedFileIsRefusedAtStartUntouched();
+    void aFileLockedByAnotherProgramIsNamedInChinese();
+    void aChangedTimeZoneIsPickedUpWithinAMinute();
     void theCurrentTimeAsStoredIsTheLocalTime();
     void aWriterThreadAndAReaderThreadNeverSeeLockedOrLoseRows();
 };
@@ -128,6 +134,22 @@ void TestStore::filesThatAreNotOurDatabaseAreRefusedUntouched_data() {
                           "create table RivalItems (RivalWW, LocalItemID, RivalItemID, ItemName, URL, Price, "
                           "SellCount, LastUpdated);"
                           "create table Setting (UpdateTimeOut, WW)");
+    const QString others = QStringLiteral(
+        "create table Rival (RivalWW, ShopURL, ShopName, ShopClass, ShopType);"
+        "create table RivalItems (RivalWW, LocalItemID, RivalItemID, ItemName, URL, Price, SellCount, LastUpdated);"
+        "create table Setting (UpdateTimeOut, WW)");
+    // A view that never ends would hang every reader of Items.
+    QTest::newRow("items as an endless view")
+        << QByteArray()
+        << QStringLiteral("create view Items (ItemID, ItemName, CustomItemName, URL, Price, SellCount, LastUpdated) "
+                          "as with recursive n(i) as (select 1 union all select i + 1 from n) "
+                          "select i, i, i, i, i, i, i from n;") +
+               others;
+    QTest::newRow("items as a virtual table")
+        << QByteArray()
+        << QStringLiteral("create virtual table Items using fts5(ItemID, ItemName, CustomItemName, URL, Price, "
+                          "SellCount, LastUpdated);") +
+               others;
 }
 
 void TestStore::filesThatAreNotOurDatabaseAreRefusedUntouched() {
@@ -436,6 +458,81 @@ void TestStore::aWriteTransactionKeepsTheLookupAndTheWriteTogether() {
         AddItem(rs, QStringLiteral("78"));
     }
     QCOMPARE(db.value(QStringLiteral("select count(*) from Items where ItemID='78'")).toInt(), 0);
+}
+
+void TestStore::aDamagedFileIsRefusedAtStartUntouched() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("vanteroData.mdb"));
+    {
+        TTestDatabase db; // a file with enough rows to span several pages
+        for (int i = 0; i < 400; ++i)
+            db.exec(QStringLiteral("insert into Items (ItemID, ItemName) values (?, ?)"),
+                    {QString::number(i), QString(40, u'杯')});
+        TConnection::closeAll();
+        QVERIFY(QFile::copy(db.path(), path));
+    }
+    {
+        sqlite3* plain = nullptr; // as a file from elsewhere: not yet in WAL mode
+        QCOMPARE(sqlite3_open(QFile::encodeName(path).constData(), &plain), SQLITE_OK);
+        sqlite3_exec(plain, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
+        sqlite3_close(plain);
+    }
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.size() > 8 * 4096);
+        file.seek(file.size() - 3 * 4096 + 8); // inside a table page, past the file's header
+        file.write(QByteArray(512, '\xA5'));
+    }
+    const QByteArray before = FileHash(path);
+    const QString message = PrepareDatabaseFile(path);
+    QVERIFY2(message.contains(QStringLiteral("vanteroData.mdb")) && message.contains(QStringLiteral("损坏")),
+             qPrintable(message));
+    QCOMPARE(FileHash(path), before);
+    QVERIFY(!QFile::exists(path + QStringLiteral("-wal")));
+}
+
+void TestStore::aFileLockedByAnotherProgramIsNamedInChinese() {
+    TTestDatabase db;
+    sqlite3* other = nullptr;
+    QCOMPARE(sqlite3_open(QFile::encodeName(db.path()).constData(), &other), SQLITE_OK);
+    QCOMPARE(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    TConnection::closeAll();
+    TConnection::setBusyTimeout(200);
+    QString text;
+    try {
+        db.connection().exec(QStringLiteral("update Setting set UpdateTimeOut=20"));
+    } catch (const TDatabaseError& e) {
+        text = e.text();
+    }
+    TConnection::closeAll();
+    TConnection::setBusyTimeout(60000);
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    QVERIFY2(text.contains(QDir::toNativeSeparators(db.path())) && text.contains(QStringLiteral("另一个程序")),
+             qPrintable(text));
+    QVERIFY(db.value(QStringLiteral("select UpdateTimeOut from Setting")).toInt() != 20);
+}
+
+void TestStore::aChangedTimeZoneIsPickedUpWithinAMinute() {
+    const QByteArray zone = qgetenv("TZ");
+    const bool hadZone = qEnvironmentVariableIsSet("TZ");
+    const qint64 wall = QDateTime(QDate(2026, 1, 31), QTime(8, 5), Qt::UTC).toSecsSinceEpoch();
+    timespec steady{};
+    clock_gettime(CLOCK_MONOTONIC, &steady);
+    const qint64 now = qint64(steady.tv_sec) + 1000;
+    qputenv("TZ", "UTC0");
+    const QString utc = LocalDateTimeColumn(wall, now);
+    qputenv("TZ", "CST-8");
+    const QString after = LocalDateTimeColumn(wall, now + 61);
+    if (hadZone)
+        qputenv("TZ", zone);
+    else
+        qunsetenv("TZ");
+    tzset();
+    LocalDateTimeColumn(wall, now + 200);
+    QCOMPARE(utc, QStringLiteral("2026-01-31 08:05:00"));
+    QCOMPARE(after, QStringLiteral("2026-01-31 16:05:00"));
 }
 
 void TestStore::theCurrentTimeAsStoredIsTheLocalTime() {
