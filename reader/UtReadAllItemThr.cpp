@@ -180,6 +180,9 @@ void TReadAllItemThr::RefreshCurrentRow(int nextPosition) {
 
 void TReadAllItemThr::TakeRowOnHost(int position) {
     m_next = {true, m_host->RowAt(position)};
+    // The settings dialog may change the own account while a run goes on: each own page is
+    // checked against the account as it is when its row is taken.
+    m_ownAccount = m_host->OwnAccount();
     if (m_next.row)
         m_host->ShowStatus(kProgressPanel, UpdaterTexts::Progress(m_next.row->ItemName));
 }
@@ -263,10 +266,7 @@ void TReadAllItemThr::Execute() {
             TRecordSet rs(m_connection);
             // Taken once: rows added during the run are not visited.
             int n = 0;
-            OnHostThread([this, &n] {
-                n = m_host->RowCount();
-                m_ownAccount = m_host->OwnAccount();
-            });
+            OnHostThread([this, &n] { n = m_host->RowCount(); });
             for (int i = 0; i < n; ++i) {
                 CheckStop();
                 try {

@@ -282,6 +282,21 @@ private slots:
                                                             UpdaterTexts::Progress(QStringLiteral("标题C"))}));
     }
 
+    void eachOwnReadingChecksTheOwnAccountAsItIsThen() {
+        m_cat->AddItem(QStringLiteral("100"), QStringLiteral("标题A"), QStringLiteral("1.50"));
+        m_cat->AddItem(QStringLiteral("101"), QStringLiteral("标题B"), QStringLiteral("2.50"));
+        Prepare();
+        // The settings dialog changes the own account while the first row is being read.
+        m_host->BeforeRowAt = [this](int position) {
+            if (position == 1)
+                m_data->OwnAccount = QStringLiteral("另一家店");
+        };
+        QVERIFY(RunToEnd());
+        const TReadAllItemThr::Tally tally = m_updater->Counts();
+        QCOMPARE(tally.stored, 1);
+        QCOMPARE(tally.refused, 1);
+    }
+
     void eachRowIsTakenAfterThePreviousRowsRefresh() {
         m_cat->AddItem(QStringLiteral("100"), QStringLiteral("标题A"), QStringLiteral("1.50"));
         m_cat->AddItem(QStringLiteral("101"), QStringLiteral("标题B"), QStringLiteral("2.50"));
