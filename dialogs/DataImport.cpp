@@ -78,7 +78,7 @@ bool TDataImport::ConnectSource(const QString& path, QString* message) {
     }
 
     QString reason;
-    if (!CheckDatabaseLayout(path, &reason))
+    if (!CheckImportSource(path, &reason))
         return refuse(reason);
 
     const QString name = NextSourceName();

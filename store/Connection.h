@@ -92,6 +92,11 @@ QString PrepareDatabaseFile(const QString& path);
 // read-only and changes nothing.
 bool CheckDatabaseLayout(const QString& path, QString* reason, bool checkIntegrity = false);
 
+// Whether the file at path can be an import's source: an SQLite file whose Items, Rival and
+// RivalItems, where present, are real tables. Tables and columns the import does not read are
+// not asked for; what it reads and lacks fails the import's step. Changes nothing.
+bool CheckImportSource(const QString& path, QString* reason);
+
 // The engine's text for the connection's last error; a file locked by another program is said
 // in Chinese, naming the file.
 QString EngineErrorText(sqlite3* db);
