@@ -406,7 +406,8 @@ void TestUiVisible::detailListShowsWholeTimesAndNoAddress() {
             shown << list->headerItem()->text(c);
     }
     QCOMPARE(shown, (QStringList{QStringLiteral("序号"), QStringLiteral("店主"), QStringLiteral("宝贝名称"),
-                                 QStringLiteral("价格"), QStringLiteral("最后更新时间")}));
+                                 QStringLiteral("价格"), QStringLiteral("最后更新时间"),
+                                 QStringLiteral("最后读取结果")}));
     QCOMPARE(list->columnWidth(0), 50);
     QCOMPARE(list->columnWidth(1), 100);
     QCOMPARE(list->columnWidth(3), 80);
