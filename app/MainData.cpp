@@ -44,6 +44,9 @@ void TMainData::RefreshAllData() {
 }
 
 void TMainData::ReloadItemRows() {
+    // Row refreshes merge only their own item's rival rows, so the rival set is re-read too: a
+    // refill shows every reading in the file, as after a refresh cycle.
+    qryRival.Reopen(kSelectRivalItems);
     qry.Reopen(kSelectItems);
     statuses.Load(con, statusScope);
     grid.FillAllRows(qry, qryRival);

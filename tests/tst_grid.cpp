@@ -24,6 +24,7 @@ private slots:
     void theNameColumnShowsTheCustomNameUnlessBlank();
     void refreshRowShowsNewReadingsAndItsFreshPosition();
     void refreshRowOfAGoneItemOrBadPositionChangesNothing();
+    void refillingTheRowsAfterARowRefreshShowsEveryItemsReadings();
 };
 
 void TestGrid::priceFormatHasTwoDecimalsAndNoGrouping_data() {
@@ -184,6 +185,21 @@ void TestGrid::refreshRowOfAGoneItemOrBadPositionChangesNothing() {
     QCOMPARE(data.grid.cell(0, 2), QStringLiteral("10.00"));
     QVERIFY(!data.RefreshRowData(1));
     QVERIFY(!data.RefreshRowData(-1));
+}
+
+void TestGrid::refillingTheRowsAfterARowRefreshShowsEveryItemsReadings() {
+    TTestDatabase db;
+    db.exec(QStringLiteral("insert into Rival (RivalWW) values ('ShopA')"));
+    db.exec(QStringLiteral("insert into Items (ItemID, Price) values ('A', 10), ('B', 20)"));
+    db.exec(QStringLiteral("insert into RivalItems (RivalWW, LocalItemID, RivalItemID, Price) values "
+                           "('ShopA', 'A', '1', 9), ('ShopA', 'B', '2', 19)"));
+    TMainData data(db.connection());
+    data.RefreshAllData();
+    // A reading of B's rival is stored while A's row is refreshed; the add-item dialog then refills.
+    db.exec(QStringLiteral("update RivalItems set Price=18 where LocalItemID='B'"));
+    QVERIFY(data.RefreshRowData(0));
+    data.ReloadItemRows();
+    QCOMPARE(data.grid.cell(1, 2), QStringLiteral("18.00"));
 }
 
 QTEST_GUILESS_MAIN(TestGrid)
