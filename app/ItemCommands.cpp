@@ -19,7 +19,7 @@ QString FormatReadingTime(const QDateTime& value) {
         return {};
     // At exactly midnight only the date is shown.
     if (value.time() == QTime(0, 0))
-        return QLocale::system().toString(value.date(), QLocale::ShortFormat);
+        return DisplayLocale().toString(value.date(), QLocale::ShortFormat);
     return FormatDateTime(value);
 }
 

@@ -91,11 +91,20 @@ QString LowerAscii(const QString& text) {
     return result;
 }
 
+QLocale DisplayLocale() {
+    // The program speaks Chinese only: a system locale of another language (C on many servers)
+    // would put English month names into Chinese windows.
+    const QLocale system = QLocale::system();
+    if (system.language() == QLocale::Chinese)
+        return system;
+    return QLocale(QLocale::Chinese, QLocale::SimplifiedChineseScript, QLocale::China);
+}
+
 namespace {
 
-// The system's long time format without its time-zone name. Quoted literals stay as they are.
+// The display locale's long time format without its time-zone name. Quoted literals stay as they are.
 QString LongTimeFormat() {
-    const QString format = QLocale::system().timeFormat(QLocale::LongFormat);
+    const QString format = DisplayLocale().timeFormat(QLocale::LongFormat);
     QString result;
     bool quoted = false;
     for (QChar c : format) {
@@ -116,7 +125,7 @@ QString LongTimeFormat() {
 QString FormatDateTime(const QDateTime& value) {
     if (!value.isValid())
         return {};
-    const QLocale locale = QLocale::system();
+    const QLocale locale = DisplayLocale();
     return locale.toString(value.date(), QLocale::ShortFormat) + u' ' + locale.toString(value.time(), LongTimeFormat());
 }
 

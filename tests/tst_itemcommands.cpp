@@ -2,6 +2,7 @@
 // the windows and vantero-cli share them; and the CLI commands built on them.
 #include "app/ItemCommands.h"
 #include "app/MainData.h"
+#include "reader/TextHelpers.h"
 #include "reader/UtReadItemThr.h"
 #include "support/TestDatabase.h"
 #include "support/TestHttpServer.h"
@@ -12,6 +13,7 @@
 #include <QJsonObject>
 #include <QLocale>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QtTest>
 
 using namespace vantero;
@@ -88,7 +90,7 @@ private:
 };
 
 void TestItemCommands::readingTimeShowsShortDateAndTimeButNoTimeAtMidnight() {
-    const QLocale locale = QLocale::system();
+    const QLocale locale = DisplayLocale();
     QCOMPARE(FormatReadingTime(QDateTime()), QString());
     QCOMPARE(FormatReadingTime(kMidnight), locale.toString(kMidnight.date(), QLocale::ShortFormat));
     const QString text = FormatReadingTime(kMorning);
@@ -96,6 +98,9 @@ void TestItemCommands::readingTimeShowsShortDateAndTimeButNoTimeAtMidnight() {
     QVERIFY2(text.contains(QLatin1String("05:07")), qPrintable(text)); // minutes and seconds
     // One second after midnight is not midnight.
     QVERIFY(FormatReadingTime(kMidnight.addSecs(1)).size() > FormatReadingTime(kMidnight).size());
+    // Whatever the machine's language, no English month name appears.
+    QCOMPARE(DisplayLocale().language(), QLocale::Chinese);
+    QVERIFY2(!FormatReadingTime(kMorning).contains(QRegularExpression(QStringLiteral("[A-Za-z]"))), qPrintable(text));
 }
 
 void TestItemCommands::resultCodesGiveTheirMessages_data() {
