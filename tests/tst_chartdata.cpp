@@ -15,9 +15,9 @@ qint64 HoursAgo(double hours) {
 }
 
 // Rows of one page from "hoursAgo:price" pairs ("-" for no price), oldest first.
-QList<THistoryRow> Rows(const QString& rival, const QString& spec, qint64* rowId) {
+QList<THistoryRow> Rows(const QString& rival, const QString& readings, qint64* rowId) {
     QList<THistoryRow> rows;
-    for (const QString& part : spec.split(u' ', Qt::SkipEmptyParts)) {
+    for (const QString& part : readings.split(u' ', Qt::SkipEmptyParts)) {
         const QStringList pair = part.split(u':');
         THistoryRow row;
         row.rowId = ++*rowId;
