@@ -12,6 +12,7 @@ export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:detect_stack_use_after_retu
 export LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 # QtWebEngine's own code (Chromium) frees objects with a mismatching size, which the sanitizer
-# cannot be told per library; that check is off only for the test that shows a web view.
-ctest --test-dir build-asan --output-on-failure -j2 -E '^tst_ui_vendor$' "$@"
-ASAN_OPTIONS="$ASAN_OPTIONS:new_delete_type_mismatch=0" ctest --test-dir build-asan --output-on-failure -R '^tst_ui_vendor$'
+# cannot be told per library; that check is off only for the tests that load web pages.
+web_tests='^tst_ui_(vendor|browser)$'
+ctest --test-dir build-asan --output-on-failure -j2 -E "$web_tests" "$@"
+ASAN_OPTIONS="$ASAN_OPTIONS:new_delete_type_mismatch=0" ctest --test-dir build-asan --output-on-failure -R "$web_tests"
