@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 
 namespace vantero {
 
@@ -60,20 +61,39 @@ bool IsWesternSingleByte(const QByteArray& name) {
            name == "ascii";
 }
 
+// Where the next byte at or after i that is not ASCII sits (n when none). Pages are mostly ASCII
+// markup, so it looks at eight bytes at a time.
+qsizetype NextNonAscii(QByteArrayView bytes, qsizetype i) {
+    const qsizetype n = bytes.size();
+    const char* data = bytes.data();
+    while (i + 8 <= n) {
+        quint64 word;
+        std::memcpy(&word, data + i, 8);
+        if (word & 0x8080808080808080ULL)
+            break;
+        i += 8;
+    }
+    while (i < n && uchar(data[i]) < 0x80)
+        ++i;
+    return i;
+}
+
 // Sequences that are not UTF-8 (each bad byte counts once), so that two candidate encodings can be
 // compared by how well they fit a page.
-qsizetype Utf8Errors(QByteArrayView bytes) {
+qsizetype Utf8Errors(QByteArrayView bytes, qsizetype from) {
     qsizetype errors = 0;
     const qsizetype n = bytes.size();
     auto cont = [&](qsizetype i, uchar low = 0x80, uchar high = 0xBF) {
         return i < n && uchar(bytes[i]) >= low && uchar(bytes[i]) <= high;
     };
-    for (qsizetype i = 0; i < n;) {
+    for (qsizetype i = from; i < n;) {
         const uchar c = uchar(bytes[i]);
         qsizetype length = 0;
-        if (c < 0x80)
-            length = 1;
-        else if (c >= 0xC2 && c <= 0xDF)
+        if (c < 0x80) {
+            i = NextNonAscii(bytes, i);
+            continue;
+        }
+        if (c >= 0xC2 && c <= 0xDF)
             length = cont(i + 1) ? 2 : 0;
         else if (c == 0xE0)
             length = cont(i + 1, 0xA0) && cont(i + 2) ? 3 : 0;
@@ -97,14 +117,14 @@ qsizetype Utf8Errors(QByteArrayView bytes) {
 }
 
 // The same for GBK and its GB18030 four-byte extension, by byte structure.
-qsizetype GbkErrors(QByteArrayView bytes) {
+qsizetype GbkErrors(QByteArrayView bytes, qsizetype from) {
     qsizetype errors = 0;
     const qsizetype n = bytes.size();
     auto at = [&](qsizetype i) { return i < n ? uchar(bytes[i]) : uchar(0); };
-    for (qsizetype i = 0; i < n;) {
+    for (qsizetype i = from; i < n;) {
         const uchar c = at(i);
         if (c < 0x80) {
-            ++i;
+            i = NextNonAscii(bytes, i);
         } else if (c >= 0x81 && c <= 0xFE) {
             const uchar t = at(i + 1);
             if (i + 1 < n && ((t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFE))) {
@@ -124,10 +144,6 @@ qsizetype GbkErrors(QByteArrayView bytes) {
     return errors;
 }
 
-bool HasNonAscii(QByteArrayView bytes) {
-    return std::any_of(bytes.begin(), bytes.end(), [](char c) { return uchar(c) >= 0x80; });
-}
-
 } // namespace
 
 QByteArray TPageText::FittingEncoding(QByteArrayView bytes, const QByteArray& declared, bool* overruled) {
@@ -140,18 +156,24 @@ QByteArray TPageText::FittingEncoding(QByteArrayView bytes, const QByteArray& de
     if (declaredGb)
         name = "GB18030"; // a superset of GBK and GB2312
     bool changed = false;
-    if ((declaredUtf8 || declaredGb || western) && HasNonAscii(bytes)) {
-        const qsizetype utf8Errors = Utf8Errors(bytes);
-        const qsizetype gbkErrors = GbkErrors(bytes);
+    // The bytes before the first non-ASCII one fit both encodings; the declared encoding is checked
+    // first, and the other only when the declared one does not fit.
+    const qsizetype first = NextNonAscii(bytes, 0);
+    if ((declaredUtf8 || declaredGb || western) && first < bytes.size()) {
         QByteArray fits = name;
-        if (declaredUtf8 && utf8Errors > 0 && gbkErrors < utf8Errors)
-            fits = "GB18030";
-        else if (declaredGb && gbkErrors > 0 && utf8Errors < gbkErrors)
+        if (declaredUtf8) {
+            const qsizetype utf8Errors = Utf8Errors(bytes, first);
+            if (utf8Errors > 0 && GbkErrors(bytes, first) < utf8Errors)
+                fits = "GB18030";
+        } else if (declaredGb) {
+            const qsizetype gbkErrors = GbkErrors(bytes, first);
+            if (gbkErrors > 0 && Utf8Errors(bytes, first) < gbkErrors)
+                fits = "utf-8";
+        } else if (Utf8Errors(bytes, first) == 0) {
             fits = "utf-8";
-        else if (western && utf8Errors == 0)
-            fits = "utf-8";
-        else if (western && gbkErrors == 0)
+        } else if (GbkErrors(bytes, first) == 0) {
             fits = "GB18030";
+        }
         changed = fits != name && !declared.isEmpty();
         name = fits;
     }
