@@ -3,7 +3,7 @@
 #include <QLocale>
 
 #include <algorithm>
-#include <functional>
+#include <array>
 
 namespace vantero {
 
@@ -13,13 +13,35 @@ constexpr char FoldByte(char c) {
     return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c;
 }
 
-struct FoldedHash {
-    size_t operator()(char c) const { return std::hash<char>()(FoldByte(c)); }
-};
-
 struct FoldedEqual {
     bool operator()(char a, char b) const { return FoldByte(a) == FoldByte(b); }
 };
+
+// Horspool's search with the skip distances in a table by byte: every page is searched for a
+// dozen markers, and a hashed table costs a lookup per step.
+qsizetype FindFolded(const char* begin, const char* end, QByteArrayView needle) {
+    const qsizetype m = needle.size();
+    std::array<qsizetype, 256> skip;
+    skip.fill(m);
+    for (qsizetype i = 0; i + 1 < m; ++i) {
+        const uchar c = uchar(needle[i]);
+        skip[c] = m - 1 - i;
+        skip[uchar(FoldByte(char(c)))] = m - 1 - i;
+        if (c >= 'A' && c <= 'Z')
+            skip[c - 'A' + 'a'] = m - 1 - i;
+    }
+    const char last = FoldByte(needle[m - 1]);
+    for (const char* at = begin; end - at >= m; at += skip[uchar(at[m - 1])]) {
+        if (FoldByte(at[m - 1]) != last)
+            continue;
+        qsizetype i = 0;
+        while (i + 1 < m && FoldByte(at[i]) == FoldByte(needle[i]))
+            ++i;
+        if (i + 1 == m)
+            return at - begin;
+    }
+    return -1;
+}
 
 } // namespace
 
@@ -33,10 +55,8 @@ qsizetype FindNoCase(QByteArrayView haystack, QByteArrayView needle, qsizetype f
         const char* hit = std::search(begin, end, needle.begin(), needle.end(), FoldedEqual());
         return hit == end ? -1 : hit - haystack.data();
     }
-    const std::boyer_moore_horspool_searcher searcher(needle.begin(), needle.end(), FoldedHash(), FoldedEqual());
-    const auto [hit, hitEnd] = searcher(begin, end);
-    Q_UNUSED(hitEnd);
-    return hit == end ? -1 : hit - haystack.data();
+    const qsizetype hit = FindFolded(begin, end, needle);
+    return hit < 0 ? -1 : from + hit;
 }
 
 QByteArray ExtractBetween(QByteArrayView source, QByteArrayView startMarker, QByteArrayView endMarker) {

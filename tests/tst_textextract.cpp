@@ -12,6 +12,7 @@ private slots:
     void extractBetweenFollowsTheWorkedExamples();
     void extractBetweenWorksOnGbkBytesWithoutDecoding();
     void extractBetweenFindsMarkersInAMultiMegabytePage();
+    void findNoCaseAgreesWithAPlainSearch();
     void stripLineBreaksRemovesOnlyTabsAndLineBreaks_data();
     void stripLineBreaksRemovesOnlyTabsAndLineBreaks();
     void trimmingRemovesBytesUpToThirtyTwo();
@@ -82,6 +83,37 @@ void TestTextExtract::extractBetweenFindsMarkersInAMultiMegabytePage() {
     page.append("<INPUT name=\"item_id_num\" value=\"987\" />");
     QCOMPARE(ExtractBetween(page, "<input name=\"item_id_num\" value=\"", "\" />"), QByteArray("987"));
     QCOMPARE(FindNoCase(page, "ITEM_ID_NUM", 0), page.indexOf("item_id_num"));
+}
+
+// The search skips ahead by a table; a plain folded comparison at every offset is the reference.
+// A small alphabet with both cases, digits and bytes above 127 makes near misses common.
+void TestTextExtract::findNoCaseAgreesWithAPlainSearch() {
+    const QByteArray alphabet("aAbB[{\x80\xC1\xE1\xFF\"\" /1");
+    auto fold = [](char c) { return (c >= 'a' && c <= 'z') ? char(c - 32) : c; };
+    auto plain = [&](const QByteArray& hay, const QByteArray& needle, qsizetype from) -> qsizetype {
+        for (qsizetype i = from; i + needle.size() <= hay.size(); ++i) {
+            qsizetype k = 0;
+            while (k < needle.size() && fold(hay[i + k]) == fold(needle[k]))
+                ++k;
+            if (k == needle.size())
+                return i;
+        }
+        return -1;
+    };
+    quint32 seed = 12345;
+    auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 16; };
+    auto word = [&](int length) {
+        QByteArray w;
+        for (int i = 0; i < length; ++i)
+            w.append(alphabet[int(next() % alphabet.size())]);
+        return w;
+    };
+    for (int round = 0; round < 20000; ++round) {
+        const QByteArray hay = word(int(next() % 60));
+        const QByteArray needle = word(1 + int(next() % 7));
+        const qsizetype from = hay.isEmpty() ? 0 : qsizetype(next() % hay.size());
+        QCOMPARE(FindNoCase(hay, needle, from), plain(hay, needle, from));
+    }
 }
 
 void TestTextExtract::stripLineBreaksRemovesOnlyTabsAndLineBreaks_data() {
