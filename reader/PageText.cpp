@@ -119,27 +119,28 @@ qsizetype Utf8Errors(QByteArrayView bytes, qsizetype from) {
 // The same for GBK and its GB18030 four-byte extension, by byte structure.
 qsizetype GbkErrors(QByteArrayView bytes, qsizetype from) {
     qsizetype errors = 0;
+    const uchar* p = reinterpret_cast<const uchar*>(bytes.data());
     const qsizetype n = bytes.size();
-    auto at = [&](qsizetype i) { return i < n ? uchar(bytes[i]) : uchar(0); };
     for (qsizetype i = from; i < n;) {
-        const uchar c = at(i);
+        const uchar c = p[i];
         if (c < 0x80) {
             i = NextNonAscii(bytes, i);
-        } else if (c >= 0x81 && c <= 0xFE) {
-            const uchar t = at(i + 1);
-            if (i + 1 < n && ((t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFE))) {
-                i += 2;
-            } else if (i + 3 < n && t >= 0x30 && t <= 0x39 && at(i + 2) >= 0x81 && at(i + 2) <= 0xFE &&
-                       at(i + 3) >= 0x30 && at(i + 3) <= 0x39) {
-                i += 4;
-            } else {
-                ++errors;
-                ++i;
-            }
-        } else {
-            ++errors;
-            ++i;
+            continue;
         }
+        if (c >= 0x81 && c <= 0xFE && i + 1 < n) {
+            const uchar t = p[i + 1];
+            if ((t >= 0x40 && t <= 0x7E) || (t >= 0x80 && t <= 0xFE)) {
+                i += 2;
+                continue;
+            }
+            if (i + 3 < n && t >= 0x30 && t <= 0x39 && p[i + 2] >= 0x81 && p[i + 2] <= 0xFE && p[i + 3] >= 0x30 &&
+                p[i + 3] <= 0x39) {
+                i += 4;
+                continue;
+            }
+        }
+        ++errors;
+        ++i;
     }
     return errors;
 }
