@@ -253,6 +253,25 @@ QVariant TConnection::value(const QString& sql, const QVariantList& values) cons
     }
 }
 
+namespace {
+
+// Every reading is its own write transaction: the statements that begin and end one are kept
+// prepared like any other instead of being parsed each time.
+const QString kBeginImmediate = QStringLiteral("BEGIN IMMEDIATE");
+const QString kCommit = QStringLiteral("COMMIT");
+const QString kRollback = QStringLiteral("ROLLBACK");
+
+int StepKept(sqlite3* handle, const QString& sql) {
+    try {
+        TStatement statement(handle, sql);
+        return sqlite3_step(statement.Handle());
+    } catch (const TDatabaseError&) {
+        return SQLITE_ERROR; // the engine's message stays on the connection
+    }
+}
+
+} // namespace
+
 TReadTransaction::TReadTransaction(const TConnection& con) {
     sqlite3* handle = con.handle();
     if (sqlite3_get_autocommit(handle) && sqlite3_exec(handle, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK)
@@ -271,22 +290,22 @@ TWriteTransaction::TWriteTransaction(const TConnection& con) {
         return;
     // IMMEDIATE: the write lock comes first (waiting out other writers up to the busy time-out),
     // so the read inside cannot be overtaken by another writer before the write.
-    if (sqlite3_exec(handle, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) != SQLITE_OK)
+    if (StepKept(handle, kBeginImmediate) != SQLITE_DONE)
         throw TDatabaseError(EngineErrorText(handle));
     m_handle = handle;
 }
 
 TWriteTransaction::~TWriteTransaction() {
     if (m_handle && !sqlite3_get_autocommit(m_handle))
-        sqlite3_exec(m_handle, "ROLLBACK", nullptr, nullptr, nullptr);
+        StepKept(m_handle, kRollback);
 }
 
 void TWriteTransaction::Commit() {
     if (!m_handle)
         return;
-    if (sqlite3_exec(m_handle, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) {
+    if (StepKept(m_handle, kCommit) != SQLITE_DONE) {
         const QString text = EngineErrorText(m_handle);
-        sqlite3_exec(m_handle, "ROLLBACK", nullptr, nullptr, nullptr);
+        StepKept(m_handle, kRollback);
         m_handle = nullptr;
         throw TDatabaseError(text);
     }
