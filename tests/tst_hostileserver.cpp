@@ -163,6 +163,10 @@ TScript Script(const QString& name) {
         const QByteArray bomb = GzipOfZeros(64LL << 20);
         return Answer(Head("HTTP/1.1 200 OK", "Content-Encoding: gzip\r\n" + WithLength(bomb)) + bomb);
     }
+    if (name == QLatin1String("brotli bomb")) {
+        const QByteArray bomb = BrotliOfZeros(64LL << 20);
+        return Answer(Head("HTTP/1.1 200 OK", "Content-Encoding: br\r\n" + WithLength(bomb)) + bomb);
+    }
     // Otherwise name is a status line, answered with a whole page.
     return Answer(Head(name.toLatin1(), WithLength(page)) + page);
 }
@@ -235,6 +239,8 @@ private slots:
         row("reset inside a body without length", receive);
         row("reset inside a chunked body", receive);
         row("gzip bomb", tooLarge);
+        if (HttpDecodedEncodings().contains("br"))
+            row("brotli bomb", tooLarge);
     }
     void brokenTransfersFailWithinTheLimitsAndStoreNothing() {
         QFETCH(QString, server);

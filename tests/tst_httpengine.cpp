@@ -23,20 +23,24 @@ QByteArray Page() {
     return page + "</body></html>\n";
 }
 
-// Answers with the page gzipped when the request accepts gzip, plain otherwise; keeps the heads.
+// Answers with the page compressed in the given encoding (gzip or br) when the request accepts
+// it, plain otherwise; keeps the heads.
 class TCompressingServer {
 public:
-    TCompressingServer()
-        : m_server([this](TRawConnection& c) {
+    explicit TCompressingServer(const QByteArray& encoding = "gzip")
+        : m_server([this, encoding](TRawConnection& c) {
               const QByteArray head = c.readRequest();
               {
                   std::lock_guard lock(m_mutex);
                   m_heads << head;
               }
-              const bool gzip = head.toLower().contains("accept-encoding:") && head.toLower().contains("gzip");
-              const QByteArray body = gzip ? Gzip(Page()) : Page();
+              const QByteArray lower = head.toLower();
+              const qsizetype accept = lower.indexOf("\r\naccept-encoding:");
+              const bool compress =
+                  accept >= 0 && lower.mid(accept, lower.indexOf("\r\n", accept + 2) - accept).contains(encoding);
+              const QByteArray body = !compress ? Page() : encoding == "br" ? Brotli(Page()) : Gzip(Page());
               c.send("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\n" +
-                     QByteArray(gzip ? "Content-Encoding: gzip\r\n" : "") +
+                     (compress ? "Content-Encoding: " + encoding + "\r\n" : QByteArray()) +
                      "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
           }) {}
     QString url() const { return m_server.url(QStringLiteral("/item.htm")); }
@@ -65,6 +69,18 @@ private slots:
         request.url = QUrl(server.url());
         const THttpResponse response = HttpGet(request);
         QVERIFY(server.lastHead().contains("\r\nAccept-Encoding: " + HttpDecodedEncodings() + "\r\n"));
+        QCOMPARE(response.body, Page());
+        QVERIFY2(response.wireBytes * 5 < response.body.size(), qPrintable(QString::number(response.wireBytes)));
+    }
+
+    void brotliAnswersAreDecodedWhereTheLibraryCan() {
+        if (!HttpDecodedEncodings().contains("br"))
+            QSKIP("this libcurl decodes no brotli");
+        TCompressingServer server("br");
+        THttpRequest request;
+        request.url = QUrl(server.url());
+        const THttpResponse response = HttpGet(request);
+        QVERIFY(server.lastHead().contains(", br\r\n"));
         QCOMPARE(response.body, Page());
         QVERIFY2(response.wireBytes * 5 < response.body.size(), qPrintable(QString::number(response.wireBytes)));
     }

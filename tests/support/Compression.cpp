@@ -1,5 +1,7 @@
 #include "Compression.h"
 
+#include <algorithm>
+#include <brotli/encode.h>
 #include <zlib.h>
 
 namespace vantero::test {
@@ -36,7 +38,56 @@ private:
     QByteArray m_out;
 };
 
+class TBrotliWriter {
+public:
+    TBrotliWriter() : m_state(BrotliEncoderCreateInstance(nullptr, nullptr, nullptr)) {
+        // The fastest quality: the tests need a valid stream, not a small one.
+        BrotliEncoderSetParameter(m_state, BROTLI_PARAM_QUALITY, 1);
+    }
+    ~TBrotliWriter() { BrotliEncoderDestroyInstance(m_state); }
+    TBrotliWriter(const TBrotliWriter&) = delete;
+    TBrotliWriter& operator=(const TBrotliWriter&) = delete;
+
+    void write(QByteArrayView bytes, bool last) {
+        size_t availableIn = size_t(bytes.size());
+        const uint8_t* nextIn = reinterpret_cast<const uint8_t*>(bytes.data());
+        const BrotliEncoderOperation operation = last ? BROTLI_OPERATION_FINISH : BROTLI_OPERATION_PROCESS;
+        for (;;) {
+            uint8_t buffer[64 * 1024];
+            size_t availableOut = sizeof buffer;
+            uint8_t* nextOut = buffer;
+            if (!BrotliEncoderCompressStream(m_state, operation, &availableIn, &nextIn, &availableOut, &nextOut,
+                                             nullptr))
+                return;
+            m_out.append(reinterpret_cast<const char*>(buffer), qsizetype(sizeof buffer - availableOut));
+            const bool done = last ? BrotliEncoderIsFinished(m_state) : availableIn == 0;
+            if (done && !BrotliEncoderHasMoreOutput(m_state))
+                return;
+        }
+    }
+    QByteArray take() { return std::move(m_out); }
+
+private:
+    BrotliEncoderState* m_state;
+    QByteArray m_out;
+};
+
 } // namespace
+
+QByteArray Brotli(QByteArrayView bytes) {
+    TBrotliWriter writer;
+    writer.write(bytes, true);
+    return writer.take();
+}
+
+QByteArray BrotliOfZeros(qint64 size) {
+    TBrotliWriter writer;
+    const QByteArray block(1024 * 1024, '\0');
+    for (qint64 left = size; left > 0; left -= block.size())
+        writer.write(QByteArrayView(block).first(qsizetype(std::min<qint64>(left, block.size()))), false);
+    writer.write({}, true);
+    return writer.take();
+}
 
 QByteArray Gzip(QByteArrayView bytes, int level) {
     TGzipWriter writer(level);

@@ -10,4 +10,9 @@ QByteArray Gzip(QByteArrayView bytes, int level = 6);
 // A gzip stream that decodes to size zero bytes, built in pieces so it costs little memory.
 QByteArray GzipOfZeros(qint64 size);
 
+// bytes as a brotli stream (Content-Encoding: br).
+QByteArray Brotli(QByteArrayView bytes);
+// A brotli stream that decodes to size zero bytes, built in pieces.
+QByteArray BrotliOfZeros(qint64 size);
+
 } // namespace vantero::test
