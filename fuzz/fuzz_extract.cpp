@@ -7,6 +7,25 @@
 
 using namespace vantero;
 
+namespace {
+
+// The search at every offset, letter case folded: what the skipping search must agree with.
+qsizetype PlainFind(QByteArrayView hay, QByteArrayView needle, qsizetype from) {
+    auto fold = [](char c) { return (c >= 'a' && c <= 'z') ? char(c - 32) : c; };
+    if (needle.isEmpty())
+        return -1;
+    for (qsizetype i = from; i + needle.size() <= hay.size(); ++i) {
+        qsizetype k = 0;
+        while (k < needle.size() && fold(hay[i + k]) == fold(needle[k]))
+            ++k;
+        if (k == needle.size())
+            return i;
+    }
+    return -1;
+}
+
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 2)
         return 0;
@@ -24,6 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (at < 0 || page.sliced(at + start.size()).indexOf(value) != 0)
             std::abort();
     }
+    if (FindNoCase(page, start) != PlainFind(page, start, 0) || FindNoCase(page, end) != PlainFind(page, end, 0))
+        std::abort();
     const QByteArray stripped = StripLineBreaks(page);
     if (stripped.contains('\t') || stripped.contains('\r') || stripped.contains('\n'))
         std::abort();
