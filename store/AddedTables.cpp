@@ -32,6 +32,9 @@ const char* const kStatements[] = {
     " Price REAL,"
     " SellCount INTEGER NOT NULL DEFAULT 0)",
     "CREATE INDEX IF NOT EXISTS PriceHistoryByPage ON PriceHistory (LocalItemID, RivalWW, ReadAt)",
+    // Every reading compares itself with its page's last row: found at the end of this index,
+    // without sorting all of the page's history by row.
+    "CREATE INDEX IF NOT EXISTS PriceHistoryLatest ON PriceHistory (LocalItemID, RivalWW)",
     "CREATE TABLE IF NOT EXISTS Alerts ("
     " AlertID INTEGER PRIMARY KEY,"
     " CreatedAt TEXT NOT NULL,"

@@ -57,6 +57,7 @@ class TestAddedTables : public QObject {
 private slots:
     void aNewFileHasEveryAddedTable();
     void anOlderFileGainsTheTablesOnceAndKeepsItsRows();
+    void aFileWithTheTablesGainsTheirLaterIndexes();
     void optionsReadTheirFallbackUntilWrittenAndThenTheLastValue();
 };
 
@@ -83,6 +84,33 @@ void TestAddedTables::anOlderFileGainsTheTablesOnceAndKeepsItsRows() {
              QStringLiteral("old"));
     QCOMPARE(con.value(QStringLiteral("SELECT WW FROM Setting")).toString(), QStringLiteral("me"));
     TConnection::closeThreadConnections();
+}
+
+// A file written by the version before the page's last history row had an index of its own:
+// the index comes at the next start, and the page's last row is then found through it.
+void TestAddedTables::aFileWithTheTablesGainsTheirLaterIndexes() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("vanteroData.mdb"));
+    WriteOldFile(path);
+    QCOMPARE(PrepareDatabaseFile(path), QString());
+    TConnection(path).exec(QStringLiteral("DROP INDEX PriceHistoryLatest"));
+    TConnection::closeAll();
+    QCOMPARE(PrepareDatabaseFile(path), QString());
+    QCOMPARE(SchemaOf(path).filter(QStringLiteral("index|PriceHistoryLatest|")).size(), 1);
+    QStringList steps;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("plan-probe"));
+        db.setDatabaseName(path);
+        db.open();
+        QSqlQuery plan(db);
+        QVERIFY(plan.exec(QStringLiteral("EXPLAIN QUERY PLAN SELECT Price, SellCount FROM PriceHistory "
+                                         "WHERE LocalItemID='1' AND RivalWW='' ORDER BY rowid DESC LIMIT 1")));
+        while (plan.next())
+            steps << plan.value(3).toString();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("plan-probe"));
+    QVERIFY2(!steps.join(u'\n').contains(QLatin1String("TEMP B-TREE")), qPrintable(steps.join(u'\n')));
 }
 
 void TestAddedTables::optionsReadTheirFallbackUntilWrittenAndThenTheLastValue() {
