@@ -31,10 +31,9 @@ const char* const kStatements[] = {
     " ReadAt TEXT NOT NULL,"
     " Price REAL,"
     " SellCount INTEGER NOT NULL DEFAULT 0)",
-    "CREATE INDEX IF NOT EXISTS PriceHistoryByPage ON PriceHistory (LocalItemID, RivalWW, ReadAt)",
-    // Every reading compares itself with its page's last row: found at the end of this index,
-    // without sorting all of the page's history by row.
-    "CREATE INDEX IF NOT EXISTS PriceHistoryLatest ON PriceHistory (LocalItemID, RivalWW)",
+    // A page's rows in the order they were written: every reading compares itself with its page's
+    // last row, found at the end of the page's part without sorting the page's history.
+    "CREATE INDEX IF NOT EXISTS PriceHistoryByPage ON PriceHistory (LocalItemID, RivalWW)",
     "CREATE TABLE IF NOT EXISTS Alerts ("
     " AlertID INTEGER PRIMARY KEY,"
     " CreatedAt TEXT NOT NULL,"
@@ -73,6 +72,14 @@ void AddMissingTables(QSqlDatabase& db) {
     // IMMEDIATE: two programs starting on one file add the tables once, one after the other.
     run(QStringLiteral("BEGIN IMMEDIATE"));
     try {
+        // The page index first kept the reading time after the page, which ordered a page's rows
+        // by time instead of by row: it is made again in its present form, once.
+        run(QStringLiteral("SELECT sql FROM sqlite_master WHERE type='index' AND name='PriceHistoryByPage'"));
+        if (query.next() && query.value(0).toString().contains(QLatin1String("ReadAt"))) {
+            query.finish();
+            run(QStringLiteral("DROP INDEX PriceHistoryByPage"));
+        }
+        query.finish();
         for (const char* statement : kStatements)
             run(QString::fromLatin1(statement));
         run(QStringLiteral("COMMIT"));
