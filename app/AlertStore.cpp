@@ -2,7 +2,7 @@
 
 #include "app/GridData.h"
 #include "store/AddedTables.h"
-#include "store/PageHistory.h"
+#include "store/PageOutcomes.h"
 #include "store/Statement.h"
 
 #include <algorithm>

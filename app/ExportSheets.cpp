@@ -2,7 +2,7 @@
 
 #include "app/AlertStore.h"
 #include "app/ItemCommands.h"
-#include "store/PageHistory.h"
+#include "store/PageOutcomes.h"
 
 namespace vantero {
 
@@ -29,20 +29,11 @@ QString ShownTime(const QString& stored) {
     return stored;
 }
 
-} // namespace
-
-QString FailureReason(int code, const QString& text) {
-    if (!text.trimmed().isEmpty())
-        return text;
-    switch (code) {
-    case 2:
-        return QStringLiteral("卖家不匹配");
-    case 3:
-        return QStringLiteral("页面中没有宝贝信息");
-    default:
-        return QStringLiteral("读取失败");
-    }
+QString ShownTime(const QDateTime& value) {
+    return DateTimeToColumn(value);
 }
+
+} // namespace
 
 TSheet GridSheet(const TGridData& grid) {
     TSheet sheet;
@@ -85,16 +76,18 @@ TSheet FailuresSheet(const TConnection& con) {
                      QStringLiteral("最后成功时间"), QStringLiteral("最后读取时间"), QStringLiteral("连续失败次数"),
                      QStringLiteral("原因"),         QStringLiteral("宝贝地址")};
     sheet.widths = {16, 40, 16, 20, 20, 12, 40, 50};
-    for (const TFailingPage& page : FailingPages(con)) {
+    // The rows, their order and their reasons are those of the failure list itself.
+    for (const TFailedPage& page : LoadFailedPages(con)) {
+        const TPageStatus& s = page.Status;
         sheet.rows << QList<TSheetCell>{
-            Text(page.localItemID),
-            Text(TGridData::DisplayName(page.customItemName, page.itemName)),
-            Text(page.rivalWW.isEmpty() ? ItemTexts::Own : page.rivalWW),
-            Text(page.lastSuccess.isEmpty() ? QStringLiteral("从未成功") : ShownTime(page.lastSuccess)),
-            Text(ShownTime(page.lastAttempt)),
-            Whole(page.failedInRow),
-            Text(FailureReason(page.lastCode, page.lastText)),
-            Text(page.url)};
+            Text(s.LocalItemID),
+            Text(page.ItemName),
+            Text(page.Shop),
+            Text(s.LastSuccess.isValid() ? ShownTime(s.LastSuccess) : QStringLiteral("从未成功")),
+            Text(ShownTime(s.LastAttempt)),
+            Whole(s.FailedInRow),
+            Text(s.Reason()),
+            Text(s.URL)};
     }
     return sheet;
 }

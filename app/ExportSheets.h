@@ -25,7 +25,4 @@ TSheet AlertsSheet(const TConnection& con);
 // The price history of an own item's pages, oldest first; shops by account, "自己" for the own.
 TSheet HistorySheet(const TConnection& con, const QString& itemId);
 
-// The text of a failure's reason: its stored text, or the result code's meaning.
-QString FailureReason(int code, const QString& text);
-
 } // namespace vantero

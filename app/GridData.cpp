@@ -66,7 +66,7 @@ QString FormatPrice(double value) {
 }
 
 QString TGridData::DisplayName(const QString& customName, const QString& itemName) {
-    return TrimBlanks(customName).isEmpty() ? itemName : customName;
+    return ItemDisplayName(customName, itemName);
 }
 
 void TGridData::BuildGridLayout(const QStringList& rivalAccounts, const QString& ownAccount) {

@@ -1,8 +1,8 @@
 #include "app/ItemCommands.h"
 
-#include "app/PageOutcomes.h"
 #include "reader/TextHelpers.h"
 #include "reader/UtReadItemThr.h"
+#include "store/PageOutcomes.h"
 
 #include <QLocale>
 

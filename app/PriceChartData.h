@@ -1,6 +1,6 @@
 #pragma once
 
-#include "store/PageHistory.h"
+#include "store/PageOutcomes.h"
 
 #include <QDateTime>
 #include <QList>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/PageOutcomes.h"
+#include "store/PageOutcomes.h"
 
 #include <QDialog>
 

@@ -1,6 +1,5 @@
 // The detail list and the commands that act on the focused item.
 #include "app/ItemCommands.h"
-#include "app/PageOutcomes.h"
 #include "app/UiGridModel.h"
 #include "app/UiMessageBoxes.h"
 #include "app/UtFailures.h"
@@ -9,6 +8,7 @@
 #include "dialogs/UtItemURL.h"
 #include "reader/TextHelpers.h"
 #include "reader/UtReadItemThr.h"
+#include "store/PageOutcomes.h"
 
 #include <QHeaderView>
 #include <QLabel>

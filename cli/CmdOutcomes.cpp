@@ -1,8 +1,8 @@
 // failures: the pages whose last attempt failed; history: an own item's price and sales changes.
-#include "app/PageOutcomes.h"
 #include "cli/Cli.h"
 #include "cli/Output.h"
 #include "reader/TextHelpers.h"
+#include "store/PageOutcomes.h"
 #include "store/RecordSet.h"
 
 namespace vantero::cli {
@@ -51,11 +51,11 @@ int RunHistory(TCliContext& context) {
     const QStringList header{QStringLiteral("ReadAt"), QStringLiteral("Shop"), QStringLiteral("RivalItemID"),
                              QStringLiteral("Price"), QStringLiteral("SellCount")};
     QList<QStringList> rows;
-    for (const THistoryEntry& entry : LoadHistory(con, id)) {
+    for (const THistoryRow& row : ItemHistory(con, id)) {
         // No price stays empty: never a price of 0.
-        const QString price = entry.Price.isNull() ? QString() : QString::number(entry.Price.toDouble(), 'f', 2);
-        rows << QStringList{entry.ReadAt, entry.RivalWW.isEmpty() ? OutcomeTexts::OwnShop : entry.RivalWW,
-                            entry.RivalItemID, price, QString::number(entry.SellCount)};
+        const QString price = row.price ? QString::number(*row.price, 'f', 2) : QString();
+        rows << QStringList{row.readAt, row.isOwn() ? OutcomeTexts::OwnShop : row.rivalWW, row.rivalItemID, price,
+                            QString::number(row.sellCount)};
     }
     WriteTable(context.out, header, rows, json);
     return kExitOk;

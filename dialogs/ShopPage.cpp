@@ -1,10 +1,10 @@
 #include "dialogs/ShopPage.h"
 
 #include "dialogs/MarketHosts.h"
-#include "app/PageOutcomes.h"
 #include "dialogs/ShopClient.h"
 #include "reader/PageText.h"
 #include "reader/TextHelpers.h"
+#include "store/PageOutcomes.h"
 
 #include <QStringDecoder>
 

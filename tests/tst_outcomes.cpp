@@ -3,9 +3,9 @@
 #include "app/HeadlessUpdate.h"
 #include "app/ItemCommands.h"
 #include "app/MainData.h"
-#include "app/PageOutcomes.h"
 #include "dialogs/ShopPage.h"
 #include "reader/UtReadItemThr.h"
+#include "store/PageOutcomes.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -55,7 +55,7 @@ class TstOutcomes final : public QObject {
         return row;
     }
     int HistoryCount(const QString& localItemId) const {
-        return int(LoadHistory(m_cat->db.connection(), localItemId).size());
+        return int(ItemHistory(m_cat->db.connection(), localItemId).size());
     }
     void ServePage(const QString& path, const QString& seller, const QString& price, const QString& id, int sales = 7) {
         QByteArray page = ItemPage(QStringLiteral("标题"), seller, price, id);
@@ -176,12 +176,12 @@ private slots:
             QCOMPARE(Read(url), 0);
             QCOMPARE(HistoryCount(QStringLiteral("1001")), step.rows);
         }
-        const QList<THistoryEntry> history = LoadHistory(m_cat->db.connection(), QStringLiteral("1001"));
-        QCOMPARE(history[0].Price.toDouble(), 20.0);
-        QCOMPARE(history[2].SellCount, 9);
+        const QList<THistoryRow> history = ItemHistory(m_cat->db.connection(), QStringLiteral("1001"));
+        QCOMPARE(history[0].price.value_or(0), 20.0);
+        QCOMPARE(history[2].sellCount, qint64(9));
         // A page without a price is "no price", never a change to 0.
-        QVERIFY(history[3].Price.isNull());
-        QCOMPARE(history[4].Price.toDouble(), 18.5);
+        QVERIFY(!history[3].price);
+        QCOMPARE(history[4].price.value_or(0), 18.5);
     }
 
     void refusalsAndFailuresAddNoHistory() {

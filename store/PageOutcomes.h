@@ -9,7 +9,13 @@
 #include <QString>
 #include <QVariant>
 
+#include <optional>
+
 namespace vantero {
+
+// What the program reads back of its readings: each page's last outcome (ReadingStatus) and the
+// price history (PriceHistory), for the grid, the detail list, the failure list, the chart, the
+// alerts, the exports and the CLI. The readings themselves write both (reader/ReadingLog).
 
 // Texts of the reading outcomes, shared by the grid, the detail list, the failure list and the CLI.
 namespace OutcomeTexts {
@@ -70,6 +76,9 @@ private:
 // The statuses of one own item's pages, own page first.
 QList<TPageStatus> ItemPageStatuses(const TConnection& con, const QString& localItemID);
 
+// An own item's name as the windows show it: the custom name unless that is blank.
+QString ItemDisplayName(const QString& customName, const QString& itemName);
+
 // One line of the failure list: a page of the catalogue whose last attempt failed.
 struct TFailedPage {
     TPageStatus Status;
@@ -82,17 +91,33 @@ struct TFailedPage {
 // that are no longer in the catalogue (deleted item, shop or mapping) are left out.
 QList<TFailedPage> LoadFailedPages(const TConnection& con);
 
-// One row of PriceHistory.
-struct THistoryEntry {
-    QString RivalWW; // '' for the own item's page
-    QString RivalItemID;
-    QString ReadAt; // stored date-time form
-    QVariant Price; // null: the page showed no price
-    int SellCount = 0;
+// One PriceHistory row: a page's price and sales as a successful reading found them.
+struct THistoryRow {
+    qint64 rowId = 0;
+    QString localItemID;
+    QString rivalWW; // empty for the own item's page
+    QString rivalItemID;
+    QString readAt;              // stored date-time form
+    std::optional<double> price; // nothing: the page showed no price (stored NULL, or 0)
+    qint64 sellCount = 0;
+
+    bool isOwn() const { return rivalWW.isEmpty(); }
+    QDateTime readAtTime() const { return DateTimeFromColumn(readAt); }
 };
 
-// The own item's history rows, own and rivals', oldest first.
-QList<THistoryEntry> LoadHistory(const TConnection& con, const QString& localItemID);
+// A price as the history means it: a stored NULL or a price of 0 or less is no price at all.
+std::optional<double> HistoryPrice(const QVariant& stored);
+
+// Every history row of an own item's pages (its own and its rivals'), oldest reading first; rows
+// of one time in the order they were written.
+QList<THistoryRow> ItemHistory(const TConnection& con, const QString& localItemID);
+// The history rows written after rowId, in the order they were written.
+QList<THistoryRow> HistoryRowsAfter(const TConnection& con, qint64 rowId);
+// The rowid of the newest history row; 0 when there is none.
+qint64 LastHistoryRowId(const TConnection& con);
+// The page's last price before the row rowId (exclusive), skipping rows without a price.
+std::optional<THistoryRow> PricedRowBefore(const TConnection& con, const QString& localItemID, const QString& rivalWW,
+                                           qint64 rowId);
 
 // What a deletion of the catalogue takes along: the outcome and history rows of its pages.
 void DeleteItemOutcomes(const TConnection& con, const QString& localItemID);

@@ -1,8 +1,6 @@
-#include "app/PageOutcomes.h"
+#include "store/PageOutcomes.h"
 
-#include "app/GridData.h"
 #include "reader/TextHelpers.h"
-#include "reader/UtReadItemThr.h"
 #include "store/RecordSet.h"
 #include "store/Statement.h"
 
@@ -12,6 +10,12 @@
 namespace vantero {
 
 namespace {
+
+// LastCode holds the reader's result codes: 0 updated and 1 added are successes, 3 is a page
+// that gave no item id.
+constexpr int kCodeUpdated = 0;
+constexpr int kCodeAdded = 1;
+constexpr int kCodeNoItem = 3;
 
 const QString kStatusColumns = QStringLiteral("SELECT LocalItemID, RivalWW, RivalItemID, URL, LastAttempt, LastCode,"
                                               " LastText, LastSuccess, FailedInRow FROM ReadingStatus");
@@ -44,6 +48,39 @@ QList<TPageStatus> QueryStatuses(const TConnection& con, const QString& sql, con
     return statuses;
 }
 
+std::optional<double> PriceAt(sqlite3_stmt* s, int column) {
+    const int type = sqlite3_column_type(s, column);
+    if (type == SQLITE_NULL)
+        return std::nullopt;
+    if (type == SQLITE_TEXT)
+        return HistoryPrice(TextAt(s, column));
+    return HistoryPrice(sqlite3_column_double(s, column));
+}
+
+const QString kHistoryColumns =
+    QStringLiteral("SELECT rowid, LocalItemID, RivalWW, RivalItemID, ReadAt, Price, SellCount FROM PriceHistory");
+
+THistoryRow HistoryRowAt(sqlite3_stmt* s) {
+    THistoryRow row;
+    row.rowId = sqlite3_column_int64(s, 0);
+    row.localItemID = TextAt(s, 1);
+    row.rivalWW = TextAt(s, 2);
+    row.rivalItemID = TextAt(s, 3);
+    row.readAt = TextAt(s, 4);
+    row.price = PriceAt(s, 5);
+    row.sellCount = sqlite3_column_int64(s, 6);
+    return row;
+}
+
+QList<THistoryRow> QueryHistory(const TConnection& con, const QString& sql, const QVariantList& values) {
+    TStatement statement(con.handle(), sql);
+    statement.Bind(values);
+    QList<THistoryRow> rows;
+    while (statement.Step())
+        rows.append(HistoryRowAt(statement.Handle()));
+    return rows;
+}
+
 QString WhenText(const QDateTime& value) {
     return value.isValid() ? FormatDateTime(value) : QString();
 }
@@ -55,11 +92,11 @@ QByteArray PageKey(const QString& localItemID, const QString& rivalWW) {
 } // namespace
 
 QString TPageStatus::Reason() const {
-    if (LastCode == TReadItem::rcUpdated || LastCode == TReadItem::rcAdded)
+    if (LastCode == kCodeUpdated || LastCode == kCodeAdded)
         return {};
     if (!LastText.isEmpty())
         return LastText;
-    return LastCode == TReadItem::rcNoItem ? OutcomeTexts::NoItemId : OutcomeTexts::UnknownFailure;
+    return LastCode == kCodeNoItem ? OutcomeTexts::NoItemId : OutcomeTexts::UnknownFailure;
 }
 
 QString TPageStatus::ResultText() const {
@@ -115,6 +152,10 @@ QList<TPageStatus> ItemPageStatuses(const TConnection& con, const QString& local
                          {TrimBlanks(localItemID)});
 }
 
+QString ItemDisplayName(const QString& customName, const QString& itemName) {
+    return TrimBlanks(customName).isEmpty() ? itemName : customName;
+}
+
 QList<TFailedPage> LoadFailedPages(const TConnection& con) {
     const TReadTransaction snapshot(con);
     struct TOwn {
@@ -130,9 +171,8 @@ QList<TFailedPage> LoadFailedPages(const TConnection& con) {
         while (s.Step()) {
             const QByteArray key = TPageStatuses::Key(TextAt(s.Handle(), 0));
             if (!items.contains(key))
-                items.insert(key,
-                             {int(items.size()), TGridData::DisplayName(TextAt(s.Handle(), 2), TextAt(s.Handle(), 1)),
-                              TextAt(s.Handle(), 3)});
+                items.insert(key, {int(items.size()), ItemDisplayName(TextAt(s.Handle(), 2), TextAt(s.Handle(), 1)),
+                                   TextAt(s.Handle(), 3)});
         }
     }
     QHash<QByteArray, int> shops;
@@ -193,23 +233,39 @@ QList<TFailedPage> LoadFailedPages(const TConnection& con) {
     return pages;
 }
 
-QList<THistoryEntry> LoadHistory(const TConnection& con, const QString& localItemID) {
-    QList<THistoryEntry> entries;
-    TStatement s(con.handle(), QStringLiteral("SELECT RivalWW, RivalItemID, ReadAt, Price, SellCount FROM PriceHistory"
-                                              " WHERE LocalItemID=? ORDER BY rowid"));
-    s.Bind({TrimBlanks(localItemID)});
-    while (s.Step()) {
-        sqlite3_stmt* h = s.Handle();
-        THistoryEntry entry;
-        entry.RivalWW = TextAt(h, 0);
-        entry.RivalItemID = TextAt(h, 1);
-        entry.ReadAt = TextAt(h, 2);
-        if (sqlite3_column_type(h, 3) != SQLITE_NULL)
-            entry.Price = sqlite3_column_double(h, 3);
-        entry.SellCount = sqlite3_column_int(h, 4);
-        entries << entry;
-    }
-    return entries;
+std::optional<double> HistoryPrice(const QVariant& stored) {
+    if (stored.isNull())
+        return std::nullopt;
+    bool ok = false;
+    const double price = stored.toDouble(&ok);
+    if (!ok || !(price > 0))
+        return std::nullopt;
+    return price;
+}
+
+QList<THistoryRow> ItemHistory(const TConnection& con, const QString& localItemID) {
+    return QueryHistory(con, kHistoryColumns + QStringLiteral(" WHERE LocalItemID=? ORDER BY ReadAt, rowid"),
+                        {TrimBlanks(localItemID)});
+}
+
+QList<THistoryRow> HistoryRowsAfter(const TConnection& con, qint64 rowId) {
+    return QueryHistory(con, kHistoryColumns + QStringLiteral(" WHERE rowid>? ORDER BY rowid"), {rowId});
+}
+
+qint64 LastHistoryRowId(const TConnection& con) {
+    return con.value(QStringLiteral("SELECT max(rowid) FROM PriceHistory")).toLongLong();
+}
+
+std::optional<THistoryRow> PricedRowBefore(const TConnection& con, const QString& localItemID, const QString& rivalWW,
+                                           qint64 rowId) {
+    const QList<THistoryRow> rows = QueryHistory(
+        con,
+        kHistoryColumns +
+            QStringLiteral(" WHERE LocalItemID=? AND RivalWW=? AND rowid<? AND Price>0 ORDER BY rowid DESC LIMIT 1"),
+        {localItemID, rivalWW, rowId});
+    if (rows.isEmpty())
+        return std::nullopt;
+    return rows.first();
 }
 
 void DeleteItemOutcomes(const TConnection& con, const QString& localItemID) {
