@@ -3,6 +3,7 @@
 #include "TestDatabase.h"
 #include "app/ExportSheets.h"
 #include "app/MainData.h"
+#include "store/PageOutcomes.h"
 
 #include <QFile>
 #include <QProcess>
@@ -125,6 +126,7 @@ private slots:
     void gridCsvHasBandCaptionsColumnCaptionsAndNumbers();
     void gridWorkbookHasAMergedBandRowNumbersAndTheGridsColours();
     void historyAlertsAndFailuresExportTheirRows();
+    void exportedFailuresAreTheFailureListsRowsOrderAndReasons();
     void aFileThatCannotBeWrittenIsReportedAndAnOldFileSurvives();
     void formatFollowsTheSuffix_data();
     void formatFollowsTheSuffix();
@@ -243,6 +245,32 @@ void TestExport::historyAlertsAndFailuresExportTheirRows() {
     QVERIFY2(failures[1].contains(QStringLiteral(
                  ",乙店,2026-12-01 09:00:00,2026-12-03 09:00:00,2,下载页面失败：找不到服务器,http://item/300")),
              qPrintable(failures[1]));
+}
+
+void TestExport::exportedFailuresAreTheFailureListsRowsOrderAndReasons() {
+    TTestDatabase db;
+    FillCatalogue(db);
+    // Shops in the grid's order (甲店, 乙店), not by name; a shop no longer in the catalogue is
+    // left out; a failure without a text gives the reason the failure list gives.
+    db.exec(QStringLiteral("INSERT INTO ReadingStatus (LocalItemID, RivalWW, URL, LastAttempt, LastCode, LastText, "
+                           "LastSuccess, FailedInRow) VALUES"
+                           " ('100', '乙店', 'http://item/300', '2026-12-03 09:00:00', 4, '找不到服务器', NULL, 2),"
+                           " ('100', '丙店', 'http://item/400', '2026-12-03 09:00:00', 4, '找不到服务器', NULL, 1),"
+                           " ('100', '甲店', 'http://item/200', '2026-12-03 09:00:00', 3, '', NULL, 1),"
+                           " ('100', '', 'http://item/100', '2026-12-03 09:00:00', 4, '', '2026-12-01 09:00:00', 3)"));
+    const QStringList lines = QString::fromUtf8(CsvBytes(FailuresSheet(db.connection())).mid(3))
+                                  .split(QStringLiteral("\r\n"), Qt::SkipEmptyParts);
+    const QList<TFailedPage> pages = LoadFailedPages(db.connection());
+    QCOMPARE(lines.size(), pages.size() + 1);
+    const QStringList expected = {
+        QStringLiteral(",自己,2026-12-01 09:00:00,2026-12-03 09:00:00,3,未知原因,http://item/100"),
+        QStringLiteral(",甲店,从未成功,2026-12-03 09:00:00,1,页面中没有宝贝编号,http://item/200"),
+        QStringLiteral(",乙店,从未成功,2026-12-03 09:00:00,2,找不到服务器,http://item/300")};
+    QCOMPARE(pages.size(), expected.size());
+    for (int i = 0; i < pages.size(); ++i) {
+        QVERIFY2(lines[i + 1].endsWith(expected[i]), qPrintable(lines[i + 1]));
+        QVERIFY(lines[i + 1].contains(pages[i].Shop + u',') && lines[i + 1].contains(pages[i].Status.Reason()));
+    }
 }
 
 void TestExport::aFileThatCannotBeWrittenIsReportedAndAnOldFileSurvives() {

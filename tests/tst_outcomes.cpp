@@ -287,6 +287,24 @@ private slots:
         QCOMPARE(outcomes[1][QStringLiteral("failedInRow")].toInt(), 1);
     }
 
+    // The command lists what the chart and the export show: readings by their time, and a price
+    // of 0 that an older program stored as no price.
+    void historyCommandListsReadingsByTimeAndAStoredZeroAsNoPrice() {
+        if (CliPath().isEmpty())
+            QSKIP("vantero-cli is not built next to the tests");
+        m_cat->AddItem(QStringLiteral("1001"), QStringLiteral("裙子"), QStringLiteral("20.00"));
+        m_cat->db.exec(QStringLiteral("insert into PriceHistory (LocalItemID, RivalWW, RivalItemID, ReadAt, Price, "
+                                      "SellCount) values ('1001', 'rivala', '9001', '2026-12-02 08:00:00', 19.5, 4),"
+                                      " ('1001', '', '', '2026-12-01 08:00:00', 0, 3),"
+                                      " ('1001', '', '', '2026-12-02 08:00:00', 20, 3)"));
+        QByteArray out;
+        QCOMPARE(RunCli({QStringLiteral("history"), QStringLiteral("1001"), QStringLiteral("--csv")}, &out), 0);
+        QCOMPARE(QString::fromUtf8(out), QStringLiteral("ReadAt,Shop,RivalItemID,Price,SellCount\r\n"
+                                                        "2026-12-01 08:00:00,自己,,,3\r\n"
+                                                        "2026-12-02 08:00:00,rivala,9001,19.50,4\r\n"
+                                                        "2026-12-02 08:00:00,自己,,20.00,3\r\n"));
+    }
+
     void deletionsLeaveNoGhostRows() {
         m_cat->AddRival(QStringLiteral("rivalb"));
         m_cat->AddItem(QStringLiteral("1001"), QStringLiteral("裙子"), QStringLiteral("20.00"));
