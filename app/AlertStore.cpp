@@ -146,18 +146,16 @@ QList<TAlert> CheckAlerts(const TConnection& con) {
                                            step.newPrice, step.ownPrice);
         }
 
-        // An alert made since the page's last success belongs to the present run of failures.
-        TStatement failing(
-            con.handle(),
-            QStringLiteral("SELECT s.LocalItemID, s.FailedInRow, EXISTS (SELECT 1 FROM Alerts a WHERE a.Kind=? AND "
-                           "a.LocalItemID=s.LocalItemID AND a.RivalWW='' AND a.CreatedAt>=COALESCE(s.LastSuccess,''))"
-                           " FROM ReadingStatus s WHERE s.RivalWW='' AND s.FailedInRow>=? ORDER BY s.LocalItemID"));
-        failing.Bind({int(TAlertKind::OwnPageFailing), kFailuresBeforeAlert});
         QList<QString> due;
-        while (failing.Step()) {
-            sqlite3_stmt* s = failing.Handle();
-            if (OwnFailureAlertDue(sqlite3_column_int(s, 1), sqlite3_column_int(s, 2) != 0))
-                due << TextAt(s, 0);
+        for (const TPageStatus& page : OwnPagesFailing(con, kFailuresBeforeAlert)) {
+            // An alert made since the page's last success belongs to the present run of failures.
+            const bool reported =
+                con.value(QStringLiteral("SELECT EXISTS (SELECT 1 FROM Alerts WHERE Kind=? AND LocalItemID=? AND "
+                                         "RivalWW='' AND CreatedAt>=?)"),
+                          {int(TAlertKind::OwnPageFailing), page.LocalItemID, DateTimeToColumn(page.LastSuccess)})
+                    .toInt() != 0;
+            if (OwnFailureAlertDue(page.FailedInRow, reported))
+                due << page.LocalItemID;
         }
         const QString now = CurrentDateTimeColumn();
         for (const QString& itemId : std::as_const(due)) {

@@ -152,6 +152,12 @@ QList<TPageStatus> ItemPageStatuses(const TConnection& con, const QString& local
                          {TrimBlanks(localItemID)});
 }
 
+QList<TPageStatus> OwnPagesFailing(const TConnection& con, int minimumInRow) {
+    return QueryStatuses(con,
+                         kStatusColumns + QStringLiteral(" WHERE RivalWW='' AND FailedInRow>=? ORDER BY LocalItemID"),
+                         {minimumInRow});
+}
+
 QString ItemDisplayName(const QString& customName, const QString& itemName) {
     return TrimBlanks(customName).isEmpty() ? itemName : customName;
 }

@@ -76,6 +76,9 @@ private:
 // The statuses of one own item's pages, own page first.
 QList<TPageStatus> ItemPageStatuses(const TConnection& con, const QString& localItemID);
 
+// The own items' pages that failed at least minimumInRow times in a row, by own item id.
+QList<TPageStatus> OwnPagesFailing(const TConnection& con, int minimumInRow);
+
 // An own item's name as the windows show it: the custom name unless that is blank.
 QString ItemDisplayName(const QString& customName, const QString& itemName);
 
