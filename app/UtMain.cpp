@@ -4,6 +4,7 @@
 #include "app/UiGridModel.h"
 #include "app/UiGridView.h"
 #include "app/UiMessageBoxes.h"
+#include "app/UiStatusPanels.h"
 #include "app/UiWidgets.h"
 
 #include <QAction>
@@ -212,27 +213,28 @@ void TFmMain::BuildCentre() {
 void TFmMain::BuildStatusBar() {
     QStatusBar* stat = statusBar();
     stat->setObjectName(QStringLiteral("stat"));
-    const int widths[] = {350, 250, 50};
+    // Panels of 350 and 250 pixels (wider for a longer text), the third to the end of the bar, then
+    // the run summary. On a narrow bar the panels give way as TStatusPanels says; a cut text
+    // shows "…" and keeps its whole wording in the tool tip and for screen readers.
+    auto* panels = new TStatusPanels({350, 250, 50}, stat);
+    panels->setObjectName(QStringLiteral("statPanels"));
     for (int i = 0; i < 3; ++i) {
-        auto* label = new QLabel(stat);
+        TStatusPanel* label = panels->Panel(i);
         label->setObjectName(QStringLiteral("statPanel%1").arg(i));
         // No fixed accessible name: a label then gives screen readers its shown text and tells
         // them when it changes.
         label->setAccessibleDescription(QStringLiteral("状态栏第%1栏").arg(i + 1));
-        // At least the panel's width; a longer text (a long date format) widens it rather than
-        // being cut off.
-        label->setMinimumWidth(widths[i]);
-        stat->addWidget(label, i == 2 ? 1 : 0);
         m_panels[size_t(i)] = label;
     }
-    m_summary = new QToolButton(stat);
+    m_summary = new QToolButton(panels);
     m_summary->setObjectName(QStringLiteral("statSummary"));
     m_summary->setAutoRaise(true);
     m_summary->setAccessibleName(QStringLiteral("本次更新结果"));
     m_summary->setToolTip(QStringLiteral("查看读取失败的宝贝"));
     m_summary->setVisible(false); // until a background run has ended
     connect(m_summary, &QToolButton::clicked, this, &TFmMain::btnFailuresClick);
-    stat->addWidget(m_summary);
+    panels->AddTrailing(m_summary);
+    stat->addWidget(panels, 1);
 }
 
 QString TFmMain::RunSummaryText() const {
@@ -397,7 +399,7 @@ void TFmMain::SetCellText(int row, int column, const QString& text) {
 
 void TFmMain::SetStatusText(int panel, const QString& text) {
     if (panel >= 0 && panel < 3)
-        m_panels[size_t(panel)]->setText(text);
+        m_panels[size_t(panel)]->SetText(text);
 }
 
 QString TFmMain::StatusText(int panel) const {

@@ -31,6 +31,7 @@ enum class TVendorPage;
 class TReadAllItemThr;
 class TFmAlerts;
 class TFmPriceChart;
+class TStatusPanel;
 enum class TExportSource;
 
 // Texts of the main window.
@@ -148,9 +149,9 @@ private:
     QPushButton* btnReadPrice = nullptr;
     QPushButton* btnSetAllPrice = nullptr;
     QPushButton* btnOpenURL = nullptr;
-    std::array<QLabel*, 3> m_panels{};
+    std::array<TStatusPanel*, 3> m_panels{};
     QToolButton* m_summary = nullptr; // after the three panels; a click opens the failure list
-    bool m_restoreMaximized = true; // the window opens maximised
+    bool m_restoreMaximized = true;   // the window opens maximised
     QSystemTrayIcon* icon = nullptr;
     QTimer* tmr = nullptr;
     bool m_shown = false;

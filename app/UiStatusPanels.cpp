@@ -1,0 +1,242 @@
+#include "app/UiStatusPanels.h"
+
+#include <QEvent>
+#include <QFontMetrics>
+#include <QPainter>
+#include <QStyle>
+
+#include <algorithm>
+
+namespace vantero {
+
+namespace {
+
+constexpr int kGap = 4;        // between two panels, and before each trailing widget
+constexpr int kLeastChars = 6; // of a cut text (or of its quoted part) that still say something
+
+// The quoted part of text: positions of the opening and the closing quote, or -1.
+std::pair<qsizetype, qsizetype> QuotedSpan(const QString& text) {
+    qsizetype open = -1;
+    for (qsizetype i = 0; i < text.size() && open < 0; ++i) {
+        if (text[i] == u'"' || text[i] == u'\u201C')
+            open = i;
+    }
+    if (open < 0)
+        return {-1, -1};
+    for (qsizetype i = text.size() - 1; i > open + 1; --i) {
+        if (text[i] == u'"' || text[i] == u'\u201D')
+            return {open, i};
+    }
+    return {-1, -1};
+}
+
+} // namespace
+
+TStatusPanel::TStatusPanel(QWidget* parent) : QLabel(parent) {
+    // Item titles are shown as written, never as markup.
+    setTextFormat(Qt::PlainText);
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+}
+
+void TStatusPanel::SetText(const QString& text) {
+    if (text == this->text())
+        return;
+    setText(text);
+    SyncToolTip();
+    updateGeometry();
+    emit textSet();
+}
+
+QString TStatusPanel::Fit(const QString& text, const QFontMetrics& metrics, int width) {
+    if (metrics.horizontalAdvance(text) <= width)
+        return text;
+    const auto [open, close] = QuotedSpan(text);
+    if (open >= 0) {
+        const QString head = text.left(open + 1);
+        const QString tail = text.mid(close);
+        const int room = width - metrics.horizontalAdvance(head) - metrics.horizontalAdvance(tail);
+        const QString inner = metrics.elidedText(text.mid(open + 1, close - open - 1), Qt::ElideRight, room);
+        if (!inner.isEmpty())
+            return head + inner + tail;
+    }
+    return metrics.elidedText(text, Qt::ElideRight, width);
+}
+
+QString TStatusPanel::ShownText() const {
+    return Fit(text(), fontMetrics(), TextRoom());
+}
+
+int TStatusPanel::Extra() const {
+    const QMargins margins = contentsMargins();
+    return margins.left() + margins.right() + 2 * margin();
+}
+
+int TStatusPanel::TextRoom() const {
+    return contentsRect().width() - 2 * margin();
+}
+
+int TStatusPanel::FullWidth() const {
+    return text().isEmpty() ? 0 : fontMetrics().horizontalAdvance(text()) + Extra();
+}
+
+int TStatusPanel::LeastWidth() const {
+    const QString whole = text();
+    if (whole.isEmpty())
+        return 0;
+    const QFontMetrics metrics = fontMetrics();
+    const QString ellipsis(u'\u2026');
+    const auto [open, close] = QuotedSpan(whole);
+    QString least;
+    if (open >= 0) {
+        const QString inner = whole.mid(open + 1, close - open - 1);
+        least = whole.left(open + 1) + (inner.size() > kLeastChars ? inner.left(kLeastChars) + ellipsis : inner) +
+                whole.mid(close);
+    } else {
+        least = whole.size() > kLeastChars ? whole.left(kLeastChars) + ellipsis : whole;
+    }
+    return std::min(FullWidth(), metrics.horizontalAdvance(least) + Extra());
+}
+
+QSize TStatusPanel::sizeHint() const {
+    return {FullWidth(), QLabel::sizeHint().height()};
+}
+
+QSize TStatusPanel::minimumSizeHint() const {
+    return {0, QLabel::minimumSizeHint().height()};
+}
+
+void TStatusPanel::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    drawFrame(&painter);
+    const QRect room = contentsRect().adjusted(margin(), margin(), -margin(), -margin());
+    style()->drawItemText(&painter, room, int(QStyle::visualAlignment(layoutDirection(), alignment())), palette(),
+                          isEnabled(), ShownText(), foregroundRole());
+}
+
+void TStatusPanel::resizeEvent(QResizeEvent* event) {
+    QLabel::resizeEvent(event);
+    SyncToolTip();
+}
+
+void TStatusPanel::SyncToolTip() {
+    setToolTip(IsCut() ? text() : QString());
+}
+
+TStatusPanels::TStatusPanels(const QList<int>& nominalWidths, QWidget* parent)
+    : QWidget(parent), m_nominal(nominalWidths) {
+    for (int i = 0; i < m_nominal.size(); ++i) {
+        auto* panel = new TStatusPanel(this);
+        connect(panel, &TStatusPanel::textSet, this, [this] {
+            Relayout();
+            updateGeometry();
+        });
+        m_panels.append(panel);
+    }
+}
+
+void TStatusPanels::AddTrailing(QWidget* widget) {
+    widget->setParent(this);
+    widget->installEventFilter(this);
+    m_trailing.append(widget);
+    Relayout();
+}
+
+int TStatusPanels::TrailingWidth() const {
+    int width = 0;
+    for (const QWidget* widget : m_trailing) {
+        if (!widget->isHidden())
+            width += kGap + widget->sizeHint().width();
+    }
+    return width;
+}
+
+QSize TStatusPanels::sizeHint() const {
+    int width = TrailingWidth();
+    int height = 0;
+    for (int i = 0; i < m_panels.size(); ++i) {
+        width += (i ? kGap : 0) + std::max(m_nominal[i], m_panels[i]->FullWidth());
+        height = std::max(height, m_panels[i]->sizeHint().height());
+    }
+    for (const QWidget* widget : m_trailing)
+        height = std::max(height, widget->sizeHint().height());
+    return {width, height};
+}
+
+QSize TStatusPanels::minimumSizeHint() const {
+    return {TrailingWidth(), sizeHint().height()};
+}
+
+bool TStatusPanels::event(QEvent* event) {
+    // A trailing widget whose text changed asks its parent to lay it out again.
+    if (event->type() == QEvent::LayoutRequest)
+        Relayout();
+    return QWidget::event(event);
+}
+
+bool TStatusPanels::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Show || event->type() == QEvent::Hide)
+        Relayout();
+    return QWidget::eventFilter(watched, event);
+}
+
+void TStatusPanels::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    Relayout();
+}
+
+void TStatusPanels::Relayout() {
+    const int count = int(m_panels.size());
+    if (count == 0)
+        return;
+    const int last = count - 1;
+    const int available = width() - TrailingWidth() - kGap * last;
+    QList<int> widths(count);
+    for (int i = 0; i < last; ++i)
+        widths[i] = std::max(m_nominal[i], m_panels[i]->FullWidth());
+    widths[last] = std::min(m_panels[last]->FullWidth(), m_panels[last]->LeastWidth());
+    int excess = -available;
+    for (int w : std::as_const(widths))
+        excess += w;
+    auto shrink = [&](int i, int to) {
+        if (excess <= 0 || widths[i] <= to)
+            return;
+        const int cut = std::min(excess, widths[i] - to);
+        widths[i] -= cut;
+        excess -= cut;
+    };
+    // Short of room, the blank parts go altogether, so the panels do not shift with every new
+    // text of the last one.
+    if (excess > 0) {
+        for (int i = 0; i < last; ++i) {
+            excess -= widths[i] - m_panels[i]->FullWidth();
+            widths[i] = m_panels[i]->FullWidth();
+        }
+    }
+    for (int i = 0; i < last; ++i)
+        shrink(i, m_panels[i]->LeastWidth());
+    shrink(last, 0);
+    for (int i = 0; i < last; ++i)
+        shrink(i, 0);
+    // The last panel takes whatever the others leave.
+    int fixed = 0;
+    for (int i = 0; i < last; ++i)
+        fixed += widths[i];
+    widths[last] = std::max(0, available - fixed);
+
+    int x = 0;
+    for (int i = 0; i < count; ++i) {
+        m_panels[i]->setGeometry(x, 0, widths[i], height());
+        x += widths[i] + kGap;
+    }
+    x -= kGap;
+    for (QWidget* widget : std::as_const(m_trailing)) {
+        if (widget->isHidden())
+            continue;
+        x += kGap;
+        const int w = widget->sizeHint().width();
+        widget->setGeometry(x, 0, w, height());
+        x += w;
+    }
+}
+
+} // namespace vantero

@@ -1,0 +1,200 @@
+// What a user sees on a small screen: the main window's status bar at 800, 1024 and 1280 pixels
+// and the dialogs' sizes as the window system gets them.
+#include "UpdaterTestData.h"
+#include "app/UiMessageBoxes.h"
+#include "app/UiStatusPanels.h"
+#include "app/UtMain.h"
+#include "dialogs/UtAddItem.h"
+#include "dialogs/UtItemURL.h"
+#include "dialogs/UtRival.h"
+#include "dialogs/utDataImport.h"
+#include "dialogs/utSetting.h"
+#include "reader/UtReadAllItemThr.h"
+
+#include <QAccessible>
+#include <QApplication>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QStatusBar>
+#include <QTest>
+#include <QToolButton>
+
+#include <functional>
+#include <memory>
+
+using namespace vantero;
+using namespace vantero::test;
+
+namespace {
+
+QString AccessibleName(QObject* object) {
+    QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(object);
+    return iface ? iface->text(QAccessible::Name) : QString();
+}
+
+QRect InBar(QWidget* widget, QStatusBar* bar) {
+    return QRect(widget->mapTo(bar, QPoint(0, 0)), widget->size());
+}
+
+const QString kLongTitle = QStringLiteral("夏季新款纯棉短袖T恤 男士宽松休闲圆领半袖上衣潮流百搭体恤衫");
+
+} // namespace
+
+using TDialogFactory = std::function<QWidget*(TFmMain*)>;
+Q_DECLARE_METATYPE(TDialogFactory)
+
+class TstUiSmallScreen final : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TUpdaterCatalogue> m_cat;
+    std::unique_ptr<TFmMain> m_main;
+
+private slots:
+    void init() {
+        SetMessageBoxHook([](TBoxKind, const QString&, const QString&) { return false; });
+        m_cat = std::make_unique<TUpdaterCatalogue>();
+        m_cat->AddItem(QStringLiteral("1001"), kLongTitle, QStringLiteral("20.00"));
+        m_main = std::make_unique<TFmMain>(m_cat->db.connection());
+    }
+    void cleanup() {
+        if (m_main)
+            m_main->close();
+        m_main.reset();
+        m_cat.reset();
+        SetMessageBoxHook({});
+    }
+
+    void progressTextAndRunSummaryShareANarrowBar_data() {
+        QTest::addColumn<int>("width");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<bool>("versionNotice");
+        for (int width : {800, 1024, 1280}) {
+            const QByteArray w = QByteArray::number(width);
+            QTest::newRow(w + " long title") << width << kLongTitle << false;
+            QTest::newRow(w + " short title") << width << QStringLiteral("杯子") << false;
+            QTest::newRow(w + " long title, new version") << width << kLongTitle << true;
+        }
+    }
+    void progressTextAndRunSummaryShareANarrowBar() {
+        QFETCH(int, width);
+        QFETCH(QString, title);
+        QFETCH(bool, versionNotice);
+        m_main->resize(width, 600);
+        m_main->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
+        // A real run puts the summary after the panels.
+        m_main->btnUpdateItemClick();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_main->UpdateRunning(), 30000);
+        QCOMPARE(m_main->RunSummaryText(), QStringLiteral("本次更新：成功 1，失败 0"));
+        // The next run's texts, as the updater writes them.
+        const QDateTime at(QDate(2026, 12, 9), QTime(20, 40, 34));
+        if (versionNotice)
+            m_main->SetStatusText(0, QStringLiteral("已有新版,请点软件升级进行升级．"));
+        m_main->SetStatusText(1, UpdaterTexts::Started(at));
+        const QString progress = UpdaterTexts::Progress(title);
+        m_main->SetStatusText(2, progress);
+        QCoreApplication::processEvents();
+
+        auto* bar = m_main->findChild<QStatusBar*>(QStringLiteral("stat"));
+        auto* summary = bar->findChild<QToolButton*>(QStringLiteral("statSummary"));
+        QList<TStatusPanel*> panels;
+        for (int i = 0; i < 3; ++i)
+            panels << bar->findChild<TStatusPanel*>(QStringLiteral("statPanel%1").arg(i));
+        QVERIFY(summary && summary->isVisible());
+        QCOMPARE(bar->width(), m_main->width());
+
+        // Left to right in their order, the summary last, nothing overlapping, all inside the bar.
+        QRect previous;
+        for (QWidget* widget : {static_cast<QWidget*>(panels[0]), static_cast<QWidget*>(panels[1]),
+                                static_cast<QWidget*>(panels[2]), static_cast<QWidget*>(summary)}) {
+            const QRect shown = InBar(widget, bar);
+            QVERIFY2(previous.isNull() || shown.left() > previous.right(), qPrintable(widget->objectName()));
+            QVERIFY2(shown.right() < bar->width(), qPrintable(widget->objectName()));
+            previous = shown;
+        }
+        // The summary is whole and clickable.
+        QVERIFY(summary->width() >= summary->sizeHint().width());
+        QVERIFY(summary->isEnabled());
+
+        // Each panel draws what fits in it; the start time and the notice stay whole.
+        for (TStatusPanel* panel : std::as_const(panels)) {
+            const int room = panel->contentsRect().width();
+            QVERIFY2(panel->fontMetrics().horizontalAdvance(panel->ShownText()) <= room,
+                     qPrintable(panel->objectName()));
+        }
+        QCOMPARE(panels[1]->ShownText(), UpdaterTexts::Started(at));
+        // The notice stays whole from 1024 pixels on; narrower, its beginning shows and the tool
+        // tip holds the rest, so the progress keeps room to say which item it is at.
+        const QString notice = QStringLiteral("已有新版,请点软件升级进行升级．");
+        if (versionNotice && width >= 1024)
+            QCOMPARE(panels[0]->ShownText(), notice);
+        if (versionNotice && width < 1024) {
+            QVERIFY2(panels[0]->ShownText().startsWith(QStringLiteral("已有新版")), qPrintable(panels[0]->ShownText()));
+            QCOMPARE(panels[0]->toolTip(), panels[0]->IsCut() ? notice : QString());
+        }
+
+        // The progress text says what it is about: its frame is whole, the title begins it.
+        const QString shown = panels[2]->ShownText();
+        QVERIFY2(shown.startsWith(QStringLiteral("后台正在更新 \"") + title.left(4)), qPrintable(shown));
+        QVERIFY2(shown.endsWith(QStringLiteral("\" 及其所对应的宝贝...")), qPrintable(shown));
+
+        // A cut text keeps its whole wording in the tool tip; screen readers always read it whole.
+        QCOMPARE(panels[2]->text(), progress);
+        QCOMPARE(AccessibleName(panels[2]), progress);
+        if (shown == progress) {
+            QVERIFY(panels[2]->toolTip().isEmpty());
+        } else {
+            QVERIFY(shown.contains(u'\u2026'));
+            QCOMPARE(panels[2]->toolTip(), progress);
+        }
+    }
+
+    void widerBarKeepsThePanelsNominalWidths() {
+        m_main->resize(1600, 600);
+        m_main->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
+        m_main->SetStatusText(2, UpdaterTexts::Progress(kLongTitle));
+        QCoreApplication::processEvents();
+        auto* bar = m_main->findChild<QStatusBar*>(QStringLiteral("stat"));
+        auto* panel0 = bar->findChild<TStatusPanel*>(QStringLiteral("statPanel0"));
+        auto* panel1 = bar->findChild<TStatusPanel*>(QStringLiteral("statPanel1"));
+        auto* panel2 = bar->findChild<TStatusPanel*>(QStringLiteral("statPanel2"));
+        QCOMPARE(panel0->width(), 350);
+        QCOMPARE(panel1->width(), 250);
+        QCOMPARE(panel2->ShownText(), UpdaterTexts::Progress(kLongTitle));
+        QVERIFY(panel2->toolTip().isEmpty());
+    }
+
+    void cutTextsGiveUpTheirQuotedPartFirst_data() {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("room"); // in widths of the letter "M"
+        QTest::addColumn<QString>("starts");
+        QTest::addColumn<QString>("ends");
+        QTest::newRow("fits") << QStringLiteral("修改宝贝 \"杯子\" 成功") << 40
+                              << QStringLiteral("修改宝贝 \"杯子\" 成功") << QStringLiteral("成功");
+        QTest::newRow("quoted title") << UpdaterTexts::Progress(kLongTitle) << 30
+                                      << QStringLiteral("后台正在更新 \"夏季")
+                                      << QStringLiteral("…\" 及其所对应的宝贝...");
+        QTest::newRow("curly quotes") << QStringLiteral("“%1”：同行 的价格降低").arg(kLongTitle) << 20
+                                      << QStringLiteral("“夏季") << QStringLiteral("…”：同行 的价格降低");
+        QTest::newRow("no quotes") << QStringLiteral("所有宝贝已在 2026/12/9 20:40:34 完成更新") << 12
+                                   << QStringLiteral("所有宝贝") << QStringLiteral("…");
+        QTest::newRow("frame too wide") << UpdaterTexts::Progress(kLongTitle) << 8 << QStringLiteral("后台")
+                                        << QStringLiteral("…");
+    }
+    void cutTextsGiveUpTheirQuotedPartFirst() {
+        QFETCH(QString, text);
+        QFETCH(int, room);
+        QFETCH(QString, starts);
+        QFETCH(QString, ends);
+        const QFontMetrics metrics(QApplication::font());
+        const int width = room * metrics.horizontalAdvance(u'M');
+        const QString shown = TStatusPanel::Fit(text, metrics, width);
+        QVERIFY2(metrics.horizontalAdvance(shown) <= width, qPrintable(shown));
+        QVERIFY2(shown.startsWith(starts), qPrintable(shown));
+        QVERIFY2(shown.endsWith(ends), qPrintable(shown));
+    }
+};
+
+QTEST_MAIN(TstUiSmallScreen)
+#include "tst_ui_smallscreen.moc"
