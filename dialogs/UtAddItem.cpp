@@ -1,6 +1,7 @@
 #include "dialogs/UtAddItem.h"
 
 #include "app/UiMessageBoxes.h"
+#include "app/UiWindowSize.h"
 #include "app/UtMain.h"
 #include "reader/TextHelpers.h"
 #include "reader/UtReadItemThr.h"
@@ -23,7 +24,7 @@ TFmAddItem::TFmAddItem(TFmMain* main) : QDialog(main), m_main(main) {
     setWindowTitle(AddItemTexts::Caption);
     // No close box and no system menu: a running reading cannot be walked away from.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-    resize(547, 210);
+    KeepOuterSize(this, QSize(547, 210));
 
     auto* urlLabel = new QLabel(AddItemTexts::UrlLabel, this);
     edtURL = new QLineEdit(this);

@@ -15,9 +15,11 @@
 #include <QApplication>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTest>
 #include <QToolButton>
+#include <QWindow>
 
 #include <functional>
 #include <memory>
@@ -163,6 +165,49 @@ private slots:
         QCOMPARE(panel1->width(), 250);
         QCOMPARE(panel2->ShownText(), UpdaterTexts::Progress(kLongTitle));
         QVERIFY(panel2->toolTip().isEmpty());
+    }
+
+    void dialogsGetTheirSizesFromTheWindowSystem_data() {
+        QTest::addColumn<TDialogFactory>("make");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<bool>("outer"); // the size includes the frame and title bar
+        QTest::newRow("add item") << TDialogFactory([](TFmMain* main) -> QWidget* { return new TFmAddItem(main); })
+                                  << QSize(547, 210) << true;
+        QTest::newRow("rivals") << TDialogFactory([](TFmMain* main) -> QWidget* { return new TFmRival(main); })
+                                << QSize(701, 363) << false;
+        QTest::newRow("mapping") << TDialogFactory([](TFmMain* main) -> QWidget* { return new TFmItemURL(main); })
+                                 << QSize(702, 380) << false;
+        QTest::newRow("settings") << TDialogFactory([](TFmMain* main) -> QWidget* { return new TFmSetting(main); })
+                                  << QSize(239, 138) << false;
+        QTest::newRow("import") << TDialogFactory([](TFmMain* main) -> QWidget* {
+            return new TFmDataImport(main->Data().con, main);
+        }) << QSize(500, 134) << false;
+    }
+    void dialogsGetTheirSizesFromTheWindowSystem() {
+        QFETCH(TDialogFactory, make);
+        QFETCH(QSize, size);
+        QFETCH(bool, outer);
+        std::unique_ptr<QWidget> dialog(make(m_main.get()));
+        dialog->show();
+        QVERIFY(QTest::qWaitForWindowExposed(dialog.get()));
+        QCoreApplication::processEvents();
+        // Offscreen windows have a frame of their own, so frame and contents differ here as they
+        // do on a desktop.
+        QVERIFY(!dialog->windowHandle()->frameMargins().isNull());
+        QCOMPARE(outer ? dialog->frameGeometry().size() : dialog->geometry().size(), size);
+        // Centred, on an 800 x 600 screen too, with everything inside at the height it needs.
+        const QRect screen = dialog->screen()->availableGeometry();
+        QVERIFY((dialog->frameGeometry().center() - screen.center()).manhattanLength() <= 4);
+        if (screen.width() >= 800 && screen.height() >= 600) {
+            const QRect small(screen.center() - QPoint(400, 300), QSize(800, 600));
+            QVERIFY(small.contains(dialog->frameGeometry()));
+        }
+        for (QWidget* child : dialog->findChildren<QWidget*>()) {
+            if (!child->isVisible() || child->parentWidget() != dialog.get())
+                continue;
+            QVERIFY2(dialog->rect().contains(child->geometry()), qPrintable(child->objectName()));
+            QVERIFY2(child->height() >= child->minimumSizeHint().height(), qPrintable(child->objectName()));
+        }
     }
 
     void cutTextsGiveUpTheirQuotedPartFirst_data() {
