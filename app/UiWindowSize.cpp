@@ -1,6 +1,8 @@
 #include "app/UiWindowSize.h"
 
 #include <QEvent>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QWidget>
 #include <QWindow>
 
@@ -46,10 +48,67 @@ private:
     bool m_applying = false;
 };
 
+// Once a window is shown and its frame is known, moves (and if need be shrinks) it so that the
+// frame lies on its screen: the placement before showing can only guess the frame.
+class TOnScreenKeeper final : public QObject {
+public:
+    explicit TOnScreenKeeper(QWidget* window) : QObject(window), m_window(window) { window->installEventFilter(this); }
+
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == m_window && event->type() == QEvent::Show)
+            Apply();
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    void Apply() {
+        const QScreen* screen = m_window->screen();
+        if (!screen)
+            return;
+        const QRect room = screen->availableGeometry();
+        QRect frame = m_window->frameGeometry();
+        if (room.contains(frame))
+            return;
+        const QSize over = (frame.size() - room.size()).expandedTo(QSize(0, 0));
+        if (over.width() > 0 || over.height() > 0) {
+            m_window->resize(m_window->size() - over);
+            frame.setSize(frame.size() - over);
+        }
+        QPoint shift;
+        if (frame.right() > room.right())
+            shift.setX(room.right() - frame.right());
+        if (frame.left() + shift.x() < room.left())
+            shift.setX(room.left() - frame.left());
+        if (frame.bottom() > room.bottom())
+            shift.setY(room.bottom() - frame.bottom());
+        if (frame.top() + shift.y() < room.top())
+            shift.setY(room.top() - frame.top());
+        // pos() and move() of a window are its frame's.
+        m_window->move(m_window->pos() + shift);
+    }
+
+    QWidget* m_window;
+};
+
 } // namespace
 
 void KeepOuterSize(QWidget* window, QSize outer) {
     new TOuterSizeKeeper(window, outer);
+}
+
+void FitOnScreen(QWidget* window, QSize preferred) {
+    const QWidget* parent = window->parentWidget() ? window->parentWidget()->window() : nullptr;
+    const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
+    if (!screen) {
+        window->resize(preferred);
+        return;
+    }
+    QSize room = screen->availableGeometry().size();
+    // The window system frames this window as it framed the parent.
+    if (parent)
+        room -= parent->frameGeometry().size() - parent->size();
+    window->resize(preferred.boundedTo(room));
+    new TOnScreenKeeper(window);
 }
 
 } // namespace vantero

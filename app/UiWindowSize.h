@@ -12,4 +12,8 @@ namespace vantero {
 // corrected then; the frame's centre stays where it was.
 void KeepOuterSize(QWidget* window, QSize outer);
 
+// Gives window its preferred size, or less where the screen it opens on (its parent's) has less
+// room, so that on a small screen it stays whole, frame included, and can be placed on it.
+void FitOnScreen(QWidget* window, QSize preferred);
+
 } // namespace vantero

@@ -5,6 +5,7 @@
 #include "app/ItemCommands.h"
 #include "app/UiMessageBoxes.h"
 #include "app/UiWidgets.h"
+#include "app/UiWindowSize.h"
 #include "dialogs/UtAlertSettings.h"
 
 #include <QCheckBox>
@@ -31,7 +32,7 @@ TFmAlerts::TFmAlerts(TConnection connection, QWidget* parent) : QDialog(parent),
     setObjectName(QStringLiteral("FmAlerts"));
     setWindowTitle(AlertWindowTexts::Caption);
     setWindowFlag(Qt::WindowMaximizeButtonHint);
-    resize(980, 480);
+    FitOnScreen(this, QSize(980, 480));
 
     lblUnread = new QLabel(this);
     lblUnread->setObjectName(QStringLiteral("lblUnread"));

@@ -3,6 +3,7 @@
 #include "app/ItemCommands.h"
 #include "app/UiMessageBoxes.h"
 #include "app/UiWidgets.h"
+#include "app/UiWindowSize.h"
 #include "app/UtMain.h"
 #include "reader/TextHelpers.h"
 
@@ -19,7 +20,7 @@ TFmFailures::TFmFailures(TFmMain* main) : QDialog(main), m_main(main) {
     setObjectName(QStringLiteral("FmFailures"));
     setWindowTitle(FailureTexts::Caption);
     setAccessibleName(FailureTexts::Caption);
-    resize(1120, 420);
+    FitOnScreen(this, QSize(1120, 420));
     auto* layout = new QVBoxLayout(this);
     lbCount = new QLabel(this);
     lbCount->setObjectName(QStringLiteral("lbCount"));

@@ -2,6 +2,7 @@
 
 #include "app/GridData.h"
 #include "app/ItemCommands.h"
+#include "app/UiWindowSize.h"
 
 #include <QButtonGroup>
 #include <QChart>
@@ -85,7 +86,7 @@ TFmPriceChart::TFmPriceChart(TConnection connection, QString itemId, const QStri
     setWindowTitle(ChartTexts::Caption.arg(itemName));
     setWindowFlag(Qt::WindowMaximizeButtonHint);
     setAttribute(Qt::WA_DeleteOnClose, false);
-    resize(1100, 720);
+    FitOnScreen(this, QSize(1100, 720));
 
     auto* layout = new QVBoxLayout(this);
     auto* top = new QHBoxLayout;

@@ -1,5 +1,6 @@
 #include "dialogs/UtLogin.h"
 
+#include "app/UiWindowSize.h"
 #include "reader/BrowserEngine.h"
 
 #include <QHBoxLayout>
@@ -82,7 +83,7 @@ TFmLogin::TFmLogin(const QString& folder, QWidget* parent) : QWidget(parent, Qt:
     layout->addWidget(wb, 1);
     layout->addLayout(bottom);
     ShowStatus(QString());
-    resize(900, 680);
+    FitOnScreen(this, QSize(900, 680));
 }
 
 TFmLogin::~TFmLogin() = default;

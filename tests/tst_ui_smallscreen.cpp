@@ -3,7 +3,10 @@
 #include "UpdaterTestData.h"
 #include "app/UiMessageBoxes.h"
 #include "app/UiStatusPanels.h"
+#include "app/UtAlerts.h"
+#include "app/UtFailures.h"
 #include "app/UtMain.h"
+#include "app/UtPriceChart.h"
 #include "dialogs/UtAddItem.h"
 #include "dialogs/UtItemURL.h"
 #include "dialogs/UtRival.h"
@@ -15,6 +18,7 @@
 #include <QApplication>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QLineEdit>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTest>
@@ -208,6 +212,65 @@ private slots:
             QVERIFY2(dialog->rect().contains(child->geometry()), qPrintable(child->objectName()));
             QVERIFY2(child->height() >= child->minimumSizeHint().height(), qPrintable(child->objectName()));
         }
+    }
+
+    void wideWindowsStayWholeOnASmallScreen_data() {
+        QTest::addColumn<TDialogFactory>("make");
+        QTest::addColumn<QSize>("preferred");
+        QTest::newRow("failure list") << TDialogFactory([](TFmMain* main) -> QWidget* { return new TFmFailures(main); })
+                                      << QSize(1120, 420);
+        QTest::newRow("alerts") << TDialogFactory([](TFmMain* main) -> QWidget* {
+            return new TFmAlerts(main->Data().con, main);
+        }) << QSize(980, 480);
+        QTest::newRow("price chart") << TDialogFactory([](TFmMain* main) -> QWidget* {
+            return new TFmPriceChart(main->Data().con, QStringLiteral("1001"), kLongTitle, {}, main);
+        }) << QSize(1100, 720);
+    }
+    void wideWindowsStayWholeOnASmallScreen() {
+        QFETCH(TDialogFactory, make);
+        QFETCH(QSize, preferred);
+        m_main->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
+        std::unique_ptr<QWidget> window(make(m_main.get()));
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        const QRect screen = window->screen()->availableGeometry();
+        // The test screen is narrower than these windows would like to be.
+        QVERIFY(screen.width() < preferred.width());
+        QVERIFY2(screen.contains(window->frameGeometry()), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                                          .arg(window->frameGeometry().x())
+                                                                          .arg(window->frameGeometry().y())
+                                                                          .arg(window->frameGeometry().width())
+                                                                          .arg(window->frameGeometry().height())));
+        QCOMPARE(window->size(), preferred.boundedTo(window->size()));
+        for (QWidget* child : window->findChildren<QWidget*>()) {
+            if (child->isVisible() && child->parentWidget() == window.get())
+                QVERIFY2(window->rect().contains(child->geometry()), qPrintable(child->objectName()));
+        }
+    }
+
+    void addItemFailureTextFitsItsStatusBar() {
+        TFmAddItem dialog(m_main.get());
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        dialog.edtURL->setText(m_cat->server.url(QStringLiteral("/no-such-item")));
+        dialog.btnOKClick();
+        QTRY_VERIFY_WITH_TIMEOUT(!dialog.IsReading(), 20000);
+        auto* panel = dialog.stat->findChild<TStatusPanel*>(QStringLiteral("statPanel0"));
+        QVERIFY(panel);
+        const QString whole = dialog.StatusText();
+        QVERIFY2(whole.startsWith(AddItemTexts::Failed) && whole.size() > AddItemTexts::Failed.size(),
+                 qPrintable(whole));
+        QVERIFY(panel->fontMetrics().horizontalAdvance(panel->ShownText()) <= panel->contentsRect().width());
+        QCOMPARE(AccessibleName(panel), whole);
+        QCOMPARE(panel->toolTip(), panel->IsCut() ? whole : QString());
+        // Narrower, it is cut for sure, and the tool tip has it whole.
+        dialog.resize(300, dialog.height());
+        QCoreApplication::processEvents();
+        QVERIFY(panel->IsCut());
+        QVERIFY(panel->ShownText().startsWith(QStringLiteral("读取宝贝失败")));
+        QCOMPARE(panel->toolTip(), whole);
+        QCOMPARE(AccessibleName(panel), whole);
     }
 
     void cutTextsGiveUpTheirQuotedPartFirst_data() {
