@@ -1,6 +1,7 @@
 #include "dialogs/UtAddItem.h"
 
 #include "app/UiMessageBoxes.h"
+#include "app/UiStatusPanels.h"
 #include "app/UiWindowSize.h"
 #include "app/UtMain.h"
 #include "reader/TextHelpers.h"
@@ -43,7 +44,7 @@ TFmAddItem::TFmAddItem(TFmMain* main) : QDialog(main), m_main(main) {
     stat = new QStatusBar(this);
     stat->setObjectName(QStringLiteral("stat"));
     stat->setSizeGripEnabled(false);
-    m_statusPanel = new QLabel(stat);
+    m_statusPanel = new TStatusPanel(stat);
     m_statusPanel->setObjectName(QStringLiteral("statPanel0"));
     // Without a fixed accessible name the label exposes its shown text.
     m_statusPanel->setAccessibleDescription(QStringLiteral("状态栏"));
@@ -78,7 +79,7 @@ QString TFmAddItem::StatusText() const {
 }
 
 void TFmAddItem::SetStatusText(const QString& text) {
-    m_statusPanel->setText(text);
+    m_statusPanel->SetText(text);
 }
 
 void TFmAddItem::SetButtonsEnabled(bool enabled) {

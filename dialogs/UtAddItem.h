@@ -15,6 +15,7 @@ namespace vantero {
 
 class TFmMain;
 class TReadItem;
+class TStatusPanel;
 
 // Texts of the add own item dialog.
 namespace AddItemTexts {
@@ -66,7 +67,7 @@ private:
 
     TFmMain* m_main;
     TWindowRegistration m_registration{this};
-    QLabel* m_statusPanel = nullptr;
+    TStatusPanel* m_statusPanel = nullptr; // a long failure text ends in "…", whole in its tool tip
     std::unique_ptr<TReadItem> m_reader;
     qintptr m_token = 0;
 };
