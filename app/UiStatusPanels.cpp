@@ -81,20 +81,21 @@ int TStatusPanel::FullWidth() const {
 
 int TStatusPanel::LeastWidth() const {
     const QString whole = text();
-    if (whole.isEmpty())
-        return 0;
-    const QFontMetrics metrics = fontMetrics();
-    const QString ellipsis(u'\u2026');
+    if (whole.size() <= kLeastChars)
+        return FullWidth();
+    return std::min(FullWidth(), fontMetrics().horizontalAdvance(whole.left(kLeastChars) + u'\u2026') + Extra());
+}
+
+int TStatusPanel::KeepWidth() const {
+    const QString whole = text();
     const auto [open, close] = QuotedSpan(whole);
-    QString least;
-    if (open >= 0) {
-        const QString inner = whole.mid(open + 1, close - open - 1);
-        least = whole.left(open + 1) + (inner.size() > kLeastChars ? inner.left(kLeastChars) + ellipsis : inner) +
-                whole.mid(close);
-    } else {
-        least = whole.size() > kLeastChars ? whole.left(kLeastChars) + ellipsis : whole;
-    }
-    return std::min(FullWidth(), metrics.horizontalAdvance(least) + Extra());
+    if (open < 0)
+        return FullWidth();
+    const QString inner = whole.mid(open + 1, close - open - 1);
+    if (inner.size() <= kLeastChars)
+        return FullWidth();
+    const QString kept = whole.left(open + 1) + inner.left(kLeastChars) + u'\u2026' + whole.mid(close);
+    return std::min(FullWidth(), fontMetrics().horizontalAdvance(kept) + Extra());
 }
 
 QSize TStatusPanel::sizeHint() const {
@@ -193,7 +194,7 @@ void TStatusPanels::Relayout() {
     QList<int> widths(count);
     for (int i = 0; i < last; ++i)
         widths[i] = std::max(m_nominal[i], m_panels[i]->FullWidth());
-    widths[last] = std::min(m_panels[last]->FullWidth(), m_panels[last]->LeastWidth());
+    widths[last] = m_panels[last]->KeepWidth();
     int excess = -available;
     for (int w : std::as_const(widths))
         excess += w;
@@ -214,6 +215,7 @@ void TStatusPanels::Relayout() {
     }
     for (int i = 0; i < last; ++i)
         shrink(i, m_panels[i]->LeastWidth());
+    shrink(last, m_panels[last]->LeastWidth());
     shrink(last, 0);
     for (int i = 0; i < last; ++i)
         shrink(i, 0);

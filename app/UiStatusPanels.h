@@ -21,8 +21,10 @@ public:
     // The text as it is drawn at the panel's present width.
     QString ShownText() const;
     bool IsCut() const { return ShownText() != text(); }
-    // Widths the panel needs for its whole text, and for its narrowest still readable form.
+    // Widths the panel needs: for its whole text; for all of it but the end of a quoted part (the
+    // whole text when nothing is quoted); for a readable beginning.
     int FullWidth() const;
+    int KeepWidth() const;
     int LeastWidth() const;
 
     // The eliding rule: text fitted into width pixels of metrics' font.
@@ -46,9 +48,9 @@ private:
 
 // The panels of a status bar, side by side, each at its nominal width, the last one taking the
 // rest of the bar, followed by widgets added later at their natural widths. A bar too narrow for
-// that takes the room from where it is missed least: first the last panel's text beyond its
-// readable form and the blank part of the fixed panels, then the fixed panels' texts down to a
-// readable beginning, then the rest.
+// that takes the room from where it is missed least: first the end of a quoted title in the last
+// panel and the blank part of the fixed panels, then the fixed panels' texts down to a readable
+// beginning, then the last panel's text down to one, then the rest.
 class TStatusPanels final : public QWidget {
     Q_OBJECT
 public:

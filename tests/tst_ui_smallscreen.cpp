@@ -155,6 +155,29 @@ private slots:
         }
     }
 
+    void finishTextsStayWholeBesideTheSummary_data() {
+        QTest::addColumn<int>("width");
+        QTest::newRow("800") << 800;
+        QTest::newRow("1024") << 1024;
+        QTest::newRow("1280") << 1280;
+    }
+    void finishTextsStayWholeBesideTheSummary() {
+        QFETCH(int, width);
+        m_main->resize(width, 600);
+        m_main->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
+        m_main->btnUpdateItemClick();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_main->UpdateRunning(), 30000);
+        QCoreApplication::processEvents();
+        // A text that quotes nothing has no part to spare: the blank of the panels before it goes.
+        auto* bar = m_main->findChild<QStatusBar*>(QStringLiteral("stat"));
+        for (int i = 1; i < 3; ++i) {
+            auto* panel = bar->findChild<TStatusPanel*>(QStringLiteral("statPanel%1").arg(i));
+            QCOMPARE(panel->ShownText(), m_main->StatusText(i));
+        }
+        QVERIFY(m_main->StatusText(2).startsWith(QStringLiteral("所有宝贝已在 ")));
+    }
+
     void widerBarKeepsThePanelsNominalWidths() {
         m_main->resize(1600, 600);
         m_main->show();
