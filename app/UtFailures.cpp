@@ -70,6 +70,9 @@ void TFmFailures::Reload() {
         line->setTextAlignment(0, Qt::AlignRight | Qt::AlignVCenter);
         line->setTextAlignment(4, Qt::AlignRight | Qt::AlignVCenter);
         line->setToolTip(1, page.ReadAddress);
+        // On a narrow window the reason lies beyond the edge; pointing at the row shows it.
+        for (int column : {0, 2, 3, 4, 5, 6})
+            line->setToolTip(column, s.Reason());
     }
     const QString count = m_pages.isEmpty() ? FailureTexts::None : FailureTexts::Count.arg(m_pages.size());
     lbCount->setText(count);

@@ -17,12 +17,14 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QFontMetrics>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTest>
 #include <QToolButton>
+#include <QTreeWidget>
 #include <QWindow>
 
 #include <functional>
@@ -270,6 +272,29 @@ private slots:
             if (child->isVisible() && child->parentWidget() == window.get())
                 QVERIFY2(window->rect().contains(child->geometry()), qPrintable(child->objectName()));
         }
+    }
+
+    void failureReasonShowsOnANarrowFailureList() {
+        m_cat->server.route(QStringLiteral("/own/1001"), TTestResponse{503, "busy", {}});
+        m_main->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
+        m_main->btnUpdateItemClick();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_main->UpdateRunning(), 30000);
+        TFmFailures list(m_main.get());
+        list.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&list));
+        auto* rows = list.findChild<QTreeWidget*>(QStringLiteral("lvFailures"));
+        QCOMPARE(rows->topLevelItemCount(), 1);
+        QTreeWidgetItem* row = rows->topLevelItem(0);
+        const QString reason = row->text(5);
+        QVERIFY(!reason.isEmpty());
+        // On the small screen the reason runs beyond what the window shows of the list...
+        QVERIFY(rows->header()->sectionViewportPosition(5) + rows->fontMetrics().horizontalAdvance(reason) >
+                rows->viewport()->width());
+        // ...so every other cell of the row tells it when pointed at; the name cell keeps the address.
+        for (int column : {0, 2, 3, 4, 5, 6})
+            QCOMPARE(row->toolTip(column), reason);
+        QVERIFY(row->toolTip(1).contains(QStringLiteral("/own/1001")));
     }
 
     void addItemFailureTextFitsItsStatusBar() {
