@@ -92,6 +92,8 @@ void TFmMain::ShowDetailOutcomes(const QString& itemId) {
                 text = status.ResultText();
         }
         line->setText(kDetailOutcome, text);
+        // A failure's reason rarely fits the column; pointing at it shows the whole text.
+        line->setToolTip(kDetailOutcome, text);
     }
 }
 

@@ -274,7 +274,7 @@ private slots:
         }
     }
 
-    void failureReasonShowsOnANarrowFailureList() {
+    void failureReasonShowsWhereItsColumnIsCut() {
         m_cat->server.route(QStringLiteral("/own/1001"), TTestResponse{503, "busy", {}});
         m_main->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
@@ -295,6 +295,14 @@ private slots:
         for (int column : {0, 2, 3, 4, 5, 6})
             QCOMPARE(row->toolTip(column), reason);
         QVERIFY(row->toolTip(1).contains(QStringLiteral("/own/1001")));
+
+        // The detail list's last column, cut at this width, tells the whole result the same way.
+        m_main->SetFocusedRow(0);
+        m_main->lstClick();
+        QTreeWidget* detail = m_main->DetailList();
+        const QString result = detail->topLevelItem(0)->text(TFmMain::kDetailOutcome);
+        QVERIFY2(result.contains(reason), qPrintable(result));
+        QCOMPARE(detail->topLevelItem(0)->toolTip(TFmMain::kDetailOutcome), result);
     }
 
     void addItemFailureTextFitsItsStatusBar() {
