@@ -7,6 +7,8 @@
 #include "app/UtFailures.h"
 #include "app/UtMain.h"
 #include "app/UtPriceChart.h"
+#include "app/UtUpdateing.h"
+#include "dialogs/UtAbout.h"
 #include "dialogs/UtAddItem.h"
 #include "dialogs/UtItemURL.h"
 #include "dialogs/UtRival.h"
@@ -211,6 +213,10 @@ private slots:
         QTest::newRow("import") << TDialogFactory([](TFmMain* main) -> QWidget* {
             return new TFmDataImport(main->Data().con, main);
         }) << QSize(500, 134) << false;
+        QTest::newRow("about") << TDialogFactory([](TFmMain* main) -> QWidget* { return new TFmAbout(main); })
+                               << QSize(526, 291) << false;
+        QTest::newRow("wait") << TDialogFactory([](TFmMain* main) -> QWidget* { return new TFmUpdateing(main); })
+                              << QSize(389, 138) << false;
     }
     void dialogsGetTheirSizesFromTheWindowSystem() {
         QFETCH(TDialogFactory, make);
