@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QCursor>
 #include <QDateTimeAxis>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -23,6 +24,8 @@
 #include <QToolTip>
 #include <QVBoxLayout>
 #include <QValueAxis>
+
+#include <algorithm>
 
 namespace vantero {
 
@@ -136,6 +139,7 @@ TFmPriceChart::TFmPriceChart(TConnection connection, QString itemId, const QStri
     m_salesAxis->setTitleText(ChartTexts::SalesAxis);
     m_salesAxis->setLabelFormat(QStringLiteral("%d"));
     m_chart->addAxis(m_timeAxis, Qt::AlignBottom);
+    connect(m_chart, &QChart::plotAreaChanged, this, [this] { FitTimeTicks(); });
     m_chart->addAxis(m_priceAxis, Qt::AlignLeft);
     m_view = new QChartView(m_chart, horizontal);
     m_view->setObjectName(QStringLiteral("chvPrice"));
@@ -241,12 +245,23 @@ QString TFmPriceChart::HoverText(int line, qint64 msecs) const {
     return ChartTexts::Hover.arg(chartLine.shop, PriceText(row->price), QString::number(row->sellCount), row->readAt);
 }
 
+void TFmPriceChart::FitTimeTicks() {
+    // As many time labels as fit side by side: more would be cut to "…" on a small window.
+    const QFontMetrics metrics(m_timeAxis->labelsFont());
+    const int label =
+        metrics.horizontalAdvance(QDateTime(QDate(2026, 12, 31), QTime(23, 59)).toString(m_timeAxis->format())) + 16;
+    const int ticks = std::clamp(int(m_chart->plotArea().width()) / label + 1, 2, 7);
+    if (ticks != m_timeAxis->tickCount())
+        m_timeAxis->setTickCount(ticks);
+}
+
 void TFmPriceChart::Redraw() {
     m_data = BuildChartData(m_history, m_rivalOrder, m_period, QDateTime::currentDateTime());
     m_view->setUpdatesEnabled(false);
     m_chart->removeAllSeries();
 
     m_timeAxis->setFormat(TimeAxisFormat(m_data.to - m_data.from));
+    FitTimeTicks();
     m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(m_data.from), QDateTime::fromMSecsSinceEpoch(m_data.to));
     double low = m_data.hasPrices ? m_data.minPrice : 0;
     double high = m_data.hasPrices ? m_data.maxPrice : 1;

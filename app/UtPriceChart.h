@@ -78,6 +78,7 @@ public:
 private:
     void Redraw();
     void ApplyPens();
+    void FitTimeTicks();
     QColor LineColor(int line) const;
 
     TConnection m_con;

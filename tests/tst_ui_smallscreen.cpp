@@ -1,5 +1,6 @@
 // What a user sees on a small screen: the main window's status bar at 800, 1024 and 1280 pixels
 // and the dialogs' sizes as the window system gets them.
+#include "HistoryData.h"
 #include "UpdaterTestData.h"
 #include "app/UiMessageBoxes.h"
 #include "app/UiStatusPanels.h"
@@ -18,6 +19,8 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QChart>
+#include <QDateTimeAxis>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
@@ -309,6 +312,38 @@ private slots:
         const QString result = detail->topLevelItem(0)->text(TFmMain::kDetailOutcome);
         QVERIFY2(result.contains(reason), qPrintable(result));
         QCOMPARE(detail->topLevelItem(0)->toolTip(TFmMain::kDetailOutcome), result);
+    }
+
+    void priceChartTimeLabelsFitANarrowChart_data() {
+        QTest::addColumn<int>("days");
+        QTest::addColumn<TChartPeriod>("period");
+        QTest::newRow("a day, all of it") << 1 << TChartPeriod::All;
+        QTest::newRow("a month") << 28 << TChartPeriod::Month;
+        QTest::newRow("a week") << 28 << TChartPeriod::Week;
+    }
+    void priceChartTimeLabelsFitANarrowChart() {
+        QFETCH(int, days);
+        QFETCH(TChartPeriod, period);
+        THistoryDemo demo;
+        demo.days = days;
+        const QStringList rivals = WriteHistoryDemo(m_cat->db.connection(), demo);
+        m_main->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
+        TFmPriceChart chart(m_main->Data().con, demo.itemId, demo.itemName, rivals, m_main.get());
+        chart.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&chart));
+        chart.SetPeriod(period);
+        QCoreApplication::processEvents();
+        auto* axis = qobject_cast<QDateTimeAxis*>(chart.Chart()->axes(Qt::Horizontal).value(0));
+        QVERIFY(axis);
+        // Every label has room for its whole text beside the next one.
+        const QFontMetrics metrics(axis->labelsFont());
+        const int label = metrics.horizontalAdvance(axis->min().toString(axis->format()));
+        const qreal spacing = chart.Chart()->plotArea().width() / (axis->tickCount() - 1);
+        QVERIFY2(label < spacing,
+                 qPrintable(
+                     QStringLiteral("%1 labels of %2 px, %3 px apart").arg(axis->tickCount()).arg(label).arg(spacing)));
+        QVERIFY(axis->tickCount() >= 2);
     }
 
     void addItemFailureTextFitsItsStatusBar() {
