@@ -1,19 +1,41 @@
 #include "app/UiWidgets.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QEvent>
+#include <QHelpEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
+#include <QToolTip>
 #include <QTreeWidget>
 
 namespace vantero {
 
 namespace {
 
-class TGridLineDelegate final : public QStyledItemDelegate {
+// A cell whose text is cut to "…" shows it whole when pointed at, unless it has a tip of its own.
+class TCutTextDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
+
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override {
+        if (event && view && event->type() == QEvent::ToolTip && index.isValid() &&
+            index.data(Qt::ToolTipRole).isNull()) {
+            const QString text = index.data(Qt::DisplayRole).toString();
+            if (!text.isEmpty() && sizeHint(option, index).width() > option.rect.width()) {
+                QToolTip::showText(event->globalPos(), text, view, option.rect);
+                return true;
+            }
+        }
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
+    }
+};
+
+class TGridLineDelegate final : public TCutTextDelegate {
+public:
+    using TCutTextDelegate::TCutTextDelegate;
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         QStyledItemDelegate::paint(painter, option, index);
@@ -105,6 +127,7 @@ QTreeWidget* NewRowList(QWidget* parent, const QString& objectName, const QStrin
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->setItemDelegate(new TCutTextDelegate(list));
     return list;
 }
 

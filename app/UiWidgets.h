@@ -12,7 +12,8 @@ class QWidget;
 namespace vantero {
 
 // A flat list of rows that are read, never edited: no tree lines, one whole row selected at a
-// time. Named for automation and screen readers.
+// time, a cell cut short shows its whole text when pointed at. Named for automation and screen
+// readers.
 QTreeWidget* NewRowList(QWidget* parent, const QString& objectName, const QString& accessibleName);
 
 // Draws grid lines between the list's cells, both ways. Done by painting, not by a style sheet:

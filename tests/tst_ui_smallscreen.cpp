@@ -23,12 +23,14 @@
 #include <QDateTimeAxis>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QScreen>
 #include <QStatusBar>
 #include <QTest>
 #include <QToolButton>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <QWindow>
 
@@ -344,6 +346,30 @@ private slots:
                  qPrintable(
                      QStringLiteral("%1 labels of %2 px, %3 px apart").arg(axis->tickCount()).arg(label).arg(spacing)));
         QVERIFY(axis->tickCount() >= 2);
+    }
+
+    void cutListCellsShowTheirWholeText() {
+        m_main->resize(800, 600);
+        m_main->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
+        m_main->SetFocusedRow(0);
+        m_main->lstClick();
+        QTreeWidget* detail = m_main->DetailList();
+        QCoreApplication::processEvents();
+        // What pointing at a cell shows: nothing when the event is not taken up.
+        auto pointAt = [detail](int row, int column) {
+            const QRect cell = detail->visualRect(detail->model()->index(row, column));
+            QHelpEvent help(QEvent::ToolTip, cell.center(), detail->viewport()->mapToGlobal(cell.center()));
+            QCoreApplication::sendEvent(detail->viewport(), &help);
+            return help.isAccepted() && QToolTip::isVisible() ? QToolTip::text() : QString();
+        };
+        // The long title does not fit its column at this width: pointing at it shows it whole.
+        QCOMPARE(detail->topLevelItem(0)->text(2), kLongTitle);
+        QVERIFY(detail->columnWidth(2) < detail->fontMetrics().horizontalAdvance(kLongTitle));
+        QCOMPARE(pointAt(0, 2), kLongTitle);
+        // A text that fits has nothing to add.
+        QCOMPARE(detail->topLevelItem(0)->text(1), QStringLiteral("自己"));
+        QCOMPARE(pointAt(0, 1), QString());
     }
 
     void addItemFailureTextFitsItsStatusBar() {
