@@ -243,6 +243,19 @@ int main(int argc, char* argv[]) {
         return double(clock.nsecsElapsed()) / 1e9;
     };
 
+    // update-all, in process: the same updater and headless host as the command; its time goes to
+    // times, the number of status texts it showed to texts.
+    auto runUpdate = [&con](QList<double>& times, int* texts) {
+        QElapsedTimer clock;
+        clock.start();
+        TMainData data(con);
+        data.ApplySettings();
+        data.RefreshAllData();
+        const TReadAllItemThr::Tally tally = RunHeadlessUpdate(data, [texts](const QString&) { ++*texts; });
+        times << double(clock.nsecsElapsed()) / 1e9;
+        return tally;
+    };
+
     // Rounds of update-all and curl in turn: a shared machine's hiccups hit single runs, so the
     // summary takes the median of each.
     QList<double> updateTimes;
@@ -251,15 +264,8 @@ int main(int argc, char* argv[]) {
     double updateBytesPerPage = 0;
     for (int round = 1; round <= kRounds; ++round) {
         const qint64 bytesBefore = server.bodyBytes();
-        // update-all, in process: the same updater and headless host as the command.
-        QElapsedTimer clock;
-        clock.start();
-        TMainData data(con);
-        data.ApplySettings();
-        data.RefreshAllData();
         int texts = 0;
-        const TReadAllItemThr::Tally tally = RunHeadlessUpdate(data, [&texts](const QString&) { ++texts; });
-        updateTimes << double(clock.nsecsElapsed()) / 1e9;
+        const TReadAllItemThr::Tally tally = runUpdate(updateTimes, &texts);
         readings = tally.readings;
         updateBytesPerPage = double(server.bodyBytes() - bytesBefore) / double(order.size());
         if (tally.readings != int(order.size()) || tally.stored != int(order.size()))
@@ -364,13 +370,8 @@ int main(int argc, char* argv[]) {
     double gzipBytesPerPage = 0;
     for (int round = 1; round <= kCompressedRounds; ++round) {
         const qint64 bytesBefore = server.bodyBytes();
-        QElapsedTimer clock;
-        clock.start();
-        TMainData data(con);
-        data.ApplySettings();
-        data.RefreshAllData();
-        const TReadAllItemThr::Tally tally = RunHeadlessUpdate(data, [](const QString&) {});
-        gzipUpdateTimes << double(clock.nsecsElapsed()) / 1e9;
+        int texts = 0;
+        const TReadAllItemThr::Tally tally = runUpdate(gzipUpdateTimes, &texts);
         gzipBytesPerPage = double(server.bodyBytes() - bytesBefore) / double(order.size());
         if (tally.readings != int(order.size()) || tally.stored != int(order.size()))
             qWarning("not every compressed reading was stored");
