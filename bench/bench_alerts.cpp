@@ -1,7 +1,7 @@
 // Times the look for alerts at the end of a background run on a large catalogue: once after the
 // first run (every page's first history row), then after a run in which 2 % of the pages changed.
-#include "TestDatabase.h"
-#include "app/AlertStore.h"
+#include "history/AlertStore.h"
+#include "support/TestDatabase.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -2,9 +2,9 @@
 // the history, building the series and the table, and the first paint.
 //   bench_chart [--rivals N] [--points N] [--days N] [--keep FILE] [--shot FILE]
 // --keep copies the database (to look at the chart in the program); --shot saves the window.
-#include "HistoryData.h"
-#include "TestDatabase.h"
 #include "app/UtPriceChart.h"
+#include "support/HistoryData.h"
+#include "support/TestDatabase.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -3,9 +3,9 @@
 // Every reading goes through LogReading, the function a reader stores its outcome with; a run's
 // readings share one transaction here (a reader commits each on its own, which costs time on the
 // disk but not room in the file), so the simulated month takes minutes, not hours.
-#include "TestDatabase.h"
 #include "reader/ReadingLog.h"
 #include "reader/UtReadItemThr.h"
+#include "support/TestDatabase.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>

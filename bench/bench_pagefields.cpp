@@ -1,9 +1,9 @@
 // Time to read the fields of one item page of about 230 KB (GBK): a page the exact markers read,
 // a page that needs the tolerant input and the fallbacks, and, for comparison, the exact markers
 // alone on the same bytes. Median of 5 rounds of 200 readings each.
+#include "reader/Extract.h"
 #include "reader/PageFields.h"
 #include "reader/PageText.h"
-#include "reader/TextHelpers.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
 // Times the refresh cycle and a single row refresh on a large catalogue, against the time the
 // sqlite3 shell needs to read the same tables.
-#include "TestDatabase.h"
-#include "app/UiGridModel.h"
 #include "app/UtMain.h"
+#include "support/TestDatabase.h"
+#include "widgets/UiGridModel.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

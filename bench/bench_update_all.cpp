@@ -3,9 +3,9 @@
 // curl process fetching the same 4,000 addresses in the same order; five rounds of each in turn,
 // the summary line giving the medians. Then a round of each with compressed pages (the server
 // gzips when asked), and the bytes on the wire per page with and without compression.
-#include "app/HeadlessUpdate.h"
-#include "app/MainData.h"
-#include "reader/HttpEngine.h"
+#include "catalogue/HeadlessUpdate.h"
+#include "catalogue/MainData.h"
+#include "net/HttpEngine.h"
 #include "reader/PageFields.h"
 #include "reader/PageText.h"
 #include "reader/UtReadAllItemThr.h"

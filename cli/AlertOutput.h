@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/AlertRules.h"
+#include "history/AlertRules.h"
 
 #include <QTextStream>
 

@@ -1,8 +1,8 @@
 // alerts: the stored price alerts.
-#include "app/AlertStore.h"
 #include "cli/AlertOutput.h"
 #include "cli/Cli.h"
 #include "cli/Output.h"
+#include "history/AlertStore.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -1,9 +1,9 @@
 // The browser of rendered readings from the command line: the application it needs, the login
 // window, and each page's reading mode.
 #include "cli/Cli.h"
+#include "common/TextHelpers.h"
 #include "reader/BrowserEngine.h"
 #include "reader/ReadModes.h"
-#include "reader/TextHelpers.h"
 
 #include <QDir>
 #include <QGuiApplication>

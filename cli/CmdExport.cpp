@@ -1,7 +1,7 @@
 // export: the grid, the failure list, the alerts or an item's history as a CSV or .xlsx file.
-#include "app/ExportSheets.h"
-#include "app/MainData.h"
+#include "catalogue/MainData.h"
 #include "cli/Cli.h"
+#include "history/ExportSheets.h"
 
 #include <QDir>
 

@@ -1,5 +1,5 @@
 // grid: the comparison grid as the window shows it.
-#include "app/MainData.h"
+#include "catalogue/MainData.h"
 #include "cli/Cli.h"
 #include "cli/Output.h"
 

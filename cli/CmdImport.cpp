@@ -1,7 +1,7 @@
 // import: the database import; check-update: one question to the vendor's version service.
 #include "cli/Cli.h"
-#include "dialogs/CheckUpdate.h"
-#include "dialogs/DataImport.h"
+#include "store/DataImport.h"
+#include "vendor/utCheckUpdate.h"
 
 namespace vantero::cli {
 

@@ -1,10 +1,10 @@
 // detail, map, unmap, rename, delete-item: the commands of the detail panel and the item
 // mapping dialog.
-#include "app/ItemCommands.h"
-#include "app/MainData.h"
+#include "catalogue/ItemCommands.h"
+#include "catalogue/MainData.h"
 #include "cli/Cli.h"
 #include "cli/Output.h"
-#include "reader/TextHelpers.h"
+#include "common/TextHelpers.h"
 #include "reader/UtReadItemThr.h"
 
 namespace vantero::cli {

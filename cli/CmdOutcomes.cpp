@@ -1,7 +1,7 @@
 // failures: the pages whose last attempt failed; history: an own item's price and sales changes.
 #include "cli/Cli.h"
 #include "cli/Output.h"
-#include "reader/TextHelpers.h"
+#include "common/TextHelpers.h"
 #include "store/PageOutcomes.h"
 #include "store/RecordSet.h"
 

@@ -1,11 +1,11 @@
 // read-item: one item page read and stored as the windows read it; settings: shown or changed.
-#include "app/GridData.h"
-#include "app/MainData.h"
+#include "catalogue/GridData.h"
+#include "catalogue/MainData.h"
+#include "catalogue/Settings.h"
 #include "cli/Cli.h"
-#include "dialogs/Settings.h"
+#include "common/TextHelpers.h"
 #include "reader/PageFields.h"
 #include "reader/ReadModes.h"
-#include "reader/TextHelpers.h"
 #include "reader/UtReadItemThr.h"
 
 #include <QEventLoop>

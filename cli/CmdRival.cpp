@@ -1,9 +1,9 @@
 // add-rival, rivals, delete-rival: the rival shops list without the dialog.
+#include "catalogue/ShopClient.h"
+#include "catalogue/ShopPage.h"
 #include "cli/Cli.h"
 #include "cli/Output.h"
-#include "dialogs/ShopClient.h"
-#include "dialogs/ShopPage.h"
-#include "reader/TextHelpers.h"
+#include "common/TextHelpers.h"
 #include "store/DatabaseError.h"
 
 namespace vantero::cli {

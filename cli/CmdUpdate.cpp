@@ -1,9 +1,9 @@
 // update-all: the background update of every reading, without windows.
-#include "app/AlertStore.h"
-#include "app/HeadlessUpdate.h"
-#include "app/MainData.h"
+#include "catalogue/HeadlessUpdate.h"
+#include "catalogue/MainData.h"
 #include "cli/AlertOutput.h"
 #include "cli/Cli.h"
+#include "history/AlertStore.h"
 #include "reader/ReadModes.h"
 #include "reader/UtReadAllItemThr.h"
 

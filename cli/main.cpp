@@ -1,6 +1,6 @@
 // vantero-cli: the program's core without windows.
 #include "cli/Cli.h"
-#include "reader/HttpEngine.h"
+#include "net/HttpEngine.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,7 @@
 // The marker search and the text helpers on arbitrary bytes: the first two bytes give the
 // lengths of the start and end markers, the rest is the page.
-#include "reader/TextHelpers.h"
+#include "common/TextHelpers.h"
+#include "reader/Extract.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,8 +1,8 @@
 // The engine against a server that answers every request with the fuzz input and closes: status
 // lines, headers, chunked and compressed bodies, redirects, cut answers. Addresses that are not on
 // this machine go to a proxy port where nobody listens, so nothing leaves the machine.
-#include "RawTestServer.h"
-#include "reader/HttpEngine.h"
+#include "net/HttpEngine.h"
+#include "support/RawTestServer.h"
 
 #include <atomic>
 #include <cstdint>

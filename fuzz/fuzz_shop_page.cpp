@@ -1,7 +1,7 @@
 // A shop page as the rival shops dialog reads it, and the percent decoding of account names:
 // the first byte picks the page's declared encoding, the rest is the page (and, on its own, the
 // text to decode).
-#include "dialogs/ShopPage.h"
+#include "catalogue/ShopPage.h"
 
 #include <cstdint>
 

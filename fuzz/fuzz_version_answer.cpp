@@ -1,5 +1,5 @@
 // The version service's answer: lines of name=value, looked up for our soft name.
-#include "dialogs/CheckUpdate.h"
+#include "vendor/utCheckUpdate.h"
 
 #include <cstdint>
 

@@ -1,6 +1,6 @@
-#include "app/GridData.h"
+#include "catalogue/GridData.h"
 
-#include "reader/TextHelpers.h"
+#include "common/TextHelpers.h"
 
 #include <QHash>
 #include <QLocale>

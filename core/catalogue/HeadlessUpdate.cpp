@@ -1,8 +1,8 @@
-#include "app/HeadlessUpdate.h"
+#include "catalogue/HeadlessUpdate.h"
 
-#include "app/GridData.h"
-#include "app/MainData.h"
-#include "reader/WindowMessages.h"
+#include "catalogue/GridData.h"
+#include "catalogue/MainData.h"
+#include "common/WindowMessages.h"
 
 #include <QEventLoop>
 

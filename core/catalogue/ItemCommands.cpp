@@ -1,6 +1,6 @@
-#include "app/ItemCommands.h"
+#include "catalogue/ItemCommands.h"
 
-#include "reader/TextHelpers.h"
+#include "common/TextHelpers.h"
 #include "reader/UtReadItemThr.h"
 #include "store/PageOutcomes.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/GridData.h"
+#include "catalogue/GridData.h"
 #include "store/RecordSet.h"
 
 #include <QDateTime>

@@ -1,4 +1,4 @@
-#include "app/MainData.h"
+#include "catalogue/MainData.h"
 
 #include <algorithm>
 #include <climits>

@@ -1,7 +1,7 @@
-#include "dialogs/Settings.h"
+#include "catalogue/Settings.h"
 
-#include "app/MainData.h"
-#include "reader/TextHelpers.h"
+#include "catalogue/MainData.h"
+#include "common/TextHelpers.h"
 
 #include <climits>
 

@@ -1,4 +1,4 @@
-#include "dialogs/ShopClient.h"
+#include "catalogue/ShopClient.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "reader/HttpEngine.h"
+#include "net/HttpEngine.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,9 +1,10 @@
-#include "dialogs/ShopPage.h"
+#include "catalogue/ShopPage.h"
 
-#include "dialogs/MarketHosts.h"
-#include "dialogs/ShopClient.h"
+#include "catalogue/MarketHosts.h"
+#include "catalogue/ShopClient.h"
+#include "common/TextHelpers.h"
+#include "reader/Extract.h"
 #include "reader/PageText.h"
-#include "reader/TextHelpers.h"
 #include "store/PageOutcomes.h"
 
 #include <QStringDecoder>

@@ -1,4 +1,4 @@
-#include "reader/WindowMessages.h"
+#include "common/WindowMessages.h"
 
 #include <QCoreApplication>
 #include <QHash>

@@ -1,6 +1,6 @@
-#include "app/AlertRules.h"
+#include "history/AlertRules.h"
 
-#include "app/GridData.h"
+#include "catalogue/GridData.h"
 
 #include <cmath>
 

@@ -1,6 +1,6 @@
-#include "app/AlertStore.h"
+#include "history/AlertStore.h"
 
-#include "app/GridData.h"
+#include "catalogue/GridData.h"
 #include "store/AddedTables.h"
 #include "store/PageOutcomes.h"
 #include "store/Statement.h"

@@ -1,7 +1,7 @@
-#include "app/ExportSheets.h"
+#include "history/ExportSheets.h"
 
-#include "app/AlertStore.h"
-#include "app/ItemCommands.h"
+#include "catalogue/ItemCommands.h"
+#include "history/AlertStore.h"
 #include "store/PageOutcomes.h"
 
 namespace vantero {

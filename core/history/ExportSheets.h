@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/SheetExport.h"
+#include "history/SheetExport.h"
 #include "store/Connection.h"
 
 namespace vantero {

@@ -1,7 +1,7 @@
-#include "app/PriceChartData.h"
+#include "history/PriceChartData.h"
 
-#include "app/ItemCommands.h"
-#include "reader/TextHelpers.h"
+#include "catalogue/ItemCommands.h"
+#include "common/TextHelpers.h"
 
 #include <QHash>
 

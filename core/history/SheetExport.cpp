@@ -1,4 +1,4 @@
-#include "app/SheetExport.h"
+#include "history/SheetExport.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
-#include "reader/HttpEngine.h"
+#include "net/HttpEngine.h"
 
-#include "reader/UtReadItemThr.h"
+#include "net/FailureTexts.h"
 
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -77,7 +77,7 @@ QString Megabytes(qint64 bytes) {
 }
 
 [[noreturn]] void Fail(const QString& what, const QString& detail) {
-    throw THttpFailure{ReaderTexts::Transport.arg(what, detail), 0, {}};
+    throw THttpFailure{NetTexts::Transport.arg(what, detail), 0, {}};
 }
 
 bool IsWebScheme(const QString& scheme) {
@@ -201,9 +201,9 @@ private:
             Fail(m_request.stoppedText);
         const qint64 now = m_clock.elapsed();
         if (m_readStartMs < 0 && now > m_request.limits.connectMs)
-            Fail(ReaderTexts::ConnectTimeout.arg(Seconds(m_request.limits.connectMs)));
+            Fail(NetTexts::ConnectTimeout.arg(Seconds(m_request.limits.connectMs)));
         if (m_readStartMs >= 0 && now - m_readStartMs > m_request.limits.readMs)
-            Fail(ReaderTexts::ReadTimeout.arg(Seconds(m_request.limits.readMs)));
+            Fail(NetTexts::ReadTimeout.arg(Seconds(m_request.limits.readMs)));
     }
 
     // One wait: short enough to notice a stop request, never much past the running limit.
@@ -219,8 +219,7 @@ private:
     CURLcode perform();
     [[noreturn]] void failed(CURLcode code) const;
     [[noreturn]] void statusFailed() const {
-        throw THttpFailure{ReaderTexts::HttpStatus.arg(m_status).arg(QString::fromLatin1(m_reason)), m_status,
-                           m_reason};
+        throw THttpFailure{NetTexts::HttpStatus.arg(m_status).arg(QString::fromLatin1(m_reason)), m_status, m_reason};
     }
 
     const THttpRequest& m_request;
@@ -248,7 +247,7 @@ void TTransfer::setup(const QUrl& url) {
     m_easy.reset(curl_easy_init());
     m_multi = ThreadMulti();
     if (!m_easy || !m_multi)
-        Fail(ReaderTexts::Network, QStringLiteral("libcurl could not start a transfer"));
+        Fail(NetTexts::Network, QStringLiteral("libcurl could not start a transfer"));
     CURL* easy = m_easy.get();
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L); // no connection outlives the call
@@ -320,7 +319,7 @@ CURLcode TTransfer::perform() {
         int running = 0;
         const CURLMcode code = curl_multi_perform(multi, &running);
         if (code != CURLM_OK)
-            Fail(ReaderTexts::Network, QString::fromUtf8(curl_multi_strerror(code)));
+            Fail(NetTexts::Network, QString::fromUtf8(curl_multi_strerror(code)));
         int left = 0;
         while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
             if (message->msg == CURLMSG_DONE)
@@ -333,31 +332,31 @@ CURLcode TTransfer::perform() {
 
 void TTransfer::failed(CURLcode code) const {
     if (m_tooLarge || code == CURLE_FILESIZE_EXCEEDED)
-        Fail(ReaderTexts::TooLarge.arg(Megabytes(m_request.limits.maxBytes)));
+        Fail(NetTexts::TooLarge.arg(Megabytes(m_request.limits.maxBytes)));
     if (m_lengthConflict)
-        Fail(ReaderTexts::BadResponse, QStringLiteral("conflicting Content-Length headers"));
+        Fail(NetTexts::BadResponse, QStringLiteral("conflicting Content-Length headers"));
     QString what;
     switch (code) {
     case CURLE_COULDNT_RESOLVE_HOST:
     case CURLE_COULDNT_RESOLVE_PROXY:
-        what = ReaderTexts::HostNotFound;
+        what = NetTexts::HostNotFound;
         break;
     case CURLE_COULDNT_CONNECT:
-        what = ReaderTexts::Refused;
+        what = NetTexts::Refused;
         break;
     case CURLE_RECV_ERROR: // a reset, or a body the library cannot frame (bad chunks)
-        what = ReaderTexts::Receive;
+        what = NetTexts::Receive;
         break;
     case CURLE_SEND_ERROR:
     case CURLE_PARTIAL_FILE:
     case CURLE_GOT_NOTHING:
-        what = ReaderTexts::ConnectionClosed;
+        what = NetTexts::ConnectionClosed;
         break;
     case CURLE_WEIRD_SERVER_REPLY:
     case CURLE_UNSUPPORTED_PROTOCOL:
     case CURLE_BAD_CONTENT_ENCODING:
     case CURLE_HTTP2:
-        what = ReaderTexts::BadResponse;
+        what = NetTexts::BadResponse;
         break;
     case CURLE_PEER_FAILED_VERIFICATION:
     case CURLE_SSL_CONNECT_ERROR:
@@ -368,18 +367,18 @@ void TTransfer::failed(CURLcode code) const {
     case CURLE_SSL_ENGINE_SETFAILED:
     case CURLE_SSL_ISSUER_ERROR:
     case CURLE_SSL_CRL_BADFILE:
-        what = ReaderTexts::Tls;
+        what = NetTexts::Tls;
         break;
     case CURLE_OUT_OF_MEMORY:
         // What libcurl reports for a header line over its limit (100 KB).
         if (m_readStartMs < 0)
-            Fail(ReaderTexts::BadResponse, QStringLiteral("response header line too long"));
-        what = ReaderTexts::Network;
+            Fail(NetTexts::BadResponse, QStringLiteral("response header line too long"));
+        what = NetTexts::Network;
         break;
     case CURLE_OPERATION_TIMEDOUT:
-        Fail(ReaderTexts::ConnectTimeout.arg(Seconds(m_request.limits.connectMs)));
+        Fail(NetTexts::ConnectTimeout.arg(Seconds(m_request.limits.connectMs)));
     default:
-        what = ReaderTexts::Network;
+        what = NetTexts::Network;
         break;
     }
     Fail(what, m_error[0] ? QString::fromUtf8(m_error).trimmed() : QString::fromUtf8(curl_easy_strerror(code)));
@@ -388,7 +387,7 @@ void TTransfer::failed(CURLcode code) const {
 THttpResponse TTransfer::run() {
     QUrl url = m_request.url;
     if (!url.isValid() || !IsWebScheme(url.scheme()) || url.host().isEmpty())
-        Fail(ReaderTexts::BadAddress);
+        Fail(NetTexts::BadAddress);
     checkStop();
     setup(url);
     for (int redirects = 0;; ++redirects) {
@@ -398,23 +397,23 @@ THttpResponse TTransfer::run() {
         if (code != CURLE_OK)
             failed(code);
         if (!m_statusValid)
-            Fail(ReaderTexts::BadResponse, QStringLiteral("no valid status line"));
+            Fail(NetTexts::BadResponse, QStringLiteral("no valid status line"));
         if (m_status >= 300 && m_status < 400 && m_request.followRedirects) {
             const char* location = nullptr;
             curl_easy_getinfo(m_easy.get(), CURLINFO_REDIRECT_URL, &location);
             if (!location || !*location)
                 Fail(
-                    ReaderTexts::BadResponse,
+                    NetTexts::BadResponse,
                     QStringLiteral("HTTP/1.1 %1 %2 without Location").arg(m_status).arg(QString::fromLatin1(m_reason)));
             if (redirects >= m_request.limits.maxRedirects)
-                Fail(ReaderTexts::TooManyRedirects.arg(m_request.limits.maxRedirects),
+                Fail(NetTexts::TooManyRedirects.arg(m_request.limits.maxRedirects),
                      QStringLiteral("too many redirects"));
             const QUrl next = QUrl::fromEncoded(location, QUrl::TolerantMode);
             // Never from an encrypted page down to a plain one, never to another kind of address.
             if (!IsWebScheme(next.scheme()) ||
                 (url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 &&
                  next.scheme().compare(QLatin1String("http"), Qt::CaseInsensitive) == 0))
-                Fail(ReaderTexts::Insecure, QString::fromUtf8(location));
+                Fail(NetTexts::Insecure, QString::fromUtf8(location));
             url = next;
             target(url);
             continue;

@@ -1,7 +1,7 @@
 #include "reader/PageFields.h"
 
+#include "common/TextHelpers.h"
 #include "reader/PageText.h"
-#include "reader/TextHelpers.h"
 
 #include <QHash>
 #include <QList>

@@ -1,6 +1,6 @@
 #include "reader/PageText.h"
 
-#include "reader/TextHelpers.h"
+#include "reader/Extract.h"
 
 #include <QHash>
 #include <QMutex>

@@ -1,6 +1,6 @@
 #include "reader/ReadModes.h"
 
-#include "reader/TextHelpers.h"
+#include "common/TextHelpers.h"
 #include "store/AddedTables.h"
 #include "store/Connection.h"
 

@@ -1,6 +1,6 @@
 #include "reader/ReadingLog.h"
 
-#include "reader/TextHelpers.h"
+#include "common/TextHelpers.h"
 #include "reader/UtReadItemThr.h"
 #include "store/Statement.h"
 

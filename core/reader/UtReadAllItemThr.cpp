@@ -1,6 +1,6 @@
 #include "reader/UtReadAllItemThr.h"
 
-#include "reader/TextHelpers.h"
+#include "common/TextHelpers.h"
 #include "reader/UtReadItemThr.h"
 #include "store/RecordSet.h"
 

@@ -1,11 +1,11 @@
 #include "reader/UtReadItemThr.h"
 
+#include "common/TextHelpers.h"
+#include "net/HttpEngine.h"
 #include "reader/BrowserEngine.h"
-#include "reader/HttpEngine.h"
 #include "reader/PageFields.h"
 #include "reader/PageText.h"
 #include "reader/ReadingLog.h"
-#include "reader/TextHelpers.h"
 #include "store/DatabaseError.h"
 #include "store/RecordSet.h"
 
@@ -132,7 +132,7 @@ QByteArray TReadItem::Download(QByteArray* contentType, QUrl* finalUrl) {
     const QUrl url(TrimBlanks(URL));
     const QString scheme = url.scheme().toLower();
     if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) || url.host().isEmpty())
-        throw TReadFailure{ReaderTexts::BadAddress};
+        throw TReadFailure{NetTexts::BadAddress};
     const Limits limits = DownloadLimits();
     try {
         THttpResponse response = HttpGet(

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "common/WindowMessages.h"
+#include "net/FailureTexts.h"
 #include "reader/PageFields.h"
-#include "reader/WindowMessages.h"
 #include "store/Connection.h"
 
 #include <QString>
@@ -15,25 +16,10 @@ namespace vantero {
 class TPageText;
 struct TRenderedPage;
 
-// Texts of the item reader.
+// Texts of the item reader; the download's own failures are in net/FailureTexts.h.
 namespace ReaderTexts {
 inline const QString WrongSeller = QStringLiteral("卖家不匹配");
-inline const QString BadAddress = QStringLiteral("宝贝地址无效：只能读取 http 或 https 地址");
-inline const QString ConnectTimeout = QStringLiteral("连接超时：%1 秒内未收到服务器的响应");
-inline const QString ReadTimeout = QStringLiteral("读取超时：%1 秒内未能读完页面");
-inline const QString TooLarge = QStringLiteral("页面过大：超过 %1 MB，已放弃读取");
 inline const QString Stopped = QStringLiteral("读取已被中止");
-inline const QString HttpStatus = QStringLiteral("下载页面失败：服务器返回 HTTP %1 %2");
-inline const QString Transport = QStringLiteral("下载页面失败：%1（%2）");
-inline const QString TooManyRedirects = QStringLiteral("重定向次数过多（超过 %1 次）");
-inline const QString Refused = QStringLiteral("服务器拒绝连接");
-inline const QString HostNotFound = QStringLiteral("找不到服务器");
-inline const QString ConnectionClosed = QStringLiteral("连接被服务器关闭");
-inline const QString Insecure = QStringLiteral("不安全的重定向");
-inline const QString Network = QStringLiteral("网络错误");
-inline const QString BadResponse = QStringLiteral("服务器的响应无效");
-inline const QString Receive = QStringLiteral("接收页面失败");
-inline const QString Tls = QStringLiteral("安全连接失败");
 inline const QString Unknown = QStringLiteral("读取宝贝时发生未知错误");
 } // namespace ReaderTexts
 

@@ -1,4 +1,4 @@
-#include "dialogs/DataImport.h"
+#include "store/DataImport.h"
 
 #include "store/DatabaseError.h"
 #include "store/RecordSet.h"

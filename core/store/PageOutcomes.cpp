@@ -1,6 +1,6 @@
 #include "store/PageOutcomes.h"
 
-#include "reader/TextHelpers.h"
+#include "common/TextHelpers.h"
 #include "store/RecordSet.h"
 #include "store/Statement.h"
 

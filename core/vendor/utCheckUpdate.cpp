@@ -1,6 +1,6 @@
-#include "dialogs/CheckUpdate.h"
+#include "vendor/utCheckUpdate.h"
 
-#include "reader/HttpEngine.h"
+#include "net/HttpEngine.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>

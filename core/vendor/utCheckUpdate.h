@@ -1,6 +1,6 @@
 #pragma once
 
-#include "reader/WindowMessages.h"
+#include "common/WindowMessages.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,12 +1,12 @@
 #include "app/UtAlerts.h"
 
-#include "app/AlertStore.h"
-#include "app/GridData.h"
-#include "app/ItemCommands.h"
-#include "app/UiMessageBoxes.h"
-#include "app/UiWidgets.h"
-#include "app/UiWindowSize.h"
+#include "catalogue/GridData.h"
+#include "catalogue/ItemCommands.h"
 #include "dialogs/UtAlertSettings.h"
+#include "history/AlertStore.h"
+#include "widgets/UiMessageBoxes.h"
+#include "widgets/UiWidgets.h"
+#include "widgets/UiWindowSize.h"
 
 #include <QCheckBox>
 #include <QHBoxLayout>

@@ -1,11 +1,11 @@
 #include "app/UtFailures.h"
 
-#include "app/ItemCommands.h"
-#include "app/UiMessageBoxes.h"
-#include "app/UiWidgets.h"
-#include "app/UiWindowSize.h"
 #include "app/UtMain.h"
-#include "reader/TextHelpers.h"
+#include "catalogue/ItemCommands.h"
+#include "common/TextHelpers.h"
+#include "widgets/UiMessageBoxes.h"
+#include "widgets/UiWidgets.h"
+#include "widgets/UiWindowSize.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>

@@ -1,11 +1,11 @@
 #include "app/UtMain.h"
 
-#include "app/ItemCommands.h"
-#include "app/UiGridModel.h"
-#include "app/UiGridView.h"
-#include "app/UiMessageBoxes.h"
-#include "app/UiStatusPanels.h"
-#include "app/UiWidgets.h"
+#include "catalogue/ItemCommands.h"
+#include "widgets/UiGridModel.h"
+#include "widgets/UiGridView.h"
+#include "widgets/UiMessageBoxes.h"
+#include "widgets/UiStatusPanels.h"
+#include "widgets/UiWidgets.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,8 +1,9 @@
 #pragma once
 
-#include "app/AlertRules.h"
-#include "app/MainData.h"
-#include "reader/WindowMessages.h"
+#include "catalogue/MainData.h"
+#include "common/WindowMessages.h"
+#include "dialogs/MainWindowCalls.h"
+#include "history/AlertRules.h"
 
 #include <QMainWindow>
 
@@ -42,7 +43,7 @@ inline const QString Caption = QStringLiteral("Corvessa--Tessaly V3.01");
 
 // The main window: tool bar, menu, comparison grid, detail panel, status bar, tray icon and
 // the auto-update timer. Owns the database connection and the record sets (in Data()).
-class TFmMain final : public QMainWindow {
+class TFmMain final : public QMainWindow, public TMainWindowCalls {
     Q_OBJECT
 public:
     explicit TFmMain(TConnection connection, QWidget* parent = nullptr);
@@ -50,6 +51,14 @@ public:
 
     TMainData& Data() { return m_data; }
     TWindowHandle Handle() const { return m_registration.handle(); }
+
+    // What the dialogs ask of the window.
+    QWidget* DialogParent() override { return this; }
+    const TMainData& MainData() const override { return m_data; }
+    void ItemRowsChanged() override { ReloadItemRows(); }
+    void RivalsChanged() override { RefreshAll(); }
+    void RenameItem(const QString& itemId, const QString& name) override;
+    void SettingsSaved(qint64 minutes, const QString& ownAccount) override;
 
     // Refresh cycle and its steps.
     void ApplySettings();

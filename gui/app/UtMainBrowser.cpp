@@ -1,12 +1,12 @@
 // The main window's entries of the rendered reading: "登录网站", the retry option, and the
 // reading mode of each page in the detail list's context menu.
-#include "app/ItemCommands.h"
-#include "app/UiMessageBoxes.h"
 #include "app/UtMain.h"
+#include "catalogue/ItemCommands.h"
+#include "common/TextHelpers.h"
 #include "dialogs/UtLogin.h"
 #include "reader/BrowserEngine.h"
 #include "reader/ReadModes.h"
-#include "reader/TextHelpers.h"
+#include "widgets/UiMessageBoxes.h"
 
 #include <QAction>
 #include <QActionGroup>

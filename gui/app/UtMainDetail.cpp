@@ -1,14 +1,14 @@
 // The detail list and the commands that act on the focused item.
-#include "app/ItemCommands.h"
-#include "app/UiGridModel.h"
-#include "app/UiMessageBoxes.h"
 #include "app/UtFailures.h"
 #include "app/UtMain.h"
 #include "app/UtUpdateing.h"
+#include "catalogue/ItemCommands.h"
+#include "common/TextHelpers.h"
 #include "dialogs/UtItemURL.h"
-#include "reader/TextHelpers.h"
 #include "reader/UtReadItemThr.h"
 #include "store/PageOutcomes.h"
+#include "widgets/UiGridModel.h"
+#include "widgets/UiMessageBoxes.h"
 
 #include <QHeaderView>
 #include <QLabel>

@@ -1,12 +1,30 @@
 // Commands that open the catalogue, settings and import dialogs.
-#include "app/UiMessageBoxes.h"
 #include "app/UtMain.h"
+#include "catalogue/GridData.h"
+#include "catalogue/ItemCommands.h"
 #include "dialogs/UtAddItem.h"
 #include "dialogs/UtRival.h"
 #include "dialogs/utDataImport.h"
 #include "dialogs/utSetting.h"
+#include "widgets/UiMessageBoxes.h"
 
 namespace vantero {
+
+void TFmMain::RenameItem(const QString& itemId, const QString& name) {
+    for (int row = 0; row < RowCount(); ++row) {
+        TItem& item = m_data.grid.item(row);
+        if (item.ItemID != itemId)
+            continue;
+        item.CustomItemName = name;
+        SetCellText(row, 1, TGridData::DisplayName(name, item.ItemName));
+    }
+    StoreCustomName(m_data.qry, itemId, name);
+}
+
+void TFmMain::SettingsSaved(qint64 minutes, const QString& ownAccount) {
+    SetUpdateInterval(minutes);
+    m_data.OwnAccount = ownAccount;
+}
 
 void TFmMain::btnSettingClick() {
     TFmSetting dialog(this);

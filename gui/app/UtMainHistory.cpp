@@ -1,11 +1,11 @@
 // The main window's price history commands: the price chart, the alerts and the export.
-#include "app/AlertStore.h"
-#include "app/ExportSheets.h"
-#include "app/ItemCommands.h"
-#include "app/UiMessageBoxes.h"
 #include "app/UtAlerts.h"
 #include "app/UtMain.h"
 #include "app/UtPriceChart.h"
+#include "catalogue/ItemCommands.h"
+#include "history/AlertStore.h"
+#include "history/ExportSheets.h"
+#include "widgets/UiMessageBoxes.h"
 
 #include <QAction>
 #include <QDir>

@@ -1,9 +1,9 @@
 // Starting and finishing the background update.
-#include "app/UiMessageBoxes.h"
 #include "app/UtMain.h"
 #include "reader/UtReadAllItemThr.h"
 #include "reader/UtReadItemThr.h"
 #include "store/PageOutcomes.h"
+#include "widgets/UiMessageBoxes.h"
 
 #include <QAction>
 #include <QTimer>

@@ -1,8 +1,8 @@
 // Update check, vendor pages and the About box.
 #include "app/UtMain.h"
-#include "dialogs/CheckUpdate.h"
 #include "dialogs/UtAbout.h"
 #include "dialogs/UtWeb.h"
+#include "vendor/utCheckUpdate.h"
 
 namespace vantero {
 

@@ -1,8 +1,8 @@
 #include "app/UtPriceChart.h"
 
-#include "app/GridData.h"
-#include "app/ItemCommands.h"
-#include "app/UiWindowSize.h"
+#include "catalogue/GridData.h"
+#include "catalogue/ItemCommands.h"
+#include "widgets/UiWindowSize.h"
 
 #include <QButtonGroup>
 #include <QChart>

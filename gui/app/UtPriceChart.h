@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/PriceChartData.h"
+#include "history/PriceChartData.h"
 #include "store/Connection.h"
 
 #include <QAbstractTableModel>

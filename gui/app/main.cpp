@@ -1,11 +1,11 @@
-#include "app/UiMessageBoxes.h"
-#include "app/UiTranslations.h"
 #include "app/UiProgram.h"
+#include "app/UiTranslations.h"
 #include "app/UtMain.h"
 #include "dialogs/UtLogin.h"
 #include "reader/BrowserEngine.h"
 #include "reader/UtReadItemThr.h"
 #include "store/Connection.h"
+#include "widgets/UiMessageBoxes.h"
 
 #include <QApplication>
 #include <QDir>

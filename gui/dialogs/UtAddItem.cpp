@@ -1,11 +1,11 @@
 #include "dialogs/UtAddItem.h"
 
-#include "app/UiMessageBoxes.h"
-#include "app/UiStatusPanels.h"
-#include "app/UiWindowSize.h"
-#include "app/UtMain.h"
-#include "reader/TextHelpers.h"
+#include "common/TextHelpers.h"
+#include "dialogs/MainWindowCalls.h"
 #include "reader/UtReadItemThr.h"
+#include "widgets/UiMessageBoxes.h"
+#include "widgets/UiStatusPanels.h"
+#include "widgets/UiWindowSize.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -20,7 +20,7 @@
 
 namespace vantero {
 
-TFmAddItem::TFmAddItem(TFmMain* main) : QDialog(main), m_main(main) {
+TFmAddItem::TFmAddItem(TMainWindowCalls* main) : QDialog(main->DialogParent()), m_main(main) {
     setObjectName(QStringLiteral("FmAddItem"));
     setWindowTitle(AddItemTexts::Caption);
     // No close box and no system menu: a running reading cannot be walked away from.
@@ -102,11 +102,11 @@ void TFmAddItem::FormShow() {
 void TFmAddItem::btnOKClick() {
     if (IsReading())
         return;
-    m_reader = std::make_unique<TReadItem>(m_main->Data().con);
+    m_reader = std::make_unique<TReadItem>(m_main->MainData().con);
     m_reader->URL = edtURL->text(); // as typed: the reader keeps the address it was given
     m_reader->TargetWnd = m_registration.handle();
     m_reader->LocalItemID.clear();
-    m_reader->ExpectedSeller = m_main->Data().OwnAccount;
+    m_reader->ExpectedSeller = m_main->MainData().OwnAccount;
     m_reader->FreeWhenDone = false;
     m_reader->ResultMsg = WM_ADDITEM_RESULT;
     m_reader->Token = ++m_token;
@@ -172,7 +172,7 @@ void TFmAddItem::OnAddItemResult(qintptr code) {
     // The result is posted at the very end of the run, so this waits only for its clean-up.
     m_reader->wait();
     m_reader.reset();
-    RunReported(this, [this] { m_main->ReloadItemRows(); });
+    RunReported(this, [this] { m_main->ItemRowsChanged(); });
     if (!TrimBlanks(box).isEmpty())
         ShowInfoBox(this, box);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "reader/WindowMessages.h"
+#include "common/WindowMessages.h"
 
 #include <QDialog>
 
@@ -13,7 +13,7 @@ class QStatusBar;
 
 namespace vantero {
 
-class TFmMain;
+class TMainWindowCalls;
 class TReadItem;
 class TStatusPanel;
 
@@ -37,7 +37,7 @@ inline const QString Unknown = QStringLiteral("未知错误");
 class TFmAddItem final : public QDialog {
     Q_OBJECT
 public:
-    explicit TFmAddItem(TFmMain* main);
+    explicit TFmAddItem(TMainWindowCalls* main);
     ~TFmAddItem() override;
 
     QString StatusText() const;
@@ -65,7 +65,7 @@ private:
     void SetButtonsEnabled(bool enabled);
     void SetStatusText(const QString& text);
 
-    TFmMain* m_main;
+    TMainWindowCalls* m_main;
     TWindowRegistration m_registration{this};
     TStatusPanel* m_statusPanel = nullptr; // a long failure text ends in "…", whole in its tool tip
     std::unique_ptr<TReadItem> m_reader;

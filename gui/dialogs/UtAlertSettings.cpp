@@ -1,7 +1,7 @@
 #include "dialogs/UtAlertSettings.h"
 
-#include "app/AlertStore.h"
-#include "app/UiMessageBoxes.h"
+#include "history/AlertStore.h"
+#include "widgets/UiMessageBoxes.h"
 
 #include <QCheckBox>
 #include <QDoubleSpinBox>

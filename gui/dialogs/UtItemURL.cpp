@@ -1,11 +1,11 @@
 #include "dialogs/UtItemURL.h"
 
-#include "app/ItemCommands.h"
-#include "app/UiMessageBoxes.h"
-#include "app/UiWidgets.h"
-#include "app/UtMain.h"
-#include "reader/TextHelpers.h"
+#include "catalogue/ItemCommands.h"
+#include "common/TextHelpers.h"
+#include "dialogs/MainWindowCalls.h"
 #include "reader/UtReadItemThr.h"
+#include "widgets/UiMessageBoxes.h"
+#include "widgets/UiWidgets.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -29,7 +29,8 @@ enum { kNumberColumn, kAccountColumn, kAddressColumn };
 
 } // namespace
 
-TFmItemURL::TFmItemURL(TFmMain* main) : QDialog(main), m_main(main), qry(main->Data().con) {
+TFmItemURL::TFmItemURL(TMainWindowCalls* main)
+    : QDialog(main->DialogParent()), m_main(main), qry(main->MainData().con) {
     setObjectName(QStringLiteral("FmItemURL"));
     setWindowTitle(QStringLiteral("宝贝设置"));
     setAccessibleName(windowTitle());
@@ -137,7 +138,7 @@ void TFmItemURL::FormShow() {
     lv->clear();
     RunReported(this, [this] {
         OpenMappings(qry, ItemID);
-        for (const QStringList& texts : MappingRows(qry, m_main->Data().RivalAccounts)) {
+        for (const QStringList& texts : MappingRows(qry, m_main->MainData().RivalAccounts)) {
             auto* row = new QTreeWidgetItem(lv, texts);
             row->setTextAlignment(kNumberColumn, Qt::AlignRight | Qt::AlignVCenter);
         }
@@ -168,9 +169,9 @@ void TFmItemURL::btnSetClick() {
     if (address.isEmpty())
         return;
     const int row = lv->indexOfTopLevelItem(current);
-    const QString account = TrimBlanks(m_main->Data().RivalAccounts.value(row));
+    const QString account = TrimBlanks(m_main->MainData().RivalAccounts.value(row));
 
-    auto* reader = new TReadItem(m_main->Data().con);
+    auto* reader = new TReadItem(m_main->MainData().con);
     reader->URL = address;
     reader->TargetWnd = Handle();
     reader->LocalItemID = ItemID;
@@ -227,7 +228,7 @@ void TFmItemURL::btnDelClick() {
     if (selected.isEmpty())
         return;
     const QString account = TrimBlanks(selected.first()->text(kAccountColumn));
-    if (!RunReported(this, [this, &account] { DeleteMapping(m_main->Data().con, ItemID, account); }))
+    if (!RunReported(this, [this, &account] { DeleteMapping(m_main->MainData().con, ItemID, account); }))
         return;
     edtURL->clear();
     for (int i = 0; i < lv->topLevelItemCount(); ++i) {
@@ -241,22 +242,15 @@ void TFmItemURL::btn1Click() {
     const QList<QTreeWidgetItem*> selected = lv->selectedItems();
     if (selected.isEmpty())
         return;
-    const QString address = TrimBlanks(m_main->Data().RivalShopURLs.value(lv->indexOfTopLevelItem(selected.first())));
+    const QString address =
+        TrimBlanks(m_main->MainData().RivalShopURLs.value(lv->indexOfTopLevelItem(selected.first())));
     if (!address.isEmpty())
         OpenAddress(address);
 }
 
 void TFmItemURL::btnSaveItemNameClick() {
     const QString name = TrimBlanks(edtItemName->text());
-    TMainData& data = m_main->Data();
-    for (int row = 0; row < m_main->RowCount(); ++row) {
-        TItem& item = data.grid.item(row);
-        if (item.ItemID != ItemID)
-            continue;
-        item.CustomItemName = name;
-        m_main->SetCellText(row, 1, TGridData::DisplayName(name, item.ItemName));
-    }
-    RunReported(this, [this, &data, &name] { StoreCustomName(data.qry, ItemID, name); });
+    RunReported(this, [this, &name] { m_main->RenameItem(ItemID, name); });
 }
 
 void TFmItemURL::btnCloseClick() {

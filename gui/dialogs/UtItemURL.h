@@ -1,6 +1,6 @@
 #pragma once
 
-#include "reader/WindowMessages.h"
+#include "common/WindowMessages.h"
 #include "store/RecordSet.h"
 
 #include <QDialog>
@@ -13,7 +13,7 @@ class QTreeWidget;
 
 namespace vantero {
 
-class TFmMain;
+class TMainWindowCalls;
 
 // "宝贝设置": maps one own item to the matching item of each rival shop, and renames it.
 class TFmItemURL final : public QDialog {
@@ -22,7 +22,7 @@ class TFmItemURL final : public QDialog {
     Q_PROPERTY(QString ItemName MEMBER ItemName)
     Q_PROPERTY(QString ItemURL MEMBER ItemURL)
 public:
-    explicit TFmItemURL(TFmMain* main);
+    explicit TFmItemURL(TMainWindowCalls* main);
 
     TWindowHandle Handle() const { return m_registration.handle(); }
     bool Reading() const { return m_readingRow >= 0; }
@@ -63,7 +63,7 @@ private:
     void SetReading(bool reading);
 
     TWindowRegistration m_registration{this};
-    TFmMain* m_main;
+    TMainWindowCalls* m_main;
     TRecordSet qry;
     int m_readingRow = -1; // the list row whose rival is being read; -1 when idle
     QString m_readingURL;  // the address being read, shown in that row when it is stored

@@ -1,7 +1,7 @@
 #include "dialogs/UtLogin.h"
 
-#include "app/UiWindowSize.h"
 #include "reader/BrowserEngine.h"
+#include "widgets/UiWindowSize.h"
 
 #include <QHBoxLayout>
 #include <QLabel>

@@ -1,12 +1,12 @@
 #include "dialogs/UtRival.h"
 
-#include "app/UiMessageBoxes.h"
-#include "app/UiWidgets.h"
-#include "app/UtMain.h"
-#include "dialogs/ShopClient.h"
-#include "dialogs/ShopPage.h"
-#include "reader/TextHelpers.h"
+#include "catalogue/ShopClient.h"
+#include "catalogue/ShopPage.h"
+#include "common/TextHelpers.h"
+#include "dialogs/MainWindowCalls.h"
 #include "store/DatabaseError.h"
+#include "widgets/UiMessageBoxes.h"
+#include "widgets/UiWidgets.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -56,8 +56,9 @@ QPushButton* MakeButton(QWidget* parent, const QString& name, const QString& cap
 
 } // namespace
 
-TFmRival::TFmRival(TFmMain* main, QWidget* parent)
-    : QDialog(parent ? parent : main), m_main(main), qry(main->Data().con), http(std::make_unique<TShopClient>()) {
+TFmRival::TFmRival(TMainWindowCalls* main, QWidget* parent)
+    : QDialog(parent ? parent : main->DialogParent()), m_main(main), qry(main->MainData().con),
+      http(std::make_unique<TShopClient>()) {
     setObjectName(QStringLiteral("FmRival"));
     setWindowTitle(kCaption);
     setAccessibleName(kCaption);
@@ -217,7 +218,7 @@ void TFmRival::btnAddClick() {
     if (!AddShop())
         return;
     RunReported(this, [this] {
-        m_main->RefreshAll();
+        m_main->RivalsChanged();
         ShowInfoBox(this, RivalTexts::Added);
     });
 }
@@ -232,13 +233,16 @@ void TFmRival::btnDelClick() {
         return;
     if (!AskYesNo(this, RivalTexts::ConfirmDelete.arg(name), true))
         return;
-    if (!RunReported(this, [this] { DeleteRival(m_main->Data().qrytmp, qry); })) {
+    if (!RunReported(this, [this] {
+            TRecordSet mappings(m_main->MainData().con);
+            DeleteRival(mappings, qry);
+        })) {
         ReloadAfterFailure();
         return;
     }
     FillList();
     UpdateCount();
-    RunReported(this, [this] { m_main->RefreshAll(); });
+    RunReported(this, [this] { m_main->RivalsChanged(); });
 }
 
 void TFmRival::btn1Click() {

@@ -14,7 +14,7 @@ class QTreeWidget;
 
 namespace vantero {
 
-class TFmMain;
+class TMainWindowCalls;
 class TShopClient;
 
 // The rival shops dialog: lists the Rival table, adds a shop from its page address, deletes a shop
@@ -24,7 +24,7 @@ class TFmRival final : public QDialog {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TFmRival)
 public:
-    explicit TFmRival(TFmMain* main, QWidget* parent = nullptr);
+    explicit TFmRival(TMainWindowCalls* main, QWidget* parent = nullptr);
     ~TFmRival() override;
 
     TShopClient& Http() { return *http; }
@@ -49,7 +49,7 @@ private:
     // Re-reads the table after a failed change, so the list shows what is stored.
     void ReloadAfterFailure();
 
-    TFmMain* m_main;
+    TMainWindowCalls* m_main;
     TRecordSet qry;
     std::unique_ptr<TShopClient> http;
     QTreeWidget* dbg = nullptr;

@@ -1,7 +1,7 @@
 #include "dialogs/utDataImport.h"
 
-#include "app/UiMessageBoxes.h"
-#include "reader/TextHelpers.h"
+#include "common/TextHelpers.h"
+#include "widgets/UiMessageBoxes.h"
 
 #include <QDir>
 #include <QFileDialog>

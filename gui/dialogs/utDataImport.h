@@ -1,6 +1,6 @@
 #pragma once
 
-#include "dialogs/DataImport.h"
+#include "store/DataImport.h"
 
 #include <QDialog>
 

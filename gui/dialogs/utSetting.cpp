@@ -1,9 +1,9 @@
 #include "dialogs/utSetting.h"
 
-#include "app/UiMessageBoxes.h"
-#include "app/UtMain.h"
-#include "dialogs/Settings.h"
-#include "reader/TextHelpers.h"
+#include "catalogue/Settings.h"
+#include "common/TextHelpers.h"
+#include "dialogs/MainWindowCalls.h"
+#include "widgets/UiMessageBoxes.h"
 
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -16,7 +16,8 @@
 
 namespace vantero {
 
-TFmSetting::TFmSetting(TFmMain* main) : QDialog(main), m_main(main), qry(main->Data().con) {
+TFmSetting::TFmSetting(TMainWindowCalls* main)
+    : QDialog(main->DialogParent()), m_main(main), qry(main->MainData().con) {
     setObjectName(QStringLiteral("FmSetting"));
     setWindowTitle(SettingTexts::Caption);
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
@@ -97,8 +98,7 @@ void TFmSetting::btnSaveClick() {
     // A failed store changes neither the timer nor the account in use.
     if (!RunReported(this, [&] { StoreSettings(qry, minutes, ownAccount); }))
         return;
-    m_main->SetUpdateInterval(minutes);
-    m_main->Data().OwnAccount = TrimBlanks(ownAccount);
+    m_main->SettingsSaved(minutes, TrimBlanks(ownAccount));
     ShowPlainBox(this, SettingTexts::Saved);
     accept();
 }

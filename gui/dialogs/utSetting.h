@@ -9,13 +9,13 @@ class QPushButton;
 
 namespace vantero {
 
-class TFmMain;
+class TMainWindowCalls;
 
 // The settings dialog: the auto-update interval and the user's own shop account.
 class TFmSetting final : public QDialog {
     Q_OBJECT
 public:
-    explicit TFmSetting(TFmMain* main);
+    explicit TFmSetting(TMainWindowCalls* main);
 
     QLineEdit* edtUpdateTimeOut = nullptr;
     QLineEdit* edtWW = nullptr;
@@ -33,7 +33,7 @@ private:
     void FormCreate();
     void LoadSettings();
 
-    TFmMain* m_main;
+    TMainWindowCalls* m_main;
     TRecordSet qry;
 };
 

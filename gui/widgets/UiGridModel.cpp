@@ -1,4 +1,4 @@
-#include "app/UiGridModel.h"
+#include "widgets/UiGridModel.h"
 
 #include <QFont>
 #include <QPainter>

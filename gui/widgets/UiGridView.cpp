@@ -1,6 +1,6 @@
-#include "app/UiGridView.h"
+#include "widgets/UiGridView.h"
 
-#include "app/UiGridModel.h"
+#include "widgets/UiGridModel.h"
 
 #include <QHBoxLayout>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "app/UiMessageBoxes.h"
+#include "widgets/UiMessageBoxes.h"
 
 #include "store/DatabaseError.h"
 

@@ -1,4 +1,4 @@
-#include "app/UiStatusPanels.h"
+#include "widgets/UiStatusPanels.h"
 
 #include <QEvent>
 #include <QFontMetrics>

@@ -1,4 +1,4 @@
-#include "app/UiWidgets.h"
+#include "widgets/UiWidgets.h"
 
 #include <QAbstractItemView>
 #include <QApplication>

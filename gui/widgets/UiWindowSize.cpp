@@ -1,4 +1,4 @@
-#include "app/UiWindowSize.h"
+#include "widgets/UiWindowSize.h"
 
 #include <QEvent>
 #include <QGuiApplication>

@@ -1,10 +1,10 @@
 // The add own item dialog, offscreen, against pages on 127.0.0.1 and a real database file.
-#include "app/UiMessageBoxes.h"
 #include "app/UtMain.h"
 #include "dialogs/UtAddItem.h"
 #include "reader/UtReadItemThr.h"
 #include "support/TestDatabase.h"
 #include "support/TestHttpServer.h"
+#include "widgets/UiMessageBoxes.h"
 
 #include <QLineEdit>
 #include <QPushButton>
@@ -171,12 +171,10 @@ private slots:
     void emptyAddressStillReadsAndFails() {
         auto dialog = OpenDialog();
         ReadAddress(*dialog, QString());
-        QCOMPARE(dialog->StatusText(),
-                 QStringLiteral("读取宝贝失败，请确认宝贝地址是否正确: ") + ReaderTexts::BadAddress);
+        QCOMPARE(dialog->StatusText(), QStringLiteral("读取宝贝失败，请确认宝贝地址是否正确: ") + NetTexts::BadAddress);
         QCOMPARE(m_boxes.size(), 1);
         QCOMPARE(m_boxes[0].kind, TBoxKind::Info);
-        QCOMPARE(m_boxes[0].text,
-                 QStringLiteral("读取宝贝失败，请确认宝贝地址是否正确: \r\n") + ReaderTexts::BadAddress);
+        QCOMPARE(m_boxes[0].text, QStringLiteral("读取宝贝失败，请确认宝贝地址是否正确: \r\n") + NetTexts::BadAddress);
     }
 
     void pageWithoutItemIdEndsAfterTheColon() {

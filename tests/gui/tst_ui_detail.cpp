@@ -1,15 +1,15 @@
 // The detail panel of the main window, its single readings with the wait dialog, the item
 // deletion, and the item mapping dialog, offscreen, with pages served from 127.0.0.1.
-#include "app/GridData.h"
-#include "app/ItemCommands.h"
-#include "app/UiGridView.h"
-#include "app/UiMessageBoxes.h"
 #include "app/UtMain.h"
 #include "app/UtUpdateing.h"
+#include "catalogue/GridData.h"
+#include "catalogue/ItemCommands.h"
 #include "dialogs/UtItemURL.h"
 #include "reader/UtReadItemThr.h"
 #include "support/TestDatabase.h"
 #include "support/TestHttpServer.h"
+#include "widgets/UiGridView.h"
+#include "widgets/UiMessageBoxes.h"
 
 #include <QAction>
 #include <QApplication>
@@ -298,7 +298,8 @@ void TestUiDetail::successfulReadingRefreshesGridRowButNotDetailRow() {
     QCOMPARE(driver.tips.size(), 1);
     QVERIFY(m_boxes.isEmpty());
     QCOMPARE(m_main->Data().grid.cell(0, 2), QStringLiteral("25.00"));
-    QCOMPARE(Count(QStringLiteral("select LastCode from ReadingStatus where LocalItemID='123' and RivalWW='ShopA'")), 0);
+    QCOMPARE(Count(QStringLiteral("select LastCode from ReadingStatus where LocalItemID='123' and RivalWW='ShopA'")),
+             0);
     QCOMPARE(Count(QStringLiteral("select count(*) from PriceHistory where LocalItemID='123' and RivalWW='ShopA'")), 1);
     QCOMPARE(m_main->Data().grid.cell(0, 3), QStringLiteral("-75.00"));
     QCOMPARE(DetailRow(1)->text(3), QStringLiteral("20.00"));
@@ -558,7 +559,8 @@ void TestUiDetail::mappingToAnotherSellersPageKeepsPreviousAddress() {
     QVERIFY(dialog.btnSet->isEnabled() && dialog.btnDel->isEnabled() && dialog.btnClose->isEnabled());
     QCOMPARE(Count(QStringLiteral("select count(*) from RivalItems where RivalItemID='7777'")), 0);
     // The refusal is the page's last outcome, and its address the one tried.
-    QCOMPARE(Count(QStringLiteral("select LastCode from ReadingStatus where LocalItemID='123' and RivalWW='ShopA'")), 2);
+    QCOMPARE(Count(QStringLiteral("select LastCode from ReadingStatus where LocalItemID='123' and RivalWW='ShopA'")),
+             2);
     QCOMPARE(Count(QStringLiteral("select FailedInRow from ReadingStatus where LocalItemID='123'")), 1);
 }
 

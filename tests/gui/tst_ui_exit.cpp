@@ -1,10 +1,10 @@
 // After every kind of clean end, a copy of the database file alone (without its write-ahead log)
 // holds the last change: the command-line tool's commands and the main window's close.
-#include "TestDatabase.h"
-#include "app/UiMessageBoxes.h"
 #include "app/UiProgram.h"
 #include "app/UtMain.h"
 #include "store/Connection.h"
+#include "support/TestDatabase.h"
+#include "widgets/UiMessageBoxes.h"
 
 #include <QApplication>
 #include <QFile>

@@ -1,14 +1,14 @@
 // The price history windows offscreen: the commands added to the main window, the price chart,
 // the alerts window with its switches dialog, the check after a background run, and the export.
-#include "app/AlertStore.h"
-#include "app/ExportSheets.h"
-#include "app/UiMessageBoxes.h"
 #include "app/UtAlerts.h"
 #include "app/UtMain.h"
 #include "app/UtPriceChart.h"
 #include "dialogs/UtAlertSettings.h"
+#include "history/AlertStore.h"
+#include "history/ExportSheets.h"
 #include "support/HistoryData.h"
 #include "support/TestDatabase.h"
+#include "widgets/UiMessageBoxes.h"
 
 #include <QAbstractItemModel>
 #include <QAction>

@@ -1,8 +1,8 @@
 // The import dialog and the main window's "数据导入" command, offscreen.
-#include "app/UiMessageBoxes.h"
 #include "app/UtMain.h"
 #include "dialogs/utDataImport.h"
 #include "support/TestDatabase.h"
+#include "widgets/UiMessageBoxes.h"
 
 #include <QApplication>
 #include <QFile>

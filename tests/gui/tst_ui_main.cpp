@@ -1,10 +1,11 @@
 // The main window on a prepared database, looked at through its models and controls.
-#include "TestDatabase.h"
-#include "app/UiGridModel.h"
-#include "app/UiGridView.h"
-#include "app/UiMessageBoxes.h"
 #include "app/UtMain.h"
+#include "support/TestDatabase.h"
+#include "widgets/UiGridModel.h"
+#include "widgets/UiGridView.h"
+#include "widgets/UiMessageBoxes.h"
 
+#include <QAbstractItemModelTester>
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
@@ -188,6 +189,8 @@ void TestUiMain::refreshRowUpdatesOneRowAndLeavesTheDetailList() {
             texts << main.DetailList()->topLevelItem(i)->text(3);
         return texts;
     }();
+    // Qt's own checks of the model's contract run through every change below.
+    QAbstractItemModelTester tester(main.GridModel(), QAbstractItemModelTester::FailureReportingMode::QtTest);
     QSignalSpy changed(main.GridModel(), &QAbstractItemModel::dataChanged);
     QSignalSpy reset(main.GridModel(), &QAbstractItemModel::modelReset);
     db.exec(QStringLiteral("update RivalItems set Price=101 where RivalItemID='9'"));
@@ -208,6 +211,7 @@ void TestUiMain::refreshDataRebuildsAfterAShopIsAdded() {
     TFmMain main(db.connection());
     main.show();
     QVERIFY(QTest::qWaitForWindowExposed(&main));
+    QAbstractItemModelTester tester(main.GridModel(), QAbstractItemModelTester::FailureReportingMode::QtTest);
     db.exec(QStringLiteral("insert into Rival (RivalWW) values ('ShopC')"));
     main.Command(QStringLiteral("btnRefresh"))->trigger();
     QCOMPARE(main.GridModel()->columnCount(), 3 * 3 + 4);

@@ -1,11 +1,11 @@
 // Stale cells, the detail list's last result, the run summary and the failure list, offscreen.
-#include "UpdaterTestData.h"
-#include "app/UiGridModel.h"
-#include "app/UiMessageBoxes.h"
 #include "app/UtFailures.h"
 #include "app/UtMain.h"
 #include "app/UtUpdateing.h"
 #include "reader/UtReadItemThr.h"
+#include "support/UpdaterTestData.h"
+#include "widgets/UiGridModel.h"
+#include "widgets/UiMessageBoxes.h"
 
 #include <QAction>
 #include <QFont>

@@ -1,11 +1,11 @@
 // The add own item dialog, offscreen, on the real page excerpts served from 127.0.0.1 (GBK and
 // UTF-8) and on a login redirect: what the user sees in the status bar, the box and the grid.
-#include "app/UiMessageBoxes.h"
 #include "app/UtMain.h"
 #include "dialogs/UtAddItem.h"
 #include "reader/UtReadItemThr.h"
 #include "support/TestDatabase.h"
 #include "support/TestHttpServer.h"
+#include "widgets/UiMessageBoxes.h"
 
 #include <QFile>
 #include <QLineEdit>

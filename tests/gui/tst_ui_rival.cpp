@@ -1,12 +1,12 @@
 // The rival shops dialog offscreen over a real database, with shop pages served from 127.0.0.1 and
 // the message boxes answered by a hook.
-#include "app/UiMessageBoxes.h"
 #include "app/UtMain.h"
-#include "dialogs/ShopPage.h"
+#include "catalogue/ShopPage.h"
 #include "dialogs/UtRival.h"
-#include "reader/HttpEngine.h"
+#include "net/HttpEngine.h"
 #include "support/TestDatabase.h"
 #include "support/TestHttpServer.h"
+#include "widgets/UiMessageBoxes.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,9 +1,9 @@
 // The settings dialog and the settings rules it shares with the command-line tool.
-#include "app/UiMessageBoxes.h"
 #include "app/UtMain.h"
-#include "dialogs/Settings.h"
+#include "catalogue/Settings.h"
 #include "dialogs/utSetting.h"
 #include "support/TestDatabase.h"
+#include "widgets/UiMessageBoxes.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -1,9 +1,5 @@
 // What a user sees on a small screen: the main window's status bar at 800, 1024 and 1280 pixels
 // and the dialogs' sizes as the window system gets them.
-#include "HistoryData.h"
-#include "UpdaterTestData.h"
-#include "app/UiMessageBoxes.h"
-#include "app/UiStatusPanels.h"
 #include "app/UtAlerts.h"
 #include "app/UtFailures.h"
 #include "app/UtMain.h"
@@ -16,6 +12,10 @@
 #include "dialogs/utDataImport.h"
 #include "dialogs/utSetting.h"
 #include "reader/UtReadAllItemThr.h"
+#include "support/HistoryData.h"
+#include "support/UpdaterTestData.h"
+#include "widgets/UiMessageBoxes.h"
+#include "widgets/UiStatusPanels.h"
 
 #include <QAccessible>
 #include <QApplication>

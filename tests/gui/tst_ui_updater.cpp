@@ -1,9 +1,9 @@
 // The main window's background update: starting, ticks, the finish message, status panels and
 // closing the window during a run. Pages are served on 127.0.0.1.
-#include "UpdaterTestData.h"
-#include "app/UiMessageBoxes.h"
 #include "app/UtMain.h"
 #include "reader/UtReadItemThr.h"
+#include "support/UpdaterTestData.h"
+#include "widgets/UiMessageBoxes.h"
 
 #include <QAction>
 #include <QTest>

@@ -1,11 +1,11 @@
 // The new-version message, the vendor page window and the About box, offscreen.
-#include "app/UiMessageBoxes.h"
 #include "app/UtMain.h"
-#include "dialogs/CheckUpdate.h"
 #include "dialogs/UtAbout.h"
 #include "dialogs/UtWeb.h"
 #include "support/TestDatabase.h"
 #include "support/TestHttpServer.h"
+#include "vendor/utCheckUpdate.h"
+#include "widgets/UiMessageBoxes.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -1,11 +1,7 @@
 // What the user sees of every window: titles as the window system shows them, Qt's own texts in
 // Chinese, the grid's frozen edges, legible selections, the detail columns, what screen readers
 // read, sizes and placement.
-#include "TestDatabase.h"
-#include "app/UiGridView.h"
-#include "app/UiMessageBoxes.h"
 #include "app/UiTranslations.h"
-#include "app/UiWidgets.h"
 #include "app/UtMain.h"
 #include "app/UtUpdateing.h"
 #include "dialogs/UtAbout.h"
@@ -15,6 +11,10 @@
 #include "dialogs/UtWeb.h"
 #include "dialogs/utDataImport.h"
 #include "dialogs/utSetting.h"
+#include "support/TestDatabase.h"
+#include "widgets/UiGridView.h"
+#include "widgets/UiMessageBoxes.h"
+#include "widgets/UiWidgets.h"
 
 #include <QAbstractButton>
 #include <QAccessible>
@@ -405,9 +405,9 @@ void TestUiVisible::detailListShowsWholeTimesAndNoAddress() {
         if (!list->isColumnHidden(c))
             shown << list->headerItem()->text(c);
     }
-    QCOMPARE(shown, (QStringList{QStringLiteral("序号"), QStringLiteral("店主"), QStringLiteral("宝贝名称"),
-                                 QStringLiteral("价格"), QStringLiteral("最后更新时间"),
-                                 QStringLiteral("最后读取结果")}));
+    QCOMPARE(shown,
+             (QStringList{QStringLiteral("序号"), QStringLiteral("店主"), QStringLiteral("宝贝名称"),
+                          QStringLiteral("价格"), QStringLiteral("最后更新时间"), QStringLiteral("最后读取结果")}));
     QCOMPARE(list->columnWidth(0), 50);
     QCOMPARE(list->columnWidth(1), 100);
     QCOMPARE(list->columnWidth(3), 80);

@@ -1,4 +1,4 @@
-#include "Compression.h"
+#include "support/Compression.h"
 
 #include <algorithm>
 #include <brotli/encode.h>

@@ -1,4 +1,4 @@
-#include "HistoryData.h"
+#include "support/HistoryData.h"
 
 #include <QRandomGenerator>
 

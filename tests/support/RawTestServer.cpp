@@ -1,4 +1,4 @@
-#include "RawTestServer.h"
+#include "support/RawTestServer.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

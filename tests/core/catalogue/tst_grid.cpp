@@ -1,7 +1,7 @@
 // The comparison grid's content and colour rules.
-#include "TestDatabase.h"
-#include "app/GridData.h"
-#include "app/MainData.h"
+#include "catalogue/GridData.h"
+#include "catalogue/MainData.h"
+#include "support/TestDatabase.h"
 
 #include <QTest>
 

@@ -1,8 +1,8 @@
 // The detail rows, the reading messages, the item deletion, the renaming and the mappings, as
 // the windows and vantero-cli share them; and the CLI commands built on them.
-#include "app/ItemCommands.h"
-#include "app/MainData.h"
-#include "reader/TextHelpers.h"
+#include "catalogue/ItemCommands.h"
+#include "catalogue/MainData.h"
+#include "common/TextHelpers.h"
 #include "reader/UtReadItemThr.h"
 #include "support/TestDatabase.h"
 #include "support/TestHttpServer.h"
@@ -257,7 +257,7 @@ void TestItemCommands::deletingAMappingRemovesEveryRowOfThatRivalForTheItem() {
 }
 
 QString TestItemCommands::CliPath() const {
-    const QFileInfo info(QCoreApplication::applicationDirPath() + QStringLiteral("/../vantero-cli"));
+    const QFileInfo info(QStringLiteral(VANTERO_CLI));
     return info.exists() ? info.absoluteFilePath() : QString();
 }
 
@@ -274,8 +274,6 @@ int TestItemCommands::RunCli(const QString& db, const QStringList& args, QByteAr
 }
 
 void TestItemCommands::cliDetailPrintsTheDetailRows() {
-    if (CliPath().isEmpty())
-        QSKIP("vantero-cli is not built next to the tests");
     TTestDatabase db;
     db.exec(QStringLiteral("insert into Rival (RivalWW, ShopURL) values ('ShopA', 'http://shop/a')"));
     AddItem(db, QStringLiteral("123"), QStringLiteral("标题"), 100, kMorning, QStringLiteral("http://own/1"));
@@ -293,8 +291,6 @@ void TestItemCommands::cliDetailPrintsTheDetailRows() {
 }
 
 void TestItemCommands::cliMapReadsAndStoresOrRefuses() {
-    if (CliPath().isEmpty())
-        QSKIP("vantero-cli is not built next to the tests");
     TTestHttpServer server;
     server.route(QStringLiteral("/a"), ItemPage(QStringLiteral("A的宝贝"), QStringLiteral("shopa"),
                                                 QStringLiteral("9.5"), QStringLiteral("9001")));
@@ -321,8 +317,6 @@ void TestItemCommands::cliMapReadsAndStoresOrRefuses() {
 }
 
 void TestItemCommands::cliRenameUnmapAndDeleteItem() {
-    if (CliPath().isEmpty())
-        QSKIP("vantero-cli is not built next to the tests");
     TTestDatabase db;
     AddItem(db, QStringLiteral("123"), QStringLiteral("一"), 1);
     AddItem(db, QStringLiteral("1234"), QStringLiteral("二"), 2);

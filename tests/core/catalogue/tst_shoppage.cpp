@@ -1,9 +1,9 @@
 // Reading shop pages and keeping the Rival table: the page parser, the account decoding, and adding
 // and deleting shops against a real database and shop pages served from 127.0.0.1.
-#include "dialogs/MarketHosts.h"
-#include "dialogs/ShopClient.h"
-#include "dialogs/ShopPage.h"
-#include "reader/HttpEngine.h"
+#include "catalogue/MarketHosts.h"
+#include "catalogue/ShopClient.h"
+#include "catalogue/ShopPage.h"
+#include "net/HttpEngine.h"
 #include "store/DatabaseError.h"
 #include "support/TestDatabase.h"
 #include "support/TestHttpServer.h"
@@ -418,9 +418,7 @@ private slots:
         QCOMPARE(rows[0].RivalWW, u"shopb"_qs);
     }
     void commandLineAddsListsAndDeletesRivals() {
-        const QString cli = QCoreApplication::applicationDirPath() + u"/../vantero-cli"_qs;
-        if (!QFile::exists(cli))
-            QSKIP("vantero-cli is not built beside the tests");
+        const QString cli = QStringLiteral(VANTERO_CLI);
         TTestDatabase db;
         server->route(u"http://shop31.taobao.com/"_qs, Page(Viewed("Cli Shop") + RateLink("cliowner")));
         server->route(u"http://shop32.taobao.com/"_qs, Page(MessageLink("x%4")));

@@ -1,9 +1,9 @@
 // The price alerts: the rules as a table, the evaluation of stored history with its mark, the
 // failing own page, the switches, the list, and the command line's alerts and update-all.
-#include "TestDatabase.h"
-#include "TestHttpServer.h"
-#include "app/AlertStore.h"
+#include "history/AlertStore.h"
 #include "store/AddedTables.h"
+#include "support/TestDatabase.h"
+#include "support/TestHttpServer.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -313,9 +313,7 @@ void TestAlerts::alertMessagesNameItemShopAndPrices() {
 }
 
 void TestAlerts::cliListsAlertsAndUpdateAllPrintsTheRunsAlertsAsJsonLines() {
-    const QString cli = QCoreApplication::applicationDirPath() + QStringLiteral("/../vantero-cli");
-    if (!QFileInfo::exists(cli))
-        QSKIP("vantero-cli is not built beside the tests");
+    const QString cli = QStringLiteral(VANTERO_CLI);
     // A rival page on the loopback server that now sells below the own price.
     TTestHttpServer server;
     const QByteArray page =

@@ -1,6 +1,6 @@
 // The price chart's data: step lines, breaks where a page showed no price, the periods, the
 // order of the shops, the table's rows and the time axis labels.
-#include "app/PriceChartData.h"
+#include "history/PriceChartData.h"
 
 #include <QTest>
 

@@ -1,9 +1,9 @@
 // Export of the grid, the failure list, the alerts and an item's history, read back from the
 // files: CSV as bytes, .xlsx unzipped with the unzip tool and its sheet XML read.
-#include "TestDatabase.h"
-#include "app/ExportSheets.h"
-#include "app/MainData.h"
+#include "catalogue/MainData.h"
+#include "history/ExportSheets.h"
 #include "store/PageOutcomes.h"
+#include "support/TestDatabase.h"
 
 #include <QFile>
 #include <QProcess>

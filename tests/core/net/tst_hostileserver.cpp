@@ -1,13 +1,13 @@
 // Readings against servers that misbehave on purpose: malformed, endless, cut, reset, silent and
 // oversized answers. A broken transfer ends as a failure with a clear text within the limits,
 // with bounded memory and nothing stored; a well-delivered but strange page ends without harm.
-#include "dialogs/CheckUpdate.h"
-#include "dialogs/ShopClient.h"
-#include "reader/HttpEngine.h"
+#include "catalogue/ShopClient.h"
+#include "net/HttpEngine.h"
 #include "reader/UtReadItemThr.h"
 #include "support/Compression.h"
 #include "support/RawTestServer.h"
 #include "support/TestDatabase.h"
+#include "vendor/utCheckUpdate.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -205,9 +205,9 @@ private slots:
     void brokenTransfersFailWithinTheLimitsAndStoreNothing_data() {
         QTest::addColumn<QString>("server");
         QTest::addColumn<QString>("text"); // what the failure text must say
-        const QString closed = ReaderTexts::ConnectionClosed;
-        const QString receive = ReaderTexts::Receive;
-        const QString bad = ReaderTexts::BadResponse;
+        const QString closed = NetTexts::ConnectionClosed;
+        const QString receive = NetTexts::Receive;
+        const QString bad = NetTexts::BadResponse;
         const QString tooLarge = QStringLiteral("页面过大");
         const QString readTimeout = QStringLiteral("读取超时");
         auto row = [](const char* server, const QString& text) {
@@ -217,7 +217,7 @@ private slots:
         row("body without length that never ends", tooLarge);
         row("headers then silence", readTimeout);
         row("accepts and never answers", QStringLiteral("连接超时"));
-        row("redirect loop", ReaderTexts::TooManyRedirects.arg(15));
+        row("redirect loop", NetTexts::TooManyRedirects.arg(15));
         row("HTTP/1.1 abc def", bad);
         row("HTTP/1.1", bad);
         row("HTTP/1.1 -200 OK", bad);
@@ -276,7 +276,7 @@ private slots:
         TTestDatabase db;
         const TOutcome sixteen = Read(chain.url(QStringLiteral("/r/16")), db);
         QCOMPARE(sixteen.code, int(TReadItem::rcFailed));
-        QVERIFY2(sixteen.error.contains(ReaderTexts::TooManyRedirects.arg(15)), qPrintable(sixteen.error));
+        QVERIFY2(sixteen.error.contains(NetTexts::TooManyRedirects.arg(15)), qPrintable(sixteen.error));
         QCOMPARE(Stored(db), 0);
         const TOutcome fifteen = Read(chain.url(QStringLiteral("/r/15")), db);
         QVERIFY2(fifteen.code == TReadItem::rcAdded, qPrintable(fifteen.error));
@@ -346,8 +346,8 @@ private slots:
         TShopClient client;
         const TShopClient::TResponse response = client.Get(hostile.url(QStringLiteral("/")));
         QVERIFY(!response.ok);
-        QVERIFY2(response.error.startsWith(ReaderTexts::Transport.section(u'：', 0, 0)), qPrintable(response.error));
-        QVERIFY2(response.error.contains(ReaderTexts::ConnectionClosed), qPrintable(response.error));
+        QVERIFY2(response.error.startsWith(NetTexts::Transport.section(u'：', 0, 0)), qPrintable(response.error));
+        QVERIFY2(response.error.contains(NetTexts::ConnectionClosed), qPrintable(response.error));
     }
 
     void theVersionCheckTakesAMalformedAnswerAsAFailure_data() {

@@ -1,6 +1,6 @@
 // The HTTP engine itself against loopback servers: compressed answers, the address after
 // redirects, answers that are not followed, and the item reader on a compressed page.
-#include "reader/HttpEngine.h"
+#include "net/HttpEngine.h"
 #include "reader/UtReadItemThr.h"
 #include "support/Compression.h"
 #include "support/RawTestServer.h"

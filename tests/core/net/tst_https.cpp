@@ -1,5 +1,5 @@
 // Item pages over TLS: the engine speaks https, and never steps down to http.
-#include "reader/HttpEngine.h"
+#include "net/HttpEngine.h"
 #include "reader/UtReadItemThr.h"
 #include "support/TestDatabase.h"
 
@@ -156,7 +156,7 @@ void TestHttps::aRedirectFromHttpsDownToHttpIsRefused() {
     QString error;
     const int code = Read(QStringLiteral("https://127.0.0.1:%1/item.htm").arg(server.port()), db, &error);
     QCOMPARE(code, int(TReadItem::rcFailed));
-    QVERIFY2(error.contains(ReaderTexts::Insecure), qPrintable(error));
+    QVERIFY2(error.contains(NetTexts::Insecure), qPrintable(error));
 }
 
 QTEST_GUILESS_MAIN(TestHttps)

@@ -1,5 +1,5 @@
 // The item reader against pages served on 127.0.0.1 and a real database file.
-#include "reader/HttpEngine.h"
+#include "net/HttpEngine.h"
 #include "reader/UtReadItemThr.h"
 #include "support/TestDatabase.h"
 #include "support/TestHttpServer.h"
@@ -532,7 +532,7 @@ private slots:
         if (kind > 0)
             QVERIFY2(reader->ErrorText.contains(QString::number(kind)), qPrintable(reader->ErrorText));
         else
-            QVERIFY2(reader->ErrorText.contains(ReaderTexts::Refused), qPrintable(reader->ErrorText));
+            QVERIFY2(reader->ErrorText.contains(NetTexts::Refused), qPrintable(reader->ErrorText));
         QCOMPARE(Count(QStringLiteral("Items")), 0);
         QCOMPARE(m_sink->messages.size(), 1);
         QCOMPARE(m_sink->messages[0].msg, WM_ADDITEM_RESULT);
@@ -558,7 +558,7 @@ private slots:
         m_server->clearRequests();
         auto reader = NewReader(address);
         QCOMPARE(Run(*reader), int(TReadItem::rcFailed));
-        QCOMPARE(reader->ErrorText, ReaderTexts::BadAddress);
+        QCOMPARE(reader->ErrorText, NetTexts::BadAddress);
         QVERIFY(m_server->requests().isEmpty());
         QCOMPARE(m_sink->messages.size(), 1);
     }

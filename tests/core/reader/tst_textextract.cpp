@@ -1,5 +1,6 @@
 // Marker extraction and line-break removal.
-#include "reader/TextHelpers.h"
+#include "common/TextHelpers.h"
+#include "reader/Extract.h"
 
 #include <QTest>
 

@@ -1,10 +1,10 @@
 // The background updater against pages served on 127.0.0.1, a real database file and a host
 // that keeps the grid data as the main window does.
-#include "UpdaterTestData.h"
-#include "app/HeadlessUpdate.h"
-#include "app/MainData.h"
+#include "catalogue/HeadlessUpdate.h"
+#include "catalogue/MainData.h"
 #include "reader/UtReadItemThr.h"
 #include "store/DatabaseError.h"
+#include "support/UpdaterTestData.h"
 
 #include <QTest>
 

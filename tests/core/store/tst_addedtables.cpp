@@ -1,7 +1,7 @@
 // The tables kept beside the catalogue: added once to older files, present in new ones.
-#include "TestDatabase.h"
 #include "store/AddedTables.h"
 #include "store/Connection.h"
+#include "support/TestDatabase.h"
 
 #include <QSqlDatabase>
 #include <QSqlQuery>

@@ -1,5 +1,5 @@
 // The database import: what is copied, what is skipped, which sources are refused.
-#include "dialogs/DataImport.h"
+#include "store/DataImport.h"
 #include "store/DatabaseError.h"
 #include "support/TestDatabase.h"
 
@@ -504,9 +504,7 @@ void TestImport::failedAppendLeavesNoHalfRowAndKeepsEarlierOnes() {
 }
 
 void TestImport::commandLineReportsCompletionAndRefusal() {
-    const QString cli = QCoreApplication::applicationDirPath() + QStringLiteral("/../vantero-cli");
-    if (!QFile::exists(cli))
-        QSKIP("vantero-cli is not built beside the tests");
+    const QString cli = QStringLiteral(VANTERO_CLI);
     TTestDatabase target;
     TTestDatabase source;
     AddItem(source, QStringLiteral("c1"));

@@ -1,8 +1,8 @@
 // The database file and the record-set layer.
-#include "TestDatabase.h"
-#include "app/MainData.h"
+#include "catalogue/MainData.h"
 #include "store/DatabaseError.h"
 #include "store/RecordSet.h"
+#include "support/TestDatabase.h"
 
 #include <QCryptographicHash>
 #include <QDir>

@@ -1,6 +1,6 @@
 // The version check against a local stand-in for the vendor's version service.
-#include "dialogs/CheckUpdate.h"
 #include "support/TestHttpServer.h"
+#include "vendor/utCheckUpdate.h"
 
 #include <QCoreApplication>
 #include <QPointer>
