@@ -4,6 +4,8 @@
 # and AppStream data, lintian's verdict, and where the menu launcher runs the program.
 # Usage: check_deb.sh BUILD_DIR DEB_VERSION APP_ID
 set -uo pipefail
+# The checks match Chinese text: the same answer whatever locale the caller runs in.
+export LC_ALL=C.UTF-8
 build=$1 version=$2 id=$3
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
@@ -30,6 +32,10 @@ expected=(
     "./usr/share/icons/hicolor/scalable/apps/$id.svg"
     ./usr/share/man/man1/vantero.1.gz
     ./usr/share/man/man1/vantero-cli.1.gz
+    ./usr/share/man/zh_CN/man1/vantero.1.gz
+    ./usr/share/man/zh_CN/man1/vantero-cli.1.gz
+    ./usr/lib/systemd/user/vantero-update.service
+    ./usr/lib/systemd/user/vantero-update.timer
     ./usr/share/doc/vantero/README.md
     ./usr/share/doc/vantero/LICENSE
     ./usr/share/doc/vantero/copyright
@@ -42,7 +48,7 @@ paths=$(awk '{print $NF}' "$scratch/contents")
 for p in "${expected[@]}"; do
     grep -qxF "$p" <<<"$paths" || fail "missing $p"
 done
-unexpected=$(grep -v '/$' <<<"$paths" | grep -vE '^\./usr/(bin|libexec/vantero|share/(applications|metainfo|icons/hicolor|man/man1|doc/vantero))/')
+unexpected=$(grep -v '/$' <<<"$paths" | grep -vE '^\./usr/(bin|libexec/vantero|lib/systemd/user|share/(applications|metainfo|icons/hicolor|man/(zh_CN/)?man1|doc/vantero))/')
 [ -z "$unexpected" ] || fail "unexpected files: $unexpected"
 for p in ./usr/bin/vantero ./usr/bin/vantero-cli ./usr/libexec/vantero/vantero-menu-start; do
     grep -E " $p\$" "$scratch/contents" | grep -q '^-rwxr-xr-x root/root ' || fail "$p is not an executable owned by root"
@@ -99,5 +105,32 @@ mkdir -p "$scratch/home"
 [ "$(launch XDG_DATA_HOME=relative/path)" = "$scratch/home/.local/share/vantero" ] ||
     fail "a relative XDG_DATA_HOME must be ignored"
 
+
+# The timed update runs the command line through the same launcher, so in the same folder.
+mv "$root/usr/bin/vantero-cli" "$root/usr/bin/vantero-cli.real"
+printf '#!/bin/sh\n{ pwd; echo "$*"; } > "%s"\n' "$scratch/started-in" >"$root/usr/bin/vantero-cli"
+chmod +x "$root/usr/bin/vantero-cli"
+[ "$(launch --cli update-all)" = "$scratch/home/.local/share/vantero
+update-all" ] || fail "the launcher's --cli: '$(launch --cli update-all)'"
+mv "$root/usr/bin/vantero-cli.real" "$root/usr/bin/vantero-cli"
+mv "$root/usr/bin/vantero.real" "$root/usr/bin/vantero"
+
+# The user service and timer: the launcher's absolute path, not enabled by the package (no
+# maintainer scripts), and valid for systemd where its analyser is present.
+units="$root/usr/lib/systemd/user"
+grep -qx 'ExecStart=/usr/libexec/vantero/vantero-menu-start --cli update-all' "$units/vantero-update.service" ||
+    fail "service: $(grep ^ExecStart= "$units/vantero-update.service")"
+grep -qx 'WantedBy=timers.target' "$units/vantero-update.timer" || fail "timer is not wanted by timers.target"
+dpkg-deb -e "$deb" "$scratch/control"
+ls "$scratch/control" | grep -qE '^(postinst|preinst|prerm|postrm)$' && fail "the package has maintainer scripts"
+if command -v systemd-analyze >/dev/null; then
+    # The analyser checks that ExecStart exists: point it into the unpacked package.
+    sed "s|^ExecStart=/|ExecStart=$root/|" "$units/vantero-update.service" >"$scratch/vantero-update.service"
+    cp "$units/vantero-update.timer" "$scratch/"
+    (cd "$scratch" && systemd-analyze verify ./vantero-update.service ./vantero-update.timer) >"$scratch/verify.log" 2>&1 ||
+        fail "systemd-analyze verify: $(cat "$scratch/verify.log")"
+    [ -s "$scratch/verify.log" ] && fail "systemd-analyze verify: $(cat "$scratch/verify.log")"
+fi
+
 [ "$failures" -eq 0 ] || exit 1
-echo "package $deb: contents, fields, desktop entry, AppStream data, lintian and launcher OK"
+echo "package $deb: contents, fields, desktop entry, AppStream data, lintian, launcher and units OK"
