@@ -8,6 +8,10 @@
 
 #include <memory>
 
+namespace vantero {
+class TReadItem;
+}
+
 namespace vantero::cli {
 
 enum ExitCode { kExitOk = 0, kExitDatabase = 1, kExitUsage = 2, kExitRefused = 3 };
@@ -42,6 +46,10 @@ using TCliFunction = int (*)(TCliContext&);
 struct TCliRegistration {
     TCliRegistration(const char* name, const char* usage, TCliFunction run);
 };
+
+// Runs a reading to its end on a worker while this thread handles events (the browser, the
+// termination signals).
+void RunReading(TReadItem& reader);
 
 // The application object for the command line: a GUI one running the browser offscreen when the
 // command line asks for a browser reading (--browser, --browser-fallback), a plain one otherwise.

@@ -65,8 +65,7 @@ int RunMap(TCliContext& context) {
     reader.ExpectedSeller = account;
     reader.FreeWhenDone = false;
     reader.ResultMsg = WM_READITEM_RESULT;
-    reader.start();
-    reader.wait();
+    RunReading(reader);
 
     context.out << TReadItem::ResultName(reader.ResultCode) << " (" << reader.ResultCode << ")\n";
     const QString message = ReadResultMessage(reader.ResultCode);

@@ -3,6 +3,7 @@
 #include "catalogue/MainData.h"
 #include "catalogue/Settings.h"
 #include "cli/Cli.h"
+#include "common/TermSignals.h"
 #include "common/TextHelpers.h"
 #include "reader/PageFields.h"
 #include "reader/ReadModes.h"
@@ -104,12 +105,7 @@ int RunReadItem(TCliContext& context) {
         reader.LocalItemID.clear();
         reader.ExpectedSeller = LoadSettings(setting).ownAccount;
     }
-    // This thread keeps handling events while it waits: a rendered reading runs the browser here.
-    QEventLoop loop;
-    QObject::connect(&reader, &QThread::finished, &loop, &QEventLoop::quit);
-    reader.start();
-    loop.exec();
-    reader.wait();
+    RunReading(reader);
 
     const int code = reader.ResultCode;
     context.out << "ResultCode: " << code << ' ' << TReadItem::ResultName(code) << '\n';
@@ -159,5 +155,18 @@ const TCliRegistration settings("settings", "settings [--interval MINUTES] [--ow
                                 &RunSettings);
 
 } // namespace
+
+void RunReading(TReadItem& reader) {
+    // This thread keeps handling events while it waits: a rendered reading runs the browser here,
+    // and a termination signal ends the reading as a stopped one, as the window's exit does.
+    QEventLoop loop;
+    QObject::connect(&reader, &QThread::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&TTermSignals::Install(), &TTermSignals::received, &reader, &TReadItem::RequestStop);
+    if (TTermSignals::Received())
+        reader.RequestStop();
+    reader.start();
+    loop.exec();
+    reader.wait();
+}
 
 } // namespace vantero::cli

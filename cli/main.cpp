@@ -1,5 +1,6 @@
 // vantero-cli: the program's core without windows.
 #include "cli/Cli.h"
+#include "common/TermSignals.h"
 #include "net/HttpEngine.h"
 
 #include <QCoreApplication>
@@ -23,10 +24,25 @@ std::map<QString, TCommand>& commands() {
     return table;
 }
 
+// Also the source of the Chinese manual page (three blanks part an entry from its text).
 QString UsageText() {
-    QString text = QStringLiteral("用法: vantero-cli [--db FILE] [--proxy http://HOST:PORT] COMMAND [ARGS]\n命令:\n");
+    QString text = QStringLiteral(
+        "用法: vantero-cli [--db FILE] [--proxy http://HOST:PORT] [--verbose] COMMAND [ARGS]\n"
+        "不带窗口的 Vantero：使用与窗口相同的核心和数据库文件。结果写到标准输出，提示和错误写到标准错误输出。\n"
+        "选项:\n"
+        "  --db FILE   使用另一个数据库文件（默认当前目录下的 vanteroData.mdb，不存在时新建空表）\n"
+        "  --proxy http://HOST:PORT   本命令的所有请求都经过这个 HTTP 代理（本机地址从不经过代理）\n"
+        "  --verbose   用浏览器读取时也显示浏览器引擎自己的日志\n"
+        "  --help   打印本说明并退出\n"
+        "  --version   打印版本并退出\n"
+        "命令:\n");
     for (const auto& [name, command] : commands())
         text += QStringLiteral("  ") + QString::fromUtf8(command.usage) + QLatin1Char('\n');
+    text += QStringLiteral("退出状态:\n"
+                           "  0   完成\n"
+                           "  1   数据库或环境错误\n"
+                           "  2   用法错误\n"
+                           "  3   被拒绝或失败\n");
     return text;
 }
 
@@ -77,6 +93,9 @@ int main(int argc, char* argv[]) {
     // Only commands that read through the browser pay for it; the rest stay a plain core program.
     const std::unique_ptr<QCoreApplication> application = MakeApplication(argc, argv);
     const TBrowserSession browser;
+    // SIGTERM, SIGINT and SIGHUP end a running command as the window's exit does (the reading
+    // ends, the database closes); a short command just finishes.
+    vantero::TTermSignals::Install();
     QTextStream out(stdout);
     QTextStream err(stderr);
 
@@ -90,6 +109,11 @@ int main(int argc, char* argv[]) {
         } else if (option == QLatin1String("--help")) {
             out << UsageText();
             return kExitOk;
+        } else if (option == QLatin1String("--version")) {
+            out << "vantero-cli " VANTERO_VERSION "\n";
+            return kExitOk;
+        } else if (option == QLatin1String("--verbose")) {
+            // Taken by MakeApplication before the application starts.
         } else {
             err << QStringLiteral("未知选项 %1\n").arg(option) << UsageText();
             return kExitUsage;

@@ -2,6 +2,7 @@
 
 #include "catalogue/GridData.h"
 #include "catalogue/MainData.h"
+#include "common/TermSignals.h"
 #include "common/WindowMessages.h"
 
 #include <QEventLoop>
@@ -54,6 +55,16 @@ TReadAllItemThr::Tally RunHeadlessUpdate(TMainData& data, const std::function<vo
     auto owned = std::make_unique<THeadlessHost>(data, showText);
     THeadlessHost* host = owned.get();
     TReadAllItemThr updater(data.con, std::move(owned), host->Handle());
+    if (TTermSignals::Received())
+        return updater.Counts();
+    // A termination signal ends the run as closing the window does: the reading in progress is
+    // abandoned and nothing further starts.
+    if (TTermSignals* termSignals = TTermSignals::Installed()) {
+        QObject::connect(termSignals, &TTermSignals::received, host, [host, &updater] {
+            updater.Stop();
+            host->Loop.quit();
+        });
+    }
     updater.start();
     if (!host->Ended)
         host->Loop.exec();

@@ -1,6 +1,8 @@
 #include "app/UiProgram.h"
 
+#include "app/UiProgramInstance.h"
 #include "app/UtMain.h"
+#include "common/TermSignals.h"
 #include "reader/UtReadItemThr.h"
 #include "store/Connection.h"
 
@@ -10,6 +12,10 @@
 namespace vantero {
 
 int RunProgram(const QString& path) {
+    TProgramInstance instance(path);
+    if (instance.HandOverToRunning())
+        return 0;
+
     const QString problem = PrepareDatabaseFile(path);
     if (!problem.isEmpty()) {
         QMessageBox::critical(nullptr, MainTexts::EntryTitle, problem);
@@ -19,13 +25,37 @@ int RunProgram(const QString& path) {
     int status = 0;
     {
         TFmMain main{TConnection(path)};
-        main.showMaximized();
-        status = QApplication::exec();
+        instance.Serve(&main);
+        // A termination signal ends the program as "退出" does; open dialogs and boxes are left
+        // by ending every event loop.
+        QObject::connect(&TTermSignals::Install(), &TTermSignals::received, &main, [&main] {
+            main.close();
+            QCoreApplication::exit(0);
+        });
+        if (!TTermSignals::Received()) {
+            main.showMaximized();
+            status = QApplication::exec();
+        }
     }
     // A reading the user left behind (a cancelled wait) ends before the database goes away.
     TReadItem::StopAll();
     TConnection::closeAll();
     return status;
+}
+
+QString ProgramUsageText() {
+    return QStringLiteral("用法: vantero [--login [--db FILE] [--url URL]]\n"
+                          "打开同行比价的主窗口，使用当前目录下的数据库文件 vanteroData.mdb（不存在时新建空表）。"
+                          "从桌面菜单启动时在 $XDG_DATA_HOME/vantero（默认 ~/.local/share/vantero）中运行。"
+                          "同一个数据库文件的窗口已经打开时，把它带到前面后退出。\n"
+                          "选项:\n"
+                          "  --login   只打开登录窗口，在程序的浏览器中登录网站，登录信息保存在数据库旁\n"
+                          "  --db FILE   与 --login 一起：使用这个数据库文件旁的登录信息\n"
+                          "  --url URL   与 --login 一起：登录窗口打开的网址\n"
+                          "  --help   打印本说明并退出\n"
+                          "  --version   打印版本并退出\n"
+                          "信号:\n"
+                          "  SIGTERM, SIGINT, SIGHUP   与“退出”相同：结束正在进行的读取，关闭数据库后退出\n");
 }
 
 } // namespace vantero

@@ -10,4 +10,7 @@ namespace vantero {
 // everything. Returns the exit status.
 int RunProgram(const QString& path);
 
+// What "vantero --help" prints; also the source of the Chinese manual page.
+QString ProgramUsageText();
+
 } // namespace vantero

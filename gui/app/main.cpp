@@ -1,6 +1,7 @@
 #include "app/UiProgram.h"
 #include "app/UiTranslations.h"
 #include "app/UtMain.h"
+#include "common/TermSignals.h"
 #include "dialogs/UtLogin.h"
 #include "reader/BrowserEngine.h"
 #include "reader/UtReadItemThr.h"
@@ -10,6 +11,9 @@
 #include <QApplication>
 #include <QDir>
 #include <QMessageBox>
+
+#include <cstdio>
+#include <cstring>
 
 using namespace vantero;
 
@@ -30,6 +34,7 @@ int RunLoginWindow(const QStringList& args) {
     {
         TFmLogin window(TBrowserEngine::ProfileFolder(database));
         window.setAttribute(Qt::WA_QuitOnClose, true);
+        QObject::connect(&TTermSignals::Install(), &TTermSignals::received, &window, [] { QCoreApplication::exit(0); });
         window.ShowLogin(address);
         status = QApplication::exec();
     }
@@ -39,6 +44,17 @@ int RunLoginWindow(const QStringList& args) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    // Answered before the application starts: they need no display and start no window.
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0) {
+            std::fputs(ProgramUsageText().toUtf8().constData(), stdout);
+            return 0;
+        }
+        if (std::strcmp(argv[i], "--version") == 0) {
+            std::fputs("vantero " VANTERO_VERSION "\n", stdout);
+            return 0;
+        }
+    }
     // The browser engine shares its GL contexts with the windows; set before the application.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
