@@ -66,21 +66,46 @@ else()
 endif()
 
 # Manual pages and the Debian changelog, compressed as Debian installs them (-n: no time stamp, so
-# the same sources give the same package).
+# the same sources give the same package). The Chinese pages are made from the programs' own
+# --help, so they hold every command and option; the English ones are written by hand, and the
+# test man_pages checks that they name everything the --help names.
 string(TIMESTAMP VANTERO_CHANGELOG_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC) # honours SOURCE_DATE_EPOCH
 foreach(name IN ITEMS vantero.1 vantero-cli.1 changelog.Debian)
     configure_file(${dist_src}/${name}.in ${dist_out}/${name} @ONLY)
 endforeach()
-foreach(page IN ITEMS ${dist_out}/vantero.1 ${dist_out}/vantero-cli.1 ${dist_out}/changelog.Debian)
-    get_filename_component(name ${page} NAME)
-    add_custom_command(OUTPUT ${dist_out}/${name}.gz
-        COMMAND gzip -9n -c ${page} > ${dist_out}/${name}.gz
-        DEPENDS ${page})
-    list(APPEND dist_outputs ${dist_out}/${name}.gz)
+file(MAKE_DIRECTORY ${dist_out}/zh_CN)
+set(vantero_summary "淘宝、天猫同行比价")
+set(vantero-cli_summary "不带窗口的 Vantero 命令行工具")
+foreach(program IN ITEMS vantero vantero-cli)
+    add_custom_command(OUTPUT ${dist_out}/zh_CN/${program}.1
+        COMMAND sh ${dist_src}/man-from-help.sh $<TARGET_FILE:${program}> ${program} "${${program}_summary}"
+                ${PROJECT_VERSION} ${dist_src}/${program}.zh_CN.extra ${dist_out}/zh_CN/${program}.1
+        DEPENDS ${program} ${dist_src}/man-from-help.sh ${dist_src}/${program}.zh_CN.extra VERBATIM)
 endforeach()
+foreach(page IN ITEMS vantero.1 vantero-cli.1 zh_CN/vantero.1 zh_CN/vantero-cli.1 changelog.Debian)
+    add_custom_command(OUTPUT ${dist_out}/${page}.gz
+        COMMAND gzip -9n -c ${dist_out}/${page} > ${dist_out}/${page}.gz
+        DEPENDS ${dist_out}/${page})
+    list(APPEND dist_outputs ${dist_out}/${page}.gz)
+endforeach()
+
+# The timed update for an always-on machine: a systemd user service and timer, not enabled by the
+# package. The service's ExecStart needs the launcher's absolute path, filled in at install time
+# like the desktop entry's Exec.
+configure_file(${dist_src}/vantero-update.service.in ${dist_out}/vantero-update.service.in @ONLY)
+set(VANTERO_USER_UNIT_DIR lib/systemd/user)
+install(CODE "
+    set(VANTERO_MENU_START \"\${CMAKE_INSTALL_PREFIX}/${launcher_dir}/vantero-menu-start\")
+    configure_file(\"${dist_out}/vantero-update.service.in\" \"${dist_out}/vantero-update.service\" @ONLY)
+    file(INSTALL \"${dist_out}/vantero-update.service\" \"${dist_src}/vantero-update.timer\"
+         DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${VANTERO_USER_UNIT_DIR}\")
+" ${component})
+
 add_custom_target(vantero_dist ALL DEPENDS ${dist_outputs})
 install(FILES ${dist_out}/vantero.1.gz ${dist_out}/vantero-cli.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
         ${component})
+install(FILES ${dist_out}/zh_CN/vantero.1.gz ${dist_out}/zh_CN/vantero-cli.1.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/zh_CN/man1 ${component})
 install(FILES README.md LICENSE ${dist_src}/copyright ${dist_out}/changelog.Debian.gz
         DESTINATION ${CMAKE_INSTALL_DOCDIR} ${component})
 
@@ -116,3 +141,8 @@ add_test(NAME package_deb
     COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/package/check_deb.sh
             ${CMAKE_CURRENT_BINARY_DIR} ${VANTERO_DEB_VERSION} ${VANTERO_APP_ID})
 set_tests_properties(package_deb PROPERTIES TIMEOUT 900)
+
+# The English manual pages name every command and option the programs' --help names.
+add_test(NAME man_pages
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/tests/package/check_man_pages.sh
+            $<TARGET_FILE:vantero> $<TARGET_FILE:vantero-cli> ${dist_out})
