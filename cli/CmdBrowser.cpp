@@ -10,18 +10,38 @@
 #include <QProcess>
 #include <QProcessEnvironment>
 
+#include <cstdio>
 #include <cstring>
 
 namespace vantero::cli {
 
 namespace {
 
-bool AsksForBrowser(int argc, char** argv) {
+bool HasArgument(int argc, char** argv, const char* flag) {
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--browser") == 0 || std::strcmp(argv[i], "--browser-fallback") == 0)
+        if (std::strcmp(argv[i], flag) == 0)
             return true;
     }
     return false;
+}
+
+bool AsksForBrowser(int argc, char** argv) {
+    return HasArgument(argc, argv, "--browser") || HasArgument(argc, argv, "--browser-fallback");
+}
+
+void DropEngineMessage(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (type == QtCriticalMsg || type == QtFatalMsg)
+        std::fputs(qPrintable(qFormatLogMessage(type, context, message) + u'\n'), stderr);
+}
+
+// The browser engine reports its graphics set-up, its sandbox and the page's script errors on
+// stderr, dozens of lines that would bury the command's own messages; --verbose keeps them. Our
+// own messages go to the command's streams, never through Qt's logging.
+void QuietBrowserEngine() {
+    QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    flags += flags.isEmpty() ? "--log-level=3" : " --log-level=3";
+    qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
+    qInstallMessageHandler(DropEngineMessage);
 }
 
 QString ModeName(TReadMode mode) {
@@ -114,6 +134,8 @@ const TCliRegistration fallback("browser-fallback",
 std::unique_ptr<QCoreApplication> MakeApplication(int& argc, char** argv) {
     if (!AsksForBrowser(argc, argv))
         return std::make_unique<QCoreApplication>(argc, argv);
+    if (!HasArgument(argc, argv, "--verbose"))
+        QuietBrowserEngine();
     // Headless: the browser draws nothing, wherever a display exists.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");

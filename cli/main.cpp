@@ -100,6 +100,9 @@ int main(int argc, char* argv[]) {
     QTextStream err(stderr);
 
     QStringList args = QCoreApplication::arguments().mid(1);
+    // Like the browser flags, --verbose counts anywhere on the line, also after the command.
+    if (args.removeAll(QStringLiteral("--verbose")) > 0)
+        args.prepend(QStringLiteral("--verbose"));
     QString database = QDir::current().absoluteFilePath(QString::fromLatin1(vantero::kDatabaseFileName));
     QString proxy;
     while (!args.isEmpty() && args.first().startsWith(QLatin1String("--"))) {
@@ -113,7 +116,7 @@ int main(int argc, char* argv[]) {
             out << "vantero-cli " VANTERO_VERSION "\n";
             return kExitOk;
         } else if (option == QLatin1String("--verbose")) {
-            // Taken by MakeApplication before the application starts.
+            // Read by MakeApplication before the application started.
         } else {
             err << QStringLiteral("未知选项 %1\n").arg(option) << UsageText();
             return kExitUsage;

@@ -29,9 +29,9 @@ NR == 1 {
     printf ".SH 用法\n%s\n.SH 说明\n", roff($0)
     next
 }
-/^[^ ].*[:：]$/ {
+/^[^ ].*:$/ {
     heading = $0
-    sub(/ *[:：]$/, "", heading)
+    sub(/ *:$/, "", heading)
     printf ".SH %s\n", roff(heading)
     next
 }

@@ -8,16 +8,26 @@
 #      server must work and the systemd units must pass `systemd-analyze verify`.
 # Prints the packages, download size and time of every step; exits non-zero on any failure.
 # Needs root (debootstrap, chroot, mounts) and the network to the Debian mirror.
-# Usage: scripts/clean-machine.sh [--keep] [SCRATCH_FOLDER]
+# Usage: scripts/clean-machine.sh [--keep] [--deb FILE] [SCRATCH_FOLDER]
 #   SCRATCH_FOLDER (default: a new folder under /var/tmp) holds the roots; it is removed at the end
-#   unless --keep is given. DEBIAN_MIRROR overrides the mirror (default http://deb.debian.org/debian).
+#   unless --keep is given. --deb skips 2. and tries that package file on a fresh root (quick,
+#   after a change of the package only). DEBIAN_MIRROR overrides the mirror (default
+#   http://deb.debian.org/debian).
 set -euo pipefail
 
 keep=0
-if [ "${1:-}" = --keep ]; then
-    keep=1
+given_deb=
+while [ $# -gt 0 ]; do
+    case $1 in
+    --keep) keep=1 ;;
+    --deb)
+        given_deb=$(realpath "${2:?--deb needs a file}")
+        shift
+        ;;
+    *) break ;;
+    esac
     shift
-fi
+done
 src=$(cd "$(dirname "$0")/.." && pwd)
 mirror=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
 [ "$(id -u)" -eq 0 ] || { echo "clean-machine.sh: needs root (debootstrap, chroot, mount)" >&2; exit 1; }
@@ -28,7 +38,7 @@ if [ $# -gt 0 ]; then
     scratch=$(realpath -m "$1")
     mkdir -p "$scratch"
 else
-    scratch=$(mktemp -d /var/tmp/vantero-clean.XXXXXX)
+        scratch=$(mktemp -d /var/tmp/vantero-clean.XXXXXX)
 fi
 commit=$(git -C "$src" rev-parse HEAD)
 [ -z "$(git -C "$src" status --porcelain --untracked-files=no)" ] ||
@@ -108,31 +118,36 @@ record "debootstrap minbase bookworm" $((SECONDS - start)) \
     "$(package_count "$base") packages, $(awk -v b="$fetched" 'BEGIN { printf "%.1f MB", b / 1e6 }') downloaded"
 echo "deb $mirror bookworm main" >"$base/etc/apt/sources.list"
 
-# The second root starts from the same clean state.
-cp -a "$base" "$scratch/install"
-build="$base"
+if [ -n "$given_deb" ]; then
+    mv "$base" "$scratch/install"
+    cp "$given_deb" "$scratch/install/root/"
+    deb=$given_deb
+else
+    # The second root starts from the same clean state.
+    cp -a "$base" "$scratch/install"
+    build="$base"
 
-# --- 2. git, a clone of HEAD, and the README's test command as a new user runs it
-mount_root "$build"
-log "apt-get install git"
-start=$SECONDS
-in_root "$build" 'apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends git ca-certificates' \
-    >"$scratch/git.log" 2>&1 || { tail -n 30 "$scratch/git.log" >&2; exit 1; }
-record "apt-get install git" $((SECONDS - start)) "$(package_count "$build") packages in all, $(download_size "$scratch/git.log")"
+    # --- 2. git, a clone of HEAD, and the README's test command as a new user runs it
+    mount_root "$build"
+    log "apt-get install git"
+    start=$SECONDS
+    in_root "$build" 'apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends git ca-certificates' \
+        >"$scratch/git.log" 2>&1 || { tail -n 30 "$scratch/git.log" >&2; exit 1; }
+    record "apt-get install git" $((SECONDS - start)) "$(package_count "$build") packages in all, $(download_size "$scratch/git.log")"
 
-git -C "$src" bundle create "$build/root/vantero.bundle" HEAD >/dev/null 2>&1
-in_root "$build" 'git clone -q /root/vantero.bundle /root/vantero && rm /root/vantero.bundle'
+    git -C "$src" bundle create "$build/root/vantero.bundle" HEAD >/dev/null 2>&1
+    in_root "$build" 'git -c advice.detachedHead=false clone -q /root/vantero.bundle /root/vantero && rm /root/vantero.bundle'
 
-log "bash scripts/test.sh (set-up, full build, every test; log: $scratch/test.log)"
-start=$SECONDS
-before=$(package_count "$build")
-test_status=0
-in_root "$build" 'cd /root/vantero && bash scripts/test.sh' >"$scratch/test.log" 2>&1 || test_status=$?
-record "bash scripts/test.sh" $((SECONDS - start)) \
-    "+$(($(package_count "$build") - before)) packages, $(download_size "$scratch/test.log"); $(grep -E 'tests passed' "$scratch/test.log" | tail -n 1)"
-if [ "$test_status" -ne 0 ]; then
-    grep -E 'Could NOT|Error|FAIL|\*\*\*Failed|Failed  ' "$scratch/test.log" | tail -n 40 >&2 || tail -n 40 "$scratch/test.log" >&2
-    exit 1
+    log "bash scripts/test.sh (set-up, full build, every test; log: $scratch/test.log)"
+    start=$SECONDS
+    before=$(package_count "$build")
+    test_status=0
+    in_root "$build" 'cd /root/vantero && bash scripts/test.sh' >"$scratch/test.log" 2>&1 || test_status=$?
+    record "bash scripts/test.sh" $((SECONDS - start)) \
+        "+$(($(package_count "$build") - before)) packages, $(download_size "$scratch/test.log"); $(grep -E 'tests passed' "$scratch/test.log" | tail -n 1)"
+    if [ "$test_status" -ne 0 ]; then
+        grep -E 'Could NOT|Error|FAIL|\*\*\*Failed|Failed  ' "$scratch/test.log" | tail -n 40 >&2 || tail -n 40 "$scratch/test.log" >&2
+        exit 1
 fi
 
 log "bash scripts/package.sh"
@@ -143,6 +158,7 @@ deb=$(ls "$build"/root/vantero/build/vantero_*.deb)
 record "bash scripts/package.sh" $((SECONDS - start)) "$(basename "$deb"), $(du -k "$deb" | cut -f1) kB"
 cp "$deb" "$scratch/install/root/"
 unmount_all
+fi
 
 # --- 3. the package on a second fresh root
 inst="$scratch/install"
@@ -162,7 +178,7 @@ grep -q '^用法: vantero-cli' "$scratch/help.txt" || { cat "$scratch/help.txt" 
 in_root "$inst" 'vantero-cli --version' | grep -qE '^vantero-cli [0-9]' || { echo "vantero-cli --version" >&2; exit 1; }
 # The page server is busybox's httpd, a tool of this check only, installed after the package so
 # the package's own dependencies were judged without it.
-in_root "$inst" 'DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends busybox systemd' \
+in_root "$inst" 'DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends busybox systemd man-db' \
     >"$scratch/tools.log" 2>&1 || { tail -n 30 "$scratch/tools.log" >&2; exit 1; }
 mkdir -p "$inst/srv/pages" "$inst/srv/session"
 cp "$src/tests/data/pages/tb2017-item-45383717461.excerpt.gbk.html" "$inst/srv/pages/item.htm"

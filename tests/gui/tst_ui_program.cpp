@@ -30,6 +30,7 @@ private slots:
     void aSecondWindowOnTheSameFileHandsOverAndEnds();
     void aLaterStartBringsTheWindowBack();
     void helpAndVersionPrintAndEnd();
+    void aBrowserReadingPrintsNothingOfTheEngine();
 };
 
 namespace {
@@ -205,6 +206,31 @@ void TestUiProgram::helpAndVersionPrintAndEnd() {
         else
             QVERIFY2(out.startsWith(QStringLiteral("用法: ") + name), qPrintable(out));
     }
+}
+
+void TestUiProgram::aBrowserReadingPrintsNothingOfTheEngine() {
+    QFile page(QStringLiteral(VANTERO_TEST_DATA "/pages/tb2017-item-45383717461.excerpt.html"));
+    QVERIFY(page.open(QIODevice::ReadOnly));
+    const QByteArray body = page.readAll();
+    TRawTestServer server([&body](TRawConnection& connection) {
+        connection.readRequest();
+        connection.send("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
+                        QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+    });
+    TTestDatabase db;
+    db.exec(QStringLiteral("update Setting set WW='amz品牌工作室'"));
+    TConnection::closeAll();
+
+    QProcess cli;
+    cli.setProcessEnvironment(ProgramEnvironment());
+    cli.start(QStringLiteral(VANTERO_CLI),
+              {QStringLiteral("--db"), db.path(), QStringLiteral("read-item"),
+               server.url(QStringLiteral("/item.htm?id=45383717461")), QStringLiteral("--browser")});
+    QVERIFY(cli.waitForFinished(120000));
+    const QByteArray out = cli.readAllStandardOutput();
+    QCOMPARE(cli.exitCode(), 0);
+    QVERIFY2(out.contains("ItemID: 45383717461"), out.constData());
+    QCOMPARE(QString::fromUtf8(cli.readAllStandardError()), QString());
 }
 
 QTEST_MAIN(TestUiProgram)

@@ -26,7 +26,7 @@ check() { # PROGRAM NAME COMMAND_SECTION_EN COMMAND_SECTION_ZH
     help=$("$program" --help) || { fail "$name --help failed"; return; }
     [ -n "$help" ] || { fail "$name --help printed nothing"; return; }
     local commands
-    commands=$(awk '/^[^ ].*[:：]$/ { inside = ($0 ~ /^命令/); next } inside && /^ +[^ ]/ { print $1 }' <<<"$help")
+    commands=$(awk '/^[^ ].*:$/ { inside = ($0 ~ /^命令/); next } inside && /^ +[^ ]/ { print $1 }' <<<"$help")
     for page in "$pages/$name.1" "$pages/zh_CN/$name.1"; do
         [ -f "$page" ] || { fail "no $page"; continue; }
         local text section
