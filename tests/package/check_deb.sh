@@ -110,8 +110,13 @@ mkdir -p "$scratch/home"
 mv "$root/usr/bin/vantero-cli" "$root/usr/bin/vantero-cli.real"
 printf '#!/bin/sh\n{ pwd; echo "$*"; } > "%s"\n' "$scratch/started-in" >"$root/usr/bin/vantero-cli"
 chmod +x "$root/usr/bin/vantero-cli"
-[ "$(launch --cli update-all)" = "$scratch/home/.local/share/vantero
-update-all" ] || fail "the launcher's --cli: '$(launch --cli update-all)'"
+launch_cli() {
+    rm -f "$scratch/started-in"
+    (cd / && env -u XDG_DATA_HOME HOME="$scratch/home" "$root/usr/libexec/vantero/vantero-menu-start" --cli update-all)
+    cat "$scratch/started-in" 2>/dev/null
+}
+[ "$(launch_cli)" = "$scratch/home/.local/share/vantero
+update-all" ] || fail "the launcher's --cli: '$(launch_cli)'"
 mv "$root/usr/bin/vantero-cli.real" "$root/usr/bin/vantero-cli"
 mv "$root/usr/bin/vantero.real" "$root/usr/bin/vantero"
 
