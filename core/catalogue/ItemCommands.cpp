@@ -138,7 +138,8 @@ QList<QStringList> MappingRows(TRecordSet& mappings, const QStringList& rivalAcc
 void DeleteMapping(const TConnection& con, const QString& itemId, const QString& account) {
     // Every row of that rival for the item goes: a mapping set again to another rival item is
     // stored as a second row, and leaving one behind would keep the mapping alive.
-    con.exec(QStringLiteral("delete from RivalItems where LocalItemID=? and RivalWW=?"), {itemId, account});
+    for (const QString& spelling : StoredAccountSpellings(con, QStringLiteral("RivalItems"), account, itemId))
+        con.exec(QStringLiteral("delete from RivalItems where LocalItemID=? and RivalWW=?"), {itemId, spelling});
     DeleteMappingOutcomes(con, itemId, account);
 }
 

@@ -12,7 +12,7 @@ TSettingValues LoadSettings(TRecordSet& qry) {
     if (qry.Eof())
         return {};
     return {qry.FieldByName(QStringLiteral("UpdateTimeOut")).AsString(),
-            qry.FieldByName(QStringLiteral("WW")).AsString()};
+            qry.FieldByName(QStringLiteral("WW")).AsString(), true};
 }
 
 int ParseUpdateMinutes(const QString& text) {
@@ -30,13 +30,17 @@ int ParseUpdateMinutes(const QString& text) {
         const QChar c = s[at];
         if (c < u'0' || c > u'9')
             return 0;
-        // Stop counting once beyond 32 bits; the digits that follow only need checking.
-        if (value <= qint64(INT_MAX) + 1)
-            value = value * 10 + (c.unicode() - u'0');
+        value = value * 10 + (c.unicode() - u'0');
+        // Beyond 32 bits the text is no 32-bit number, and a value the user did not type must
+        // not be stored in its place.
+        if (value > qint64(INT_MAX) + 1)
+            return 0;
     }
     if (negative)
         value = -value;
-    return int(std::clamp<qint64>(value, INT_MIN, INT_MAX));
+    if (value < INT_MIN || value > INT_MAX)
+        return 0;
+    return int(value);
 }
 
 bool IsAllowedUpdateMinutes(int minutes) {

@@ -24,14 +24,14 @@ inline const QString Saved = QStringLiteral("保存成功");
 struct TSettingValues {
     QString updateTimeOut;
     QString ownAccount;
+    bool rowExists = false;
 };
 
 // Opens qry on the Setting row (it stays there for StoreSettings) and reads it.
 TSettingValues LoadSettings(TRecordSet& qry);
 
-// The typed interval in minutes: a decimal integer, blanks around it allowed; anything else is 0.
-// Numbers beyond the 32-bit range are clamped to it, so a huge number stays huge (and valid)
-// and a hugely negative one stays refused.
+// The typed interval in minutes: a decimal integer, blanks around it allowed; anything else is 0,
+// numbers beyond the 32-bit range included (they are no 32-bit number, so they are refused).
 int ParseUpdateMinutes(const QString& text);
 
 // Whether an interval may be stored (the 15-minute floor).

@@ -55,12 +55,7 @@ TShopClient::TResponse TShopClient::Get(const QString& address) {
             response.finalUrl = answer.finalUrl;
             response.ok = true;
         } catch (const THttpFailure& failure) {
-            // An error status reads as the server's status line; anything else as the engine says.
-            response.error = failure.status >= 300 ? QStringLiteral("HTTP/1.1 %1 %2")
-                                                         .arg(failure.status)
-                                                         .arg(QString::fromLatin1(failure.reason))
-                                                         .trimmed()
-                                                   : failure.text;
+            response.error = failure.text;
         }
     };
     QCoreApplication* app = QCoreApplication::instance();

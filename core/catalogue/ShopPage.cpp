@@ -219,8 +219,11 @@ TAddRivalResult AddRival(TShopClient& http, TRecordSet& rivals, const QString& t
 QString DeleteRival(TRecordSet& mappings, TRecordSet& rivals) {
     const QString account = TrimBlanks(rivals.FieldByName(QStringLiteral("RivalWW")).AsString());
     mappings.Close();
-    mappings.SetSQL(QStringLiteral("delete from RivalItems where RivalWW=?"), {account});
-    mappings.ExecSQL();
+    for (const QString& spelling :
+         StoredAccountSpellings(mappings.Connection(), QStringLiteral("RivalItems"), account)) {
+        mappings.SetSQL(QStringLiteral("delete from RivalItems where RivalWW=?"), {spelling});
+        mappings.ExecSQL();
+    }
     DeleteShopOutcomes(mappings.Connection(), account);
     rivals.Delete();
     return account;

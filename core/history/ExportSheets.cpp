@@ -1,6 +1,7 @@
 #include "history/ExportSheets.h"
 
 #include "catalogue/ItemCommands.h"
+#include "common/TextHelpers.h"
 #include "history/AlertStore.h"
 #include "store/PageOutcomes.h"
 
@@ -123,6 +124,12 @@ TSheet HistorySheet(const TConnection& con, const QString& itemId) {
     sheet.columns = {QStringLiteral("时间"), QStringLiteral("店主"), QStringLiteral("宝贝编号"), QStringLiteral("价格"),
                      QStringLiteral("销量")};
     sheet.widths = {20, 16, 16, 10, 10};
+    // The first row names the item, so a file read later still says whose history it is.
+    const QString custom =
+        TrimBlanks(con.value(QStringLiteral("select CustomItemName from Items where ItemID=?"), {itemId}).toString());
+    const QString title = con.value(QStringLiteral("select ItemName from Items where ItemID=?"), {itemId}).toString();
+    const QString name = custom.isEmpty() ? title : custom;
+    sheet.bands = {{QStringLiteral("宝贝：%1（编号 %2）").arg(name, itemId), 0, int(sheet.columns.size())}};
     for (const THistoryRow& row : ItemHistory(con, itemId)) {
         sheet.rows << QList<TSheetCell>{Text(ShownTime(row.readAt)), Text(row.isOwn() ? ItemTexts::Own : row.rivalWW),
                                         Text(row.isOwn() ? row.localItemID : row.rivalItemID), Price(row.price),

@@ -11,7 +11,6 @@ inline const QString BadAddress = QStringLiteral("宝贝地址无效：只能读
 inline const QString ConnectTimeout = QStringLiteral("连接超时：%1 秒内未收到服务器的响应");
 inline const QString ReadTimeout = QStringLiteral("读取超时：%1 秒内未能读完页面");
 inline const QString TooLarge = QStringLiteral("页面过大：超过 %1 MB，已放弃读取");
-inline const QString HttpStatus = QStringLiteral("下载页面失败：服务器返回 HTTP %1 %2");
 inline const QString Transport = QStringLiteral("下载页面失败：%1（%2）");
 inline const QString TooManyRedirects = QStringLiteral("重定向次数过多（超过 %1 次）");
 inline const QString Refused = QStringLiteral("服务器拒绝连接");
@@ -22,6 +21,53 @@ inline const QString Network = QStringLiteral("网络错误");
 inline const QString BadResponse = QStringLiteral("服务器的响应无效");
 inline const QString Receive = QStringLiteral("接收页面失败");
 inline const QString Tls = QStringLiteral("安全连接失败");
+
+// What an HTTP error status means to the user.
+inline QString HttpStatusMeaning(int status) {
+    switch (status) {
+    case 400:
+        return QStringLiteral("请求无效");
+    case 401:
+        return QStringLiteral("需要登录");
+    case 403:
+        return QStringLiteral("禁止访问");
+    case 404:
+        return QStringLiteral("页面不存在");
+    case 405:
+        return QStringLiteral("不支持这种请求");
+    case 408:
+        return QStringLiteral("请求超时");
+    case 410:
+        return QStringLiteral("页面已被删除");
+    case 429:
+        return QStringLiteral("访问过于频繁，请稍后再试");
+    case 500:
+        return QStringLiteral("服务器内部错误");
+    case 502:
+        return QStringLiteral("网关错误");
+    case 503:
+        return QStringLiteral("服务暂时不可用");
+    case 504:
+        return QStringLiteral("网关超时");
+    default:
+        break;
+    }
+    if (status >= 500)
+        return QStringLiteral("服务器出错");
+    if (status >= 400)
+        return QStringLiteral("请求被拒绝");
+    if (status >= 300)
+        return QStringLiteral("页面已转到别处");
+    return QStringLiteral("无法处理的响应");
+}
+
+// "服务器返回 404：页面不存在（HTTP 404 Not Found）": the Chinese sentence first, the status line
+// as the server sent it in brackets after it.
+inline QString HttpStatus(int status, const QString& reason) {
+    const QString line = QStringLiteral("HTTP %1 %2").arg(status).arg(reason).trimmed();
+    return QStringLiteral("服务器返回 %1：%2（%3）").arg(status).arg(HttpStatusMeaning(status), line);
+}
+
 } // namespace NetTexts
 
 } // namespace vantero

@@ -219,7 +219,7 @@ private:
     CURLcode perform();
     [[noreturn]] void failed(CURLcode code) const;
     [[noreturn]] void statusFailed() const {
-        throw THttpFailure{NetTexts::HttpStatus.arg(m_status).arg(QString::fromLatin1(m_reason)), m_status, m_reason};
+        throw THttpFailure{NetTexts::HttpStatus(m_status, QString::fromLatin1(m_reason)), m_status, m_reason};
     }
 
     const THttpRequest& m_request;

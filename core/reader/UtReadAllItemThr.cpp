@@ -17,6 +17,8 @@ namespace {
 
 // Raised on the updater's thread once a stop was requested; ends the run, never one row only.
 struct TUpdaterStopped {};
+// Raised once the user asked the run to end after the reading in progress.
+struct TUpdaterFinishing {};
 
 const QString kSelectMappedRivals = QStringLiteral("select * from RivalItems where LocalItemID=? and RivalItemID<>''");
 
@@ -42,6 +44,10 @@ QString AllDone(const QDateTime& at) {
 
 QString Finished(const QDateTime& at) {
     return QStringLiteral("后台更新线程在 ") + StatusDateTime(at) + QStringLiteral(" 完成 ");
+}
+
+QString Stopped(const QDateTime& at, int rowsDone, int rows) {
+    return QStringLiteral("更新已于 %1 停止（已更新 %2/%3）").arg(StatusDateTime(at)).arg(rowsDone).arg(rows);
 }
 
 } // namespace UpdaterTexts
@@ -78,6 +84,11 @@ void TReadAllItemThr::Stop() {
     }
     if (CurrentReader)
         CurrentReader->RequestStop();
+}
+
+void TReadAllItemThr::RequestFinish() {
+    std::lock_guard lock(m_mutex);
+    m_finishing = true;
 }
 
 TReadAllItemThr::Tally TReadAllItemThr::Counts() const {
@@ -205,6 +216,8 @@ void TReadAllItemThr::RunReader(const QString& url, const QString& localItemID, 
     {
         std::lock_guard lock(m_mutex);
         ThrowIfStopping();
+        if (m_finishing)
+            throw TUpdaterFinishing{};
         CurrentReader = reader.get();
     }
     // Every reading is bounded by the reader's own time-outs.
@@ -244,15 +257,24 @@ void TReadAllItemThr::ProcessRow(TRecordSet& rs, int position, bool last) {
         return; // the position no longer exists, or taking it failed
     StatusText = UpdaterTexts::Progress(row->ItemName);
 
-    RunReader(row->URL, QString(), m_ownAccount, row->ItemID);
+    bool readAny = false;
+    try {
+        RunReader(row->URL, QString(), m_ownAccount, row->ItemID);
+        readAny = true;
 
-    rs.Close();
-    rs.SetSQL(kSelectMappedRivals, {row->ItemID});
-    rs.Open();
-    for (rs.First(); !rs.Eof(); rs.Next()) {
-        const QString url = rs.FieldByName(QStringLiteral("URL")).AsString();
-        if (!TrimBlanks(url).isEmpty())
-            RunReader(url, row->ItemID, rs.FieldByName(QStringLiteral("RivalWW")).AsString());
+        rs.Close();
+        rs.SetSQL(kSelectMappedRivals, {row->ItemID});
+        rs.Open();
+        for (rs.First(); !rs.Eof(); rs.Next()) {
+            const QString url = rs.FieldByName(QStringLiteral("URL")).AsString();
+            if (!TrimBlanks(url).isEmpty())
+                RunReader(url, row->ItemID, rs.FieldByName(QStringLiteral("RivalWW")).AsString());
+        }
+    } catch (const TUpdaterFinishing&) {
+        // What was read of the row so far shows before the run ends.
+        if (readAny)
+            RefreshCurrentRow(-1);
+        throw;
     }
 
     RefreshCurrentRow(last ? -1 : position + 1);
@@ -267,15 +289,24 @@ void TReadAllItemThr::Execute() {
             // Taken once: rows added during the run are not visited.
             int n = 0;
             OnHostThread([this, &n] { n = m_host->RowCount(); });
+            m_rows = n;
             for (int i = 0; i < n; ++i) {
                 CheckStop();
+                {
+                    std::lock_guard lock(m_mutex);
+                    if (m_finishing)
+                        throw TUpdaterFinishing{};
+                }
                 try {
                     ProcessRow(rs, i, i + 1 == n);
                 } catch (const TUpdaterStopped&) {
                     throw;
+                } catch (const TUpdaterFinishing&) {
+                    throw;
                 } catch (...) {
                     // A failed row is passed over; its readings made so far stay stored.
                 }
+                m_rowsDone = i + 1;
             }
             StatusText = UpdaterTexts::AllDone(QDateTime::currentDateTime());
             ShowProgress();
@@ -283,6 +314,15 @@ void TReadAllItemThr::Execute() {
         }
         FinishTime = QDateTime::currentDateTime();
         ShowFinished();
+    } catch (const TUpdaterFinishing&) {
+        // A stopped run did not complete: the start text stays, the progress panel says so.
+        m_finishedEarly = true;
+        FinishTime = QDateTime::currentDateTime();
+        StatusText = UpdaterTexts::Stopped(FinishTime, m_rowsDone, m_rows);
+        try {
+            ShowProgress();
+        } catch (...) {
+        }
     } catch (...) {
         // A stop or a failure outside the rows ends the run; it still reports its end below,
         // so the window never keeps waiting for an updater that is gone.

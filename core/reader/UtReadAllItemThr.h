@@ -26,6 +26,8 @@ QString Started(const QDateTime& at);
 QString Progress(const QString& itemName);
 QString AllDone(const QDateTime& at);
 QString Finished(const QDateTime& at);
+// A run the user stopped: when, and how many of its rows were brought up to date.
+QString Stopped(const QDateTime& at, int rowsDone, int rows);
 } // namespace UpdaterTexts
 
 // A date and time as the status bar shows it: the user's short date, a blank, the long time.
@@ -74,6 +76,11 @@ public:
     // Called on the host's thread: no further reading or hand-over starts, a pending hand-over
     // is dropped and the reading in progress is abandoned (it stores nothing). Then wait().
     void Stop();
+    // Called on the host's thread: the run ends once the reading in progress is stored; the row
+    // it belongs to is refreshed and the stop is shown instead of the finish texts.
+    void RequestFinish();
+    // Read after the run has ended: whether it ended by RequestFinish.
+    bool WasFinishedEarly() const { return m_finishedEarly; }
     // Set just before WM_READALL_FINISHED is posted.
     bool HasEnded() const { return m_ended.load(std::memory_order_acquire); }
 
@@ -131,11 +138,15 @@ private:
 
     mutable std::mutex m_mutex; // guards the fields below
     bool m_stopping = false;
+    bool m_finishing = false;
     std::shared_ptr<THandOver> m_pending;
     TReadItem* CurrentReader = nullptr;
     Tally m_tally;
 
     std::atomic<bool> m_ended{false};
+    bool m_finishedEarly = false;
+    int m_rowsDone = 0;
+    int m_rows = 0;
 };
 
 } // namespace vantero

@@ -10,6 +10,7 @@ namespace ImportTexts {
 inline const QString NoFile = QStringLiteral("请先选定一个数据库文件.");
 inline const QString ConnectFailed = QStringLiteral("连接数据库失败： ");
 inline const QString Done = QStringLiteral("导入完成.请刷新数据.");
+inline const QString Added = QStringLiteral("新增宝贝 %1 个，对手店铺 %2 个，对应宝贝 %3 个。");
 } // namespace ImportTexts
 
 // Copies the own items, rival shops and item mappings that the program's database lacks from

@@ -274,6 +274,27 @@ std::optional<THistoryRow> PricedRowBefore(const TConnection& con, const QString
     return rows.first();
 }
 
+QStringList StoredAccountSpellings(const TConnection& con, const QString& table, const QString& account,
+                                   const QString& localItemID) {
+    // Found here rather than with "=" in the statement: only files this program created compare
+    // the column without regard to case, and a foreign file must lose its rows all the same.
+    QString sql = QStringLiteral("SELECT DISTINCT RivalWW FROM %1").arg(table);
+    QVariantList values;
+    if (!localItemID.isNull()) {
+        sql += QStringLiteral(" WHERE LocalItemID=?");
+        values << localItemID;
+    }
+    TStatement statement(con.handle(), sql);
+    statement.Bind(values);
+    QStringList spellings;
+    while (statement.Step()) {
+        const QString stored = TextAt(statement.Handle(), 0);
+        if (!account.isEmpty() && stored.compare(account, Qt::CaseInsensitive) == 0 && !spellings.contains(stored))
+            spellings << stored;
+    }
+    return spellings;
+}
+
 void DeleteItemOutcomes(const TConnection& con, const QString& localItemID) {
     const QString id = TrimBlanks(localItemID);
     con.exec(QStringLiteral("DELETE FROM ReadingStatus WHERE LocalItemID=?"), {id});
@@ -284,17 +305,21 @@ void DeleteShopOutcomes(const TConnection& con, const QString& rivalWW) {
     const QString account = TrimBlanks(rivalWW);
     if (account.isEmpty())
         return; // '' is the own pages' key, never a shop
-    con.exec(QStringLiteral("DELETE FROM ReadingStatus WHERE RivalWW=?"), {account});
-    con.exec(QStringLiteral("DELETE FROM PriceHistory WHERE RivalWW=?"), {account});
+    for (const QString& table : {QStringLiteral("ReadingStatus"), QStringLiteral("PriceHistory")}) {
+        for (const QString& spelling : StoredAccountSpellings(con, table, account))
+            con.exec(QStringLiteral("DELETE FROM %1 WHERE RivalWW=?").arg(table), {spelling});
+    }
 }
 
 void DeleteMappingOutcomes(const TConnection& con, const QString& localItemID, const QString& rivalWW) {
     const QString account = TrimBlanks(rivalWW);
     if (account.isEmpty())
         return;
-    const QVariantList key{TrimBlanks(localItemID), account};
-    con.exec(QStringLiteral("DELETE FROM ReadingStatus WHERE LocalItemID=? AND RivalWW=?"), key);
-    con.exec(QStringLiteral("DELETE FROM PriceHistory WHERE LocalItemID=? AND RivalWW=?"), key);
+    // The page's price history stays: it is found again by item and account when the same rival
+    // is mapped again, and a mapping is often set anew to a moved page.
+    const QString id = TrimBlanks(localItemID);
+    for (const QString& spelling : StoredAccountSpellings(con, QStringLiteral("ReadingStatus"), account, id))
+        con.exec(QStringLiteral("DELETE FROM ReadingStatus WHERE LocalItemID=? AND RivalWW=?"), {id, spelling});
 }
 
 } // namespace vantero

@@ -122,7 +122,13 @@ qint64 LastHistoryRowId(const TConnection& con);
 std::optional<THistoryRow> PricedRowBefore(const TConnection& con, const QString& localItemID, const QString& rivalWW,
                                            qint64 rowId);
 
-// What a deletion of the catalogue takes along: the outcome and history rows of its pages.
+// The spellings of account stored in table's RivalWW (of one own item's rows when localItemID is
+// not null) that equal it as a whole with letter case ignored.
+QStringList StoredAccountSpellings(const TConnection& con, const QString& table, const QString& account,
+                                   const QString& localItemID = QString());
+
+// What a deletion of the catalogue takes along: the outcome and history rows of its pages. A
+// deleted mapping takes only its outcome row; its price history stays.
 void DeleteItemOutcomes(const TConnection& con, const QString& localItemID);
 void DeleteShopOutcomes(const TConnection& con, const QString& rivalWW);
 void DeleteMappingOutcomes(const TConnection& con, const QString& localItemID, const QString& rivalWW);

@@ -1,6 +1,7 @@
 #include "app/UtMain.h"
 
 #include "catalogue/ItemCommands.h"
+#include "history/AlertStore.h"
 #include "widgets/UiGridModel.h"
 #include "widgets/UiGridView.h"
 #include "widgets/UiMessageBoxes.h"
@@ -13,8 +14,10 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
@@ -110,6 +113,12 @@ void TFmMain::BuildToolBar() {
                &TFmMain::btnManualClick);
     AddCommand(QStringLiteral("btn2"), QStringLiteral("关于"), QStringLiteral("about"), &TFmMain::btn2Click);
     AddCommand(QStringLiteral("btn5"), QStringLiteral("退出"), QStringLiteral("exit"), &TFmMain::btn5Click);
+    // Added after the listed buttons: ends a background run after the reading in progress.
+    QAction* stop = AddCommand(QStringLiteral("btnStopUpdate"), QStringLiteral("停止更新"), QStringLiteral("stop"),
+                               &TFmMain::btnStopUpdateClick);
+    stop->setEnabled(false);
+    stop->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S));
+    stop->setToolTip(QStringLiteral("停止更新 (Ctrl+Shift+S)：读完当前页面后结束后台更新"));
 }
 
 void TFmMain::BuildMenu() {
@@ -135,7 +144,18 @@ void TFmMain::BuildMenu() {
     mniN6->addSeparator()->setObjectName(QStringLiteral("mniN9"));
     addEntry(mniN6, QStringLiteral("mniN10"), QStringLiteral("宝贝设置"), &TFmMain::btn6Click);
     mniN6->addSeparator()->setObjectName(QStringLiteral("mniFailuresSeparator"));
-    addEntry(mniN6, QStringLiteral("mniFailures"), QStringLiteral("读取失败的宝贝"), &TFmMain::btnFailuresClick);
+    addEntry(mniN6, QStringLiteral("mniFailures"), QStringLiteral("读取失败的宝贝(&F)"), &TFmMain::btnFailuresClick);
+    Command(QStringLiteral("mniFailures"))->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
+
+    // F10 opens the menu bar at its first menu; the arrow keys then move through it.
+    auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    connect(f10, &QShortcut::activated, this, [mm] {
+        const QList<QAction*> menus = mm->actions();
+        if (!menus.isEmpty()) {
+            mm->setFocus(Qt::MenuBarFocusReason);
+            mm->setActiveAction(menus.first());
+        }
+    });
 
     QMenu* mniN2 = mm->addMenu(QStringLiteral("帮助"));
     mniN2->setObjectName(QStringLiteral("mniN2"));
@@ -154,6 +174,7 @@ void TFmMain::BuildCentre() {
     connect(m_grid, &TGridView::rowClicked, this, [this] { lstClick(); });
     // The detail list follows the focused row however it moves (mouse, keyboard, refresh).
     connect(m_grid, &TGridView::currentRowChanged, this, [this] { lstClick(); });
+    BuildGuide();
 
     auto* pnl1 = new QWidget(spl1);
     pnl1->setObjectName(QStringLiteral("pnl1"));
@@ -169,8 +190,8 @@ void TFmMain::BuildCentre() {
                                QStringLiteral("价格"), QStringLiteral("最后更新时间"), QStringLiteral("地址"),
                                QStringLiteral("最后读取结果")});
     lvDetail->setColumnHidden(kDetailURL, true); // the page address is kept, not shown
-    lvDetail->header()->setStretchLastSection(true);
-    lvDetail->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    lvDetail->header()->setStretchLastSection(false);
+    lvDetail->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     OnResize(lvDetail->viewport(), [this] { FitDetailColumns(); });
     ShowGridLines(lvDetail);
     bottom->addWidget(lvDetail, 1);
@@ -210,6 +231,59 @@ void TFmMain::BuildCentre() {
     setCentralWidget(spl1);
 }
 
+void TFmMain::BuildGuide() {
+    // On an empty grid: the first steps, each a link to its dialog.
+    QWidget* area = m_grid->middlePart()->viewport();
+    m_guide = new QLabel(area);
+    m_guide->setObjectName(QStringLiteral("lblGuide"));
+    m_guide->setTextFormat(Qt::RichText);
+    m_guide->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    m_guide->setWordWrap(true);
+    m_guide->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_guide->setAutoFillBackground(false);
+    m_guide->setText(
+        QStringLiteral("<p><b>开始使用：</b></p><ol>"
+                       "<li><a href=\"settings\">系统设置</a>：在“我的旺旺”中填写您自己店铺的旺旺名；</li>"
+                       "<li><a href=\"rival\">添加同行</a>：输入同行店铺的地址；</li>"
+                       "<li><a href=\"item\">添加宝贝</a>：输入您自己宝贝的地址；</li>"
+                       "<li><a href=\"map\">设置宝贝</a>：在表格中选中宝贝，为每个同行填写对应宝贝的地址。</li>"
+                       "</ol>"));
+    m_guide->setAccessibleName(QStringLiteral("开始使用"));
+    m_guide->setAccessibleDescription(m_guide->text());
+    connect(m_guide, &QLabel::linkActivated, this, [this](const QString& link) {
+        if (link == QLatin1String("settings"))
+            btnSettingClick();
+        else if (link == QLatin1String("rival"))
+            btn3Click();
+        else if (link == QLatin1String("item"))
+            btn4Click();
+        else if (FocusedRow() >= 0)
+            btn6Click();
+        else
+            ShowInfoBox(this, QStringLiteral("请先添加宝贝，再在表格中选中它"));
+    });
+    auto place = [this] {
+        QWidget* parent = m_guide->parentWidget();
+        const int width = std::min(parent->width() - 24, 520);
+        m_guide->setFixedWidth(std::max(width, 160));
+        m_guide->adjustSize();
+        m_guide->move(12, 12);
+    };
+    OnResize(area, place);
+    auto update = [this, place] {
+        m_guide->setVisible(RowCount() == 0);
+        place();
+    };
+    connect(m_gridModel, &QAbstractItemModel::modelReset, this, update);
+    connect(m_gridModel, &QAbstractItemModel::rowsInserted, this, update);
+    connect(m_gridModel, &QAbstractItemModel::rowsRemoved, this, update);
+    update();
+}
+
+bool TFmMain::GuideShown() const {
+    return m_guide && !m_guide->isHidden();
+}
+
 void TFmMain::BuildStatusBar() {
     QStatusBar* stat = statusBar();
     stat->setObjectName(QStringLiteral("stat"));
@@ -234,7 +308,32 @@ void TFmMain::BuildStatusBar() {
     m_summary->setVisible(false); // until a background run has ended
     connect(m_summary, &QToolButton::clicked, this, &TFmMain::btnFailuresClick);
     panels->AddTrailing(m_summary);
+    // Alerts must be seen without a tray too: their unread number, a click opens them.
+    m_unread = new QToolButton(panels);
+    m_unread->setObjectName(QStringLiteral("statUnreadAlerts"));
+    m_unread->setAutoRaise(true);
+    m_unread->setToolTip(QStringLiteral("打开价格提醒"));
+    m_unread->setVisible(false);
+    connect(m_unread, &QToolButton::clicked, this, &TFmMain::mniAlertsClick);
+    panels->AddTrailing(m_unread);
     stat->addWidget(panels, 1);
+}
+
+void TFmMain::ShowUnreadAlerts() {
+    int unread = 0;
+    try {
+        unread = UnreadAlertCount(m_data.con);
+    } catch (...) {
+        return; // the number waits for the next look; a failing file is reported elsewhere
+    }
+    const QString text = QStringLiteral("未读提醒：%1").arg(unread);
+    m_unread->setText(text);
+    m_unread->setAccessibleName(text);
+    m_unread->setVisible(unread > 0);
+}
+
+QString TFmMain::UnreadAlertsText() const {
+    return m_unread->isVisible() ? m_unread->text() : QString();
 }
 
 QString TFmMain::RunSummaryText() const {
@@ -249,6 +348,21 @@ void TFmMain::BuildTray() {
         if (reason == QSystemTrayIcon::DoubleClick)
             RestoreFromTray();
     });
+    // Tray notices are alerts: a click on one opens them.
+    connect(icon, &QSystemTrayIcon::messageClicked, this, &TFmMain::mniAlertsClick);
+    auto* trayMenu = new QMenu(this);
+    trayMenu->setObjectName(QStringLiteral("trayMenu"));
+    auto addTrayEntry = [this, trayMenu](const QString& name, const QString& caption, void (TFmMain::*handler)()) {
+        QAction* action = trayMenu->addAction(caption);
+        action->setObjectName(name);
+        connect(action, &QAction::triggered, this, handler);
+    };
+    addTrayEntry(QStringLiteral("trayShow"), QStringLiteral("显示主窗口"), &TFmMain::RestoreFromTray);
+    addTrayEntry(QStringLiteral("trayAlerts"), QStringLiteral("价格提醒"), &TFmMain::mniAlertsClick);
+    addTrayEntry(QStringLiteral("trayUpdateAll"), QStringLiteral("更新所有"), &TFmMain::btnUpdateItemClick);
+    trayMenu->addSeparator();
+    addTrayEntry(QStringLiteral("trayExit"), QStringLiteral("退出"), &TFmMain::btn5Click);
+    icon->setContextMenu(trayMenu);
     if (QSystemTrayIcon::isSystemTrayAvailable())
         icon->show();
 }
@@ -278,6 +392,9 @@ void TFmMain::changeEvent(QEvent* event) {
         if (!(before & Qt::WindowMinimized))
             m_restoreMaximized = (before | windowState()) & Qt::WindowMaximized;
     }
+    // Alerts marked read in their window count no more when the user comes back here.
+    if (event->type() == QEvent::ActivationChange && isActiveWindow() && m_unread)
+        ShowUnreadAlerts();
     // Minimised, the program lives on in the tray only (where a tray exists).
     if (event->type() == QEvent::WindowStateChange && isMinimized() && icon->isVisible())
         QTimer::singleShot(0, this, &QWidget::hide);
@@ -315,6 +432,7 @@ void TFmMain::FormShow() {
         ApplySettings();
         RefreshAll();
     });
+    ShowUnreadAlerts();
     StartUpdateCheck();
 }
 

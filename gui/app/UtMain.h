@@ -98,7 +98,13 @@ public:
                         const QString& ownItemId);
     // The summary of the last background run beside the status panels ("本次更新：…").
     QString RunSummaryText() const;
+    // The unread alerts' status panel text; empty while it is hidden (no unread alert).
+    QString UnreadAlertsText() const;
+    // Whether the first steps show over the (empty) grid.
+    bool GuideShown() const;
+    QLabel* Guide() const { return m_guide; }
     static constexpr int kDetailOutcome = 6; // the detail list's column of the last attempt
+    static constexpr int kDetailOutcomeWidth = 220;
     // What a double click on the tray icon does: the window comes back as the user left it.
     void RestoreFromTray();
     bool UpdateRunning() const { return Updater != nullptr; }
@@ -121,7 +127,8 @@ public slots:
     void btnSetAllPriceClick();
     void btnOpenURLClick();
     void tmrTimer();
-    void btnFailuresClick(); // "读取失败的宝贝"
+    void btnFailuresClick();   // "读取失败的宝贝"
+    void btnStopUpdateClick(); // "停止更新"
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -136,6 +143,7 @@ private:
     void BuildMenu();
     void BuildCentre();
     void BuildStatusBar();
+    void BuildGuide();
     void BuildTray();
     QAction* AddCommand(const QString& name, const QString& caption, const QString& icon, void (TFmMain::*handler)());
 
@@ -160,7 +168,10 @@ private:
     QPushButton* btnOpenURL = nullptr;
     std::array<TStatusPanel*, 3> m_panels{};
     QToolButton* m_summary = nullptr; // after the three panels; a click opens the failure list
-    bool m_restoreMaximized = true;   // the window opens maximised
+    QToolButton* m_unread = nullptr;  // after the summary: unread alerts; a click opens them
+    QLabel* m_guide = nullptr;        // the first steps, over an empty grid
+    void ShowUnreadAlerts();
+    bool m_restoreMaximized = true; // the window opens maximised
     QSystemTrayIcon* icon = nullptr;
     QTimer* tmr = nullptr;
     bool m_shown = false;
@@ -173,7 +184,9 @@ private:
     void ShowDetailOutcomes(const QString& itemId); // the detail rows' last-attempt column
     TFmUpdateing* FmUpdateing = nullptr;
     quint64 m_readingToken = 0;
-    QString m_detailItemID; // the own item the detail list shows; empty when none
+    bool m_readingAll = false;       // "更新本页所有宝贝" is reading its rows
+    bool m_stopAllRequested = false; // its wait dialog's "全部停止" was pressed
+    QString m_detailItemID;          // the own item the detail list shows; empty when none
 
     // Background update.
     TReadAllItemThr* Updater = nullptr;

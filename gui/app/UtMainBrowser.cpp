@@ -26,10 +26,11 @@ void TFmMain::BuildBrowserEntries() {
     // After the specified entries of the operations menu.
     if (auto* menu = menuBar()->findChild<QMenu*>(QStringLiteral("mniN6"))) {
         menu->addSeparator()->setObjectName(QStringLiteral("mniBrowserSep"));
-        QAction* login = menu->addAction(LoginTexts::Caption);
+        QAction* login = menu->addAction(LoginTexts::Caption + QStringLiteral("(&L)"));
         login->setObjectName(QStringLiteral("mniLogin"));
+        login->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_L));
         connect(login, &QAction::triggered, this, &TFmMain::mniLoginClick);
-        QAction* retry = menu->addAction(kRetryCaption);
+        QAction* retry = menu->addAction(kRetryCaption + QStringLiteral("(&R)"));
         retry->setObjectName(QStringLiteral("mniBrowserRetry"));
         retry->setCheckable(true);
         // Read when the menu opens: another program on the same file may have changed it.

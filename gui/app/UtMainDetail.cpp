@@ -18,6 +18,12 @@
 
 namespace vantero {
 
+namespace {
+
+const QString kSelectToOpen = QStringLiteral("请先选择您需要查看的宝贝");
+
+} // namespace
+
 void TFmMain::BuildDetailRows() {
     lvDetail->setUpdatesEnabled(false);
     lvDetail->clear();
@@ -34,9 +40,11 @@ void TFmMain::BuildDetailRows() {
 }
 
 void TFmMain::FitDetailColumns() {
-    // "序号", "店主" and "价格" keep their widths; the time takes the rest but never less than
-    // its longest text needs, and "宝贝名称" gives way for it in a narrow window.
-    const int fixed[] = {50, 100, 0, 80};
+    // The listed columns keep their widths where the list has room: "宝贝名称" 400, and
+    // "最后更新时间" the rest, never less than its longest text needs (in a narrow window the name
+    // gives way so the times stay whole). The last reading's result comes after them at a fixed
+    // width; where there is no room for it, the list scrolls sideways to it.
+    const int fixed[] = {50, 100, 80};
     const QFontMetrics metrics = lvDetail->fontMetrics();
     const int padding = 2 * (lvDetail->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, lvDetail) + 1) + 8;
     int timeNeeded = metrics.horizontalAdvance(FormatDateTime(QDateTime(QDate(2026, 12, 31), QTime(23, 59, 59))));
@@ -44,15 +52,15 @@ void TFmMain::FitDetailColumns() {
     for (int row = 0; row < lvDetail->topLevelItemCount(); ++row)
         timeNeeded = std::max(timeNeeded, metrics.horizontalAdvance(lvDetail->topLevelItem(row)->text(kDetailTime)));
     timeNeeded += padding;
-    // The last reading's result, after the specified columns, takes what is left beyond its minimum.
-    constexpr int kOutcomeMinimum = 160;
-    const int rest = lvDetail->viewport()->width() - fixed[0] - fixed[1] - fixed[3];
-    const int name = std::clamp(rest - timeNeeded - kOutcomeMinimum, 80, 400);
+    const int room = lvDetail->viewport()->width() - fixed[0] - fixed[1] - fixed[2];
+    const int name = std::clamp(room - timeNeeded, 80, 400);
+    const int time = std::max(timeNeeded, room - name - kDetailOutcomeWidth);
     lvDetail->setColumnWidth(kDetailCaption, fixed[0]);
     lvDetail->setColumnWidth(kDetailOwner, fixed[1]);
     lvDetail->setColumnWidth(kDetailName, name);
-    lvDetail->setColumnWidth(kDetailPrice, fixed[3]);
-    lvDetail->setColumnWidth(kDetailTime, timeNeeded);
+    lvDetail->setColumnWidth(kDetailPrice, fixed[2]);
+    lvDetail->setColumnWidth(kDetailTime, time);
+    lvDetail->setColumnWidth(kDetailOutcome, kDetailOutcomeWidth);
 }
 
 void TFmMain::lstClick() {
@@ -164,9 +172,12 @@ int TFmMain::ReadPageWaiting(const QString& address, const QString& localItemId,
     TFmUpdateing dialog(this);
     dialog.Token = token;
     dialog.lbTip->setText(ItemTexts::Reading.arg(account));
+    dialog.OfferStopAll(m_readingAll);
     FmUpdateing = &dialog;
     const int closing = dialog.exec();
     FmUpdateing = nullptr;
+    if (closing == TFmUpdateing::StopAll)
+        m_stopAllRequested = true;
     if (closing != QDialog::Accepted)
         return -1;
     CheckAlertsNow();
@@ -198,14 +209,20 @@ void TFmMain::btnReadPriceClick() {
 }
 
 void TFmMain::btnSetAllPriceClick() {
-    for (int row = 0; row < lvDetail->topLevelItemCount(); ++row)
+    m_readingAll = true;
+    m_stopAllRequested = false;
+    for (int row = 0; row < lvDetail->topLevelItemCount() && !m_stopAllRequested; ++row)
         ReadDetailRow(row, false);
+    m_readingAll = false;
 }
 
 void TFmMain::btnOpenURLClick() {
     const QList<QTreeWidgetItem*> selected = lvDetail->selectedItems();
-    if (selected.isEmpty())
+    if (selected.isEmpty()) {
+        // Says why nothing opens, as its neighbours do.
+        ShowInfoBox(this, kSelectToOpen);
         return;
+    }
     const QString address = TrimBlanks(selected.first()->text(kDetailURL));
     if (!address.isEmpty() && address != ItemTexts::MappingNotSet)
         OpenAddress(address);
@@ -251,6 +268,9 @@ void TFmMain::btn6Click() {
     dialog.setProperty("ItemName", item.ItemName);
     dialog.setProperty("ItemURL", item.URL);
     dialog.exec();
+    // A mapping set or deleted there changes what the detail list's commands read: the list
+    // shows the focused row afresh, so "更新所选宝贝" finds the new address.
+    lstClick();
 }
 
 } // namespace vantero

@@ -23,7 +23,11 @@ void TFmMain::RenameItem(const QString& itemId, const QString& name) {
 
 void TFmMain::SettingsSaved(qint64 minutes, const QString& ownAccount) {
     SetUpdateInterval(minutes);
+    const bool changed = m_data.OwnAccount != ownAccount;
     m_data.OwnAccount = ownAccount;
+    // The own band's caption names the account: it shows the new one at once.
+    if (changed)
+        RunReported(this, [this] { RefreshAll(); });
 }
 
 void TFmMain::btnSettingClick() {

@@ -49,13 +49,16 @@ void TFmMain::BuildHistoryCommands() {
     if (!mniN6)
         return;
     mniN6->addSeparator()->setObjectName(QStringLiteral("mniHistorySeparator"));
-    QAction* chart = mniN6->addAction(kChartCommand);
+    // Added entries carry access keys and shortcuts; the listed ones keep their captions as they are.
+    QAction* chart = mniN6->addAction(kChartCommand + QStringLiteral("(&G)"));
     chart->setObjectName(QStringLiteral("mniPriceChart"));
+    chart->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_G));
     connect(chart, &QAction::triggered, this, &TFmMain::btnPriceChartClick);
-    QAction* alerts = mniN6->addAction(kAlertsCommand);
+    QAction* alerts = mniN6->addAction(kAlertsCommand + QStringLiteral("(&T)"));
     alerts->setObjectName(QStringLiteral("mniAlerts"));
+    alerts->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
     connect(alerts, &QAction::triggered, this, &TFmMain::mniAlertsClick);
-    QMenu* exportMenu = mniN6->addMenu(kExportCommand);
+    QMenu* exportMenu = mniN6->addMenu(kExportCommand + QStringLiteral("(&E)"));
     exportMenu->setObjectName(QStringLiteral("mniExport"));
     const std::pair<TExportSource, const char*> sources[] = {{TExportSource::Grid, "mniExportGrid"},
                                                              {TExportSource::Failures, "mniExportFailures"},
@@ -64,6 +67,8 @@ void TFmMain::BuildHistoryCommands() {
     for (const auto& [source, name] : sources) {
         QAction* action = exportMenu->addAction(ExportCaption(source));
         action->setObjectName(QString::fromLatin1(name));
+        if (source == TExportSource::Grid)
+            action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
         connect(action, &QAction::triggered, this, [this, source = source] { ExportClick(source); });
     }
 }
@@ -119,6 +124,8 @@ TFmAlerts* TFmMain::AlertsWindow(bool create) {
 }
 
 void TFmMain::mniAlertsClick() {
+    if (isHidden())
+        RestoreFromTray(); // from the tray: the alerts open over the program's window
     TFmAlerts* window = AlertsWindow(true);
     RunReported(this, [window] { window->Reload(); });
     window->show();
@@ -131,7 +138,9 @@ QList<TAlert> TFmMain::CheckAlertsNow() {
     for (TFmPriceChart* chart : findChildren<TFmPriceChart*>(Qt::FindDirectChildrenOnly))
         RunReported(chart, [chart] { chart->Reload(); });
     QList<TAlert> alerts;
-    if (!RunReported(this, [&] { alerts = CheckAlerts(m_data.con); }) || alerts.isEmpty())
+    const bool checked = RunReported(this, [&] { alerts = CheckAlerts(m_data.con); });
+    ShowUnreadAlerts();
+    if (!checked || alerts.isEmpty())
         return alerts;
     if (m_alerts)
         RunReported(m_alerts, [this] { m_alerts->Reload(); });

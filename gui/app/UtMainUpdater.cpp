@@ -40,6 +40,16 @@ void TFmMain::StartUpdater() {
     Updater->start();
     if (QAction* action = Command(QStringLiteral("btnUpdateItem")))
         action->setEnabled(false);
+    if (QAction* action = Command(QStringLiteral("btnStopUpdate")))
+        action->setEnabled(true);
+}
+
+void TFmMain::btnStopUpdateClick() {
+    if (!Updater || Updater->HasEnded())
+        return;
+    Updater->RequestFinish();
+    if (QAction* action = Command(QStringLiteral("btnStopUpdate")))
+        action->setEnabled(false);
 }
 
 void TFmMain::btnUpdateItemClick() {
@@ -72,6 +82,8 @@ void TFmMain::OnReadAllFinished() {
     }
     if (QAction* action = Command(QStringLiteral("btnUpdateItem")))
         action->setEnabled(true);
+    if (QAction* action = Command(QStringLiteral("btnStopUpdate")))
+        action->setEnabled(false);
     CheckAlertsNow();
 }
 

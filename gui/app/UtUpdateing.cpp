@@ -27,12 +27,30 @@ TFmUpdateing::TFmUpdateing(QWidget* parent) : QDialog(parent) {
     btn1->setGeometry(157, 88, 75, 25);
     connect(btn1, &QPushButton::clicked, this, &TFmUpdateing::btn1Click);
 
+    btnStopAll = new QPushButton(QStringLiteral("全部停止"), this);
+    btnStopAll->setObjectName(QStringLiteral("btnStopAll"));
+    btnStopAll->setAccessibleName(btnStopAll->text());
+    btnStopAll->setAutoDefault(false);
+    btnStopAll->setGeometry(202, 88, 75, 25);
+    btnStopAll->hide();
+    connect(btnStopAll, &QPushButton::clicked, this, &TFmUpdateing::btnStopAllClick);
+
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 }
 
+void TFmUpdateing::OfferStopAll(bool offer) {
+    // Side by side within the dialog's width, "取消" first.
+    btn1->move(offer ? 112 : 157, 88);
+    btnStopAll->setVisible(offer);
+}
+
 void TFmUpdateing::btn1Click() {
     reject();
+}
+
+void TFmUpdateing::btnStopAllClick() {
+    done(StopAll);
 }
 
 } // namespace vantero

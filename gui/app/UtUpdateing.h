@@ -15,14 +15,22 @@ class TFmUpdateing final : public QDialog {
 public:
     explicit TFmUpdateing(QWidget* parent = nullptr);
 
+    // Closing result of "全部停止": the reading goes on, and the command that showed this dialog
+    // reads nothing more.
+    static constexpr int StopAll = 2;
+
     QLabel* lbTip = nullptr;
     QPushButton* btn1 = nullptr;
+    QPushButton* btnStopAll = nullptr; // shown only where a command reads several pages
+
+    void OfferStopAll(bool offer);
     int ResultCode = 0;
     // The reading this dialog waits for; results of other readings are not its own.
     qintptr Token = 0;
 
 public slots:
     void btn1Click();
+    void btnStopAllClick();
 };
 
 } // namespace vantero

@@ -38,6 +38,11 @@ TFmAbout::TFmAbout(QWidget* parent)
     palette.setColor(QPalette::Base, this->palette().color(QPalette::Window));
     mmo1->setPalette(palette);
 
+    // Added after the listed text: which version this is.
+    auto* version = new QLabel(QStringLiteral("版本 %1").arg(QLatin1String(VANTERO_VERSION)), this);
+    version->setObjectName(QStringLiteral("lbVersion"));
+    version->setAccessibleName(version->text());
+
     btn1 = new QPushButton(QStringLiteral("确定"), this);
     btn1->setObjectName(QStringLiteral("btn1"));
     btn1->setAccessibleName(btn1->text());
@@ -45,6 +50,7 @@ TFmAbout::TFmAbout(QWidget* parent)
     connect(btn1, &QPushButton::clicked, this, &TFmAbout::btn1Click);
 
     auto* buttonRow = new QHBoxLayout;
+    buttonRow->addWidget(version);
     buttonRow->addStretch(1);
     buttonRow->addWidget(btn1);
     auto* layout = new QVBoxLayout(this);

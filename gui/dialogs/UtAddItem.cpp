@@ -2,6 +2,7 @@
 
 #include "common/TextHelpers.h"
 #include "dialogs/MainWindowCalls.h"
+#include "dialogs/utSetting.h"
 #include "reader/UtReadItemThr.h"
 #include "widgets/UiMessageBoxes.h"
 #include "widgets/UiStatusPanels.h"
@@ -148,6 +149,7 @@ void TFmAddItem::OnAddItemResult(qintptr code) {
     const QString name = m_reader->ItemName;
     const QString errorText = m_reader->ErrorText;
     QString box;
+    bool askOwnAccount = false;
     switch (code) {
     case TReadItem::rcUpdated:
         SetStatusText(AddItemTexts::Updated.arg(name));
@@ -159,6 +161,7 @@ void TFmAddItem::OnAddItemResult(qintptr code) {
         break;
     case TReadItem::rcWrongSeller:
         box = AddItemTexts::NotYours;
+        askOwnAccount = TrimBlanks(m_main->MainData().OwnAccount).isEmpty();
         break;
     case TReadItem::rcNoItem:
     case TReadItem::rcFailed:
@@ -175,6 +178,12 @@ void TFmAddItem::OnAddItemResult(qintptr code) {
     RunReported(this, [this] { m_main->ItemRowsChanged(); });
     if (!TrimBlanks(box).isEmpty())
         ShowInfoBox(this, box);
+    // Refused for want of an own account, not for a wrong page: lead to where it is set.
+    if (askOwnAccount && AskYesNo(this, AddItemTexts::AskOwnAccount, true)) {
+        TFmSetting settings(m_main);
+        settings.edtWW->setFocus();
+        settings.exec();
+    }
 }
 
 } // namespace vantero

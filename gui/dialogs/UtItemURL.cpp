@@ -25,6 +25,7 @@ namespace {
 
 const QString kReadingStatus = QStringLiteral("正在读取宝贝，请稍候...");
 const QString kChooseRival = QStringLiteral("请先点击您要设置的同行．");
+const QString kNameInUse = QStringLiteral("现在使用的名称：%1");
 enum { kNumberColumn, kAccountColumn, kAddressColumn };
 
 } // namespace
@@ -50,6 +51,8 @@ TFmItemURL::TFmItemURL(TMainWindowCalls* main)
     btnSaveItemName = new QPushButton(QStringLiteral("确认更改名称"), this);
     btnSaveItemName->setObjectName(QStringLiteral("btnSaveItemName"));
     btnSaveItemName->setAccessibleName(btnSaveItemName->text());
+    // Enter in the name box must not replace a custom name with the title the box starts with.
+    btnSaveItemName->setAutoDefault(false);
     nameLine->addWidget(nameLabel);
     nameLine->addWidget(edtItemName, 1);
     nameLine->addWidget(btnSaveItemName);
@@ -116,7 +119,15 @@ TFmItemURL::TFmItemURL(TMainWindowCalls* main)
     connect(lv, &QTreeWidget::itemClicked, this, &TFmItemURL::lvClick);
     connect(lblItemURL, &QLabel::linkActivated, this, [this] { OpenAddress(ItemURL); });
     connect(btnSaveItemName, &QPushButton::clicked, this, &TFmItemURL::btnSaveItemNameClick);
+    connect(edtItemName, &QLineEdit::returnPressed, this, [this] {
+        if (edtItemName->text() != ItemName)
+            btnSaveItemNameClick();
+    });
     connect(btnSet, &QPushButton::clicked, this, &TFmItemURL::btnSetClick);
+    connect(edtURL, &QLineEdit::returnPressed, this, [this] {
+        if (btnSet->isEnabled())
+            btnSet->click();
+    });
     connect(btnDel, &QPushButton::clicked, this, &TFmItemURL::btnDelClick);
     connect(btn1, &QPushButton::clicked, this, &TFmItemURL::btn1Click);
     connect(btnClose, &QPushButton::clicked, this, &TFmItemURL::btnCloseClick);
@@ -133,6 +144,7 @@ void TFmItemURL::showEvent(QShowEvent* event) {
 
 void TFmItemURL::FormShow() {
     edtItemName->setText(ItemName);
+    ShowNameInUse();
     lblItemURL->setText(QStringLiteral("<a href=\"#\">%1</a>").arg(ItemURL.toHtmlEscaped()));
     lblItemURL->setAccessibleName(ItemURL); // the address itself, not the link's markup
     lv->clear();
@@ -248,9 +260,23 @@ void TFmItemURL::btn1Click() {
         OpenAddress(address);
 }
 
+void TFmItemURL::ShowNameInUse() {
+    const TGridData& grid = m_main->MainData().grid;
+    QString inUse = ItemName;
+    for (int row = 0; row < grid.rowCount(); ++row) {
+        const TItem& item = grid.item(row);
+        if (item.ItemID == ItemID) {
+            inUse = TGridData::DisplayName(item.CustomItemName, item.ItemName);
+            break;
+        }
+    }
+    edtItemName->setToolTip(kNameInUse.arg(inUse));
+}
+
 void TFmItemURL::btnSaveItemNameClick() {
     const QString name = TrimBlanks(edtItemName->text());
-    RunReported(this, [this, &name] { m_main->RenameItem(ItemID, name); });
+    if (RunReported(this, [this, &name] { m_main->RenameItem(ItemID, name); }))
+        ShowNameInUse();
 }
 
 void TFmItemURL::btnCloseClick() {

@@ -61,6 +61,7 @@ private:
     void FormShow();
     void OnReadItemResult(qintptr wparam, qintptr lparam);
     void SetReading(bool reading);
+    void ShowNameInUse();
 
     TWindowRegistration m_registration{this};
     TMainWindowCalls* m_main;

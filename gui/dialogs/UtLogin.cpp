@@ -1,6 +1,7 @@
 #include "dialogs/UtLogin.h"
 
 #include "reader/BrowserEngine.h"
+#include "widgets/UiWebFailure.h"
 #include "widgets/UiWindowSize.h"
 
 #include <QHBoxLayout>
@@ -48,7 +49,11 @@ TFmLogin::TFmLogin(const QString& folder, QWidget* parent) : QWidget(parent, Qt:
     wb->setAccessibleName(LoginTexts::Address);
     // The page belongs to the view, so it goes before the profile the engine keeps.
     wb->setPage(new QWebEnginePage(TBrowserEngine::Profile(folder), wb));
+    ShowChineseErrorPages(wb);
     connect(wb->page(), &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo& info) {
+        // The Chinese page shown in place of a failed one leaves the failure in the status.
+        if (info.url().scheme() == QLatin1String("data"))
+            return;
         switch (info.status()) {
         case QWebEngineLoadingInfo::LoadStartedStatus:
             ShowStatus(LoginTexts::Loading.arg(info.url().toString()));
@@ -57,7 +62,7 @@ TFmLogin::TFmLogin(const QString& folder, QWidget* parent) : QWidget(parent, Qt:
             ShowStatus(LoginTexts::Loaded.arg(info.url().toString()));
             break;
         case QWebEngineLoadingInfo::LoadFailedStatus:
-            ShowStatus(LoginTexts::Failed.arg(info.errorString()));
+            ShowStatus(LoginTexts::Failed.arg(WebLoadFailureText(info)));
             break;
         case QWebEngineLoadingInfo::LoadStoppedStatus:
             break;

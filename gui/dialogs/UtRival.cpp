@@ -89,6 +89,10 @@ TFmRival::TFmRival(TMainWindowCalls* main, QWidget* parent)
     btn1 = MakeButton(this, QStringLiteral("btn1"), kView);
     btnClose = MakeButton(this, QStringLiteral("btnClose"), kClose);
     connect(btnAdd, &QPushButton::clicked, this, &TFmRival::btnAddClick);
+    connect(edtShopURL, &QLineEdit::returnPressed, this, [this] {
+        if (btnAdd->isEnabled())
+            btnAdd->click();
+    });
     connect(btnDel, &QPushButton::clicked, this, &TFmRival::btnDelClick);
     connect(btn1, &QPushButton::clicked, this, &TFmRival::btn1Click);
     connect(btnClose, &QPushButton::clicked, this, &TFmRival::btnCloseClick);

@@ -1,10 +1,13 @@
 #include "dialogs/UtWeb.h"
 
+#include "widgets/UiWebFailure.h"
+
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QVBoxLayout>
 #include <QWebEngineView>
@@ -24,6 +27,7 @@ TFmWeb::TFmWeb(QWidget* parent) : QWidget(parent, Qt::Window | Qt::WindowStaysOn
     wb = new QWebEngineView(this);
     wb->setObjectName(QStringLiteral("wb"));
     wb->setAccessibleName(windowTitle());
+    ShowChineseErrorPages(wb);
 
     auto* pnl1 = new QWidget(this);
     pnl1->setObjectName(QStringLiteral("pnl1"));
@@ -31,6 +35,8 @@ TFmWeb::TFmWeb(QWidget* parent) : QWidget(parent, Qt::Window | Qt::WindowStaysOn
     btnClose->setObjectName(QStringLiteral("btnClose"));
     btnClose->setAccessibleName(btnClose->text());
     connect(btnClose, &QPushButton::clicked, this, &TFmWeb::btnCloseClick);
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &TFmWeb::btnCloseClick);
     auto* panelLayout = new QHBoxLayout(pnl1);
     panelLayout->addStretch(1);
     panelLayout->addWidget(btnClose);

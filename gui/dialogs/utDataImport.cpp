@@ -57,6 +57,11 @@ TFmDataImport::TFmDataImport(TConnection target, QWidget* parent)
     connect(btnBrowse, &QPushButton::clicked, this, &TFmDataImport::btnBrowseClick);
     connect(btnImport, &QPushButton::clicked, this, &TFmDataImport::btnImportClick);
     connect(btnClose, &QPushButton::clicked, this, &TFmDataImport::btnCloseClick);
+    // Enter in the file box imports, the obvious action once a file is named.
+    connect(edtDBFile, &QLineEdit::returnPressed, this, [this] {
+        if (btnImport->isEnabled())
+            btnImport->click();
+    });
 
     auto* fileRow = new QHBoxLayout;
     fileRow->addWidget(label);
@@ -110,16 +115,16 @@ bool TFmDataImport::ConnectSource(const QString& path) {
     return false;
 }
 
-void TFmDataImport::ImportItems() {
-    m_import.ImportItems();
+int TFmDataImport::ImportItems() {
+    return m_import.ImportItems();
 }
 
-void TFmDataImport::ImportRivals() {
-    m_import.ImportRivals();
+int TFmDataImport::ImportRivals() {
+    return m_import.ImportRivals();
 }
 
-void TFmDataImport::ImportRivalItems() {
-    m_import.ImportRivalItems();
+int TFmDataImport::ImportRivalItems() {
+    return m_import.ImportRivalItems();
 }
 
 void TFmDataImport::btnImportClick() {
@@ -130,14 +135,18 @@ void TFmDataImport::btnImportClick() {
     }
     if (!ConnectSource(path))
         return;
-    const bool done = RunReported(this, [this] {
-        ImportItems();
-        ImportRivals();
-        ImportRivalItems();
+    int items = 0;
+    int rivals = 0;
+    int mappings = 0;
+    const bool done = RunReported(this, [&] {
+        items = ImportItems();
+        rivals = ImportRivals();
+        mappings = ImportRivalItems();
     });
     if (!done)
         return;
-    ShowPlainBox(this, ImportTexts::Done);
+    ShowPlainBox(this,
+                 ImportTexts::Done + QStringLiteral("\r\n") + ImportTexts::Added.arg(items).arg(rivals).arg(mappings));
     accept();
 }
 

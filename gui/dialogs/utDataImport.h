@@ -35,9 +35,9 @@ protected:
 private:
     void FormShow();
     bool ConnectSource(const QString& path);
-    void ImportItems();
-    void ImportRivals();
-    void ImportRivalItems();
+    int ImportItems();
+    int ImportRivals();
+    int ImportRivalItems();
 
     TDataImport m_import;
     QLineEdit* edtDBFile = nullptr;

@@ -14,6 +14,8 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include <optional>
+
 namespace vantero {
 
 TFmSetting::TFmSetting(TMainWindowCalls* main)
@@ -83,8 +85,12 @@ void TFmSetting::showEvent(QShowEvent* event) {
 
 void TFmSetting::LoadSettings() {
     const TSettingValues values = vantero::LoadSettings(qry);
+    m_rowExists = values.rowExists;
     edtUpdateTimeOut->setText(values.updateTimeOut);
-    edtWW->setText(values.ownAccount);
+    // Without a row the file holds no account: the box shows the one in use, so saving the
+    // interval writes that account rather than an empty one.
+    m_shownAccount = values.rowExists ? values.ownAccount : m_main->MainData().OwnAccount;
+    edtWW->setText(m_shownAccount);
 }
 
 void TFmSetting::btnSaveClick() {
@@ -94,11 +100,17 @@ void TFmSetting::btnSaveClick() {
         edtUpdateTimeOut->setFocus();
         return;
     }
-    const QString ownAccount = edtWW->text();
+    // The account is written only when the user changed it (or the file has no row to keep it
+    // in); an account the user did not touch is never emptied by saving the interval.
+    const QString typed = TrimBlanks(edtWW->text());
+    const bool changed = typed != TrimBlanks(m_shownAccount);
+    std::optional<QString> ownAccount;
+    if (changed || !m_rowExists)
+        ownAccount = typed;
     // A failed store changes neither the timer nor the account in use.
     if (!RunReported(this, [&] { StoreSettings(qry, minutes, ownAccount); }))
         return;
-    m_main->SettingsSaved(minutes, TrimBlanks(ownAccount));
+    m_main->SettingsSaved(minutes, ownAccount ? *ownAccount : m_main->MainData().OwnAccount);
     ShowPlainBox(this, SettingTexts::Saved);
     accept();
 }

@@ -35,6 +35,8 @@ private:
 
     TMainWindowCalls* m_main;
     TRecordSet qry;
+    bool m_rowExists = false;
+    QString m_shownAccount; // what the account box showed when the dialog opened
 };
 
 } // namespace vantero

@@ -2,11 +2,13 @@
 
 #include "widgets/UiGridModel.h"
 
-#include <QHBoxLayout>
+#include <QGridLayout>
+#include <QHelpEvent>
 #include <QPainter>
 #include <QScrollBar>
 #include <QStyleOptionHeader>
 #include <QStyledItemDelegate>
+#include <QToolTip>
 
 namespace vantero {
 
@@ -24,13 +26,19 @@ public:
         plain.state &= ~(QStyle::State_Selected | QStyle::State_HasFocus);
         QStyledItemDelegate::paint(painter, plain, index);
         if (selected) {
+            // A frame around the whole row: top and bottom in every cell, the sides at the row's
+            // first and last cells.
             painter->save();
             QPen pen(option.palette.color(QPalette::Highlight));
             pen.setWidth(2);
             painter->setPen(pen);
-            const QRect r = option.rect.adjusted(0, 1, 0, -1);
+            const QRect r = option.rect.adjusted(1, 1, -1, -1);
             painter->drawLine(r.topLeft(), r.topRight());
             painter->drawLine(r.bottomLeft(), r.bottomRight());
+            if (index.column() == 0)
+                painter->drawLine(r.topLeft(), r.bottomLeft());
+            if (index.model() && index.column() == index.model()->columnCount() - 1)
+                painter->drawLine(r.topRight(), r.bottomRight());
             painter->restore();
         }
     }
@@ -49,6 +57,30 @@ QSize TBandedHeader::sizeHint() const {
     const int row = fontMetrics().height() + 10;
     size.setHeight(2 * row);
     return size;
+}
+
+bool TBandedHeader::viewportEvent(QEvent* event) {
+    if (event->type() == QEvent::ToolTip && model()) {
+        const auto* help = static_cast<QHelpEvent*>(event);
+        const int logical = logicalIndexAt(help->pos());
+        if (logical >= 0 && help->pos().y() < height() / 2) {
+            const QString caption =
+                model()->headerData(logical, Qt::Horizontal, TGridModel::BandCaptionRole).toString();
+            QFont bold = font();
+            bold.setBold(true);
+            int width = 0;
+            const int band = bandOf(logical);
+            for (int i = 0; i < count(); ++i) {
+                if (bandOf(i) == band && !isSectionHidden(i))
+                    width += sectionSize(i);
+            }
+            if (QFontMetrics(bold).horizontalAdvance(caption) > width - 8) {
+                QToolTip::showText(help->globalPos(), caption, this);
+                return true;
+            }
+        }
+    }
+    return QHeaderView::viewportEvent(event);
 }
 
 int TBandedHeader::bandOf(int logicalIndex) const {
@@ -90,10 +122,12 @@ void TBandedHeader::paintSection(QPainter* painter, const QRect& rect, int logic
     painter->save();
     painter->setClipRect(rect.left(), rect.top(), rect.width(), half);
     option.rect = bandRect;
-    option.text = model()->headerData(logicalIndex, Qt::Horizontal, TGridModel::BandCaptionRole).toString();
     QFont bold = painter->font();
     bold.setBold(true);
     painter->setFont(bold);
+    // A caption longer than its band ends in "…"; the tool tip has it whole.
+    const QString caption = model()->headerData(logicalIndex, Qt::Horizontal, TGridModel::BandCaptionRole).toString();
+    option.text = QFontMetrics(bold).elidedText(caption, Qt::ElideRight, std::max(0, bandRect.width() - 8));
     style()->drawControl(QStyle::CE_Header, &option, painter, this);
     painter->restore();
 
@@ -116,17 +150,26 @@ TGridPartView::TGridPartView(QWidget* parent) : QTableView(parent) {
     setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
     setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     setItemDelegate(new TGridDelegate(this));
+    // Rows are the grid's unit: Tab leaves the grid for the next control instead of walking
+    // through its cells.
+    setTabKeyNavigation(false);
 }
 
 TGridView::TGridView(QWidget* parent)
     : QWidget(parent), m_left(new TGridPartView(this)), m_middle(new TGridPartView(this)),
       m_right(new TGridPartView(this)) {
-    auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(m_left);
-    layout->addWidget(m_middle, 1);
-    layout->addWidget(m_right);
+    // The middle part's horizontal scroll bar takes height from its rows' viewport; the fixed
+    // parts stop the same height above the bottom, so all three viewports are equally high and
+    // their rows line up at every scroll position, the last one included. (A bottom viewport
+    // margin would not do: the table view resets its margins to make room for its header.)
+    m_layout = new QGridLayout(this);
+    m_layout->setContentsMargins(0, 0, 0, 0);
+    m_layout->setSpacing(0);
+    m_layout->addWidget(m_left, 0, 0);
+    m_layout->addWidget(m_middle, 0, 1, 2, 1);
+    m_layout->addWidget(m_right, 0, 2);
+    m_layout->setColumnStretch(1, 1);
+    m_layout->setRowStretch(0, 1);
     m_left->setAccessibleName(QStringLiteral("宝贝列表"));
     m_middle->setAccessibleName(QStringLiteral("同行价格"));
     m_right->setAccessibleName(QStringLiteral("自己的价格"));
@@ -136,12 +179,13 @@ TGridView::TGridView(QWidget* parent)
         view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         view->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
     }
+    // One stop in the Tab order: the name part; the others follow the shared selection.
+    m_middle->setFocusPolicy(Qt::ClickFocus);
+    m_right->setFocusPolicy(Qt::ClickFocus);
     m_right->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_middle->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_middle->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    const int barHeight = m_middle->horizontalScrollBar()->sizeHint().height();
-    m_left->setBottomMargin(barHeight);
-    m_right->setBottomMargin(barHeight);
+    m_layout->setRowMinimumHeight(1, m_middle->horizontalScrollBar()->sizeHint().height());
 
     const TGridPartView* parts[] = {m_left, m_middle, m_right};
     for (const TGridPartView* from : parts) {

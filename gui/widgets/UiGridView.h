@@ -4,6 +4,7 @@
 #include <QTableView>
 #include <QWidget>
 
+class QGridLayout;
 class QItemSelectionModel;
 
 namespace vantero {
@@ -19,6 +20,7 @@ public:
     QSize sizeHint() const override;
 
 protected:
+    bool viewportEvent(QEvent* event) override;
     void paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const override;
 
 private:
@@ -30,8 +32,6 @@ class TGridPartView final : public QTableView {
     Q_OBJECT
 public:
     explicit TGridPartView(QWidget* parent = nullptr);
-    // Keeps the part's rows level with a neighbour that shows a horizontal scroll bar.
-    void setBottomMargin(int margin) { setViewportMargins(0, 0, 0, margin); }
 };
 
 // The comparison grid: the first band fixed at the left, the own band fixed at the right, the
@@ -60,6 +60,7 @@ signals:
 private:
     void fitFixedPart(TGridPartView* view);
 
+    QGridLayout* m_layout;
     TGridModel* m_model = nullptr;
     QItemSelectionModel* m_selection = nullptr;
     TGridPartView* m_left;

@@ -4,7 +4,10 @@
 
 #include <QApplication>
 #include <QDesktopServices>
+#include <QGridLayout>
 #include <QMessageBox>
+#include <QSpacerItem>
+#include <QStyle>
 #include <QUrl>
 
 namespace vantero {
@@ -28,6 +31,17 @@ QString& applicationTitle() {
     return title;
 }
 
+// A short text makes a narrow box, whose title bar then cuts the caption ("Corv… 3.01"): the
+// box is made at least as wide as its caption needs beside the title bar's buttons.
+void FitCaption(QMessageBox& box) {
+    const QFontMetrics metrics(QApplication::font("QMdiSubWindowTitleBar"));
+    const int buttons = 3 * box.style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    const int width = metrics.horizontalAdvance(box.windowTitle()) + buttons + 48;
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), 0, 1,
+                      grid->columnCount());
+}
+
 void ShowBox(QWidget* owner, QMessageBox::Icon icon, const QString& caption, const QString& text, TBoxKind kind) {
     if (boxHook()) {
         boxHook()(kind, caption, text);
@@ -35,6 +49,7 @@ void ShowBox(QWidget* owner, QMessageBox::Icon icon, const QString& caption, con
     }
     QMessageBox box(icon, caption, text, QMessageBox::Ok, owner);
     box.setAccessibleName(caption);
+    FitCaption(box);
     box.exec();
 }
 
@@ -66,6 +81,7 @@ bool AskYesNo(QWidget* owner, const QString& text, bool yesIsDefault) {
     QMessageBox box(QMessageBox::Question, kHintCaption, text, QMessageBox::Yes | QMessageBox::No, owner);
     box.setDefaultButton(yesIsDefault ? QMessageBox::Yes : QMessageBox::No);
     box.setAccessibleName(kHintCaption);
+    FitCaption(box);
     return box.exec() == QMessageBox::Yes;
 }
 
@@ -86,7 +102,11 @@ void OpenAddress(const QString& address) {
         addressHook()(address);
         return;
     }
-    QDesktopServices::openUrl(QUrl::fromUserInput(address));
+    if (!QDesktopServices::openUrl(QUrl::fromUserInput(address))) {
+        // No browser to hand the address to: say so, with the address to open by hand.
+        ShowInfoBox(QApplication::activeWindow(),
+                    QStringLiteral("无法打开浏览器，请手动访问以下地址：\r\n%1").arg(address));
+    }
 }
 
 void SetMessageBoxHook(TBoxHook hook) {

@@ -164,7 +164,7 @@ QSize TStatusPanels::sizeHint() const {
 }
 
 QSize TStatusPanels::minimumSizeHint() const {
-    return {TrailingWidth(), sizeHint().height()};
+    return {0, sizeHint().height()};
 }
 
 bool TStatusPanels::event(QEvent* event) {
@@ -190,7 +190,25 @@ void TStatusPanels::Relayout() {
     if (count == 0)
         return;
     const int last = count - 1;
-    const int available = width() - TrailingWidth() - kGap * last;
+    // The widgets after the panels give way first: they get what the panels leave at their
+    // nominal widths (the last one with what it must keep), so the listed panels never move
+    // when one of them appears.
+    int panelsWant = kGap * last + m_panels[last]->KeepWidth();
+    for (int i = 0; i < last; ++i)
+        panelsWant += std::max(m_nominal[i], m_panels[i]->FullWidth());
+    int trailingRoom = std::max(0, width() - panelsWant);
+    QList<int> trailingWidths;
+    int trailingUsed = 0;
+    for (const QWidget* widget : std::as_const(m_trailing)) {
+        int w = 0;
+        if (!widget->isHidden() && trailingRoom > kGap) {
+            w = std::min(widget->sizeHint().width(), trailingRoom - kGap);
+            trailingRoom -= kGap + w;
+            trailingUsed += kGap + w;
+        }
+        trailingWidths.append(w);
+    }
+    const int available = width() - trailingUsed - kGap * last;
     QList<int> widths(count);
     for (int i = 0; i < last; ++i)
         widths[i] = std::max(m_nominal[i], m_panels[i]->FullWidth());
@@ -231,11 +249,12 @@ void TStatusPanels::Relayout() {
         x += widths[i] + kGap;
     }
     x -= kGap;
-    for (QWidget* widget : std::as_const(m_trailing)) {
+    for (int i = 0; i < m_trailing.size(); ++i) {
+        QWidget* widget = m_trailing[i];
         if (widget->isHidden())
             continue;
-        x += kGap;
-        const int w = widget->sizeHint().width();
+        const int w = trailingWidths[i];
+        x += w > 0 ? kGap : 0;
         widget->setGeometry(x, 0, w, height());
         x += w;
     }

@@ -88,10 +88,11 @@ private:
 // Records the tip of every dialog shown.
 class TWaitDialogDriver final : public QObject {
 public:
-    enum Action { Cancel, Await };
+    enum Action { Cancel, Await, StopAll };
     explicit TWaitDialogDriver(QList<Action> script) : m_script(std::move(script)) { qApp->installEventFilter(this); }
     ~TWaitDialogDriver() override { qApp->removeEventFilter(this); }
     QStringList tips;
+    QList<bool> stopAllShown;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
@@ -99,11 +100,13 @@ protected:
         if (!dialog)
             return false;
         tips << dialog->lbTip->text();
-        if (m_script.value(tips.size() - 1, Await) == Cancel) {
+        stopAllShown << dialog->btnStopAll->isVisibleTo(dialog);
+        const Action action = m_script.value(tips.size() - 1, Await);
+        if (action != Await) {
             QPointer<TFmUpdateing> guard(dialog);
-            QTimer::singleShot(0, this, [guard] {
+            QTimer::singleShot(0, this, [guard, action] {
                 if (guard && guard->isVisible())
-                    QTest::mouseClick(guard->btn1, Qt::LeftButton);
+                    QTest::mouseClick(action == Cancel ? guard->btn1 : guard->btnStopAll, Qt::LeftButton);
             });
         }
         return false;
@@ -124,6 +127,7 @@ private slots:
 
     void detailListShowsTheFocusedItemInEveryShop();
     void updateAllReadsOwnAndMappedRivalsAndCancelMovesOn();
+    void stopAllEndsUpdateAllButTheReadingGoesOn();
     void successfulReadingRefreshesGridRowButNotDetailRow();
     void ownItemIsReadWithOwnAccountAndStoredAddress_data();
     void ownItemIsReadWithOwnAccountAndStoredAddress();
@@ -138,6 +142,8 @@ private slots:
     void mappingToAnotherSellersPageKeepsPreviousAddress();
     void mappingSetAndDeletedInOneOpening();
     void renamingTouchesOnlyTheExactItem();
+    void enterInTheNameBoxKeepsACustomName();
+    void detailListIsReadAgainWhenTheMappingDialogCloses();
 
 private:
     void Seed(const QStringList& rivals);
@@ -282,6 +288,35 @@ void TestUiDetail::updateAllReadsOwnAndMappedRivalsAndCancelMovesOn() {
     QTRY_COMPARE(m_db->value(QStringLiteral("select Price from Items where ItemID='123'")).toDouble(), 88.0);
 }
 
+void TestUiDetail::stopAllEndsUpdateAllButTheReadingGoesOn() {
+    Seed({QStringLiteral("ShopA")});
+    m_server->route(
+        QStringLiteral("/own"),
+        Delayed(ItemPage(QStringLiteral("自己的"), kOwnAccount, QStringLiteral("88"), QStringLiteral("123")), 800));
+    m_server->route(QStringLiteral("/a"), ItemPage(QStringLiteral("A的"), QStringLiteral("ShopA"), QStringLiteral("77"),
+                                                   QStringLiteral("9001")));
+    AddItem(QStringLiteral("123"), QStringLiteral("标题"), 100, m_server->url(QStringLiteral("/own")));
+    AddReading(QStringLiteral("ShopA"), QStringLiteral("123"), QStringLiteral("9001"), QStringLiteral("A的"), 70,
+               kEarlier, m_server->url(QStringLiteral("/a")));
+    QVERIFY(OpenMain());
+    m_main->SetFocusedRow(0);
+
+    TWaitDialogDriver driver({TWaitDialogDriver::StopAll});
+    QTest::mouseClick(Button(QStringLiteral("btnSetAllPrice")), Qt::LeftButton);
+    QCOMPARE(driver.tips.size(), 1);
+    QCOMPARE(driver.stopAllShown, QList<bool>{true});
+    QVERIFY(m_boxes.isEmpty());
+    QCOMPARE(m_server->requestCount(QStringLiteral("/a")), 0);
+    // The stopped reading goes on and stores by itself, as after "取消".
+    QTRY_COMPARE(m_db->value(QStringLiteral("select Price from Items where ItemID='123'")).toDouble(), 88.0);
+
+    // A single reading offers no "全部停止".
+    SelectDetailRow(1);
+    TWaitDialogDriver single({TWaitDialogDriver::Await});
+    QTest::mouseClick(Button(QStringLiteral("btnReadPrice")), Qt::LeftButton);
+    QCOMPARE(single.stopAllShown, QList<bool>{false});
+}
+
 void TestUiDetail::successfulReadingRefreshesGridRowButNotDetailRow() {
     Seed({QStringLiteral("ShopA")});
     m_server->route(QStringLiteral("/a"), ItemPage(QStringLiteral("A的"), QStringLiteral("ShopA"), QStringLiteral("25"),
@@ -351,8 +386,12 @@ void TestUiDetail::commandsReportMissingSelectionAndAddresses() {
     QVERIFY(OpenMain());
     m_main->SetFocusedRow(0);
 
-    QTest::mouseClick(Button(QStringLiteral("btnOpenURL")), Qt::LeftButton); // nothing selected: nothing
-    QVERIFY(m_boxes.isEmpty() && m_opened.isEmpty());
+    // Nothing selected: "查看宝贝" says so, like its neighbours, and opens nothing.
+    QTest::mouseClick(Button(QStringLiteral("btnOpenURL")), Qt::LeftButton);
+    QVERIFY(m_opened.isEmpty());
+    QCOMPARE(m_boxes.size(), 1);
+    QCOMPARE(m_boxes[0].kind, TBoxKind::Info);
+    QCOMPARE(m_boxes.takeFirst().text, QStringLiteral("请先选择您需要查看的宝贝"));
     QTest::mouseClick(Button(QStringLiteral("btnReadPrice")), Qt::LeftButton);
     QCOMPARE(m_boxes.size(), 1);
     QCOMPARE(m_boxes.takeFirst().text, QStringLiteral("请先选择您需要更新价格的宝贝"));
@@ -625,6 +664,67 @@ void TestUiDetail::renamingTouchesOnlyTheExactItem() {
     QTest::mouseClick(dialog.btnSaveItemName, Qt::LeftButton);
     QCOMPARE(m_main->Data().grid.cell(0, 1), QStringLiteral("一号标题"));
     QCOMPARE(m_db->value(QStringLiteral("select CustomItemName from Items where ItemID='123'")).toString(), QString());
+}
+
+void TestUiDetail::enterInTheNameBoxKeepsACustomName() {
+    Seed({});
+    AddItem(QStringLiteral("123"), QStringLiteral("页面标题"), 1, {}, QStringLiteral("我起的名字"));
+    QVERIFY(OpenMain());
+    m_main->SetFocusedRow(0);
+    QString tip;
+    bool stayedOpen = false;
+    QString afterTyped;
+    TDialogWatcher<TFmItemURL> watcher([&](TFmItemURL* dialog) {
+        QCOMPARE(dialog->edtItemName->text(), QStringLiteral("页面标题"));
+        tip = dialog->edtItemName->toolTip();
+        dialog->edtItemName->setFocus();
+        QTest::keyClick(dialog->edtItemName, Qt::Key_Return);
+        QTest::keyClick(dialog->edtItemName, Qt::Key_Enter);
+        stayedOpen = dialog->isVisible();
+        // A changed text is stored by Enter.
+        dialog->edtItemName->setText(QStringLiteral("新名字"));
+        QTest::keyClick(dialog->edtItemName, Qt::Key_Return);
+        afterTyped = m_db->value(QStringLiteral("select CustomItemName from Items where ItemID='123'")).toString();
+        dialog->edtItemName->setText(QStringLiteral("我起的名字"));
+        QTest::mouseClick(dialog->btnSaveItemName, Qt::LeftButton);
+        QTest::mouseClick(dialog->btnClose, Qt::LeftButton);
+    });
+    m_main->btn6Click();
+    QVERIFY2(tip.contains(QStringLiteral("我起的名字")), qPrintable(tip));
+    QVERIFY(stayedOpen);
+    QCOMPARE(afterTyped, QStringLiteral("新名字"));
+    QCOMPARE(m_db->value(QStringLiteral("select CustomItemName from Items where ItemID='123'")).toString(),
+             QStringLiteral("我起的名字"));
+    QCOMPARE(m_main->Data().grid.cell(0, 1), QStringLiteral("我起的名字"));
+    QVERIFY(m_boxes.isEmpty());
+}
+
+void TestUiDetail::detailListIsReadAgainWhenTheMappingDialogCloses() {
+    Seed({QStringLiteral("ShopA")});
+    m_server->route(QStringLiteral("/a"), ItemPage(QStringLiteral("A的杯子"), QStringLiteral("ShopA"),
+                                                   QStringLiteral("5"), QStringLiteral("9001")));
+    AddItem(QStringLiteral("123"), QStringLiteral("标题"), 100, {});
+    QVERIFY(OpenMain());
+    ClickGridRow(0);
+    QCOMPARE(DetailRow(1)->text(2), QStringLiteral("(未设置)"));
+    TDialogWatcher<TFmItemURL> watcher([&](TFmItemURL* dialog) {
+        QTreeWidgetItem* row = dialog->lv->topLevelItem(0);
+        QTest::mouseClick(dialog->lv->viewport(), Qt::LeftButton, {}, dialog->lv->visualItemRect(row).center());
+        dialog->edtURL->setText(m_server->url(QStringLiteral("/a")));
+        QTest::mouseClick(dialog->btnSet, Qt::LeftButton);
+        QTRY_VERIFY(!dialog->Reading());
+        QTest::mouseClick(dialog->btnClose, Qt::LeftButton);
+    });
+    QTest::mouseClick(Button(QStringLiteral("btnSetItem")), Qt::LeftButton);
+    QCOMPARE(DetailRow(1)->text(2), QStringLiteral("A的杯子"));
+    QCOMPARE(DetailRow(1)->text(5), m_server->url(QStringLiteral("/a")));
+    // "更新所选宝贝" now finds the new mapping instead of reporting it missing.
+    SelectDetailRow(1);
+    TWaitDialogDriver driver({TWaitDialogDriver::Await});
+    QTest::mouseClick(Button(QStringLiteral("btnReadPrice")), Qt::LeftButton);
+    QCOMPARE(driver.tips.size(), 1);
+    QVERIFY(m_boxes.isEmpty());
+    QCOMPARE(m_server->requestCount(QStringLiteral("/a")), 2);
 }
 
 QTEST_MAIN(TestUiDetail)

@@ -165,7 +165,8 @@ void TestUiImport::importReportsCompletionAndCloses() {
     QTest::mouseClick(Button(&dialog, QStringLiteral("btnImport")), Qt::LeftButton);
     QCOMPARE(m_boxes.size(), 1);
     QCOMPARE(m_boxes.first().kind, TBoxKind::Plain);
-    QCOMPARE(m_boxes.first().text, QStringLiteral("导入完成.请刷新数据."));
+    QCOMPARE(m_boxes.first().text,
+             QStringLiteral("导入完成.请刷新数据.\r\n新增宝贝 1 个，对手店铺 0 个，对应宝贝 0 个。"));
     QVERIFY(!dialog.isVisible());
     QCOMPARE(dialog.result(), int(QDialog::Accepted));
     QCOMPARE(target.value(QStringLiteral("select count(*) from Items where ItemID='501'")).toInt(), 1);
@@ -208,7 +209,8 @@ void TestUiImport::importCommandRefreshesTheGrid() {
     main.Command(QStringLiteral("btndataImport"))->trigger();
     QVERIFY(sawDialog);
     QCOMPARE(m_boxes.size(), 1);
-    QCOMPARE(m_boxes.first().text, QStringLiteral("导入完成.请刷新数据."));
+    QCOMPARE(m_boxes.first().text,
+             QStringLiteral("导入完成.请刷新数据.\r\n新增宝贝 2 个，对手店铺 0 个，对应宝贝 0 个。"));
     QCOMPARE(main.RowCount(), 2);
     // The dialog is gone once it closed.
     QVERIFY(main.findChildren<TFmDataImport*>().isEmpty());

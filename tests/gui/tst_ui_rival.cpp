@@ -161,7 +161,8 @@ private slots:
         QTest::newRow("not a shop address") << u"http://www.example.com/"_qs << QByteArray() << int(TBoxKind::Plain)
                                             << u"请输入淘宝店铺的地址，如：http://shop12345678.taobao.com/"_qs;
         QTest::newRow("download fails") << u"http://shop22.taobao.com/missing"_qs << QByteArray()
-                                        << int(TBoxKind::Plain) << u"读取店铺资料失败\r\nHTTP/1.1 404 Error"_qs;
+                                        << int(TBoxKind::Plain)
+                                        << u"读取店铺资料失败\r\n服务器返回 404：页面不存在（HTTP 404 Error）"_qs;
         QTest::newRow("page without ownerid") << u"http://shop23.taobao.com/"_qs << QByteArray("<html></html>")
                                               << int(TBoxKind::Plain) << u"读取网页失败，请重试"_qs;
         QTest::newRow("bad percent sequence")

@@ -74,9 +74,13 @@ private slots:
         QTest::newRow("decimal") << QStringLiteral("15.5") << 0;
         QTest::newRow("inner blank") << QStringLiteral("1 5") << 0;
         QTest::newRow("full-width digits") << QStringLiteral("３０") << 0;
-        QTest::newRow("beyond 32 bits") << QStringLiteral("99999999999") << INT_MAX;
-        QTest::newRow("far beyond 64 bits") << QStringLiteral("999999999999999999999999") << INT_MAX;
-        QTest::newRow("hugely negative") << QStringLiteral("-99999999999") << INT_MIN;
+        QTest::newRow("largest 32-bit") << QStringLiteral("2147483647") << INT_MAX;
+        QTest::newRow("smallest 32-bit") << QStringLiteral("-2147483648") << INT_MIN;
+        // Beyond the 32-bit range a text is no 32-bit number: 0, never a value nobody typed.
+        QTest::newRow("one beyond 32 bits") << QStringLiteral("2147483648") << 0;
+        QTest::newRow("beyond 32 bits") << QStringLiteral("99999999999") << 0;
+        QTest::newRow("far beyond 64 bits") << QStringLiteral("999999999999999999999999") << 0;
+        QTest::newRow("hugely negative") << QStringLiteral("-99999999999") << 0;
     }
     void parsesTypedInterval() {
         QFETCH(QString, text);
@@ -111,6 +115,7 @@ private slots:
         QTest::newRow("empty") << QString();
         QTest::newRow("letters") << QStringLiteral("abc");
         QTest::newRow("hugely negative") << QStringLiteral("-99999999999");
+        QTest::newRow("beyond 32 bits") << QStringLiteral("99999999999");
     }
     void refusesBelowFloor() {
         QFETCH(QString, text);
@@ -168,9 +173,9 @@ private slots:
         QVERIFY(!m_main->UpdateTimer()->isActive());
     }
 
-    void hugeIntervalIsStoredAndClamped() {
+    void largestIntervalIsStoredAndTheTimerCapped() {
         auto dialog = OpenDialog();
-        Save(*dialog, QStringLiteral("99999999999"));
+        Save(*dialog, QStringLiteral("2147483647"));
         QCOMPARE(Stored("UpdateTimeOut").toLongLong(), qint64(INT_MAX));
         QCOMPARE(m_main->UpdateTimer()->interval(), INT_MAX);
         QCOMPARE(m_boxes.last().text, QStringLiteral("保存成功"));
@@ -199,12 +204,44 @@ private slots:
         m_db->exec(QStringLiteral("delete from Setting"));
         auto dialog = OpenDialog();
         QVERIFY(dialog->edtUpdateTimeOut->text().isEmpty());
-        QVERIFY(dialog->edtWW->text().isEmpty());
+        QCOMPARE(dialog->edtWW->text(), QStringLiteral("shopa")); // the account in use
         dialog->edtWW->setText(QStringLiteral("shopb"));
         Save(*dialog, QStringLiteral("25"));
         QCOMPARE(m_db->value(QStringLiteral("select count(*) from Setting")).toInt(), 1);
         QCOMPARE(Stored("UpdateTimeOut").toInt(), 25);
         QCOMPARE(Stored("WW").toString(), QStringLiteral("shopb"));
+    }
+
+    // Saving the interval never empties an account the user did not clear.
+    void savingTheIntervalKeepsTheAccountInUse() {
+        // The row went missing while the program ran: the account in use is written back.
+        m_db->exec(QStringLiteral("delete from Setting"));
+        {
+            auto dialog = OpenDialog();
+            Save(*dialog, QStringLiteral("30"));
+        }
+        QCOMPARE(m_main->Data().OwnAccount, QStringLiteral("shopa"));
+        QCOMPARE(Stored("WW").toString(), QStringLiteral("shopa"));
+        QCOMPARE(Stored("UpdateTimeOut").toInt(), 30);
+        // Another program emptied the column: an untouched box changes nothing of the account.
+        m_db->exec(QStringLiteral("update Setting set WW=''"));
+        {
+            auto dialog = OpenDialog();
+            QCOMPARE(dialog->edtWW->text(), QString());
+            Save(*dialog, QStringLiteral("40"));
+        }
+        QCOMPARE(m_main->Data().OwnAccount, QStringLiteral("shopa"));
+        QCOMPARE(Stored("WW").toString(), QString());
+        QCOMPARE(Stored("UpdateTimeOut").toInt(), 40);
+        // Clearing the box is the user's word: the account is emptied.
+        m_db->exec(QStringLiteral("update Setting set WW='shopa'"));
+        {
+            auto dialog = OpenDialog();
+            dialog->edtWW->clear();
+            Save(*dialog, QStringLiteral("40"));
+        }
+        QCOMPARE(m_main->Data().OwnAccount, QString());
+        QCOMPARE(Stored("WW").toString(), QString());
     }
 
     void nextStartReadsSavedValues() {

@@ -127,6 +127,38 @@ private slots:
         QCOMPARE(m_window->StatusText(2).left(7), QStringLiteral("所有宝贝已在 "));
     }
 
+    // --- Stopping a run ---
+
+    void stopEndsTheRunAfterTheReadingInProgressAndSaysSo() {
+        const QString slow = AddSlowItem(1500);
+        const QString second = m_cat->AddItem(QStringLiteral("101"), QStringLiteral("标题B"), QStringLiteral("3.00"));
+        m_cat->AddItem(QStringLiteral("102"), QStringLiteral("标题C"), QStringLiteral("4.00"));
+        OpenWindow();
+        QAction* stop = m_window->Command(QStringLiteral("btnStopUpdate"));
+        QVERIFY(stop);
+        QCOMPARE(stop->text(), QStringLiteral("停止更新"));
+        QVERIFY(!stop->isEnabled()); // nothing to stop yet
+        UpdateAll()->trigger();
+        QVERIFY(stop->isEnabled());
+        QVERIFY(QTest::qWaitFor([&] { return m_cat->server.requestCount(slow) == 1; }));
+        const QString started = m_window->StatusText(1);
+        stop->trigger();
+        QVERIFY(!stop->isEnabled());
+        QVERIFY(WaitForIdle());
+        // The reading in progress was stored and shows; nothing after it was read.
+        QCOMPARE(m_cat->ItemPrice(QStringLiteral("100")), 1.5);
+        QCOMPARE(m_window->Data().grid.cell(0, 2), QStringLiteral("1.50"));
+        QCOMPARE(m_cat->server.requestCount(second), 0);
+        // No finish texts: the start text stays, the progress panel says the run was stopped.
+        QCOMPARE(m_window->StatusText(1), started);
+        const QString progress = m_window->StatusText(2);
+        QVERIFY2(progress.startsWith(QStringLiteral("更新已于 ")), qPrintable(progress));
+        QVERIFY2(progress.endsWith(QStringLiteral(" 停止（已更新 1/3）")), qPrintable(progress));
+        QVERIFY(UpdateAll()->isEnabled());
+        QVERIFY(!stop->isEnabled());
+        QVERIFY(m_boxes.isEmpty());
+    }
+
     // --- Closing during a run ---
 
     void closingTheWindowDuringARunStopsItWithoutACrash_data() {

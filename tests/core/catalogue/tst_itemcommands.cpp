@@ -46,6 +46,22 @@ QStringList Texts(std::initializer_list<const char*> texts) {
     return list;
 }
 
+// Rebuilds a table the way a foreign file of the same layout has it: text columns compared
+// byte for byte, without the case-blind collation this program gives them.
+void DropCollation(const TTestDatabase& db, const QString& table) {
+    const QString sql =
+        db.value(QStringLiteral("select sql from sqlite_master where type='table' and name=?"), {table}).toString();
+    QVERIFY(sql.contains(QLatin1String("NOCASE"), Qt::CaseInsensitive));
+    QString plain = sql;
+    plain.replace(
+        QRegularExpression(QStringLiteral("\\s+COLLATE\\s+NOCASE"), QRegularExpression::CaseInsensitiveOption),
+        QString());
+    db.exec(QStringLiteral("alter table %1 rename to Old%1").arg(table));
+    db.exec(plain);
+    db.exec(QStringLiteral("insert into %1 select * from Old%1").arg(table));
+    db.exec(QStringLiteral("drop table Old%1").arg(table));
+}
+
 int Count(const TTestDatabase& db, const QString& sql, const QVariantList& values = {}) {
     return db.value(sql, values).toInt();
 }
@@ -79,6 +95,7 @@ private slots:
     void renamingFindsAnItemStoredAfterTheSetWasOpened();
     void mappingRowsShowAddressesOrNotSet();
     void deletingAMappingRemovesEveryRowOfThatRivalForTheItem();
+    void deletesIgnoreCaseOnAFileWithoutCaseBlindColumns();
 
     void cliDetailPrintsTheDetailRows();
     void cliMapReadsAndStoresOrRefuses();
@@ -254,6 +271,36 @@ void TestItemCommands::deletingAMappingRemovesEveryRowOfThatRivalForTheItem() {
     QCOMPARE(Count(db, QStringLiteral("select count(*) from RivalItems where RivalItemID in ('3', '4')")), 2);
     DeleteMapping(db.connection(), QStringLiteral("123"), QStringLiteral("ShopC")); // none: nothing happens
     QCOMPARE(Count(db, QStringLiteral("select count(*) from RivalItems")), 2);
+}
+
+void TestItemCommands::deletesIgnoreCaseOnAFileWithoutCaseBlindColumns() {
+    TTestDatabase db;
+    for (const QString& table : {QStringLiteral("RivalItems"), QStringLiteral("Rival"), QStringLiteral("ReadingStatus"),
+                                 QStringLiteral("PriceHistory")})
+        DropCollation(db, table);
+    QCOMPARE(Count(db, QStringLiteral("select count(*) from RivalItems where 'a'='A'")), 0);
+    AddItem(db, QStringLiteral("123"), QStringLiteral("一"), 1);
+    for (const char* ww : {"ShopA", "shopa", "SHOPA", "ShopB"}) {
+        AddReading(db, QString::fromLatin1(ww), QStringLiteral("123"), QStringLiteral("1"), {}, 1, kMorning, {});
+        AddReading(db, QString::fromLatin1(ww), QStringLiteral("77"), QStringLiteral("2"), {}, 1, kMorning, {});
+        db.exec(QStringLiteral("insert into ReadingStatus (LocalItemID, RivalWW, LastCode, FailedInRow) "
+                               "values ('123', ?, 4, 1)"),
+                {QString::fromLatin1(ww)});
+    }
+
+    // The mapping dialog's delete and the command line's unmap.
+    DeleteMapping(db.connection(), QStringLiteral("123"), QStringLiteral("sHoPa"));
+    QCOMPARE(Count(db, QStringLiteral("select count(*) from RivalItems where LocalItemID='123'")), 1);
+    QCOMPARE(Count(db, QStringLiteral("select count(*) from RivalItems where LocalItemID='77'")), 4);
+    QCOMPARE(Count(db, QStringLiteral("select count(*) from ReadingStatus")), 1);
+
+    // Deleting the rival shop takes every spelling of it along.
+    db.exec(QStringLiteral("insert into Rival (RivalWW, ShopURL) values ('ShopA', 'http://shop/a'), "
+                           "('ShopB', 'http://shop/b')"));
+    QCOMPARE(RunCli(db.path(), Texts({"delete-rival", "shopa", "--yes"})), 0);
+    QCOMPARE(Count(db, QStringLiteral("select count(*) from Rival")), 1);
+    QCOMPARE(Count(db, QStringLiteral("select count(*) from RivalItems")), 2);
+    QCOMPARE(Count(db, QStringLiteral("select count(*) from RivalItems where RivalWW<>'ShopB'")), 0);
 }
 
 QString TestItemCommands::CliPath() const {

@@ -223,13 +223,17 @@ void TestExport::historyAlertsAndFailuresExportTheirRows() {
     QCOMPARE(WriteSheetFile(HistorySheet(db.connection(), QStringLiteral("100")), history, TExportFormat::Xlsx),
              QString());
     const TReadSheet h = ReadSheet(history);
-    QCOMPARE(h.values.value(QStringLiteral("A1")), QStringLiteral("时间"));
-    QCOMPARE(h.values.value(QStringLiteral("A2")), QStringLiteral("2026-12-01 08:00:00"));
-    QCOMPARE(h.values.value(QStringLiteral("B2")), QStringLiteral("自己"));
-    QCOMPARE(h.values.value(QStringLiteral("D3")), QStringLiteral("105"));
-    QVERIFY(!h.values.contains(QStringLiteral("D4"))); // no price: an empty cell, not 0
-    QCOMPARE(h.values.value(QStringLiteral("E4")), QStringLiteral("6"));
-    QCOMPARE(h.values.value(QStringLiteral("D5")), QStringLiteral("98.5"));
+    // The first row names the item whose history it is.
+    const QString named = h.values.value(QStringLiteral("A1"));
+    QVERIFY2(named.startsWith(QStringLiteral("宝贝：")) && named.endsWith(QStringLiteral("（编号 100）")),
+             qPrintable(named));
+    QCOMPARE(h.values.value(QStringLiteral("A2")), QStringLiteral("时间"));
+    QCOMPARE(h.values.value(QStringLiteral("A3")), QStringLiteral("2026-12-01 08:00:00"));
+    QCOMPARE(h.values.value(QStringLiteral("B3")), QStringLiteral("自己"));
+    QCOMPARE(h.values.value(QStringLiteral("D4")), QStringLiteral("105"));
+    QVERIFY(!h.values.contains(QStringLiteral("D5"))); // no price: an empty cell, not 0
+    QCOMPARE(h.values.value(QStringLiteral("E5")), QStringLiteral("6"));
+    QCOMPARE(h.values.value(QStringLiteral("D6")), QStringLiteral("98.5"));
 
     const QByteArray alerts = CsvBytes(AlertsSheet(db.connection()));
     QVERIFY(alerts.startsWith("\xEF\xBB\xBF"));

@@ -340,9 +340,19 @@ private slots:
         QCOMPARE(LoadFailedPages(con).size(), 1);
         QCOMPARE(m_cat->db.value(QStringLiteral("select count(*) from PriceHistory where LocalItemID='1001'")).toInt(),
                  0);
-        // Removing a mapping.
-        DeleteMapping(con, QStringLiteral("1002"), QStringLiteral("rivala"));
+        // Removing a mapping keeps the page's price history, found again when it is mapped anew.
+        const int kept = m_cat->db
+                             .value(QStringLiteral("select count(*) from PriceHistory where LocalItemID='1002' "
+                                                   "and RivalWW='rivala'"))
+                             .toInt();
+        QVERIFY(kept > 0);
+        DeleteMapping(con, QStringLiteral("1002"), QStringLiteral("RivalA"));
         QCOMPARE(LoadFailedPages(con).size(), 0);
+        QCOMPARE(m_cat->db
+                     .value(QStringLiteral("select count(*) from PriceHistory where LocalItemID='1002' and "
+                                           "RivalWW='rivala'"))
+                     .toInt(),
+                 kept);
         // Rows an older program left behind for a deleted page are not listed either.
         m_cat->db.exec(QStringLiteral("insert into ReadingStatus (LocalItemID, RivalWW, LastCode, FailedInRow) "
                                       "values ('gone', '', 4, 2), ('1002', 'noshop', 4, 1)"));
