@@ -38,6 +38,8 @@ QByteArray Excerpt(const QString& name) {
 }
 
 const QString kSeller = QStringLiteral("<input type=\"hidden\" name=\"seller_nickname\" value=\"小店\" />");
+// A seller's item page that names no id: title and seller of its own.
+const QString kItemWithoutId = kSeller + QStringLiteral("<input type=\"hidden\" name=\"title\" value=\"宝贝\">");
 
 } // namespace
 
@@ -77,7 +79,7 @@ private slots:
             << QStringLiteral("<INPUT VALUE = '75.00' NAME = 'current_price' TYPE='hidden' />")
             << QStringLiteral("75.00");
         QTest::newRow("no quotes, ended by />")
-            << QStringLiteral("<input type=hidden name=current_price value=75.00/>") << QStringLiteral("75.00");
+            << QStringLiteral("<input type=hidden name=current_price value=75.00 />") << QStringLiteral("75.00");
         QTest::newRow("no quotes, ended by >")
             << QStringLiteral("<input name=current_price value=75.00>") << QStringLiteral("75.00");
         QTest::newRow("line breaks between attributes")
@@ -207,13 +209,13 @@ private slots:
         QTest::newRow("sellerNick in single quotes")
             << QStringLiteral("<script>var g_config = {\n  sellerId : '1',\n  sellerNick       : 'amz品牌工作室',\n};"
                               "</script>")
-            << QStringLiteral("amz品牌工作室") << TFieldSource::ConfigScript;
+            << QStringLiteral("amz品牌工作室") << TFieldSource::EmbeddedData;
         QTest::newRow("sellerNick as JSON, escaped")
             << QStringLiteral("<script>TShop.Setup({\"sellerNick\":\"\\u97f3\\u683c\\u683c\"});</script>")
-            << QStringLiteral("音格格") << TFieldSource::ConfigScript;
+            << QStringLiteral("音格格") << TFieldSource::EmbeddedData;
         QTest::newRow("empty sellerNick gives way to the next")
-            << QStringLiteral("<script>a = {sellerNick: ''}; b = {sellerNick = \"第二\"};</script>")
-            << QStringLiteral("第二") << TFieldSource::ConfigScript;
+            << QStringLiteral("<script>a = {sellerNick: ''}; b = {sellerNick: \"第二\"};</script>")
+            << QStringLiteral("第二") << TFieldSource::EmbeddedData;
         QTest::newRow("a longer key is another key")
             << QStringLiteral("<script>x = {sellerNickTitle: '不是'};</script><span class=\"J_WangWang\" "
                               "data-nick=\"店主\"></span>")
@@ -229,9 +231,9 @@ private slots:
             << QStringLiteral("<span class=\"J_WangWang\" data-nick=\"%E9%9F%B3%E6%A0%BC%E6%A0%BC\" "
                               "data-encode=\"true\"></span>")
             << QStringLiteral("音格格") << TFieldSource::ShopContact;
-        QTest::newRow("input before the script")
-            << QStringLiteral("<script>c = {sellerNick:'脚本'}</script><input value=\"输入\" name=\"seller_nickname\">")
-            << QStringLiteral("输入") << TFieldSource::TolerantInput;
+        QTest::newRow("data before the tolerant input")
+            << QStringLiteral("<input value=\"输入\" name=\"seller_nickname\"><script>c = {sellerNick:'脚本'}</script>")
+            << QStringLiteral("脚本") << TFieldSource::EmbeddedData;
         QTest::newRow("none") << QStringLiteral("<p>无卖家</p>") << QString() << TFieldSource::None;
     }
     void sellerFallbacks() {
@@ -250,21 +252,29 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::addColumn<TFieldSource>("source");
         QTest::newRow("itemId quoted") << QStringLiteral("<script>g = { itemId : '45383717461' };</script>") << kAddress
-                                       << QUrl() << QStringLiteral("45383717461") << TFieldSource::ConfigScript;
+                                       << QUrl() << QStringLiteral("45383717461") << TFieldSource::EmbeddedData;
         QTest::newRow("itemId as JSON number")
             << QStringLiteral("<script>s({\"itemId\":541636851254,\"x\":1})</script>") << kAddress << QUrl()
-            << QStringLiteral("541636851254") << TFieldSource::ConfigScript;
-        QTest::newRow("address id") << kSeller << kAddress << QUrl() << QStringLiteral("1234567")
+            << QStringLiteral("541636851254") << TFieldSource::EmbeddedData;
+        QTest::newRow("address id") << kItemWithoutId << kAddress << QUrl() << QStringLiteral("1234567")
                                     << TFieldSource::Address;
         QTest::newRow("address read before the final one")
-            << kSeller << kAddress << QUrl(QStringLiteral("http://detail.example.test/item.htm?id=7"))
+            << kItemWithoutId << kAddress << QUrl(QStringLiteral("http://detail.example.test/item.htm?id=7"))
             << QStringLiteral("1234567") << TFieldSource::Address;
         QTest::newRow("final address when the read one has none")
-            << kSeller << kNoIdAddress << QUrl(QStringLiteral("http://detail.example.test/item.htm?id=7"))
+            << kItemWithoutId << kNoIdAddress << QUrl(QStringLiteral("http://detail.example.test/item.htm?id=7"))
             << QStringLiteral("7") << TFieldSource::Address;
         QTest::newRow("an id that is no number is none")
             << kSeller << QUrl(QStringLiteral("http://item.example.test/item.htm?id=abc")) << QUrl() << QString()
             << TFieldSource::None;
+        QTest::newRow("a seller alone does not make an item page")
+            << kSeller << kAddress << QUrl() << QString() << TFieldSource::None;
+        QTest::newRow("a page that names the address id agrees")
+            << QStringLiteral("<a href=\"/cart?item=1234567\">加入购物车</a>") << kAddress << QUrl()
+            << QStringLiteral("1234567") << TFieldSource::Address;
+        QTest::newRow("no address id on a gone page that names it")
+            << kItemWithoutId + QStringLiteral("<p>此宝贝已下架</p><a href=\"?id=1234567\">x</a>") << kAddress << QUrl()
+            << QString() << TFieldSource::None;
         QTest::newRow("no address id for a page without seller")
             << QStringLiteral("<title>宝贝不存在</title>") << kAddress << QUrl() << QString() << TFieldSource::None;
     }
@@ -292,11 +302,11 @@ private slots:
             << QStringLiteral("<strong id=\"J_StrPrice\">￥ 58.50</strong>") << 58.5 << TFieldSource::PriceElement;
         QTest::newRow("mall price") << QStringLiteral("<dd><span class=\"tm-price\">716.00</span></dd>") << 716.0
                                     << TFieldSource::PriceElement;
-        QTest::newRow("a range gives 0") << QStringLiteral("<span class=\"tm-price\">716.00 - 796.00</span>") << 0.0
-                                         << TFieldSource::PriceElement;
-        QTest::newRow("a range in the input gives 0")
+        QTest::newRow("a range gives its low end")
+            << QStringLiteral("<span class=\"tm-price\">796.00 - 716.00</span>") << 716.0 << TFieldSource::PriceElement;
+        QTest::newRow("a range in the input gives its low end")
             << QStringLiteral("<input name=\"current_price\" value=\"716.00 - 796.00\"><em class=\"tb-rmb-num\">1</em>")
-            << 0.0 << TFieldSource::TolerantInput;
+            << 716.0 << TFieldSource::TolerantInput;
         QTest::newRow("none") << QStringLiteral("<p>价格面议</p>") << 0.0 << TFieldSource::None;
     }
     void priceFallbacks() {
@@ -323,15 +333,14 @@ private slots:
         QTest::addColumn<TPageKind>("kind");
         QTest::addColumn<QString>("text");
         const QString item = QStringLiteral("<input name=\"item_id_num\" value=\"1\">") + kSeller;
-        QTest::newRow("redirected to a login host")
+        QTest::newRow("redirected to a login host: told by content only")
             << item << QUrl(QStringLiteral("https://login.example.test/member/x.jhtml?redirectURL=a"))
-            << TPageKind::Login << PageTexts::NeedsLogin;
-        QTest::newRow("redirected to a passport host")
-            << QString() << QUrl(QStringLiteral("https://passport.example.test/")) << TPageKind::Login
-            << PageTexts::NeedsLogin;
-        QTest::newRow("redirected to a login path")
-            << QString() << QUrl(QStringLiteral("http://localhost:8080/member/login.jhtml?f=top")) << TPageKind::Login
-            << PageTexts::NeedsLogin;
+            << TPageKind::Read << QString();
+        QTest::newRow("redirected to a passport host: told by content only")
+            << QString() << QUrl(QStringLiteral("https://passport.example.test/")) << TPageKind::Read << QString();
+        QTest::newRow("redirected to a login path: told by content only")
+            << QString() << QUrl(QStringLiteral("http://localhost:8080/member/login.jhtml?f=top")) << TPageKind::Read
+            << QString();
         QTest::newRow("password form")
             << QStringLiteral("<form><input name=\"TPL_username\"><input type=PASSWORD name=\"pw\"></form>") << QUrl()
             << TPageKind::Login << PageTexts::NeedsLogin;
@@ -339,9 +348,9 @@ private slots:
                                 << TPageKind::Verification << PageTexts::Verification;
         QTest::newRow("captcha") << QStringLiteral("<img src=\"/captcha.jpg\"><p>请输入验证码</p>") << QUrl()
                                  << TPageKind::Verification << PageTexts::Verification;
-        QTest::newRow("verification address")
+        QTest::newRow("verification address: told by content only")
             << item << QUrl(QStringLiteral("http://item.example.test//_____tmd_____/punish?x5secdata=abc"))
-            << TPageKind::Verification << PageTexts::Verification;
+            << TPageKind::Read << QString();
         QTest::newRow("access denied") << QStringLiteral("<h1>Access Denied</h1><p>You don't have permission.</p>")
                                        << QUrl() << TPageKind::AccessDenied << PageTexts::AccessDenied;
         QTest::newRow("refused in Chinese") << QStringLiteral("<p>很抱歉，您的访问被拒绝</p>") << QUrl()
