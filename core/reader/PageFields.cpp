@@ -114,6 +114,15 @@ void Take(TFieldReading& field, const QString& text, TFieldSource source, const 
     field.detail = detail;
 }
 
+// Whether the page's bytes hold any of the words a gone page uses; a cheap look before parsing.
+bool MayBeGone(const TPageText& page) {
+    for (const QString& word : GoneWords()) {
+        if (page.bytes().contains(page.encode(word)))
+            return true;
+    }
+    return false;
+}
+
 QString Candidate(const QString& detail, const QString& text) {
     return detail + QStringLiteral(" = ") + text;
 }
@@ -513,7 +522,13 @@ TItemFields ReadItemFields(const TPageText& page, const QUrl& address, const QUr
     // A page the exact markers read whole is read as they read it, without parsing it further.
     const bool exactWhole = Found(fields.itemName) && Found(fields.sellerNick) && Found(fields.itemId) &&
                             fields.priceState == TPriceState::Found;
-    if (!exactWhole) {
+    // Unless it may say its item is gone (a sold-out page keeps its old fields): then its
+    // structure tells whether the words are shown.
+    if (exactWhole && MayBeGone(page)) {
+        const TPageStructure structure = ReadPageStructure(page);
+        fields.gone = structure.gone;
+        fields.goneEvidence = structure.goneEvidence;
+    } else if (!exactWhole) {
         const TPageStructure structure = ReadPageStructure(page);
         QUrl idAddress;
         const QString addressId = AddressId(address, finalAddress, &idAddress);

@@ -17,9 +17,8 @@
 
 namespace vantero {
 
-namespace {
+namespace {} // namespace
 
-// Words with which a page says its item is gone.
 const QStringList& GoneWords() {
     static const QStringList words = {
         QStringLiteral("宝贝不存在"),   QStringLiteral("商品不存在"), QStringLiteral("宝贝已不存在"),
@@ -28,6 +27,8 @@ const QStringList& GoneWords() {
     };
     return words;
 }
+
+namespace {
 
 QString GoneWordIn(const QString& text) {
     for (const QString& word : GoneWords()) {

@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 namespace vantero {
 
@@ -53,6 +54,9 @@ TPageStructure ReadPageStructure(const TPageText& page);
 // A price text as a number or a range: its low and high end (equal for a single number). Blanks
 // and a currency sign around it are allowed. False when it is neither.
 bool ParsePriceRange(const QString& text, double* low, double* high);
+
+// The words with which a page says its item is gone.
+const QStringList& GoneWords();
 
 // A %XX-escaped name decoded: UTF-8 when its bytes are, else GBK; unchanged without escapes.
 QString PercentDecodedName(const QString& value);
