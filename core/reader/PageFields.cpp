@@ -504,14 +504,15 @@ TItemFields ReadItemFields(const TPageText& page, const QUrl& address, const QUr
         fields.priceState = TPriceState::Found;
     }
 
-    const QString sales30 = rendered ? QString() : page.extract(kSales30Start, kSalesEnd);
+    // The sales markers hold no attributes: a browser writes them back as the server sent them.
+    const QString sales30 = page.extract(kSales30Start, kSalesEnd);
     fields.sellCountValue = ConvertSalesText(WithoutControlCharacters(sales30));
     fields.sellCount.text = sales30;
     if (!sales30.isEmpty()) {
         fields.sellCount.source = TFieldSource::ExactMarker;
         fields.sellCount.detail = QStringLiteral("30天售出");
     }
-    if (fields.sellCountValue == 0 && !rendered) {
+    if (fields.sellCountValue == 0) {
         const QString total = page.extract(kSalesTotalStart, kSalesEnd);
         if (!total.isEmpty()) {
             fields.sellCountValue = ConvertSalesText(WithoutControlCharacters(total));
