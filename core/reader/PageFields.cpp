@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QList>
 #include <QStringDecoder>
+#include <QStringEncoder>
 #include <QUrlQuery>
 
 #include <climits>
@@ -116,11 +117,27 @@ void Take(TFieldReading& field, const QString& text, TFieldSource source, const 
 
 // Whether the page's bytes hold any of the words a gone page uses; a cheap look before parsing.
 bool MayBeGone(const TPageText& page) {
-    for (const QString& word : GoneWords()) {
-        if (page.bytes().contains(page.encode(word)))
-            return true;
-    }
-    return false;
+    // The words in the two encodings item pages come in are made once: making an encoder is
+    // dearer than the search.
+    static const auto encoded = [](const char* encoding) {
+        QList<QByteArray> words;
+        QStringEncoder encoder(encoding);
+        for (const QString& word : GoneWords())
+            words << QByteArray(encoder(word));
+        return words;
+    };
+    static const QList<QByteArray> utf8 = encoded("UTF-8");
+    static const QList<QByteArray> gb18030 = encoded("GB18030");
+    const QByteArray encoding = page.encoding();
+    QList<QByteArray> words;
+    if (encoding == "UTF-8")
+        words = utf8;
+    else if (encoding == "GB18030" || encoding == "GBK" || encoding == "GB2312")
+        words = gb18030;
+    else
+        for (const QString& word : GoneWords())
+            words << page.encode(word);
+    return std::any_of(words.cbegin(), words.cend(), [&](const QByteArray& w) { return page.bytes().contains(w); });
 }
 
 QString Candidate(const QString& detail, const QString& text) {

@@ -232,12 +232,21 @@ bool HasClassPart(const GumboElement& element, const char* part) {
 }
 
 bool HasClassToken(const GumboElement& element, QLatin1String token) {
+    // Byte by byte: this runs for every element of the page.
     const char* classes = Attribute(element, "class");
     if (!classes)
         return false;
-    const QString all = QString::fromUtf8(classes);
-    const QStringList tokens = all.split(u' ', Qt::SkipEmptyParts);
-    return std::any_of(tokens.begin(), tokens.end(), [&](const QString& t) { return t == token; });
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f'; };
+    for (const char* p = classes; *p;) {
+        while (*p && blank(*p))
+            ++p;
+        const char* begin = p;
+        while (*p && !blank(*p))
+            ++p;
+        if (size_t(p - begin) == size_t(token.size()) && !std::memcmp(begin, token.data(), size_t(token.size())))
+            return true;
+    }
+    return false;
 }
 
 // Runs of blanks become one space; the ends are trimmed.
@@ -325,6 +334,17 @@ public:
         m_out.sellers << m_inputSellers << m_contactNicks << m_otherNicks;
         m_out.shopNames << m_shopNames;
         m_out.prices << m_prices;
+        // The shown text is searched once, as UTF-8 bytes.
+        static const QList<QByteArray> utf8Words = [] {
+            QList<QByteArray> words;
+            for (const QString& word : GoneWords())
+                words << word.toUtf8();
+            return words;
+        }();
+        for (qsizetype i = 0; i < utf8Words.size() && m_goneWord.isEmpty(); ++i) {
+            if (m_visibleText.contains(utf8Words[i]))
+                m_goneWord = GoneWords().at(i);
+        }
         if (!m_out.gone && !m_goneWord.isEmpty()) {
             m_out.gone = true;
             m_out.goneEvidence = QStringLiteral("页面文字“%1”").arg(m_goneWord);
@@ -353,8 +373,8 @@ private:
 
     void Visit(const GumboNode* node, int depth, bool inPromotion, bool hidden, bool inTitleBlock) {
         if (depth > 400 || node->type != GUMBO_NODE_ELEMENT) {
-            if (!hidden && node->type == GUMBO_NODE_TEXT && m_goneWord.isEmpty())
-                m_goneWord = GoneWordIn(QString::fromUtf8(node->v.text.text));
+            if (!hidden && node->type == GUMBO_NODE_TEXT)
+                m_visibleText += node->v.text.text;
             return;
         }
         const GumboElement& element = node->v.element;
@@ -528,6 +548,7 @@ private:
     QList<TCandidate> m_inputSellers, m_contactNicks, m_otherNicks, m_shopNames;
     QList<TPriceCandidate> m_prices;
     QString m_goneWord;
+    QByteArray m_visibleText;
 };
 
 bool IsControlByte(char c) {
