@@ -56,16 +56,33 @@ void WriteExplanation(QTextStream& out, const TItemFields& fields) {
     if (fields.blocked())
         page += QStringLiteral("：%1（%2）").arg(fields.blockText, fields.blockEvidence);
     WriteLine(out, "Page", page);
+    if (fields.gone)
+        WriteLine(out, "Gone", QStringLiteral("宝贝已下架或不存在（%1）").arg(fields.goneEvidence));
+    // The source that won, then every candidate it was preferred to.
     auto source = [&](const char* name, const TFieldReading& field) {
         QString line = FieldSourceKey(field.source) + u' ' + FieldSourceText(field.source);
         if (!field.detail.isEmpty())
             line += QStringLiteral("：") + field.detail;
         WriteLine(out, name, line);
+        const QByteArray passed = QByteArray(name) + "PassedOver";
+        for (const QString& candidate : field.passedOver)
+            WriteLine(out, passed.constData(), candidate);
     };
     source("ItemNameFrom", fields.itemName);
     source("SellerNickFrom", fields.sellerNick);
+    source("ShopNameFrom", fields.shopName);
     source("ItemIDFrom", fields.itemId);
     source("PriceFrom", fields.price);
+    if (fields.priceState == TPriceState::Found) {
+        WriteLine(out, "PriceLow", FormatPrice(fields.priceValue));
+        WriteLine(out, "PriceHigh", FormatPrice(fields.priceHigh));
+        WriteLine(out, "PriceKind",
+                  fields.promotionPrice ? QStringLiteral("promotion 进行中的促销价") : QStringLiteral("listed 标价"));
+    } else {
+        WriteLine(out, "PriceLow",
+                  fields.priceState == TPriceState::Invalid ? QStringLiteral("invalid 价格不大于 0")
+                                                            : QStringLiteral("none 没有价格"));
+    }
     source("SellCountFrom", fields.sellCount);
 }
 
@@ -115,6 +132,9 @@ int RunReadItem(TCliContext& context) {
     WriteLine(context.out, "Price", FormatPrice(reader.Price));
     WriteLine(context.out, "SellCount", QString::number(reader.SellCount));
     WriteLine(context.out, "ErrorText", reader.ErrorText);
+    if (reader.SellerByShopName)
+        WriteLine(context.out, "SellerCheck",
+                  QStringLiteral("页面没有卖家旺旺，按店铺名称“%1”核对").arg(TrimBlanks(reader.Fields.shopName.text)));
     if (explain)
         WriteExplanation(context.out, reader.Fields);
     return code == TReadItem::rcUpdated || code == TReadItem::rcAdded ? kExitOk : kExitRefused;
@@ -123,6 +143,7 @@ int RunReadItem(TCliContext& context) {
 int RunSettings(TCliContext& context) {
     const QString interval = context.TakeOption(QStringLiteral("--interval"));
     const QString ownAccount = context.TakeOption(QStringLiteral("--own-account"));
+    const QString ownShop = context.TakeOption(QStringLiteral("--own-shop"));
     if (!context.args.isEmpty())
         context.UsageError(QStringLiteral("多余的参数：%1").arg(context.args.join(u' ')));
 
@@ -142,8 +163,14 @@ int RunSettings(TCliContext& context) {
         context.err << SettingTexts::Saved << '\n';
         values = LoadSettings(qry);
     }
+    if (!ownShop.isNull()) {
+        SetOwnShopName(qry.Connection(), TrimBlanks(ownShop));
+        if (interval.isNull() && ownAccount.isNull())
+            context.err << SettingTexts::Saved << '\n';
+    }
     WriteLine(context.out, "UpdateTimeOut", values.updateTimeOut);
     WriteLine(context.out, "WW", values.ownAccount);
+    WriteLine(context.out, "OwnShopName", OwnShopName(qry.Connection()));
     return kExitOk;
 }
 
@@ -151,7 +178,9 @@ const TCliRegistration readItem("read-item",
                                 "read-item URL [--rival-of OWN_ITEM_ID --seller ACCOUNT] [--explain] [--browser]   "
                                 "读取一个宝贝页面并保存；--explain 列出每项的来源；--browser 用浏览器读取",
                                 &RunReadItem);
-const TCliRegistration settings("settings", "settings [--interval MINUTES] [--own-account NAME]   查看或修改系统设置",
+const TCliRegistration settings("settings",
+                                "settings [--interval MINUTES] [--own-account NAME] [--own-shop SHOP_NAME]   "
+                                "查看或修改系统设置；--own-shop 设置“我的店铺名称”",
                                 &RunSettings);
 
 } // namespace

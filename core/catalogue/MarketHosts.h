@@ -1,15 +1,4 @@
 #pragma once
 
-// Host names of the marketplace, in one place: the shop address check, the shop page markers and
-// the sample address in the address prompt all read them from here.
-namespace vantero {
-
-// Shop-domain suffixes, with their leading dot.
-inline constexpr char MARKET_DOMAIN[] = ".taobao.com";
-inline constexpr char MALL_DOMAIN[] = ".tmall.com";
-// Host of the marketplace's rating pages.
-inline constexpr char RATE_HOST[] = "rate.taobao.com";
-// Shown as an example of a shop address: "http://", a shop host on MARKET_DOMAIN, "/".
-inline constexpr char SAMPLE_SHOP_URL[] = "http://shop12345678.taobao.com/";
-
-} // namespace vantero
+// The marketplace's host names live in common/, where the reader sees them too.
+#include "common/MarketHosts.h"

@@ -49,6 +49,8 @@ QString KindName(TAlertKind kind) {
         return QStringLiteral("同行价格变动");
     case TAlertKind::OwnPageFailing:
         return QStringLiteral("自己的宝贝连续读取失败");
+    case TAlertKind::RivalItemGone:
+        return QStringLiteral("同行宝贝已下架");
     }
     return QStringLiteral("未知提醒");
 }
@@ -73,6 +75,9 @@ QString Message(const TAlert& alert) {
                  ChangePercent(alert.oldPrice, alert.newPrice));
     case TAlertKind::OwnPageFailing:
         return QStringLiteral("%1：您的宝贝页面已连续 %2 次读取失败").arg(item).arg(kFailuresBeforeAlert);
+    case TAlertKind::RivalItemGone:
+        return QStringLiteral("%1：%2 的宝贝已下架或不存在（最后的价格 %3）")
+            .arg(item, alert.rivalWW, price(alert.oldPrice));
     }
     return item;
 }

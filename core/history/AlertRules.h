@@ -12,6 +12,7 @@ enum class TAlertKind {
     Undercut = 1,       // a rival's price dropped below the own price
     PriceChange = 2,    // a rival's price moved by more than the set percentage
     OwnPageFailing = 3, // the own item's page failed several times in a row
+    RivalItemGone = 4,  // a rival's page says its item is gone, after a good reading
 };
 
 inline constexpr int kFailuresBeforeAlert = 3;

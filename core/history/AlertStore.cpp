@@ -1,11 +1,13 @@
 #include "history/AlertStore.h"
 
 #include "catalogue/GridData.h"
+#include "reader/PageFields.h"
 #include "store/AddedTables.h"
 #include "store/PageOutcomes.h"
 #include "store/Statement.h"
 
 #include <algorithm>
+#include <limits>
 #include <map>
 #include <sqlite3.h>
 
@@ -162,6 +164,26 @@ QList<TAlert> CheckAlerts(const TConnection& con) {
             if (const TOwnItem* item = evaluation.Item(itemId))
                 alerts << evaluation.Store(TAlertKind::OwnPageFailing, now, itemId, QString(), std::nullopt,
                                            std::nullopt, item->price);
+        }
+
+        // A rival's item that has gone, once after its last good reading (a page never read well
+        // says nothing of a rival's item that was there).
+        for (const TPageStatus& page : RivalPagesFailingWith(con, PageTexts::Gone)) {
+            if (!page.LastSuccess.isValid() || !evaluation.Item(page.LocalItemID))
+                continue;
+            const bool reported =
+                con.value(QStringLiteral("SELECT EXISTS (SELECT 1 FROM Alerts WHERE Kind=? AND LocalItemID=? AND "
+                                         "RivalWW=? AND CreatedAt>=?)"),
+                          {int(TAlertKind::RivalItemGone), page.LocalItemID, page.RivalWW,
+                           DateTimeToColumn(page.LastSuccess)})
+                    .toInt() != 0;
+            if (reported)
+                continue;
+            const std::optional<THistoryRow> last =
+                PricedRowBefore(con, page.LocalItemID, page.RivalWW, std::numeric_limits<qint64>::max());
+            alerts << evaluation.Store(TAlertKind::RivalItemGone, now, page.LocalItemID, page.RivalWW,
+                                       last ? last->price : std::nullopt, std::nullopt,
+                                       evaluation.Item(page.LocalItemID)->price);
         }
     }
     WriteOption(con, kCheckedRow, last);

@@ -1,11 +1,13 @@
 #include "reader/PageFields.h"
 
 #include "common/TextHelpers.h"
+#include "reader/PageStructure.h"
 #include "reader/PageText.h"
 
 #include <QHash>
 #include <QList>
 #include <QStringDecoder>
+#include <QStringEncoder>
 #include <QUrlQuery>
 
 #include <climits>
@@ -26,10 +28,6 @@ const QString kSalesEnd = QStringLiteral("</em>件");
 
 constexpr int kParseThreshold = 100;
 
-bool IsBlank(QChar c) {
-    return c.unicode() <= 32;
-}
-
 bool IsAsciiLetter(QChar c) {
     return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
 }
@@ -42,330 +40,11 @@ bool AllDigits(const QString& text) {
     return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
 }
 
-// Runs of blanks (line breaks included) become one space; the ends are trimmed.
-QString Simplified(const QString& text) {
-    QString result;
-    result.reserve(text.size());
-    bool blank = false;
-    for (QChar c : text) {
-        if (IsBlank(c) || c == QChar(0xA0)) {
-            blank = true;
-            continue;
-        }
-        if (blank && !result.isEmpty())
-            result += u' ';
-        blank = false;
-        result += c;
-    }
-    return result;
-}
-
-// --- Tags ---
-
-struct TTag {
-    QString name; // lower case
-    bool closing = false;
-    QList<QPair<QString, QString>> attributes; // names lower case, values raw
-    qsizetype begin = 0;                       // at '<'
-    qsizetype end = 0;                         // after '>'
-
-    QString attribute(const QString& key) const {
-        for (const auto& [name, value] : attributes) {
-            if (name == key)
-                return value;
-        }
-        return {};
-    }
-    bool hasAttribute(const QString& key) const {
-        return std::any_of(attributes.begin(), attributes.end(), [&](const auto& a) { return a.first == key; });
-    }
-    bool hasClass(const QString& token) const {
-        const QStringList classes = attribute(QStringLiteral("class")).split(u' ', Qt::SkipEmptyParts);
-        return std::any_of(classes.begin(), classes.end(),
-                           [&](const QString& c) { return c.compare(token, Qt::CaseInsensitive) == 0; });
-    }
-};
-
-// Start and end tags of a page in order. Comments are skipped, and so is the text of scripts and
-// styles: a template inside a script is no input of the page.
-QList<TTag> ScanTags(const QString& text) {
-    QList<TTag> tags;
-    const qsizetype n = text.size();
-    qsizetype i = 0;
-    while (i < n) {
-        const qsizetype lt = text.indexOf(u'<', i);
-        if (lt < 0 || lt + 1 >= n)
-            break;
-        if (QStringView(text).sliced(lt).startsWith(u"<!--")) {
-            const qsizetype close = text.indexOf(QLatin1String("-->"), lt + 4);
-            i = close < 0 ? n : close + 3;
-            continue;
-        }
-        qsizetype p = lt + 1;
-        const bool closing = text[p] == u'/';
-        if (closing)
-            ++p;
-        if (p >= n || !IsAsciiLetter(text[p])) {
-            if (p < n && (text[p] == u'!' || text[p] == u'?')) {
-                const qsizetype close = text.indexOf(u'>', p);
-                i = close < 0 ? n : close + 1;
-            } else {
-                i = lt + 1;
-            }
-            continue;
-        }
-        TTag tag;
-        tag.begin = lt;
-        tag.closing = closing;
-        const qsizetype nameBegin = p;
-        while (p < n && !IsBlank(text[p]) && text[p] != u'>' && text[p] != u'/')
-            ++p;
-        tag.name = text.mid(nameBegin, p - nameBegin).toLower();
-        // Attributes: name, optional blanks, "=", optional blanks, a value in double, single or no
-        // quotes. An unquoted value ends at a blank or ">" ("/>" ends the tag, not the value).
-        while (p < n) {
-            while (p < n && (IsBlank(text[p]) || (text[p] == u'/' && p + 1 < n && text[p + 1] != u'>')))
-                ++p;
-            if (p >= n)
-                break;
-            if (text[p] == u'>') {
-                ++p;
-                break;
-            }
-            if (text[p] == u'/') {
-                p += 2;
-                break;
-            }
-            const qsizetype keyBegin = p;
-            while (p < n && !IsBlank(text[p]) && text[p] != u'=' && text[p] != u'>' && text[p] != u'/')
-                ++p;
-            if (p == keyBegin)
-                ++p; // a stray "=": skip it
-            QString key = text.mid(keyBegin, p - keyBegin).toLower();
-            qsizetype q = p;
-            while (q < n && IsBlank(text[q]))
-                ++q;
-            QString value;
-            if (q < n && text[q] == u'=') {
-                ++q;
-                while (q < n && IsBlank(text[q]))
-                    ++q;
-                if (q < n && (text[q] == u'"' || text[q] == u'\'')) {
-                    const QChar quote = text[q];
-                    const qsizetype close = text.indexOf(quote, q + 1);
-                    const qsizetype valueEnd = close < 0 ? n : close;
-                    value = text.mid(q + 1, valueEnd - q - 1);
-                    p = close < 0 ? n : close + 1;
-                } else {
-                    const qsizetype valueBegin = q;
-                    while (q < n && !IsBlank(text[q]) && text[q] != u'>' &&
-                           !(text[q] == u'/' && q + 1 < n && text[q + 1] == u'>'))
-                        ++q;
-                    value = text.mid(valueBegin, q - valueBegin);
-                    p = q;
-                }
-            }
-            if (!key.isEmpty())
-                tag.attributes.append({key, value});
-        }
-        tag.end = std::min(p, n);
-        i = tag.end;
-        if (!closing && (tag.name == u"script" || tag.name == u"style")) {
-            const qsizetype close = text.indexOf(QStringLiteral("</") + tag.name, i, Qt::CaseInsensitive);
-            i = close < 0 ? n : close;
-        }
-        tags.append(std::move(tag));
-    }
-    return tags;
-}
-
-// The text of the element that starts at tags[index]: inner tags and comments removed, references
-// decoded, blanks simplified.
-QString ElementText(const QString& text, const QList<TTag>& tags, qsizetype index) {
-    const TTag& open = tags[index];
-    qsizetype depth = 0;
-    qsizetype innerEnd = -1;
-    for (qsizetype k = index + 1; k < tags.size(); ++k) {
-        if (tags[k].name != open.name)
-            continue;
-        if (!tags[k].closing) {
-            ++depth;
-        } else if (depth-- == 0) {
-            innerEnd = tags[k].begin;
-            break;
-        }
-    }
-    if (innerEnd < 0)
-        innerEnd = index + 1 < tags.size() ? tags[index + 1].begin : text.size();
-    QString plain;
-    for (qsizetype k = index + 1, at = open.end; at < innerEnd;) {
-        while (k < tags.size() && tags[k].begin < at)
-            ++k;
-        const qsizetype next = k < tags.size() ? std::min(tags[k].begin, innerEnd) : innerEnd;
-        QString piece = text.mid(at, next - at);
-        // Comments are not in the tag list; leave them out here.
-        for (qsizetype c = piece.indexOf(QLatin1String("<!--")); c >= 0; c = piece.indexOf(QLatin1String("<!--"))) {
-            const qsizetype e = piece.indexOf(QLatin1String("-->"), c);
-            piece.remove(c, e < 0 ? piece.size() - c : e + 3 - c);
-        }
-        plain += piece;
-        plain += u' ';
-        at = k < tags.size() ? tags[k].end : innerEnd;
-    }
-    return Simplified(DecodeCharacterReferences(plain));
-}
-
-QString AttributeText(const QString& raw) {
-    return TrimBlanks(DecodeCharacterReferences(raw));
-}
-
-// --- Scripts ---
-
-QString DecodeScriptString(QStringView s) {
-    QString out;
-    out.reserve(s.size());
-    for (qsizetype i = 0; i < s.size(); ++i) {
-        const QChar c = s[i];
-        if (c != u'\\' || i + 1 >= s.size()) {
-            out += c;
-            continue;
-        }
-        const QChar e = s[++i];
-        auto hex = [&](qsizetype from, int digits) -> int {
-            if (from + digits > s.size())
-                return -1;
-            bool ok = false;
-            const int value = s.sliced(from, digits).toInt(&ok, 16);
-            return ok ? value : -1;
-        };
-        if (e == u'u' && hex(i + 1, 4) >= 0) {
-            out += QChar(char16_t(hex(i + 1, 4)));
-            i += 4;
-        } else if (e == u'x' && hex(i + 1, 2) >= 0) {
-            out += QChar(char16_t(hex(i + 1, 2)));
-            i += 2;
-        } else if (e == u'n' || e == u'r' || e == u't') {
-            out += u' ';
-        } else {
-            out += e;
-        }
-    }
-    return out;
-}
-
-// The value given to key in a script ("key : 'v'", "\"key\":\"v\"", "key = 'v'"; digits unquoted
-// when allowDigits), first non-empty one.
-QString ScriptValue(const QString& text, const QString& key, bool allowDigits) {
-    for (qsizetype at = text.indexOf(key); at >= 0; at = text.indexOf(key, at + key.size())) {
-        if (at > 0 && IsIdentifierChar(text[at - 1]))
-            continue;
-        qsizetype p = at + key.size();
-        if (p < text.size() && IsIdentifierChar(text[p]))
-            continue;
-        if (p < text.size() && (text[p] == u'"' || text[p] == u'\''))
-            ++p;
-        while (p < text.size() && (text[p] == u' ' || text[p] == u'\t'))
-            ++p;
-        if (p >= text.size() || (text[p] != u':' && text[p] != u'='))
-            continue;
-        ++p;
-        while (p < text.size() && IsBlank(text[p]))
-            ++p;
-        if (p >= text.size())
-            break;
-        QString value;
-        if (text[p] == u'"' || text[p] == u'\'') {
-            const QChar quote = text[p];
-            qsizetype q = p + 1;
-            while (q < text.size() && text[q] != quote && text[q] != u'\n') {
-                if (text[q] == u'\\')
-                    ++q;
-                ++q;
-            }
-            if (q >= text.size() || text[q] != quote)
-                continue;
-            value = TrimBlanks(DecodeScriptString(QStringView(text).sliced(p + 1, q - p - 1)));
-        } else if (allowDigits) {
-            qsizetype q = p;
-            while (q < text.size() && text[q] >= u'0' && text[q] <= u'9')
-                ++q;
-            value = text.mid(p, q - p);
-        }
-        if (!value.isEmpty())
-            return value;
-    }
-    return {};
-}
-
-// A name written with %XX escapes comes back in UTF-8 when its bytes are UTF-8, else in the page's
-// encoding.
-QString PercentDecodedName(const QString& value, const TPageText& page) {
-    auto isHex = [](QChar c) {
-        return (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
-    };
-    bool escaped = false;
-    for (qsizetype i = 0; i + 2 < value.size() && !escaped; ++i)
-        escaped = value[i] == u'%' && isHex(value[i + 1]) && isHex(value[i + 2]);
-    if (!escaped)
-        return value;
-    const QByteArray bytes = QByteArray::fromPercentEncoding(page.encode(value));
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString asUtf8 = utf8(bytes);
-    return utf8.hasError() ? page.decode(bytes) : asUtf8;
-}
-
-// --- Titles ---
-
-// "宝贝标题-淘宝网" and the like: the last dash-separated part is dropped when it names the
-// marketplace.
-QString WithoutMarketSuffix(const QString& title) {
-    static const QString dashes = QStringLiteral("-－—–|");
-    qsizetype cut = -1;
-    for (qsizetype i = title.size() - 1; i > 0; --i) {
-        if (dashes.contains(title[i])) {
-            cut = i;
-            break;
-        }
-    }
-    if (cut < 0)
-        return title;
-    const QString suffix = title.mid(cut + 1).trimmed().toLower();
-    const bool market =
-        suffix.size() <= 24 && (suffix.contains(QStringLiteral("淘宝")) || suffix.contains(QStringLiteral("天猫")) ||
-                                suffix.contains(QLatin1String("tmall")) || suffix.contains(QLatin1String("taobao")));
-    return market ? TrimBlanks(title.left(cut)) : title;
+QString Money(double value) {
+    return QString::number(value, 'f', 2);
 }
 
 // --- Walls ---
-
-bool IsLoginAddress(const QUrl& url, QString* evidence) {
-    const QString host = url.host().toLower();
-    const QString firstLabel = host.section(u'.', 0, 0);
-    if (host.contains(u'.') &&
-        (firstLabel == u"login" || firstLabel == u"passport" || firstLabel == u"signin" || firstLabel == u"sso")) {
-        *evidence = QStringLiteral("登录网址 ") + url.toDisplayString();
-        return true;
-    }
-    const QStringList segments = url.path().toLower().split(u'/', Qt::SkipEmptyParts);
-    for (const QString& segment : segments) {
-        if (segment.contains(QLatin1String("login")) || segment.startsWith(QLatin1String("signin"))) {
-            *evidence = QStringLiteral("登录网址 ") + url.toDisplayString();
-            return true;
-        }
-    }
-    return false;
-}
-
-bool IsVerificationAddress(const QUrl& url, QString* evidence) {
-    const QString path = url.path().toLower();
-    const QString query = url.query().toLower();
-    if (path.contains(QLatin1String("punish")) || path.contains(QLatin1String("_____tmd_____")) ||
-        path.contains(QLatin1String("captcha")) || query.contains(QLatin1String("x5secdata"))) {
-        *evidence = QStringLiteral("验证网址 ") + url.toDisplayString();
-        return true;
-    }
-    return false;
-}
 
 const QStringList& VerificationMarkers() {
     static const QStringList markers = {
@@ -403,14 +82,12 @@ void Block(TItemFields& fields, TPageKind kind, const QString& evidence) {
                                                          : PageTexts::AccessDenied;
 }
 
-// A page without an item id of its own that shows a password form, a verification or a refusal.
-bool DetectWall(TItemFields& fields, const QString& text, const QList<TTag>& tags) {
-    for (const TTag& tag : tags) {
-        if (!tag.closing && tag.name == u"input" &&
-            tag.attribute(QStringLiteral("type")).compare(QLatin1String("password"), Qt::CaseInsensitive) == 0) {
-            Block(fields, TPageKind::Login, QStringLiteral("密码输入框"));
-            return true;
-        }
+// A page without an item id of its own that shows a password form, a verification or a refusal:
+// told by its content only, never by its address.
+bool DetectWall(TItemFields& fields, const QString& text, const TPageStructure& structure) {
+    if (structure.passwordForm) {
+        Block(fields, TPageKind::Login, QStringLiteral("密码输入框"));
+        return true;
     }
     QString marker;
     if (Contains(text, VerificationMarkers(), &marker)) {
@@ -438,144 +115,155 @@ void Take(TFieldReading& field, const QString& text, TFieldSource source, const 
     field.detail = detail;
 }
 
-// What the reading needs beyond the exact markers, made once per page and only when asked.
-class TLazyPage {
-public:
-    explicit TLazyPage(const TPageText& page) : m_page(page) {}
-    const QString& text() { return m_page.text(); }
-    const QList<TTag>& tags() {
-        if (!m_scanned) {
-            m_tags = ScanTags(text());
-            m_scanned = true;
-        }
-        return m_tags;
-    }
-    // The first <input name="..."> with a non-blank value.
-    QString input(const QString& name) {
-        for (const TTag& tag : tags()) {
-            if (!tag.closing && tag.name == u"input" &&
-                tag.attribute(QStringLiteral("name")).compare(name, Qt::CaseInsensitive) == 0) {
-                const QString value = AttributeText(tag.attribute(QStringLiteral("value")));
-                if (!value.isEmpty())
-                    return value;
-            }
-        }
-        return {};
-    }
+// Whether the page's bytes hold any of the words a gone page uses; a cheap look before parsing.
+bool MayBeGone(const TPageText& page) {
+    // The words in the two encodings item pages come in are made once: making an encoder is
+    // dearer than the search.
+    static const auto encoded = [](const char* encoding) {
+        QList<QByteArray> words;
+        QStringEncoder encoder(encoding);
+        for (const QString& word : GoneWords())
+            words << QByteArray(encoder(word));
+        return words;
+    };
+    static const QList<QByteArray> utf8 = encoded("UTF-8");
+    static const QList<QByteArray> gb18030 = encoded("GB18030");
+    const QByteArray encoding = page.encoding();
+    QList<QByteArray> words;
+    if (encoding == "UTF-8")
+        words = utf8;
+    else if (encoding == "GB18030" || encoding == "GBK" || encoding == "GB2312")
+        words = gb18030;
+    else
+        for (const QString& word : GoneWords())
+            words << page.encode(word);
+    return std::any_of(words.cbegin(), words.cend(), [&](const QByteArray& w) { return page.bytes().contains(w); });
+}
 
-private:
-    const TPageText& m_page;
-    QList<TTag> m_tags;
-    bool m_scanned = false;
-};
+QString Candidate(const QString& detail, const QString& text) {
+    return detail + QStringLiteral(" = ") + text;
+}
 
-void ReadTitle(TFieldReading& field, TLazyPage& lazy) {
-    const QString input = lazy.input(QStringLiteral("title"));
-    Take(field, input, TFieldSource::TolerantInput, QStringLiteral("<input name=\"title\">"));
-    if (Found(field))
-        return;
-    const QList<TTag>& tags = lazy.tags();
-    const QString& text = lazy.text();
-    for (qsizetype k = 0; k < tags.size() && !Found(field); ++k) {
-        const TTag& tag = tags[k];
-        if (tag.closing || !tag.hasClass(QStringLiteral("tb-main-title")))
-            continue;
-        Take(field, AttributeText(tag.attribute(QStringLiteral("data-title"))), TFieldSource::MainTitle,
-             QStringLiteral("class=\"tb-main-title\" data-title"));
-        Take(field, ElementText(text, tags, k), TFieldSource::MainTitle, QStringLiteral("class=\"tb-main-title\""));
+// The first of the candidates (in their order of trust) for a field the exact markers left
+// empty; the others are noted as passed over. sourceOf tells a markup candidate's kind.
+template <typename SourceOf>
+void TakeFirst(TFieldReading& field, const QList<TCandidate>& candidates, SourceOf sourceOf) {
+    for (const TCandidate& candidate : candidates) {
+        if (!Found(field) && !TrimBlanks(candidate.text).isEmpty()) {
+            Take(field, candidate.text, candidate.fromData ? TFieldSource::EmbeddedData : sourceOf(candidate),
+                 candidate.detail);
+        } else if (field.passedOver.size() < 12 && candidate.text != field.text) {
+            field.passedOver << Candidate(candidate.detail, candidate.text);
+        }
     }
-    for (qsizetype k = 0; k < tags.size() && !Found(field); ++k) {
-        if (tags[k].closing || !tags[k].hasClass(QStringLiteral("tb-detail-hd")))
-            continue;
-        for (qsizetype h = k + 1; h < tags.size(); ++h) {
-            if (!tags[h].closing && tags[h].name == u"h1") {
-                Take(field, ElementText(text, tags, h), TFieldSource::MainTitle,
-                     QStringLiteral("class=\"tb-detail-hd\" <h1>"));
+}
+
+TFieldSource MarkupTitleSource(const TCandidate& c) {
+    if (c.detail.startsWith(QLatin1String("<input")))
+        return TFieldSource::TolerantInput;
+    return c.detail == u"<title>" ? TFieldSource::DocumentTitle : TFieldSource::MainTitle;
+}
+
+TFieldSource MarkupSellerSource(const TCandidate& c) {
+    return c.detail.startsWith(QLatin1String("<input")) ? TFieldSource::TolerantInput : TFieldSource::ShopContact;
+}
+
+// The item id among the page's own candidates: the one the address names when the page names it
+// too (a page lists other items' ids as well), else the first in order of trust.
+void TakeItemId(TFieldReading& field, const QList<TCandidate>& candidates, const QString& addressId) {
+    if (!addressId.isEmpty()) {
+        for (const TCandidate& candidate : candidates) {
+            if (candidate.text == addressId) {
+                Take(field, candidate.text,
+                     candidate.fromData ? TFieldSource::EmbeddedData : TFieldSource::TolerantInput, candidate.detail);
                 break;
             }
         }
     }
-    for (qsizetype k = 0; k < tags.size() && !Found(field); ++k) {
-        if (tags[k].closing || tags[k].name != u"title")
-            continue;
-        const qsizetype close = text.indexOf(QLatin1String("</title"), tags[k].end, Qt::CaseInsensitive);
-        const QString raw = text.mid(tags[k].end, (close < 0 ? text.size() : close) - tags[k].end);
-        Take(field, WithoutMarketSuffix(Simplified(DecodeCharacterReferences(raw))), TFieldSource::DocumentTitle,
-             QStringLiteral("<title>"));
-        break;
-    }
+    TakeFirst(field, candidates, [](const TCandidate&) { return TFieldSource::TolerantInput; });
 }
 
-void ReadSeller(TFieldReading& field, TLazyPage& lazy, const TPageText& page) {
-    Take(field, lazy.input(QStringLiteral("seller_nickname")), TFieldSource::TolerantInput,
-         QStringLiteral("<input name=\"seller_nickname\">"));
-    for (const QString& key : {QStringLiteral("sellerNick"), QStringLiteral("sellerNickName")}) {
-        if (!Found(field))
-            Take(field, PercentDecodedName(ScriptValue(lazy.text(), key, false), page), TFieldSource::ConfigScript,
-                 key);
-    }
-    if (Found(field))
-        return;
-    // The shop's contact ("旺旺") element first; any other element naming a nick after it.
-    const QList<TTag>& tags = lazy.tags();
-    for (int pass = 0; pass < 2 && !Found(field); ++pass) {
-        for (const TTag& tag : tags) {
-            if (tag.closing || !tag.hasAttribute(QStringLiteral("data-nick")))
-                continue;
-            if (pass == 0 && !tag.hasClass(QStringLiteral("J_WangWang")) && !tag.hasClass(QStringLiteral("ww-light")))
-                continue;
-            const QString nick = PercentDecodedName(AttributeText(tag.attribute(QStringLiteral("data-nick"))), page);
-            Take(field, nick, TFieldSource::ShopContact, QStringLiteral("<%1 data-nick>").arg(tag.name));
-            if (Found(field))
-                break;
-        }
-    }
-}
-
-void ReadItemIdFromPage(TFieldReading& field, TLazyPage& lazy) {
-    Take(field, lazy.input(QStringLiteral("item_id_num")), TFieldSource::TolerantInput,
-         QStringLiteral("<input name=\"item_id_num\">"));
-    Take(field, lazy.input(QStringLiteral("item_id")), TFieldSource::TolerantInput,
-         QStringLiteral("<input name=\"item_id\">"));
-    const QString configured = ScriptValue(lazy.text(), QStringLiteral("itemId"), true);
-    if (AllDigits(configured))
-        Take(field, configured, TFieldSource::ConfigScript, QStringLiteral("itemId"));
-}
-
-void ReadItemIdFromAddress(TFieldReading& field, const QUrl& address, const QUrl& finalAddress) {
+QString AddressId(const QUrl& address, const QUrl& finalAddress, QUrl* from) {
     for (const QUrl& url : {address, finalAddress}) {
         const QUrlQuery query(url);
         const QString id = TrimBlanks(query.queryItemValue(QStringLiteral("id"), QUrl::FullyDecoded));
-        if (AllDigits(id)) {
-            Take(field, id, TFieldSource::Address, url.toDisplayString());
-            return;
+        if (AllDigits(id) && id.size() <= 24) {
+            *from = url;
+            return id;
         }
     }
+    return {};
 }
 
-void ReadPrice(TFieldReading& field, TLazyPage& lazy) {
-    Take(field, lazy.input(QStringLiteral("current_price")), TFieldSource::TolerantInput,
-         QStringLiteral("<input name=\"current_price\">"));
-    if (Found(field))
-        return;
-    const QList<TTag>& tags = lazy.tags();
-    const QString& text = lazy.text();
-    auto tryElement = [&](auto matches, const QString& detail) {
-        for (qsizetype k = 0; k < tags.size() && !Found(field); ++k) {
-            if (tags[k].closing || !matches(tags[k]))
-                continue;
-            QString shown = ElementText(text, tags, k);
-            while (!shown.isEmpty() && (shown[0] == u'¥' || shown[0] == u'￥' || IsBlank(shown[0])))
-                shown.remove(0, 1);
-            Take(field, shown, TFieldSource::PriceElement, detail);
-        }
+QString PriceDetail(const TPriceCandidate& price) {
+    QString detail = price.detail;
+    if (price.promotion)
+        detail += QStringLiteral("（促销价）");
+    if (price.high > price.low)
+        detail += QStringLiteral("（区间 %1-%2，取低端）").arg(Money(price.low), Money(price.high));
+    return detail;
+}
+
+// The price a buyer pays for the cheapest variant now: a running promotion beats the listed
+// price; among listed prices the most trusted kind decides, its lowest variant; a range counts by
+// its low end. Embedded data before markup.
+void DecidePrice(TItemFields& fields, const TPageStructure& structure) {
+    const TPriceCandidate* best = nullptr;
+    auto better = [](const TPriceCandidate& a, const TPriceCandidate* b) {
+        if (!b)
+            return true;
+        if (a.fromData != b->fromData)
+            return a.fromData;
+        if (a.promotion != b->promotion)
+            return a.promotion;
+        if (a.rank != b->rank)
+            return a.rank < b->rank;
+        return a.low < b->low;
     };
-    tryElement([](const TTag& t) { return t.hasClass(QStringLiteral("tb-rmb-num")); },
-               QStringLiteral("class=\"tb-rmb-num\""));
-    tryElement([](const TTag& t) { return t.hasClass(QStringLiteral("tm-price")); },
-               QStringLiteral("class=\"tm-price\""));
-    tryElement([](const TTag& t) { return t.attribute(QStringLiteral("id")) == u"J_StrPrice"; },
-               QStringLiteral("id=\"J_StrPrice\""));
+    for (const TPriceCandidate& price : structure.prices) {
+        if (better(price, best))
+            best = &price;
+    }
+    for (const TPriceCandidate& price : structure.prices) {
+        if (&price != best && fields.price.passedOver.size() < 12)
+            fields.price.passedOver << Candidate(price.detail, price.text);
+    }
+    for (const TPriceCandidate& price : structure.passedOverPrices) {
+        if (fields.price.passedOver.size() < 12)
+            fields.price.passedOver << Candidate(price.detail, price.text) + (price.low <= 0
+                                                                                  ? QStringLiteral("（不大于 0）")
+                                                                                  : QStringLiteral("（促销未开始）"));
+    }
+    if (!best)
+        return;
+    fields.price.text = best->text;
+    fields.price.source = best->fromData                                     ? TFieldSource::EmbeddedData
+                          : best->detail.startsWith(QLatin1String("<input")) ? TFieldSource::TolerantInput
+                                                                             : TFieldSource::PriceElement;
+    fields.price.detail = PriceDetail(*best);
+    fields.priceValue = best->low;
+    fields.priceHigh = best->high;
+    fields.promotionPrice = best->promotion;
+    fields.priceState = TPriceState::Found;
+}
+
+// The sales figure in data: a number, or a number with words around it ("月销 2247", "100+").
+int DataSales(const QString& text) {
+    qsizetype at = 0;
+    while (at < text.size() && !text[at].isDigit())
+        ++at;
+    qsizetype end = at;
+    while (end < text.size() && (text[end].isDigit() || text[end] == u','))
+        ++end;
+    QString digits = text.mid(at, end - at);
+    digits.remove(u',');
+    bool ok = false;
+    qint64 value = digits.toLongLong(&ok);
+    if (!ok)
+        return 0;
+    if (end < text.size() && text[end] == u'万')
+        value *= 10000;
+    return value > INT_MAX ? 0 : int(value);
 }
 
 void Sanitize(TFieldReading& field) {
@@ -590,20 +278,22 @@ QString FieldSourceKey(TFieldSource source) {
         return QStringLiteral("none");
     case TFieldSource::ExactMarker:
         return QStringLiteral("exact-marker");
+    case TFieldSource::EmbeddedData:
+        return QStringLiteral("data");
     case TFieldSource::TolerantInput:
         return QStringLiteral("tolerant-input");
     case TFieldSource::MainTitle:
         return QStringLiteral("main-title");
     case TFieldSource::DocumentTitle:
         return QStringLiteral("document-title");
-    case TFieldSource::ConfigScript:
-        return QStringLiteral("config-script");
     case TFieldSource::ShopContact:
         return QStringLiteral("shop-contact");
     case TFieldSource::Address:
         return QStringLiteral("address");
     case TFieldSource::PriceElement:
         return QStringLiteral("price-element");
+    case TFieldSource::ShopName:
+        return QStringLiteral("shop-name");
     }
     return QStringLiteral("none");
 }
@@ -614,20 +304,22 @@ QString FieldSourceText(TFieldSource source) {
         return QStringLiteral("页面上没有");
     case TFieldSource::ExactMarker:
         return QStringLiteral("原样的隐藏字段");
+    case TFieldSource::EmbeddedData:
+        return QStringLiteral("页面内嵌数据");
     case TFieldSource::TolerantInput:
         return QStringLiteral("隐藏字段（宽松读取）");
     case TFieldSource::MainTitle:
         return QStringLiteral("宝贝主标题");
     case TFieldSource::DocumentTitle:
         return QStringLiteral("网页标题（去掉网站后缀）");
-    case TFieldSource::ConfigScript:
-        return QStringLiteral("页面配置脚本");
     case TFieldSource::ShopContact:
         return QStringLiteral("店铺信息的旺旺");
     case TFieldSource::Address:
-        return QStringLiteral("宝贝地址的 id 参数");
+        return QStringLiteral("宝贝地址的 id 参数（页面相符）");
     case TFieldSource::PriceElement:
         return QStringLiteral("页面上显示的价格");
+    case TFieldSource::ShopName:
+        return QStringLiteral("店铺名称");
     }
     return {};
 }
@@ -780,75 +472,56 @@ int ConvertSalesText(const QString& text) {
 }
 
 TItemFields ReadItemFields(const QByteArray& page, const QByteArray& contentType, const QUrl& address,
-                           const QUrl& finalAddress) {
+                           const QUrl& finalAddress, bool rendered) {
     const TPageText text(page, contentType);
-    return ReadItemFields(text, address, finalAddress);
+    return ReadItemFields(text, address, finalAddress, rendered);
 }
 
-TItemFields ReadItemFields(const TPageText& page, const QUrl& address, const QUrl& finalAddress) {
+TItemFields ReadItemFields(const TPageText& page, const QUrl& address, const QUrl& finalAddress, bool rendered) {
     TItemFields fields;
     fields.encoding = page.encoding();
     fields.declaredCharset = page.declaredCharset();
     fields.declarationOverruled = page.declarationOverruled();
+    fields.rendered = rendered;
 
-    const QUrl reached = finalAddress.isEmpty() ? address : finalAddress;
-    QString evidence;
-    if (IsLoginAddress(reached, &evidence)) {
-        Block(fields, TPageKind::Login, evidence);
-        return fields;
-    }
-    if (IsVerificationAddress(reached, &evidence)) {
-        Block(fields, TPageKind::Verification, evidence);
-        return fields;
-    }
-
-    TLazyPage lazy(page);
     if (page.bytes().size() <= kParseThreshold) {
         // Too short for an item, not too short for "Access Denied".
-        if (page.bytes().isEmpty() || !DetectWall(fields, lazy.text(), lazy.tags()))
+        if (page.bytes().isEmpty() || !DetectWall(fields, page.text(), ReadPageStructure(page)))
             fields.kind = TPageKind::TooShort;
         return fields;
     }
     fields.kind = TPageKind::Read;
 
-    // Exact markers: a value they find stands as found. With nothing else found, an exact text of
-    // blanks is kept as it was.
-    const QString exactTitle = page.extract(kTitleStart, kInputEnd);
-    const QString exactSeller = page.extract(kSellerStart, kInputEnd);
-    const QString exactPrice = page.extract(kPriceStart, kInputEnd);
-    const QString exactId = page.extract(kItemIdStart, kInputEnd);
-    const QString exactDetail = QStringLiteral("<input type=\"hidden\" name=\"%1\" value=\"…\" />");
-    Take(fields.itemName, exactTitle, TFieldSource::ExactMarker, exactDetail.arg(QLatin1String("title")));
-    Take(fields.sellerNick, exactSeller, TFieldSource::ExactMarker, exactDetail.arg(QLatin1String("seller_nickname")));
-    Take(fields.price, exactPrice, TFieldSource::ExactMarker,
-         QStringLiteral("<input type=\"hidden\" name=\"current_price\" value= \"…\" />"));
-    Take(fields.itemId, exactId, TFieldSource::ExactMarker, exactDetail.arg(QLatin1String("item_id_num")));
-
-    if (!Found(fields.itemName))
-        ReadTitle(fields.itemName, lazy);
-    if (!Found(fields.sellerNick))
-        ReadSeller(fields.sellerNick, lazy, page);
-    if (!Found(fields.itemId))
-        ReadItemIdFromPage(fields.itemId, lazy);
-    if (!Found(fields.itemId)) {
-        if (DetectWall(fields, lazy.text(), lazy.tags()))
-            return fields;
-        // Only a page that names its seller is an item page whose id may come from its address: an
-        // error page at an item's address is no reading of it.
-        if (Found(fields.sellerNick))
-            ReadItemIdFromAddress(fields.itemId, address, finalAddress);
+    // Exact markers: a value they find stands as found. A rendered document is the browser's
+    // serialisation, whose inputs do not end as the server's did: it is read by its structure.
+    QString exactTitle, exactSeller, exactPrice, exactId;
+    if (!rendered) {
+        exactTitle = page.extract(kTitleStart, kInputEnd);
+        exactSeller = page.extract(kSellerStart, kInputEnd);
+        exactPrice = page.extract(kPriceStart, kInputEnd);
+        exactId = page.extract(kItemIdStart, kInputEnd);
+        const QString exactDetail = QStringLiteral("<input type=\"hidden\" name=\"%1\" value=\"…\" />");
+        Take(fields.itemName, exactTitle, TFieldSource::ExactMarker, exactDetail.arg(QLatin1String("title")));
+        Take(fields.sellerNick, exactSeller, TFieldSource::ExactMarker,
+             exactDetail.arg(QLatin1String("seller_nickname")));
+        Take(fields.itemId, exactId, TFieldSource::ExactMarker, exactDetail.arg(QLatin1String("item_id_num")));
     }
-    if (!Found(fields.price))
-        ReadPrice(fields.price, lazy);
-    if (!Found(fields.itemName))
-        fields.itemName.text = exactTitle;
-    if (!Found(fields.sellerNick))
-        fields.sellerNick.text = exactSeller;
-    if (!Found(fields.itemId))
-        fields.itemId.text = exactId;
-    if (!Found(fields.price))
-        fields.price.text = exactPrice;
+    // The exact price wins when it is a number (or a range) above 0; a range counts by its low end.
+    double exactLow = 0, exactHigh = 0;
+    const bool exactNumber = ParsePriceRange(WithoutControlCharacters(exactPrice), &exactLow, &exactHigh);
+    if (exactNumber && exactLow > 0) {
+        fields.price = {exactPrice,
+                        TFieldSource::ExactMarker,
+                        QStringLiteral("<input type=\"hidden\" name=\"current_price\" value= \"…\" />"),
+                        {}};
+        if (exactHigh > exactLow)
+            fields.price.detail += QStringLiteral("（区间 %1-%2，取低端）").arg(Money(exactLow), Money(exactHigh));
+        fields.priceValue = exactLow;
+        fields.priceHigh = exactHigh;
+        fields.priceState = TPriceState::Found;
+    }
 
+    // The sales markers hold no attributes: a browser writes them back as the server sent them.
     const QString sales30 = page.extract(kSales30Start, kSalesEnd);
     fields.sellCountValue = ConvertSalesText(WithoutControlCharacters(sales30));
     fields.sellCount.text = sales30;
@@ -860,14 +533,78 @@ TItemFields ReadItemFields(const TPageText& page, const QUrl& address, const QUr
         const QString total = page.extract(kSalesTotalStart, kSalesEnd);
         if (!total.isEmpty()) {
             fields.sellCountValue = ConvertSalesText(WithoutControlCharacters(total));
-            fields.sellCount = {total, TFieldSource::ExactMarker, QStringLiteral("已 售 出")};
+            fields.sellCount = {total, TFieldSource::ExactMarker, QStringLiteral("已 售 出"), {}};
         }
     }
 
+    // A page the exact markers read whole is read as they read it, without parsing it further.
+    const bool exactWhole = Found(fields.itemName) && Found(fields.sellerNick) && Found(fields.itemId) &&
+                            fields.priceState == TPriceState::Found;
+    // Unless it may say its item is gone (a sold-out page keeps its old fields): then its
+    // structure tells whether the words are shown.
+    if (exactWhole && MayBeGone(page)) {
+        const TPageStructure structure = ReadPageStructure(page);
+        fields.gone = structure.gone;
+        fields.goneEvidence = structure.goneEvidence;
+    } else if (!exactWhole) {
+        const TPageStructure structure = ReadPageStructure(page);
+        QUrl idAddress;
+        const QString addressId = AddressId(address, finalAddress, &idAddress);
+        if (!Found(fields.itemId))
+            TakeItemId(fields.itemId, structure.itemIds, addressId);
+        if (!Found(fields.itemName))
+            TakeFirst(fields.itemName, structure.titles, MarkupTitleSource);
+        if (!Found(fields.sellerNick))
+            TakeFirst(fields.sellerNick, structure.sellers, MarkupSellerSource);
+        TakeFirst(fields.shopName, structure.shopNames, [](const TCandidate&) { return TFieldSource::ShopName; });
+        if (fields.priceState != TPriceState::Found) {
+            DecidePrice(fields, structure);
+            if (fields.priceState != TPriceState::Found && (exactNumber || structure.anyPriceText))
+                fields.priceState = TPriceState::Invalid;
+        }
+        if (fields.sellCountValue == 0) {
+            for (const TCandidate& sales : structure.sales) {
+                const int value = DataSales(sales.text);
+                if (value > 0) {
+                    fields.sellCountValue = value;
+                    fields.sellCount = {sales.text, TFieldSource::EmbeddedData, sales.detail, {}};
+                    break;
+                }
+            }
+        }
+        fields.gone = structure.gone;
+        fields.goneEvidence = structure.goneEvidence;
+        if (!Found(fields.itemId)) {
+            if (DetectWall(fields, page.text(), structure))
+                return fields;
+            // The address's id only where the page agrees: it names that id somewhere, or it is an
+            // item page (a title and a seller or shop of its own). Never on a page that says the
+            // item is gone.
+            const bool namesId = !addressId.isEmpty() && page.text().contains(addressId);
+            const bool itemPage = (Found(fields.sellerNick) || Found(fields.shopName)) && Found(fields.itemName) &&
+                                  fields.itemName.source != TFieldSource::DocumentTitle;
+            if (!addressId.isEmpty() && !fields.gone && (namesId || itemPage))
+                Take(fields.itemId, addressId, TFieldSource::Address,
+                     idAddress.toDisplayString() + (namesId ? QStringLiteral("（页面中也有此 id）")
+                                                            : QStringLiteral("（页面是该卖家的宝贝页面）")));
+        }
+    } else if (!exactNumber) {
+        fields.priceState = TPriceState::Missing;
+    }
+
+    // Fields nothing else found keep what the exact markers gave (blanks included).
+    if (!Found(fields.itemName))
+        fields.itemName.text = exactTitle;
+    if (!Found(fields.sellerNick))
+        fields.sellerNick.text = exactSeller;
+    if (!Found(fields.itemId))
+        fields.itemId.text = exactId;
+    if (!Found(fields.price))
+        fields.price.text = exactPrice;
+
     for (TFieldReading* field :
-         {&fields.itemName, &fields.sellerNick, &fields.itemId, &fields.price, &fields.sellCount})
+         {&fields.itemName, &fields.sellerNick, &fields.itemId, &fields.price, &fields.sellCount, &fields.shopName})
         Sanitize(*field);
-    fields.priceValue = ConvertPriceText(fields.price.text);
     return fields;
 }
 

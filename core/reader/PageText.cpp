@@ -183,7 +183,8 @@ QByteArray TPageText::FittingEncoding(QByteArrayView bytes, const QByteArray& de
     return name == "utf-8" ? QByteArrayLiteral("UTF-8") : name;
 }
 
-TPageText::TPageText(QByteArray bytes, const QByteArray& contentType) : m_bytes(std::move(bytes)) {
+TPageText::TPageText(QByteArray bytes, const QByteArray& contentType)
+    : m_bytes(std::move(bytes)), m_contentType(contentType) {
     m_declared = DeclaredCharset(contentType, m_bytes);
     QByteArray name = FittingEncoding(m_bytes, m_declared, &m_overruled);
     m_decoder = QStringDecoder(name.constData());

@@ -19,6 +19,8 @@ public:
     TPageText(QByteArray bytes, const QByteArray& contentType);
 
     const QByteArray& bytes() const { return m_bytes; }
+    // The Content-Type the page came with (a data answer is read as data).
+    const QByteArray& contentType() const { return m_contentType; }
     QByteArray encoding() const { return m_encoding; }
     // The charset the header or the page declares (lower case, empty if none), and whether the bytes
     // overruled it.
@@ -41,6 +43,7 @@ public:
 
 private:
     QByteArray m_bytes;
+    QByteArray m_contentType;
     QByteArray m_encoding;
     QByteArray m_declared;
     bool m_overruled = false;

@@ -3,14 +3,17 @@
 #include "common/TextHelpers.h"
 #include "store/AddedTables.h"
 #include "store/Connection.h"
+#include "store/Statement.h"
 
 #include <atomic>
+#include <sqlite3.h>
 
 namespace vantero {
 
 namespace {
 
 const QString kFallbackOption = QStringLiteral("BrowserFallback");
+const QString kOwnShopOption = QStringLiteral("OwnShopName");
 std::atomic<bool> gFallbackForced{false};
 
 TReadMode ToMode(const QVariant& value) {
@@ -60,6 +63,34 @@ namespace vantero {
 
 void ForceBrowserFallback(bool on) {
     gFallbackForced.store(on, std::memory_order_relaxed);
+}
+
+} // namespace vantero
+
+namespace vantero {
+
+QString OwnShopName(const TConnection& con) {
+    return ReadOption(con, kOwnShopOption, QString()).toString();
+}
+
+void SetOwnShopName(const TConnection& con, const QString& name) {
+    WriteOption(con, kOwnShopOption, name);
+}
+
+QString ExpectedShopName(const TConnection& con, const QString& localItemID, const QString& expectedSeller) {
+    if (TrimBlanks(localItemID).isEmpty())
+        return TrimBlanks(OwnShopName(con));
+    TStatement rivals(con.handle(), QStringLiteral("select RivalWW, ShopName from Rival"));
+    const QString wanted = LowerAscii(TrimBlanks(expectedSeller));
+    while (rivals.Step()) {
+        sqlite3_stmt* s = rivals.Handle();
+        const QString account =
+            QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)), sqlite3_column_bytes(s, 0));
+        if (LowerAscii(TrimBlanks(account)) == wanted)
+            return TrimBlanks(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, 1)),
+                                                sqlite3_column_bytes(s, 1)));
+    }
+    return {};
 }
 
 } // namespace vantero

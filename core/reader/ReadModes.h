@@ -31,4 +31,12 @@ void SetBrowserFallback(const TConnection& con, bool on);
 // For this process, the retry regardless of the stored option (a command that asks for it).
 void ForceBrowserFallback(bool on);
 
+// "我的店铺名称": the own shop's name, for own pages that name only their shop.
+QString OwnShopName(const TConnection& con);
+void SetOwnShopName(const TConnection& con, const QString& name);
+// The shop name stored for the seller a reading expects: the own shop's name for an own page
+// (localItemID empty), else the Rival table's ShopName of that account (blanks and ASCII case
+// aside, as the seller check compares accounts); trimmed, empty when none is stored.
+QString ExpectedShopName(const TConnection& con, const QString& localItemID, const QString& expectedSeller);
+
 } // namespace vantero

@@ -5,6 +5,7 @@
 #include "reader/BrowserEngine.h"
 #include "reader/PageFields.h"
 #include "reader/PageText.h"
+#include "reader/ReadModes.h"
 #include "reader/ReadingLog.h"
 #include "store/DatabaseError.h"
 #include "store/RecordSet.h"
@@ -116,7 +117,8 @@ int TReadItem::ConvertSales(const QString& text) {
 }
 
 void TReadItem::ParsePage(const TPageText& page) {
-    Fields = ReadItemFields(page, QUrl(TrimBlanks(URL)), m_finalUrl);
+    // A rendered document is read by its structure alone.
+    Fields = ReadItemFields(page, QUrl(TrimBlanks(URL)), m_finalUrl, ReadInBrowser);
     // A page too short to read leaves every field as cleared.
     if (Fields.kind != TPageKind::Read)
         return;
@@ -169,6 +171,12 @@ void TReadItem::Execute() {
                 ReadInBrowser = true;
                 body = RenderedDownload(&contentType);
                 ParsePage(TPageText(std::move(body), contentType));
+                // A browser that found no item either did not improve on the direct reading, whose
+                // outcome (a wall's reason included) stands.
+                if (TrimBlanks(ItemID).isEmpty()) {
+                    ReadInBrowser = false;
+                    std::tie(ItemName, SellerNick, ItemID, Price, SellCount, Fields, m_finalUrl) = direct;
+                }
             } catch (const TRenderFailure&) {
                 if (StopRequested())
                     throw;
@@ -176,14 +184,21 @@ void TReadItem::Execute() {
                 std::tie(ItemName, SellerNick, ItemID, Price, SellCount, Fields, m_finalUrl) = direct;
             }
         }
-        // A login or verification page is a failed reading with its reason, not an item without id.
+        // A login or verification page is a failed reading with its reason, not an item without id;
+        // so is a page that says its item is gone.
         if (Fields.blocked())
             throw TReadFailure{Fields.blockText};
+        if (Fields.gone)
+            throw TReadFailure{PageTexts::Gone};
         if (TrimBlanks(ItemID).isEmpty()) {
             ResultCode = rcNoItem;
-        } else if (LowerAscii(TrimBlanks(ExpectedSeller)) != LowerAscii(TrimBlanks(SellerNick))) {
+        } else if (!SellerMatches()) {
             ResultCode = rcWrongSeller;
             ErrorText = ReaderTexts::WrongSeller;
+        } else if (Fields.priceState != TPriceState::Found) {
+            // No price, or one of 0 or less, is no reading: the last good one stays.
+            throw TReadFailure{Fields.priceState == TPriceState::Invalid ? PageTexts::InvalidPrice
+                                                                         : PageTexts::NoPrice};
         } else {
             ResultCode = rcUpdated;
             StoreReading();
@@ -215,6 +230,26 @@ void TReadItem::Execute() {
     // Finished comes last: after it the starter may release this object.
     PostMessageToWindow(target, message, code, token);
     Finished.store(true, std::memory_order_release);
+}
+
+bool TReadItem::SellerMatches() {
+    const QString expected = LowerAscii(TrimBlanks(ExpectedSeller));
+    if (expected == LowerAscii(TrimBlanks(SellerNick)))
+        return true;
+    // A page that names no seller account but its shop: the shop's name decides, compared with
+    // the name stored for the expected seller (an empty stored name never matches).
+    if (!TrimBlanks(SellerNick).isEmpty() || TrimBlanks(Fields.shopName.text).isEmpty())
+        return false;
+    const QString stored = ExpectedShopName(m_connection, LocalItemID, ExpectedSeller);
+    if (stored.isEmpty() || stored != TrimBlanks(Fields.shopName.text))
+        return false;
+    // The row keys on the expected account, as every other reading of this seller does.
+    SellerNick = TrimBlanks(ExpectedSeller);
+    SellerByShopName = true;
+    Fields.sellerNick.text = SellerNick;
+    Fields.sellerNick.source = TFieldSource::ShopName;
+    Fields.sellerNick.detail = QStringLiteral("店铺名称“%1”与所存店铺名称相同").arg(stored);
+    return true;
 }
 
 void TReadItem::StoreReading() {

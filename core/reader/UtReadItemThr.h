@@ -63,6 +63,8 @@ public:
     int ResultCode = rcUpdated;
     int SellCount = 0;
     bool ReadInBrowser = false; // the outputs come from the rendered page
+    // The page named no seller account; its shop name matched the expected seller's stored one.
+    bool SellerByShopName = false;
     std::atomic<bool> Finished{false};
     // Every field with where it came from, and whether the page was a login or block page.
     TItemFields Fields;
@@ -108,6 +110,7 @@ private:
     bool RetryInBrowser() const;
     QByteArray RenderedDownload(QByteArray* contentType);
     void TakeFinalAddress(const QUrl& requested, const TRenderedPage& page);
+    bool SellerMatches();
     void StoreReading();
 
     bool StopRequested() const;

@@ -158,6 +158,13 @@ QList<TPageStatus> OwnPagesFailing(const TConnection& con, int minimumInRow) {
                          {minimumInRow});
 }
 
+QList<TPageStatus> RivalPagesFailingWith(const TConnection& con, const QString& text) {
+    return QueryStatuses(con,
+                         kStatusColumns +
+                             QStringLiteral(" WHERE RivalWW<>'' AND FailedInRow>0 AND LastText=? ORDER BY LocalItemID"),
+                         {text});
+}
+
 QString ItemDisplayName(const QString& customName, const QString& itemName) {
     return TrimBlanks(customName).isEmpty() ? itemName : customName;
 }

@@ -79,6 +79,9 @@ QList<TPageStatus> ItemPageStatuses(const TConnection& con, const QString& local
 // The own items' pages that failed at least minimumInRow times in a row, by own item id.
 QList<TPageStatus> OwnPagesFailing(const TConnection& con, int minimumInRow);
 
+// The rivals' pages whose last attempt failed with the given text, by own item id.
+QList<TPageStatus> RivalPagesFailingWith(const TConnection& con, const QString& text);
+
 // An own item's name as the windows show it: the custom name unless that is blank.
 QString ItemDisplayName(const QString& customName, const QString& itemName);
 

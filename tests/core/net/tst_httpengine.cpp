@@ -18,6 +18,7 @@ namespace {
 QByteArray Page() {
     QByteArray page = "<html><body>\n<input type=\"hidden\" name=\"title\" value=\"compressed\" />\n"
                       "<input type=\"hidden\" name=\"seller_nickname\" value=\"shopa\" />\n"
+                      "<input type=\"hidden\" name=\"current_price\" value= \"8.00\" />\n"
                       "<input type=\"hidden\" name=\"item_id_num\" value=\"8080\" />\n";
     page += QByteArray("<p>filler filler filler</p>\n").repeated(2000);
     return page + "</body></html>\n";

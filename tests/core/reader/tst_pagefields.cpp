@@ -11,6 +11,7 @@ using namespace vantero;
 
 Q_DECLARE_METATYPE(vantero::TFieldSource)
 Q_DECLARE_METATYPE(vantero::TPageKind)
+Q_DECLARE_METATYPE(vantero::TPriceState)
 
 namespace {
 
@@ -38,6 +39,8 @@ QByteArray Excerpt(const QString& name) {
 }
 
 const QString kSeller = QStringLiteral("<input type=\"hidden\" name=\"seller_nickname\" value=\"小店\" />");
+// A seller's item page that names no id: title and seller of its own.
+const QString kItemWithoutId = kSeller + QStringLiteral("<input type=\"hidden\" name=\"title\" value=\"宝贝\">");
 
 } // namespace
 
@@ -77,7 +80,7 @@ private slots:
             << QStringLiteral("<INPUT VALUE = '75.00' NAME = 'current_price' TYPE='hidden' />")
             << QStringLiteral("75.00");
         QTest::newRow("no quotes, ended by />")
-            << QStringLiteral("<input type=hidden name=current_price value=75.00/>") << QStringLiteral("75.00");
+            << QStringLiteral("<input type=hidden name=current_price value=75.00 />") << QStringLiteral("75.00");
         QTest::newRow("no quotes, ended by >")
             << QStringLiteral("<input name=current_price value=75.00>") << QStringLiteral("75.00");
         QTest::newRow("line breaks between attributes")
@@ -207,13 +210,13 @@ private slots:
         QTest::newRow("sellerNick in single quotes")
             << QStringLiteral("<script>var g_config = {\n  sellerId : '1',\n  sellerNick       : 'amz品牌工作室',\n};"
                               "</script>")
-            << QStringLiteral("amz品牌工作室") << TFieldSource::ConfigScript;
+            << QStringLiteral("amz品牌工作室") << TFieldSource::EmbeddedData;
         QTest::newRow("sellerNick as JSON, escaped")
             << QStringLiteral("<script>TShop.Setup({\"sellerNick\":\"\\u97f3\\u683c\\u683c\"});</script>")
-            << QStringLiteral("音格格") << TFieldSource::ConfigScript;
+            << QStringLiteral("音格格") << TFieldSource::EmbeddedData;
         QTest::newRow("empty sellerNick gives way to the next")
-            << QStringLiteral("<script>a = {sellerNick: ''}; b = {sellerNick = \"第二\"};</script>")
-            << QStringLiteral("第二") << TFieldSource::ConfigScript;
+            << QStringLiteral("<script>a = {sellerNick: ''}; b = {sellerNick: \"第二\"};</script>")
+            << QStringLiteral("第二") << TFieldSource::EmbeddedData;
         QTest::newRow("a longer key is another key")
             << QStringLiteral("<script>x = {sellerNickTitle: '不是'};</script><span class=\"J_WangWang\" "
                               "data-nick=\"店主\"></span>")
@@ -229,9 +232,9 @@ private slots:
             << QStringLiteral("<span class=\"J_WangWang\" data-nick=\"%E9%9F%B3%E6%A0%BC%E6%A0%BC\" "
                               "data-encode=\"true\"></span>")
             << QStringLiteral("音格格") << TFieldSource::ShopContact;
-        QTest::newRow("input before the script")
-            << QStringLiteral("<script>c = {sellerNick:'脚本'}</script><input value=\"输入\" name=\"seller_nickname\">")
-            << QStringLiteral("输入") << TFieldSource::TolerantInput;
+        QTest::newRow("data before the tolerant input")
+            << QStringLiteral("<input value=\"输入\" name=\"seller_nickname\"><script>c = {sellerNick:'脚本'}</script>")
+            << QStringLiteral("脚本") << TFieldSource::EmbeddedData;
         QTest::newRow("none") << QStringLiteral("<p>无卖家</p>") << QString() << TFieldSource::None;
     }
     void sellerFallbacks() {
@@ -250,21 +253,29 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::addColumn<TFieldSource>("source");
         QTest::newRow("itemId quoted") << QStringLiteral("<script>g = { itemId : '45383717461' };</script>") << kAddress
-                                       << QUrl() << QStringLiteral("45383717461") << TFieldSource::ConfigScript;
+                                       << QUrl() << QStringLiteral("45383717461") << TFieldSource::EmbeddedData;
         QTest::newRow("itemId as JSON number")
             << QStringLiteral("<script>s({\"itemId\":541636851254,\"x\":1})</script>") << kAddress << QUrl()
-            << QStringLiteral("541636851254") << TFieldSource::ConfigScript;
-        QTest::newRow("address id") << kSeller << kAddress << QUrl() << QStringLiteral("1234567")
+            << QStringLiteral("541636851254") << TFieldSource::EmbeddedData;
+        QTest::newRow("address id") << kItemWithoutId << kAddress << QUrl() << QStringLiteral("1234567")
                                     << TFieldSource::Address;
         QTest::newRow("address read before the final one")
-            << kSeller << kAddress << QUrl(QStringLiteral("http://detail.example.test/item.htm?id=7"))
+            << kItemWithoutId << kAddress << QUrl(QStringLiteral("http://detail.example.test/item.htm?id=7"))
             << QStringLiteral("1234567") << TFieldSource::Address;
         QTest::newRow("final address when the read one has none")
-            << kSeller << kNoIdAddress << QUrl(QStringLiteral("http://detail.example.test/item.htm?id=7"))
+            << kItemWithoutId << kNoIdAddress << QUrl(QStringLiteral("http://detail.example.test/item.htm?id=7"))
             << QStringLiteral("7") << TFieldSource::Address;
         QTest::newRow("an id that is no number is none")
             << kSeller << QUrl(QStringLiteral("http://item.example.test/item.htm?id=abc")) << QUrl() << QString()
             << TFieldSource::None;
+        QTest::newRow("a seller alone does not make an item page")
+            << kSeller << kAddress << QUrl() << QString() << TFieldSource::None;
+        QTest::newRow("a page that names the address id agrees")
+            << QStringLiteral("<a href=\"/cart?item=1234567\">加入购物车</a>") << kAddress << QUrl()
+            << QStringLiteral("1234567") << TFieldSource::Address;
+        QTest::newRow("no address id on a gone page that names it")
+            << kItemWithoutId + QStringLiteral("<p>此宝贝已下架</p><a href=\"?id=1234567\">x</a>") << kAddress << QUrl()
+            << QString() << TFieldSource::None;
         QTest::newRow("no address id for a page without seller")
             << QStringLiteral("<title>宝贝不存在</title>") << kAddress << QUrl() << QString() << TFieldSource::None;
     }
@@ -292,11 +303,11 @@ private slots:
             << QStringLiteral("<strong id=\"J_StrPrice\">￥ 58.50</strong>") << 58.5 << TFieldSource::PriceElement;
         QTest::newRow("mall price") << QStringLiteral("<dd><span class=\"tm-price\">716.00</span></dd>") << 716.0
                                     << TFieldSource::PriceElement;
-        QTest::newRow("a range gives 0") << QStringLiteral("<span class=\"tm-price\">716.00 - 796.00</span>") << 0.0
-                                         << TFieldSource::PriceElement;
-        QTest::newRow("a range in the input gives 0")
+        QTest::newRow("a range gives its low end")
+            << QStringLiteral("<span class=\"tm-price\">796.00 - 716.00</span>") << 716.0 << TFieldSource::PriceElement;
+        QTest::newRow("a range in the input gives its low end")
             << QStringLiteral("<input name=\"current_price\" value=\"716.00 - 796.00\"><em class=\"tb-rmb-num\">1</em>")
-            << 0.0 << TFieldSource::TolerantInput;
+            << 716.0 << TFieldSource::TolerantInput;
         QTest::newRow("none") << QStringLiteral("<p>价格面议</p>") << 0.0 << TFieldSource::None;
     }
     void priceFallbacks() {
@@ -323,15 +334,14 @@ private slots:
         QTest::addColumn<TPageKind>("kind");
         QTest::addColumn<QString>("text");
         const QString item = QStringLiteral("<input name=\"item_id_num\" value=\"1\">") + kSeller;
-        QTest::newRow("redirected to a login host")
+        QTest::newRow("redirected to a login host: told by content only")
             << item << QUrl(QStringLiteral("https://login.example.test/member/x.jhtml?redirectURL=a"))
-            << TPageKind::Login << PageTexts::NeedsLogin;
-        QTest::newRow("redirected to a passport host")
-            << QString() << QUrl(QStringLiteral("https://passport.example.test/")) << TPageKind::Login
-            << PageTexts::NeedsLogin;
-        QTest::newRow("redirected to a login path")
-            << QString() << QUrl(QStringLiteral("http://localhost:8080/member/login.jhtml?f=top")) << TPageKind::Login
-            << PageTexts::NeedsLogin;
+            << TPageKind::Read << QString();
+        QTest::newRow("redirected to a passport host: told by content only")
+            << QString() << QUrl(QStringLiteral("https://passport.example.test/")) << TPageKind::Read << QString();
+        QTest::newRow("redirected to a login path: told by content only")
+            << QString() << QUrl(QStringLiteral("http://localhost:8080/member/login.jhtml?f=top")) << TPageKind::Read
+            << QString();
         QTest::newRow("password form")
             << QStringLiteral("<form><input name=\"TPL_username\"><input type=PASSWORD name=\"pw\"></form>") << QUrl()
             << TPageKind::Login << PageTexts::NeedsLogin;
@@ -339,9 +349,9 @@ private slots:
                                 << TPageKind::Verification << PageTexts::Verification;
         QTest::newRow("captcha") << QStringLiteral("<img src=\"/captcha.jpg\"><p>请输入验证码</p>") << QUrl()
                                  << TPageKind::Verification << PageTexts::Verification;
-        QTest::newRow("verification address")
+        QTest::newRow("verification address: told by content only")
             << item << QUrl(QStringLiteral("http://item.example.test//_____tmd_____/punish?x5secdata=abc"))
-            << TPageKind::Verification << PageTexts::Verification;
+            << TPageKind::Read << QString();
         QTest::newRow("access denied") << QStringLiteral("<h1>Access Denied</h1><p>You don't have permission.</p>")
                                        << QUrl() << TPageKind::AccessDenied << PageTexts::AccessDenied;
         QTest::newRow("refused in Chinese") << QStringLiteral("<p>很抱歉，您的访问被拒绝</p>") << QUrl()
@@ -502,6 +512,191 @@ private slots:
         QCOMPARE(f.priceValue, price);
         QCOMPARE(f.itemName.text, title);
         QCOMPARE(f.sellerNick.text, seller);
+    }
+
+    // --- Data forms ---
+
+    // Each form of embedded data and markup a page may keep its fields in, read whole: id, title,
+    // seller, price (low and high end, promotion or not).
+    void dataForms_data() {
+        QTest::addColumn<QByteArray>("page");
+        QTest::addColumn<QByteArray>("contentType");
+        QTest::addColumn<QString>("itemId");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<QString>("seller");
+        QTest::addColumn<double>("price");
+        QTest::addColumn<double>("high");
+        QTest::addColumn<bool>("promotion");
+        const QByteArray html = "text/html";
+        const QString id = QStringLiteral("1234567");
+        QTest::newRow("g_config literal and TShop.Setup with a range")
+            << Page(QStringLiteral(
+                   "<script>var g_config = { itemId: '1234567', startTime: (+new Date()), pw: (w >= 1260 ? '1190' : "
+                   "'990'), // a comment\n sellerNickName: 'amh%E5%AE%98%E6%96%B9', 'x': [1, 2,], };\n"
+                   "TShop.Setup({\"detail\": {\"defaultItemPrice\": \"5499.00-6799.00\"}, \"itemDO\": {\"title\": "
+                   "\"手机 旗舰版\", \"reservePrice\": \"6999.00\"}});</script>"))
+            << html << id << QStringLiteral("手机 旗舰版") << QStringLiteral("amh官方") << 5499.0 << 6799.0 << false;
+        QTest::newRow("mobile data, promotion running")
+            << Page(QStringLiteral(
+                   "<script>var _DATA_Detail = {\"itemDO\": {\"itemId\": \"1234567\", \"title\": \"牛仔裤\", "
+                   "\"sellerNickName\": \"%E5%B0%8F%E5%BA%97\"}, \"detail\": {\"defaultItemPrice\": \"298.00\"}};"
+                   "var _DATA_Mdskip = {\"priceInfo\": {\"1\": {\"price\": \"298.00\", \"promotionList\": [{\"price\": "
+                   "\"179.00\", \"start\": true, \"type\": \"无线特惠\"}]}}};</script>"))
+            << html << id << QStringLiteral("牛仔裤") << QStringLiteral("小店") << 179.0 << 179.0 << true;
+        QTest::newRow("mobile data, promotion not started")
+            << Page(QStringLiteral(
+                   "<script>var _DATA_Detail = {\"itemDO\": {\"itemId\": \"1234567\", \"title\": \"牛仔裤\", "
+                   "\"sellerNickName\": \"%E5%B0%8F%E5%BA%97\"}, \"detail\": {\"defaultItemPrice\": \"298.00\"}};"
+                   "var _DATA_Mdskip = {\"priceInfo\": {\"1\": {\"price\": \"298.00\", \"promotionList\": [{\"price\": "
+                   "\"179.00\", \"start\": false}]}}};</script>"))
+            << html << id << QStringLiteral("牛仔裤") << QStringLiteral("小店") << 298.0 << 298.0 << false;
+        QTest::newRow("__INITIAL_DATA__ through JSON.parse, cheapest variant")
+            << Page(QStringLiteral(
+                   "<script>window.__INITIAL_DATA__ = "
+                   "JSON.parse('{\"item\":{\"itemId\":\"1234567\",\"title\":\"台灯\"},"
+                   "\"seller\":{\"sellerNick\":\"灯具店\"},\"sku2info\":{\"11\":{\"price\":{\"priceText\":\"30.00\"}},"
+                   "\"12\":{\"price\":{\"priceText\":\"20.00\"}},\"13\":{\"price\":{\"priceText\":\"25.00\"}}}}');"
+                   "</script>"))
+            << html << id << QStringLiteral("台灯") << QStringLiteral("灯具店") << 20.0 << 20.0 << false;
+        QTest::newRow("__ICE_APP_CONTEXT__")
+            << Page(QStringLiteral(
+                   "<script>window.__ICE_APP_CONTEXT__ = {\"loaderData\": {\"home\": {\"data\": {\"res\": "
+                   "{\"item\": {\"itemId\": \"1234567\", \"title\": \"键盘\"}, \"seller\": {\"sellerNick\": "
+                   "\"键盘店\", \"shopName\": \"键盘旗舰店\"}, \"price\": {\"price\": {\"priceText\": "
+                   "\"199-299\"}, \"extraPrice\": {\"priceText\": \"399\"}}}}}}};</script>"))
+            << html << id << QStringLiteral("键盘") << QStringLiteral("键盘店") << 199.0 << 299.0 << false;
+        QTest::newRow("detail data answer with apiStack")
+            << QStringLiteral("{\"api\":\"detail\",\"data\":{\"item\":{\"itemId\":\"1234567\",\"title\":\"耳机\"},"
+                              "\"seller\":{\"sellerNick\":\"耳机店\"},\"apiStack\":[{\"name\":\"esi\",\"value\":"
+                              "\"{\\\"price\\\":{\\\"price\\\":{\\\"priceText\\\":\\\"99.00\\\"}}}\"}]}}")
+                   .toUtf8()
+            << QByteArray("application/json") << id << QStringLiteral("耳机") << QStringLiteral("耳机店") << 99.0
+            << 99.0 << false;
+        QTest::newRow("JSONP answer")
+            << QStringLiteral(
+                   "mtopjsonp3({data: {item: {itemId: 1234567, title: '鼠标'}, seller: {sellerNick: '鼠标店'}, "
+                   "price: {price: {priceText: '59.90'}}}})")
+                   .toUtf8()
+            << QByteArray("application/javascript") << id << QStringLiteral("鼠标") << QStringLiteral("鼠标店") << 59.9
+            << 59.9 << false;
+        QTest::newRow("JSON-LD product")
+            << Page(
+                   QStringLiteral("<script type=\"application/ld+json\">{\"@type\": \"Product\", \"name\": \"水杯\", "
+                                  "\"url\": \"https://item.example.test/item.htm?id=1234567\", \"offers\": {\"@type\": "
+                                  "\"AggregateOffer\", \"lowPrice\": \"15.00\", \"highPrice\": \"18.00\"}}</script>"
+                                  "<span class=\"J_WangWang\" data-nick=\"水杯店\"></span>"))
+            << html << id << QStringLiteral("水杯") << QStringLiteral("水杯店") << 15.0 << 15.0 << false;
+        QTest::newRow("Open Graph and markup")
+            << Page(
+                   QStringLiteral("<meta property=\"og:title\" content=\"雨伞 - 淘宝网\"><meta property=\"og:url\" "
+                                  "content=\"https://item.example.test/item.htm?id=1234567\"><meta "
+                                  "property=\"product:price:amount\" content=\"35.00\"><a data-nick=\"伞店\">旺旺</a>"))
+            << html << id << QStringLiteral("雨伞") << QStringLiteral("伞店") << 35.0 << 35.0 << false;
+        QTest::newRow("newer markup classes, promotion shown")
+            << Page(QStringLiteral(
+                   "<h1 class=\"ItemHeader--mainTitle--3CIjqW5\">保温杯</h1><div "
+                   "class=\"Price--root\"><span class=\"Price--priceText--2nLbVda\">129</span></div><div "
+                   "class=\"Promotion--root\"><span class=\"Price--priceText--2nLbVda\">99</span></div>"
+                   "<span class=\"shopName--x\">杯子旗舰店</span><input name=item_id value=1234567>"
+                   "<input name=seller_nickname value=杯子店>"))
+            << html << id << QStringLiteral("保温杯") << QStringLiteral("杯子店") << 99.0 << 99.0 << true;
+    }
+    void dataForms() {
+        QFETCH(QByteArray, page);
+        QFETCH(QByteArray, contentType);
+        QFETCH(QString, itemId);
+        QFETCH(QString, title);
+        QFETCH(QString, seller);
+        QFETCH(double, price);
+        QFETCH(double, high);
+        QFETCH(bool, promotion);
+        const TItemFields f = ReadItemFields(page, contentType, kAddress);
+        QCOMPARE(f.kind, TPageKind::Read);
+        QCOMPARE(f.itemId.text, itemId);
+        QCOMPARE(f.itemName.text, title);
+        QCOMPARE(f.sellerNick.text, seller);
+        QCOMPARE(f.priceState, TPriceState::Found);
+        QCOMPARE(f.priceValue, price);
+        QCOMPARE(f.priceHigh, high);
+        QCOMPARE(f.promotionPrice, promotion);
+        QVERIFY(!f.gone);
+    }
+
+    void addressIdOnlyWhereThePageAgrees() {
+        // A page listing other items: the id the address names wins when the page names it too.
+        const TItemFields listed = Read(
+            QStringLiteral(
+                "<script>var d = {recommend: [{itemId: '999'}], itemDO: {itemId: '1234567', title: '宝贝'}};</script>"),
+            kAddress);
+        QCOMPARE(listed.itemId.text, QStringLiteral("1234567"));
+        QCOMPARE(listed.itemId.source, TFieldSource::EmbeddedData);
+        QVERIFY(!listed.itemId.passedOver.isEmpty());
+    }
+
+    void exactPriceRulesAndPriceMeaning_data() {
+        QTest::addColumn<QString>("body");
+        QTest::addColumn<TPriceState>("state");
+        QTest::addColumn<double>("price");
+        const QString exact = QStringLiteral("<input type=\"hidden\" name=\"current_price\" value= \"%1\" />");
+        QTest::newRow("exact price wins over data")
+            << exact.arg(QStringLiteral("12.50")) + QStringLiteral("<script>x = {defaultItemPrice: '10'}</script>")
+            << TPriceState::Found << 12.5;
+        QTest::newRow("exact range gives its low end")
+            << exact.arg(QStringLiteral("5499.00-6799.00")) << TPriceState::Found << 5499.0;
+        QTest::newRow("exact 0 gives way to data")
+            << exact.arg(QStringLiteral("0.00")) + QStringLiteral("<script>x = {defaultItemPrice: '10'}</script>")
+            << TPriceState::Found << 10.0;
+        QTest::newRow("exact 0 and nothing else is invalid")
+            << exact.arg(QStringLiteral("0.00")) << TPriceState::Invalid << 0.0;
+        QTest::newRow("negative data price is invalid")
+            << QStringLiteral("<script>x = {item: {price: -5}}</script>") << TPriceState::Invalid << 0.0;
+        QTest::newRow("a word is no price") << exact.arg(QStringLiteral("面议")) << TPriceState::Missing << 0.0;
+        QTest::newRow("no price anywhere") << QStringLiteral("<p>无</p>") << TPriceState::Missing << 0.0;
+    }
+    void exactPriceRulesAndPriceMeaning() {
+        QFETCH(QString, body);
+        QFETCH(TPriceState, state);
+        QFETCH(double, price);
+        const TItemFields f = Read(body);
+        QCOMPARE(f.priceState, state);
+        QCOMPARE(f.priceValue, price);
+    }
+
+    void gonePages_data() {
+        QTest::addColumn<QString>("body");
+        QTest::addColumn<bool>("gone");
+        QTest::newRow("visible words")
+            << QStringLiteral("<div class=\"error\">很抱歉，您查看的宝贝不存在，可能已下架或者被转移。</div>") << true;
+        QTest::newRow("in the data") << QStringLiteral("<script>x = {detail: {isDownShelf: true}}</script>") << true;
+        QTest::newRow("an error message in a data answer")
+            << QStringLiteral("<script>y = {ret: ['FAIL_SYS_ITEM_NOT_FOUND::宝贝不存在']}</script>") << true;
+        QTest::newRow("hidden words are not shown")
+            << QStringLiteral("<div style=\"display: none\">此宝贝已下架</div>") << false;
+        QTest::newRow("words in a script are not shown")
+            << QStringLiteral("<script>var tip = '此宝贝已下架';</script>") << false;
+        QTest::newRow("isDownShelf false") << QStringLiteral("<script>x = {isDownShelf: false}</script>") << false;
+    }
+    void gonePages() {
+        QFETCH(QString, body);
+        QFETCH(bool, gone);
+        QCOMPARE(Read(body, kAddress).gone, gone);
+    }
+
+    void renderedDocumentIsReadByItsStructure() {
+        // A browser writes inputs back as <input ... value="x">: the exact end marker then stands
+        // only inside a later script. Read by structure, the values are the inputs' own.
+        const QString document =
+            QStringLiteral("<html><head></head><body><input type=\"hidden\" name=\"title\" value=\"真标题\">"
+                           "<input type=\"hidden\" name=\"seller_nickname\" value=\"真卖家\">"
+                           "<input type=\"hidden\" name=\"current_price\" value=\"12.50\">"
+                           "<input type=\"hidden\" name=\"item_id_num\" value=\"1001\">"
+                           "<script>var t = '<b>\" />';</script><p>页面其余部分，足够长的一段正文。</p></body></html>");
+        const TItemFields rendered =
+            ReadItemFields(document.toUtf8(), "text/html; charset=utf-8", kNoIdAddress, {}, true);
+        QCOMPARE(rendered.itemName.text, QStringLiteral("真标题"));
+        QCOMPARE(rendered.sellerNick.text, QStringLiteral("真卖家"));
+        QCOMPARE(rendered.itemId.text, QStringLiteral("1001"));
+        QCOMPARE(rendered.priceValue, 12.5);
     }
 };
 

@@ -73,7 +73,7 @@ QByteArray ItemPage(const TPageFields& f, const char* encoding = "GBK") {
 
 // A page of exactly size bytes whose only field is the item id.
 QByteArray SizedPage(int size) {
-    QByteArray page = "<input type=\"hidden\" name=\"item_id_num\" value=\"77\" />";
+    QByteArray page = "<input type=\"hidden\" name=\"item_id_num\" value=\"77\" /><b class=tm-price>1</b>";
     page += QByteArray(size - page.size(), ' ');
     return page;
 }
@@ -266,11 +266,13 @@ private slots:
         QCOMPARE(TReadItem::ConvertPrice(text), expected);
     }
 
-    void missingPriceStoresZero() {
+    void missingPriceIsAFailureThatStoresNothing() {
         TPageFields fields;
         fields.price.reset();
-        QCOMPARE(Read(Serve(ItemPage(fields))), int(TReadItem::rcAdded));
-        QCOMPARE(m_db->value(QStringLiteral("select Price from Items")).toDouble(), 0.0);
+        auto reader = NewReader(Serve(ItemPage(fields)), QStringLiteral("shopa"));
+        QCOMPARE(Run(*reader), int(TReadItem::rcFailed));
+        QCOMPARE(reader->ErrorText, PageTexts::NoPrice);
+        QCOMPARE(Count(QStringLiteral("Items")), 0);
     }
 
     // --- How pages arrive ---

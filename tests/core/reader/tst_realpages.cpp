@@ -30,6 +30,14 @@ const QString kTbTitle = QStringLiteral("AMZ小贝同款头盔镜片哈雷三扣
 const QString kTbSeller = QStringLiteral("amz品牌工作室");
 const QString kTmTitle = QStringLiteral("音格格手卷电子钢琴便携式88键初学者成人家用键盘专业加厚版入门");
 const QString kTmSeller = QStringLiteral("音格格旗舰店");
+const QString kAmhTitle = QStringLiteral("AMH男装韩版2015秋装新款修身水洗微弹牛仔裤长裤NZ2508燊");
+const QString kAmhSeller = QStringLiteral("amh官方旗舰店");
+
+// A UTF-8 page as the marketplace served it: GBK bytes (GB18030 for the odd character GBK lacks).
+QByteArray AsGbk(const QByteArray& utf8) {
+    QStringEncoder gbk("GB18030");
+    return gbk(QString::fromUtf8(utf8));
+}
 
 } // namespace
 
@@ -54,9 +62,20 @@ private:
             {"/tm/gbk/item.htm?id=541636851254", "tmall2018-item-541636851254.excerpt.gbk.html", "text/html"},
             {"/tm/utf8/item.htm?id=541636851254", "tmall2018-item-541636851254.excerpt.html",
              "text/html;charset=UTF-8"},
+            // Whole pages: UTF-8 under a gbk meta as saved.
+            {"/tm2015/item.htm?id=18959526273", "tmall2015-item-18959526273.html", "text/html"},
+            {"/tmm2015/item.htm?id=18959526273", "tmallm2015-item-18959526273.html", "text/html"},
+            // Walls: no item, whatever the address says.
+            {"/x5/item.htm?id=18959526273", "x5block-worldtmall-shop.fragment.html", "text/html"},
+            {"/pw/item.htm?id=18959526273", "tb2020-pwframe.modified.html", "text/html"},
         };
         for (const auto& page : pages)
             m_server->route(QString::fromLatin1(page.path), Excerpt(QString::fromLatin1(page.file)), page.contentType);
+        // The whole pages again as the marketplace sent them: GBK bytes.
+        m_server->route(QStringLiteral("/tm2015gbk/item.htm?id=18959526273"),
+                        AsGbk(Excerpt(QStringLiteral("tmall2015-item-18959526273.html"))), "text/html; charset=gbk");
+        m_server->route(QStringLiteral("/tmm2015gbk/item.htm?id=18959526273"),
+                        AsGbk(Excerpt(QStringLiteral("tmallm2015-item-18959526273.html"))), "text/html; charset=gbk");
     }
 
     std::unique_ptr<TReadItem> Read(const QString& url, const QString& seller) {
@@ -103,40 +122,83 @@ private slots:
     void cleanup() { m_db.reset(); }
     void cleanupTestCase() { m_server.reset(); }
 
-    void excerptsReadAndStored_data() {
+    void realPagesReadAndStored_data() {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("itemId");
         QTest::addColumn<double>("price");
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("seller");
-        QTest::newRow("2017 GBK") << QStringLiteral("/tb/gbk/item.htm?id=45383717461") << QStringLiteral("45383717461")
-                                  << 75.0 << kTbTitle << kTbSeller;
-        QTest::newRow("2017 UTF-8") << QStringLiteral("/tb/utf8/item.htm?id=45383717461")
-                                    << QStringLiteral("45383717461") << 75.0 << kTbTitle << kTbSeller;
-        QTest::newRow("2017 UTF-8 under a gbk meta") << QStringLiteral("/tb/utf8meta/item.htm?id=45383717461")
-                                                     << QStringLiteral("45383717461") << 75.0 << kTbTitle << kTbSeller;
-        QTest::newRow("2018 GBK") << QStringLiteral("/tm/gbk/item.htm?id=541636851254")
-                                  << QStringLiteral("541636851254") << 0.0 << kTmTitle << kTmSeller;
-        QTest::newRow("2018 UTF-8") << QStringLiteral("/tm/utf8/item.htm?id=541636851254")
-                                    << QStringLiteral("541636851254") << 0.0 << kTmTitle << kTmSeller;
+        QTest::addColumn<int>("sales");
+        const QString tb = QStringLiteral("45383717461");
+        const QString amh = QStringLiteral("18959526273");
+        QTest::newRow("2017 GBK") << QStringLiteral("/tb/gbk/item.htm?id=45383717461") << tb << 75.0 << kTbTitle
+                                  << kTbSeller << 0;
+        QTest::newRow("2017 UTF-8") << QStringLiteral("/tb/utf8/item.htm?id=45383717461") << tb << 75.0 << kTbTitle
+                                    << kTbSeller << 0;
+        QTest::newRow("2017 UTF-8 under a gbk meta")
+            << QStringLiteral("/tb/utf8meta/item.htm?id=45383717461") << tb << 75.0 << kTbTitle << kTbSeller << 0;
+        QTest::newRow("2015 mall desktop, UTF-8")
+            << QStringLiteral("/tm2015/item.htm?id=18959526273") << amh << 298.0 << kAmhTitle << kAmhSeller << 0;
+        QTest::newRow("2015 mall desktop, GBK")
+            << QStringLiteral("/tm2015gbk/item.htm?id=18959526273") << amh << 298.0 << kAmhTitle << kAmhSeller << 0;
+        QTest::newRow("2015 mall mobile, UTF-8")
+            << QStringLiteral("/tmm2015/item.htm?id=18959526273") << amh << 298.0 << kAmhTitle << kAmhSeller << 2247;
+        QTest::newRow("2015 mall mobile, GBK")
+            << QStringLiteral("/tmm2015gbk/item.htm?id=18959526273") << amh << 298.0 << kAmhTitle << kAmhSeller << 2247;
     }
-    void excerptsReadAndStored() {
+    void realPagesReadAndStored() {
         QFETCH(QString, path);
         QFETCH(QString, itemId);
         QFETCH(double, price);
         QFETCH(QString, title);
         QFETCH(QString, seller);
+        QFETCH(int, sales);
         auto reader = Read(m_server->url(path), seller);
+        QCOMPARE(reader->ErrorText, QString());
         QCOMPARE(reader->ResultCode, int(TReadItem::rcAdded));
         QCOMPARE(reader->ItemID, itemId);
         QCOMPARE(reader->Price, price);
         QCOMPARE(reader->ItemName, title);
         QCOMPARE(reader->SellerNick, seller);
+        QCOMPARE(reader->SellCount, sales);
         QCOMPARE(m_db->value(QStringLiteral("select ItemName from Items where ItemID=?"), {itemId}).toString(), title);
         QCOMPARE(m_db->value(QStringLiteral("select Price from Items where ItemID=?"), {itemId}).toDouble(), price);
     }
 
-    void cliReadsTheExcerptsAndExplainsWhy_data() {
+    void pageWithoutPriceIsAFailureNotAZero_data() {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("2018 GBK") << QStringLiteral("/tm/gbk/item.htm?id=541636851254");
+        QTest::newRow("2018 UTF-8") << QStringLiteral("/tm/utf8/item.htm?id=541636851254");
+    }
+    void pageWithoutPriceIsAFailureNotAZero() {
+        QFETCH(QString, path);
+        auto reader = Read(m_server->url(path), kTmSeller);
+        QCOMPARE(reader->ResultCode, int(TReadItem::rcFailed));
+        QCOMPARE(reader->ErrorText, PageTexts::NoPrice);
+        // The page is the seller's item page: its id comes from the address, the rest from the page.
+        QCOMPARE(reader->ItemID, QStringLiteral("541636851254"));
+        QCOMPARE(reader->ItemName, kTmTitle);
+        QCOMPARE(Count(QStringLiteral("Items")), 0);
+    }
+
+    void realWallsAreFailuresWithTheirReason_data() {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("slider or login jump")
+            << QStringLiteral("/x5/item.htm?id=18959526273") << PageTexts::Verification;
+        QTest::newRow("login frame") << QStringLiteral("/pw/item.htm?id=18959526273") << PageTexts::NeedsLogin;
+    }
+    void realWallsAreFailuresWithTheirReason() {
+        QFETCH(QString, path);
+        QFETCH(QString, text);
+        auto reader = Read(m_server->url(path), kAmhSeller);
+        QCOMPARE(reader->ResultCode, int(TReadItem::rcFailed));
+        QCOMPARE(reader->ErrorText, text);
+        QVERIFY(reader->ItemID.isEmpty());
+        QCOMPARE(Count(QStringLiteral("Items")), 0);
+    }
+
+    void cliReadsThePagesAndExplainsWhy_data() {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("seller");
         QTest::addColumn<QString>("title");
@@ -144,20 +206,24 @@ private slots:
         QTest::addColumn<QString>("price");
         QTest::addColumn<QString>("titleFrom");
         QTest::addColumn<QString>("idFrom");
+        QTest::addColumn<QString>("priceFrom");
         QTest::newRow("2017 GBK") << QStringLiteral("/tb/gbk/item.htm?id=45383717461") << kTbSeller << kTbTitle
                                   << QStringLiteral("45383717461") << QStringLiteral("75.00")
-                                  << QStringLiteral("document-title") << QStringLiteral("tolerant-input");
+                                  << QStringLiteral("document-title") << QStringLiteral("data")
+                                  << QStringLiteral("tolerant-input");
         QTest::newRow("2017 UTF-8") << QStringLiteral("/tb/utf8meta/item.htm?id=45383717461") << kTbSeller << kTbTitle
                                     << QStringLiteral("45383717461") << QStringLiteral("75.00")
-                                    << QStringLiteral("document-title") << QStringLiteral("tolerant-input");
-        QTest::newRow("2018 GBK") << QStringLiteral("/tm/gbk/item.htm?id=541636851254") << kTmSeller << kTmTitle
-                                  << QStringLiteral("541636851254") << QStringLiteral("0.00")
-                                  << QStringLiteral("tolerant-input") << QStringLiteral("address");
-        QTest::newRow("2018 UTF-8") << QStringLiteral("/tm/utf8/item.htm?id=541636851254") << kTmSeller << kTmTitle
-                                    << QStringLiteral("541636851254") << QStringLiteral("0.00")
-                                    << QStringLiteral("tolerant-input") << QStringLiteral("address");
+                                    << QStringLiteral("document-title") << QStringLiteral("data")
+                                    << QStringLiteral("tolerant-input");
+        QTest::newRow("2015 mall desktop")
+            << QStringLiteral("/tm2015gbk/item.htm?id=18959526273") << kAmhSeller << kAmhTitle
+            << QStringLiteral("18959526273") << QStringLiteral("298.00") << QStringLiteral("exact-marker")
+            << QStringLiteral("data") << QStringLiteral("data");
+        QTest::newRow("2015 mall mobile") << QStringLiteral("/tmm2015/item.htm?id=18959526273") << kAmhSeller
+                                          << kAmhTitle << QStringLiteral("18959526273") << QStringLiteral("298.00")
+                                          << QStringLiteral("data") << QStringLiteral("data") << QStringLiteral("data");
     }
-    void cliReadsTheExcerptsAndExplainsWhy() {
+    void cliReadsThePagesAndExplainsWhy() {
         QFETCH(QString, path);
         QFETCH(QString, seller);
         QFETCH(QString, title);
@@ -165,6 +231,7 @@ private slots:
         QFETCH(QString, price);
         QFETCH(QString, titleFrom);
         QFETCH(QString, idFrom);
+        QFETCH(QString, priceFrom);
         QByteArray out;
         QCOMPARE(RunCli({QStringLiteral("settings"), QStringLiteral("--own-account"), seller}, &out), 0);
         QCOMPARE(RunCli({QStringLiteral("read-item"), m_server->url(path), QStringLiteral("--explain")}, &out), 0);
@@ -175,8 +242,23 @@ private slots:
         QCOMPARE(Line(out, QStringLiteral("Price")), price);
         QCOMPARE(Line(out, QStringLiteral("ItemNameFrom")).section(u' ', 0, 0), titleFrom);
         QCOMPARE(Line(out, QStringLiteral("ItemIDFrom")).section(u' ', 0, 0), idFrom);
+        QCOMPARE(Line(out, QStringLiteral("PriceFrom")).section(u' ', 0, 0), priceFrom);
         QVERIFY(Line(out, QStringLiteral("Page")).startsWith(QLatin1String("item ")));
         QCOMPARE(m_db->value(QStringLiteral("select ItemName from Items where ItemID=?"), {itemId}).toString(), title);
+    }
+
+    void cliExplainsAMissingPrice() {
+        QByteArray out;
+        QCOMPARE(RunCli({QStringLiteral("settings"), QStringLiteral("--own-account"), kTmSeller}, &out), 0);
+        QCOMPARE(RunCli({QStringLiteral("read-item"), m_server->url(QStringLiteral("/tm/gbk/item.htm?id=541636851254")),
+                         QStringLiteral("--explain")},
+                        &out),
+                 3);
+        QCOMPARE(Line(out, QStringLiteral("ResultCode")), QStringLiteral("4 rcFailed"));
+        QCOMPARE(Line(out, QStringLiteral("ErrorText")), PageTexts::NoPrice);
+        QCOMPARE(Line(out, QStringLiteral("ItemIDFrom")).section(u' ', 0, 0), QStringLiteral("address"));
+        QCOMPARE(Line(out, QStringLiteral("PriceFrom")).section(u' ', 0, 0), QStringLiteral("none"));
+        QCOMPARE(Count(QStringLiteral("Items")), 0);
     }
 
     void loginRedirectIsAFailureWithItsReason() {
@@ -187,11 +269,13 @@ private slots:
         redirect.status = 302;
         redirect.headers << qMakePair(QByteArray("Location"), login.toUtf8());
         m_server->route(QStringLiteral("/login/item.htm?id=77"), redirect);
-        m_server->route(QStringLiteral("/member/login.jhtml?redirectURL=item"),
-                        QStringLiteral("<html><head><title>登录</title></head><body><p>亲，请登录后再来。这里什么宝贝"
-                                       "都没有，只有一个登录框的说明文字。</p></body></html>")
-                            .toUtf8(),
-                        "text/html; charset=utf-8");
+        m_server->route(
+            QStringLiteral("/member/login.jhtml?redirectURL=item"),
+            QStringLiteral("<html><head><title>登录</title></head><body><p>亲，请登录后再来。</p>"
+                           "<form><input name=\"TPL_username\"><input type=\"password\" name=\"TPL_password\">"
+                           "</form></body></html>")
+                .toUtf8(),
+            "text/html; charset=utf-8");
         auto reader = Read(m_server->url(QStringLiteral("/login/item.htm?id=77")), QStringLiteral("shopa"));
         QCOMPARE(reader->ResultCode, int(TReadItem::rcFailed));
         QCOMPARE(reader->ErrorText, PageTexts::NeedsLogin);
@@ -207,6 +291,18 @@ private slots:
         QCOMPARE(Line(out, QStringLiteral("ResultCode")), QStringLiteral("4 rcFailed"));
         QCOMPARE(Line(out, QStringLiteral("ErrorText")), PageTexts::NeedsLogin);
         QVERIFY(Line(out, QStringLiteral("Page")).startsWith(QLatin1String("login ")));
+    }
+
+    void itemPageAtAnAddressThatSaysLoginIsAnItem() {
+        // Words in an address tell nothing: the page's content is an item.
+        const QString path = QStringLiteral("/member/login/item.htm?id=18959526273&from=passport");
+        m_server->route(path, AsGbk(Excerpt(QStringLiteral("tmall2015-item-18959526273.html"))),
+                        "text/html; charset=gbk");
+        QString url = m_server->url(path);
+        url.replace(QStringLiteral("127.0.0.1"), QStringLiteral("localhost"));
+        auto reader = Read(url, kAmhSeller);
+        QCOMPARE(reader->ResultCode, int(TReadItem::rcAdded));
+        QCOMPARE(reader->Price, 298.0);
     }
 
     void blockPagesAreFailuresWithTheirReason_data() {

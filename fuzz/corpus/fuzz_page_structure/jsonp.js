@@ -1,0 +1,1 @@
+mtopjsonp1({data: {item: {itemId: 1}, price: {price: {priceText: "1-2"}}}})
