@@ -1,5 +1,6 @@
 #include "reader/UtReadAllItemThr.h"
 
+#include "common/StoreTexts.h"
 #include "common/TextHelpers.h"
 #include "reader/UtReadItemThr.h"
 #include "store/RecordSet.h"
@@ -17,6 +18,10 @@ namespace {
 
 // Raised on the updater's thread once a stop was requested; ends the run, never one row only.
 struct TUpdaterStopped {};
+// A reading that could not be stored: the run ends with this text.
+struct TCannotStore {
+    QString text;
+};
 
 const QString kSelectMappedRivals = QStringLiteral("select * from RivalItems where LocalItemID=? and RivalItemID<>''");
 
@@ -225,6 +230,9 @@ void TReadAllItemThr::RunReader(const QString& url, const QString& localItemID, 
         ++m_tally.failed;
         break;
     }
+    // Every further page would be downloaded for nothing.
+    if (reader->CannotStore)
+        throw TCannotStore{reader->ErrorText};
 }
 
 void TReadAllItemThr::ProcessRow(TRecordSet& rs, int position, bool last) {
@@ -273,6 +281,8 @@ void TReadAllItemThr::Execute() {
                     ProcessRow(rs, i, i + 1 == n);
                 } catch (const TUpdaterStopped&) {
                     throw;
+                } catch (const TCannotStore&) {
+                    throw;
                 } catch (...) {
                     // A failed row is passed over; its readings made so far stay stored.
                 }
@@ -283,6 +293,20 @@ void TReadAllItemThr::Execute() {
         }
         FinishTime = QDateTime::currentDateTime();
         ShowFinished();
+    } catch (const TCannotStore& stop) {
+        // Its end texts say it stopped, and why, never that everything was updated.
+        try {
+            {
+                std::lock_guard lock(m_mutex);
+                m_tally.stoppedBecause = StoreTexts::RoundStopped.arg(stop.text);
+            }
+            StatusText = StoreTexts::RoundStopped.arg(stop.text);
+            ShowProgress();
+            FinishTime = QDateTime::currentDateTime();
+            const QString text = StoreTexts::RoundStoppedAt.arg(StatusDateTime(FinishTime));
+            OnHostThread([this, text] { m_host->ShowStatus(kTimePanel, text); });
+        } catch (...) {
+        }
     } catch (...) {
         // A stop or a failure outside the rows ends the run; it still reports its end below,
         // so the window never keeps waiting for an updater that is gone.

@@ -16,12 +16,14 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QNetworkCookie>
 #include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QWebEngineCookieStore>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 
@@ -71,6 +73,21 @@ QByteArray WalledPage(const QString& build) {
                        "</script></body></html>")
             .arg(build);
     return html.toUtf8();
+}
+
+// Visits a login page in the profile of folder and returns once the profile's cookie store has
+// taken the cookie it sets: a load that ended says nothing about when its cookie is stored, and
+// a reading begun before that meets the login wall.
+void VisitForCookie(QObject* context, const QString& url, const QString& folder, const QByteArray& name) {
+    QWebEngineProfile* profile = TBrowserEngine::Profile(folder);
+    QVERIFY(profile);
+    bool stored = false;
+    const QMetaObject::Connection added =
+        QObject::connect(profile->cookieStore(), &QWebEngineCookieStore::cookieAdded, context,
+                         [&stored, name](const QNetworkCookie& cookie) { stored = stored || cookie.name() == name; });
+    TBrowserEngine::Visit(url, folder, {}, QString());
+    QTRY_VERIFY_WITH_TIMEOUT(stored, 30000);
+    QObject::disconnect(added);
 }
 
 } // namespace
@@ -174,6 +191,7 @@ private slots:
     void unfinishedOrFrozenPagesFailWithinTheLimit();
     void imagesMediaAndFontsAreNotLoaded();
     void stoppedRenderedReadingEndsWithinASecond();
+    void aPageThatAllocatesWithoutEndIsAbandonedByTheMemoryWatchdog();
     void concurrentRenderedReadingsTakeTurns();
     void loginEntryOpensTheLoginPageOnTheReadingsProfile();
     void detailListContextMenuSetsThePagesReadingMode_data();
@@ -255,7 +273,7 @@ void TstUiBrowser::loginCookieOfTheProfileSurvivesARestart() {
     const QString folder = TBrowserEngine::ProfileFolder(m_db->path());
 
     QCOMPARE(Read(url, rmBrowser), int(TReadItem::rcNoItem)); // not logged in yet
-    TBrowserEngine::Visit(loginUrl, folder, {}, QString());
+    VisitForCookie(this, loginUrl, folder, "vlogin");
     QVERIFY(QFileInfo(folder).isDir());
     QCOMPARE(Read(url, rmBrowser), int(TReadItem::rcAdded));
 
@@ -307,7 +325,7 @@ void TstUiBrowser::loginWallOfADirectReadingIsPassedWithTheProfilesLogin() {
     QCOMPARE(Run(*before), int(TReadItem::rcFailed));
     QCOMPARE(before->ErrorText, PageTexts::NeedsLogin);
 
-    TBrowserEngine::Visit(loginUrl, TBrowserEngine::ProfileFolder(m_db->path()), {}, QString());
+    VisitForCookie(this, loginUrl, TBrowserEngine::ProfileFolder(m_db->path()), "vlogin");
     auto after = NewReader(url, -1);
     QVERIFY2(Run(*after) == TReadItem::rcAdded, qPrintable(after->ErrorText));
     QVERIFY(after->ReadInBrowser);
@@ -421,6 +439,29 @@ void TstUiBrowser::stoppedRenderedReadingEndsWithinASecond() {
     reader->wait();
     QCOMPARE(reader->ResultCode, int(TReadItem::rcFailed));
     QCOMPARE(reader->ErrorText, ReaderTexts::Stopped);
+}
+
+void TstUiBrowser::aPageThatAllocatesWithoutEndIsAbandonedByTheMemoryWatchdog() {
+    // The helpers as a plain page leaves them; the page below may take 400 MB more.
+    QCOMPARE(Read(Serve(ScriptedPage(QStringLiteral("item.textContent = 'x';"), 0)), rmBrowser),
+             int(TReadItem::rcNoItem));
+    const qint64 base = TBrowserEngine::HelperMemory();
+    QVERIFY2(base > 0, "no browser helper process found");
+    TBrowserEngine::Limits limits;
+    limits.renderMs = 60000;
+    limits.memoryBytes = base + (qint64(400) << 20);
+    TBrowserEngine::SetRenderLimits(limits);
+    // Buffers outside the script heap, touched so they are resident.
+    const QString url = Serve(QByteArray("<html><body><div id=\"item\"></div><script>const kept = [];"
+                                         "setInterval(() => { const b = new Uint8Array(16 << 20); b.fill(7);"
+                                         " kept.push(b); }, 40);</script></body></html>"));
+    auto reader = NewReader(url, rmBrowser);
+    qint64 elapsed = 0;
+    QCOMPARE(Run(*reader, &elapsed), int(TReadItem::rcFailed));
+    QCOMPARE(reader->ErrorText, BrowserTexts::TooMuchMemory.arg(limits.memoryBytes >> 20));
+    QVERIFY2(elapsed < limits.renderMs, qPrintable(QString::number(elapsed)));
+    // The page was released with what it held.
+    QTRY_VERIFY_WITH_TIMEOUT(TBrowserEngine::HelperMemory() < limits.memoryBytes, 30000);
 }
 
 void TstUiBrowser::concurrentRenderedReadingsTakeTurns() {
