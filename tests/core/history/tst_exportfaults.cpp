@@ -38,13 +38,13 @@ QStringList Hidden(const QString& folder) {
 
 bool IsWholeWorkbook(const QString& path) {
     QProcess unzip;
-    unzip.start(QStringLiteral("python3"), {QStringLiteral("-c"),
-                                            QStringLiteral("import sys,zipfile; z=zipfile.ZipFile(sys.argv[1]); "
-                                                           "sys.exit(0 if z.testzip() is None and "
-                                                           "'xl/workbook.xml' in z.namelist() else 1)"),
-                                            path});
+    unzip.start(QStringLiteral("unzip"), {QStringLiteral("-tq"), path});
     unzip.waitForFinished(60000);
-    return unzip.exitStatus() == QProcess::NormalExit && unzip.exitCode() == 0;
+    QProcess list;
+    list.start(QStringLiteral("unzip"), {QStringLiteral("-Z1"), path});
+    list.waitForFinished(60000);
+    return unzip.exitStatus() == QProcess::NormalExit && unzip.exitCode() == 0 &&
+           list.readAllStandardOutput().contains("xl/workbook.xml");
 }
 
 } // namespace
