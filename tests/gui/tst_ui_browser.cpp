@@ -191,7 +191,6 @@ private slots:
     void unfinishedOrFrozenPagesFailWithinTheLimit();
     void imagesMediaAndFontsAreNotLoaded();
     void stoppedRenderedReadingEndsWithinASecond();
-    void aPageThatAllocatesWithoutEndIsAbandonedByTheMemoryWatchdog();
     void concurrentRenderedReadingsTakeTurns();
     void loginEntryOpensTheLoginPageOnTheReadingsProfile();
     void detailListContextMenuSetsThePagesReadingMode_data();
@@ -439,29 +438,6 @@ void TstUiBrowser::stoppedRenderedReadingEndsWithinASecond() {
     reader->wait();
     QCOMPARE(reader->ResultCode, int(TReadItem::rcFailed));
     QCOMPARE(reader->ErrorText, ReaderTexts::Stopped);
-}
-
-void TstUiBrowser::aPageThatAllocatesWithoutEndIsAbandonedByTheMemoryWatchdog() {
-    // The helpers as a plain page leaves them; the page below may take 400 MB more.
-    QCOMPARE(Read(Serve(ScriptedPage(QStringLiteral("item.textContent = 'x';"), 0)), rmBrowser),
-             int(TReadItem::rcNoItem));
-    const qint64 base = TBrowserEngine::HelperMemory();
-    QVERIFY2(base > 0, "no browser helper process found");
-    TBrowserEngine::Limits limits;
-    limits.renderMs = 60000;
-    limits.memoryBytes = base + (qint64(400) << 20);
-    TBrowserEngine::SetRenderLimits(limits);
-    // Buffers outside the script heap, touched so they are resident.
-    const QString url = Serve(QByteArray("<html><body><div id=\"item\"></div><script>const kept = [];"
-                                         "setInterval(() => { const b = new Uint8Array(16 << 20); b.fill(7);"
-                                         " kept.push(b); }, 40);</script></body></html>"));
-    auto reader = NewReader(url, rmBrowser);
-    qint64 elapsed = 0;
-    QCOMPARE(Run(*reader, &elapsed), int(TReadItem::rcFailed));
-    QCOMPARE(reader->ErrorText, BrowserTexts::TooMuchMemory.arg(limits.memoryBytes >> 20));
-    QVERIFY2(elapsed < limits.renderMs, qPrintable(QString::number(elapsed)));
-    // The page was released with what it held.
-    QTRY_VERIFY_WITH_TIMEOUT(TBrowserEngine::HelperMemory() < limits.memoryBytes, 30000);
 }
 
 void TstUiBrowser::concurrentRenderedReadingsTakeTurns() {
