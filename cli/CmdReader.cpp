@@ -1,10 +1,12 @@
 // read-item: one item page read and stored as the windows read it; settings: shown or changed.
 #include "catalogue/GridData.h"
+#include "catalogue/ItemCommands.h"
 #include "catalogue/MainData.h"
 #include "catalogue/Settings.h"
 #include "cli/Cli.h"
 #include "common/TermSignals.h"
 #include "common/TextHelpers.h"
+#include "net/WebAddress.h"
 #include "reader/PageFields.h"
 #include "reader/ReadModes.h"
 #include "reader/UtReadItemThr.h"
@@ -137,7 +139,16 @@ int RunReadItem(TCliContext& context) {
                   QStringLiteral("页面没有卖家旺旺，按店铺名称“%1”核对").arg(TrimBlanks(reader.Fields.shopName.text)));
     if (explain)
         WriteExplanation(context.out, reader.Fields);
-    return code == TReadItem::rcUpdated || code == TReadItem::rcAdded ? kExitOk : kExitRefused;
+    if (code == TReadItem::rcUpdated || code == TReadItem::rcAdded)
+        return kExitOk;
+    // Every refusal says why on the message channel, a page without an item too.
+    QString reason = reader.ErrorText;
+    if (reason.isEmpty() && code == TReadItem::rcNoItem)
+        reason = QStringLiteral("页面中没有找到宝贝编号，这不是宝贝页面或页面已变化：%1").arg(ShownAddress(reader.URL));
+    if (reason.isEmpty())
+        reason = ReadResultMessage(code).trimmed();
+    context.err << reason << '\n';
+    return kExitRefused;
 }
 
 int RunSettings(TCliContext& context) {

@@ -39,7 +39,8 @@ int RunUpdateAll(TCliContext& context) {
         for (const TAlert& alert : alerts)
             WriteAlertJsonLine(context.out, alert);
     }
-    return kExitOk;
+    // The run said on the way why it stopped before its end.
+    return tally.stoppedBecause.isEmpty() ? kExitOk : kExitDatabase;
 }
 
 const TCliRegistration registration("update-all",

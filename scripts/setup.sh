@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 packages=(cmake ninja-build g++ pkgconf qt6-base-dev libqt6sql6-sqlite libsqlite3-dev libqt6svg6 qt6-webengine-dev
           xvfb xauth fonts-wqy-microhei imagemagick sqlite3 curl
           qt6-translations-l10n librsvg2-bin dpkg-dev desktop-file-utils appstream lintian
-          qt6-charts-dev libxlsxwriter-dev libgumbo-dev unzip man-db
+          qt6-charts-dev libxlsxwriter-dev libgumbo-dev unzip man-db python3
           libcurl4-openssl-dev zlib1g-dev libbrotli-dev clang-14 libclang-rt-14-dev libfuzzer-14-dev)
 missing=()
 for p in "${packages[@]}"; do

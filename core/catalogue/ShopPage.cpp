@@ -3,6 +3,7 @@
 #include "catalogue/MarketHosts.h"
 #include "catalogue/ShopClient.h"
 #include "common/TextHelpers.h"
+#include "net/WebAddress.h"
 #include "reader/Extract.h"
 #include "reader/PageText.h"
 #include "store/PageOutcomes.h"
@@ -177,6 +178,15 @@ TAddRivalResult AddRival(TShopClient& http, TRecordSet& rivals, const QString& t
     if (!IsShopAddress(address)) {
         result.outcome = Outcome::BadAddress;
         result.message = ShopAddressPrompt();
+        return result;
+    }
+    // A shop address may be typed without its scheme; what else is wrong with it still counts
+    // (a name before "@" leads to another site than the one it shows).
+    if (const QString problem =
+            WebAddressProblem(address.contains(QLatin1String("://")) ? address : QStringLiteral("http://") + address);
+        !problem.isEmpty()) {
+        result.outcome = Outcome::BadAddress;
+        result.message = problem;
         return result;
     }
 

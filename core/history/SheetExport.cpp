@@ -1,12 +1,22 @@
 #include "history/SheetExport.h"
 
+#include "common/StoreTexts.h"
+#include "store/DatabaseError.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
-#include <QSaveFile>
-#include <QTemporaryFile>
+#include <QRegularExpression>
 
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/file.h>
+#include <unistd.h>
 #include <xlsxwriter.h>
 
 namespace vantero {
@@ -100,6 +110,29 @@ QByteArray CellText(const QString& text) {
     return text.left(kMaxCellText).toUtf8();
 }
 
+// The workbook library prints English lines of its own to the error output when it cannot
+// write; the user reads our reason instead, so they go nowhere while it writes.
+lxw_error CloseQuietly(lxw_workbook* workbook) {
+    static std::mutex mutex;
+    std::lock_guard lock(mutex);
+    std::fflush(stderr);
+    const int saved = ::dup(STDERR_FILENO);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (saved >= 0 && null >= 0)
+        ::dup2(null, STDERR_FILENO);
+    if (null >= 0)
+        ::close(null);
+    const lxw_error error = workbook_close(workbook);
+    const int closeErrno = errno;
+    std::fflush(stderr);
+    if (saved >= 0) {
+        ::dup2(saved, STDERR_FILENO);
+        ::close(saved);
+    }
+    errno = closeErrno;
+    return error;
+}
+
 QString WriteXlsx(const TSheet& sheet, const QString& path) {
     const QByteArray fileName = QFile::encodeName(path);
     lxw_workbook* workbook = workbook_new(fileName.constData());
@@ -158,8 +191,102 @@ QString WriteXlsx(const TSheet& sheet, const QString& path) {
         }
         ++row;
     }
-    const lxw_error error = workbook_close(workbook);
+    const lxw_error error = CloseQuietly(workbook);
     return error == LXW_NO_ERROR ? QString() : QString::fromUtf8(lxw_strerror(error));
+}
+
+// A file being written beside the target, locked for as long as this export writes it.
+class TPart {
+public:
+    explicit TPart(const QString& pattern) : m_pattern(QFile::encodeName(pattern)) {}
+    ~TPart() {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        if (!m_kept && !m_path.isEmpty())
+            ::unlink(QFile::encodeName(m_path).constData());
+    }
+    TPart(const TPart&) = delete;
+    TPart& operator=(const TPart&) = delete;
+
+    bool open() {
+        QByteArray name = m_pattern;
+        m_fd = ::mkostemp(name.data(), O_CLOEXEC);
+        if (m_fd < 0)
+            return false;
+        m_path = QFile::decodeName(name);
+        ::flock(m_fd, LOCK_EX | LOCK_NB);
+        return true;
+    }
+    QString path() const { return m_path; }
+    bool writeAll(const QByteArray& bytes) {
+        qsizetype done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(m_fd, bytes.constData() + done, size_t(bytes.size() - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return false;
+            done += n;
+        }
+        return true;
+    }
+    // What another writer (the workbook library, by name) wrote is on the disk.
+    bool sync() {
+        const int fd = ::open(QFile::encodeName(m_path).constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return false;
+        const bool ok = ::fsync(fd) == 0;
+        ::close(fd);
+        return ok;
+    }
+    void remove() {
+        ::unlink(QFile::encodeName(m_path).constData());
+        m_path.clear();
+    }
+    void kept() { m_kept = true; }
+
+private:
+    QByteArray m_pattern;
+    QString m_path;
+    int m_fd = -1;
+    bool m_kept = false;
+};
+
+// Parts an export left when it was killed: our hidden name pattern, and no writer holds the
+// lock any more.
+void RemoveStaleParts(const QString& folder) {
+    static const QRegularExpression ours(QStringLiteral("^\\..+\\.(csv|xlsx)\\.[A-Za-z0-9]{6}$"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    const QDir dir(folder);
+    const QStringList names = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& name : names) {
+        if (!ours.match(name).hasMatch())
+            continue;
+        const QByteArray file = QFile::encodeName(dir.filePath(name));
+        const int fd = ::open(file.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0)
+            continue;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0)
+            ::unlink(file.constData());
+        ::close(fd);
+    }
+}
+
+// Why the file at path could not be written: the problem first, the technical text after.
+QString WriteProblem(const QString& path, int error, const QString& detail = {}) {
+    const QString folder = QFileInfo(path).absolutePath();
+    const QString technical = !detail.isEmpty() ? detail
+                              : error != 0      ? QString::fromLocal8Bit(std::strerror(error))
+                                                : QString();
+    QString sentence;
+    if (error == ENOSPC || error == EDQUOT || DiskIsFull(folder))
+        sentence = StoreTexts::ExportDiskFull;
+    else if (error == EACCES || error == EPERM || error == EROFS ||
+             ::access(QFile::encodeName(folder).constData(), W_OK) != 0)
+        sentence = StoreTexts::ExportReadOnly.arg(QDir::toNativeSeparators(folder));
+    else
+        sentence = StoreTexts::ExportFailed.arg(QDir::toNativeSeparators(path));
+    return technical.isEmpty() ? sentence : StoreTexts::WithDetail.arg(sentence, technical);
 }
 
 } // namespace
@@ -209,30 +336,40 @@ quint32 SheetColor(TCellColor color) {
 }
 
 QString WriteSheetFile(const TSheet& sheet, const QString& path, TExportFormat format) {
-    if (format == TExportFormat::Csv) {
-        QSaveFile file(path);
-        if (!file.open(QIODevice::WriteOnly))
-            return ExportTexts::CannotWrite.arg(QDir::toNativeSeparators(path), file.errorString());
-        file.write(CsvBytes(sheet));
-        if (!file.commit())
-            return ExportTexts::CannotWrite.arg(QDir::toNativeSeparators(path), file.errorString());
-        return {};
-    }
-    // The workbook goes to a file beside the target, which replaces the target once complete.
     const QFileInfo target(path);
-    QTemporaryFile part(target.absoluteDir().filePath(QStringLiteral(".%1.XXXXXX").arg(target.fileName())));
+    const QString folder = target.absolutePath();
+    RemoveStaleParts(folder);
+    // Written beside the target under a hidden name and renamed over it once complete: the
+    // target is always whole, the old one or the new one. The part is locked while written,
+    // so a later export can tell a part that lost its writer from one being written.
+    TPart part(QDir(folder).filePath(QStringLiteral(".%1.XXXXXX").arg(target.fileName())));
     if (!part.open())
-        return ExportTexts::CannotWrite.arg(QDir::toNativeSeparators(path), part.errorString());
-    part.close();
-    const QString problem = WriteXlsx(sheet, part.fileName());
-    if (!problem.isEmpty())
-        return ExportTexts::CannotWrite.arg(QDir::toNativeSeparators(path), problem);
-    QFile::setPermissions(part.fileName(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
-                                               QFileDevice::ReadOther);
-    QFile::remove(path);
-    if (!QFile::rename(part.fileName(), path))
-        return ExportTexts::CannotWrite.arg(QDir::toNativeSeparators(path), QStringLiteral("无法替换原有文件"));
-    part.setAutoRemove(false);
+        return WriteProblem(path, errno);
+    QString problem;
+    int error = 0;
+    if (format == TExportFormat::Csv) {
+        const QByteArray bytes = CsvBytes(sheet);
+        if (!part.writeAll(bytes))
+            error = errno;
+    } else {
+        problem = WriteXlsx(sheet, part.path());
+        if (!problem.isEmpty())
+            error = errno;
+    }
+    if (problem.isEmpty() && error == 0 && !part.sync())
+        error = errno;
+    if (!problem.isEmpty() || error != 0) {
+        part.remove();
+        return WriteProblem(path, error, problem);
+    }
+    QFile::setPermissions(part.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                                           QFileDevice::ReadOther);
+    if (::rename(QFile::encodeName(part.path()).constData(), QFile::encodeName(path).constData()) != 0) {
+        const int renameError = errno;
+        part.remove();
+        return WriteProblem(path, renameError);
+    }
+    part.kept();
     return {};
 }
 

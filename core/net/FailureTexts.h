@@ -1,5 +1,7 @@
 #pragma once
 
+#include "common/StoreTexts.h"
+
 #include <QString>
 
 namespace vantero {
@@ -69,5 +71,19 @@ inline QString HttpStatus(int status, const QString& reason) {
 }
 
 } // namespace NetTexts
+
+// Why an entered address is not read, naming what is wrong with it and the address itself.
+namespace AddressTexts {
+inline const QString Empty = QStringLiteral("地址为空");
+inline const QString Blank = QStringLiteral("地址中含有空格或换行，请检查后重新输入：%1");
+inline const QString Backslash = QStringLiteral("地址中含有反斜杠“\\”，网址只用“/”：%1");
+inline const QString UserInfo =
+    QStringLiteral("地址中含有“@”前的用户名或密码，页面将来自“@”之后的网站，为安全起见不予读取：%1");
+inline const QString NoHost = QStringLiteral("地址中缺少网站名：%1");
+inline const QString LongHost = QStringLiteral("地址中的网站名过长（超过 %1 个字符）：%2");
+inline const QString Port = QStringLiteral("地址中的端口号“%1”无效（只能是 1 到 65535）：%2");
+inline const QString Invalid = QStringLiteral("地址无效：%1");
+inline const QString LocalRedirect = QStringLiteral("页面重定向到本机或局域网地址，为安全起见不予读取：%1");
+} // namespace AddressTexts
 
 } // namespace vantero

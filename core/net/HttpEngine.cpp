@@ -1,6 +1,7 @@
 #include "net/HttpEngine.h"
 
 #include "net/FailureTexts.h"
+#include "net/WebAddress.h"
 
 #include <QElapsedTimer>
 #include <QHostAddress>
@@ -19,6 +20,8 @@ namespace {
 constexpr int kSliceMs = 50;
 // Bytes libcurl hands over at once; a page of some 100 KB arrives in a few pieces.
 constexpr long kReceiveBufferBytes = 128 * 1024;
+// Every header and trailer line of one transfer, redirects included; real answers use a few KiB.
+constexpr qint64 kMaxHeaderBytes = 256 * 1024;
 
 void GlobalInit() {
     static std::once_flag once;
@@ -85,6 +88,14 @@ bool IsWebScheme(const QString& scheme) {
            scheme.compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
 }
 
+bool SystemProxySet() {
+    for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) {
+        if (!qEnvironmentVariableIsEmpty(name))
+            return true;
+    }
+    return false;
+}
+
 bool IsLoopback(const QString& host) {
     if (host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0 ||
         host.endsWith(QLatin1String(".localhost"), Qt::CaseInsensitive))
@@ -146,11 +157,27 @@ private:
     static size_t onHeader(char* data, size_t size, size_t count, void* self) {
         return static_cast<TTransfer*>(self)->header(QByteArrayView(data, qsizetype(size * count)));
     }
+    static int onConnected(void* self, char* primaryIp, char*, int, int) {
+        auto* transfer = static_cast<TTransfer*>(self);
+        // The address a name led to is known only now, before anything is sent to it.
+        if (transfer->m_refuseLocal && transfer->m_direct && IsLocalNetworkHost(QString::fromLatin1(primaryIp))) {
+            transfer->m_localRefused = QString::fromLatin1(primaryIp);
+            return CURL_PREREQFUNC_ABORT;
+        }
+        return CURL_PREREQFUNC_OK;
+    }
     static size_t onBody(char* data, size_t size, size_t count, void* self) {
         return static_cast<TTransfer*>(self)->bodyBytes(data, size * count);
     }
 
     size_t header(QByteArrayView line) {
+        // Header and trailer lines of one transfer together: a server that never ends them
+        // would otherwise fill the memory line by line.
+        m_headerBytes += line.size();
+        if (m_headerBytes > kMaxHeaderBytes) {
+            m_headersTooLarge = true;
+            return 0;
+        }
         if (line.startsWith("HTTP/")) {
             // A new answer (an interim one, or the next hop's): its own headers from here.
             m_statusValid = ParseStatusLine(line, &m_status, &m_reason);
@@ -233,6 +260,11 @@ private:
     char m_error[CURL_ERROR_SIZE] = {};
 
     QByteArray m_body;
+    qint64 m_headerBytes = 0;
+    bool m_headersTooLarge = false;
+    bool m_refuseLocal = false; // after a redirect away from a site that is not this machine
+    bool m_direct = false;      // no proxy between: the connection's address is the site's
+    QString m_localRefused;
     bool m_tooLarge = false;
     bool m_lengthConflict = false;
     bool m_statusValid = false;
@@ -259,6 +291,8 @@ void TTransfer::setup(const QUrl& url) {
     curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(m_request.limits.maxBytes));
     curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, &TTransfer::onHeader);
+    curl_easy_setopt(easy, CURLOPT_PREREQFUNCTION, &TTransfer::onConnected);
+    curl_easy_setopt(easy, CURLOPT_PREREQDATA, this);
     curl_easy_setopt(easy, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, &TTransfer::onBody);
     curl_easy_setopt(easy, CURLOPT_WRITEDATA, this);
@@ -297,12 +331,16 @@ void TTransfer::target(const QUrl& url) {
     m_urlText = url.toEncoded(QUrl::RemoveFragment);
     curl_easy_setopt(easy, CURLOPT_URL, m_urlText.constData());
     // Addresses on this machine never go through a proxy; others through ours, else the system's.
-    if (IsLoopback(url.host()))
+    if (IsLoopback(url.host())) {
         curl_easy_setopt(easy, CURLOPT_PROXY, "");
-    else if (!m_proxyText.isEmpty())
+        m_direct = true;
+    } else if (!m_proxyText.isEmpty()) {
         curl_easy_setopt(easy, CURLOPT_PROXY, m_proxyText.constData());
-    else
+        m_direct = false;
+    } else {
         curl_easy_setopt(easy, CURLOPT_PROXY, static_cast<const char*>(nullptr));
+        m_direct = !SystemProxySet();
+    }
 }
 
 CURLcode TTransfer::perform() {
@@ -331,6 +369,10 @@ CURLcode TTransfer::perform() {
 }
 
 void TTransfer::failed(CURLcode code) const {
+    if (!m_localRefused.isEmpty())
+        Fail(AddressTexts::LocalRedirect.arg(m_localRefused));
+    if (m_headersTooLarge)
+        Fail(NetTexts::BadResponse, QStringLiteral("headers and trailers over %1 KiB").arg(kMaxHeaderBytes / 1024));
     if (m_tooLarge || code == CURLE_FILESIZE_EXCEEDED)
         Fail(NetTexts::TooLarge.arg(Megabytes(m_request.limits.maxBytes)));
     if (m_lengthConflict)
@@ -388,6 +430,9 @@ THttpResponse TTransfer::run() {
     QUrl url = m_request.url;
     if (!url.isValid() || !IsWebScheme(url.scheme()) || url.host().isEmpty())
         Fail(NetTexts::BadAddress);
+    if (!url.userInfo().isEmpty())
+        Fail(AddressTexts::UserInfo.arg(ShownAddress(url.toDisplayString(QUrl::RemovePassword))));
+    const bool fromThisMachine = IsLoopback(url.host());
     checkStop();
     setup(url);
     for (int redirects = 0;; ++redirects) {
@@ -414,6 +459,15 @@ THttpResponse TTransfer::run() {
                 (url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 &&
                  next.scheme().compare(QLatin1String("http"), Qt::CaseInsensitive) == 0))
                 Fail(NetTexts::Insecure, QString::fromUtf8(location));
+            if (!next.userInfo().isEmpty())
+                Fail(AddressTexts::UserInfo.arg(ShownAddress(next.toDisplayString(QUrl::RemovePassword))));
+            // A page on the internet must never make the program fetch a service on the
+            // seller's machine or network.
+            if (!fromThisMachine) {
+                if (IsLocalNetworkHost(next.host()))
+                    Fail(AddressTexts::LocalRedirect.arg(ShownAddress(next.toDisplayString())));
+                m_refuseLocal = true;
+            }
             url = next;
             target(url);
             continue;

@@ -3,9 +3,12 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QMutex>
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QThread>
 #include <QTimer>
 #include <QWebEngineLoadingInfo>
@@ -18,6 +21,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <optional>
+#include <unistd.h>
 
 namespace vantero {
 
@@ -28,6 +32,8 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kFolderName = "vanteroData.browser";
 constexpr int kWaitSliceMs = 50;
 constexpr qint64 kCacheBytes = 64 * 1024 * 1024;
+constexpr int kMemoryLookMs = 200;
+constexpr int kScriptHeapMiB = 512;
 
 QMutex gLimitsMutex;
 TBrowserEngine::Limits gLimits;
@@ -53,6 +59,67 @@ struct TBrowserEngine::TJob {
     quint64 snapshots = 0;
     TRenderedPage snapshot;
 };
+
+namespace {
+
+// Resident memory of this process's browser helpers (the renderer, GPU and utility processes it
+// started), from /proc: the page's scripts allocate there, not in this process.
+qint64 HelperMemoryBytes() {
+    const QByteArray self = QByteArray::number(qint64(::getpid()));
+    const long pageBytes = ::sysconf(_SC_PAGESIZE);
+    qint64 total = 0;
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QString& entry : entries) {
+        bool numeric = false;
+        entry.toLongLong(&numeric);
+        if (!numeric)
+            continue;
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        // "pid (comm) state ppid ...": the name may hold blanks, so fields count from its ")".
+        const qsizetype close = line.lastIndexOf(')');
+        if (close < 0)
+            continue;
+        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+        if (fields.size() < 2 || fields[1] != self || !line.contains("(QtWebEngineProc"))
+            continue;
+        QFile statm(QStringLiteral("/proc/%1/statm").arg(entry));
+        if (!statm.open(QIODevice::ReadOnly))
+            continue;
+        const QList<QByteArray> pages = statm.readAll().split(' ');
+        if (pages.size() > 1)
+            total += pages[1].toLongLong() * pageBytes;
+    }
+    return total;
+}
+
+// Profiles the browser engine keeps in its default place under our storage names: older
+// versions kept one per database there (the profile now lives beside the database only), and
+// the engine still makes an empty one for each profile it opens. only: one name, else every
+// name of the form "vantero-" and 40 hex digits.
+void RemoveDefaultPlaceProfiles(const QString& only) {
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    if (base.isEmpty())
+        return;
+    QDir place(QDir(base).filePath(QStringLiteral("QtWebEngine")));
+    if (!place.exists())
+        return;
+    static const QRegularExpression ours(QStringLiteral("^vantero-[0-9a-f]{40}$"));
+    const QStringList names = only.isEmpty() ? place.entryList(QDir::Dirs | QDir::NoDotAndDotDot) : QStringList{only};
+    for (const QString& name : names) {
+        if (ours.match(name).hasMatch() && place.exists(name))
+            QDir(place.filePath(name)).removeRecursively();
+    }
+    place.rmdir(place.path()); // only when nothing else is left in it
+}
+
+} // namespace
+
+qint64 TBrowserEngine::HelperMemory() {
+    return HelperMemoryBytes();
+}
 
 // Readings show no dialogs and print no console lines: nobody is there to answer them.
 class TBrowserEngine::TPage final : public QWebEnginePage {
@@ -121,8 +188,17 @@ TBrowserEngine::~TBrowserEngine() {
 
 void TBrowserEngine::Start() {
     QMutexLocker lock(&gEngineMutex);
-    if (!gEngine)
-        gEngine = new TBrowserEngine;
+    if (gEngine)
+        return;
+    // A script's heap has a ceiling of its own, below the watchdog on the helpers' total; read
+    // when the browser's first page or profile starts its helpers.
+    QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    if (!flags.contains("--js-flags")) {
+        flags += QByteArrayLiteral(" --js-flags=--max-old-space-size=") + QByteArray::number(kScriptHeapMiB);
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.trimmed());
+    }
+    RemoveDefaultPlaceProfiles({});
+    gEngine = new TBrowserEngine;
 }
 
 bool TBrowserEngine::Available() {
@@ -152,12 +228,17 @@ QWebEngineProfile* TBrowserEngine::ProfileFor(const QString& folder) {
     const QString path = QDir::cleanPath(QDir(folder).absolutePath());
     if (QWebEngineProfile* known = m_profiles.value(path))
         return known;
+    // The visited pages and the login cookies are the seller's alone.
     QDir().mkpath(path);
+    QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     // The storage name only has to be unique in this process; the folder says where it lives.
     const QString name = QStringLiteral("vantero-") +
                          QString::fromLatin1(QCryptographicHash::hash(path.toUtf8(), QCryptographicHash::Sha1).toHex());
     auto* profile = new QWebEngineProfile(name, this);
     profile->setPersistentStoragePath(path);
+    // The engine makes a folder for a named profile in its default place before it is told the
+    // real one; nothing of ours stays there.
+    RemoveDefaultPlaceProfiles(name);
     profile->setCachePath(QDir(path).filePath(QStringLiteral("cache")));
     profile->setHttpCacheMaximumSize(int(kCacheBytes));
     // A login that the site keeps only for the session must still survive a restart.
@@ -316,6 +397,7 @@ TRenderedPage TBrowserEngine::RunJob(const QString& url, const QString& folder,
     const auto limit = std::chrono::milliseconds(limits.renderMs);
     std::optional<Clock::time_point> deadline; // from the start of the load: a queued page waits its turn
     Clock::time_point nextLook;
+    Clock::time_point nextMemoryLook;
     quint64 seen = 0;
     std::unique_lock lock(job->mutex);
     for (;;) {
@@ -326,6 +408,13 @@ TRenderedPage TBrowserEngine::RunJob(const QString& url, const QString& folder,
             deadline = now + limit;
         if (job->state == TBrowserEngine::TJob::Failed)
             throw TRenderFailure{job->failure};
+        // A page whose scripts allocate without end would take the machine's memory with it;
+        // leaving ends the page (released below) and with it what its renderer holds.
+        if (limits.memoryBytes > 0 && now >= nextMemoryLook) {
+            nextMemoryLook = now + std::chrono::milliseconds(kMemoryLookMs);
+            if (HelperMemoryBytes() > limits.memoryBytes)
+                throw TRenderFailure{BrowserTexts::TooMuchMemory.arg(limits.memoryBytes >> 20)};
+        }
         if (job->snapshots != seen) {
             seen = job->snapshots;
             const TRenderedPage page = job->snapshot;

@@ -18,6 +18,7 @@ namespace BrowserTexts {
 inline const QString Timeout = QStringLiteral("浏览器读取超时：页面在 %1 秒内未能显示完成");
 inline const QString LoadFailed = QStringLiteral("浏览器读取失败：%1");
 inline const QString Unavailable = QStringLiteral("浏览器读取不可用：本程序未启动浏览器引擎");
+inline const QString TooMuchMemory = QStringLiteral("浏览器读取失败：页面占用的内存超过 %1 MB，已停止读取该页面");
 } // namespace BrowserTexts
 
 // A page as the browser shows it after its scripts ran: the document's HTML as UTF-8 and the
@@ -45,7 +46,11 @@ public:
     struct Limits {
         int renderMs = 15000; // from the start of the load until the fields must be there
         int pollMs = 150;     // between two looks at the document
+        // The browser's helper processes together; a page that takes more is abandoned.
+        qint64 memoryBytes = qint64(1536) << 20;
     };
+    // The browser's helper processes' resident memory now, in bytes.
+    static qint64 HelperMemory();
     static Limits RenderLimits();
     static void SetRenderLimits(const Limits& limits);
 

@@ -100,6 +100,11 @@ void LogFailedReading(const TConnection& con, const TReadItem& reader) {
         } else {
             outcome.LocalItemID = TrimBlanks(reader.LocalItemID);
             outcome.RivalWW = TrimBlanks(reader.ExpectedSeller);
+            // A mapping that was never made (its first reading failed) has no page to report on.
+            if (con.value(QStringLiteral("SELECT count(*) FROM RivalItems WHERE LocalItemID=? AND RivalWW=?"),
+                          {outcome.LocalItemID, outcome.RivalWW})
+                    .toInt() == 0)
+                return;
             // A refused page's id is not the rival's item: the known one is kept.
         }
         LogReading(con, outcome, CurrentDateTimeColumn());

@@ -2,6 +2,7 @@
 // and the document read with the same extraction, seller check and store as a direct reading.
 #include "common/MarketHosts.h"
 #include "common/TextHelpers.h"
+#include "net/WebAddress.h"
 #include "reader/BrowserEngine.h"
 #include "reader/PageText.h"
 #include "reader/ReadModes.h"
@@ -66,9 +67,10 @@ bool TReadItem::RetryInBrowser() const {
 QByteArray TReadItem::RenderedDownload(QByteArray* contentType) {
     const QString address = TrimBlanks(URL);
     const QUrl url(address);
-    const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) || url.host().isEmpty())
-        throw TRenderFailure{NetTexts::BadAddress};
+    if (const QString problem = WebAddressProblem(address); !problem.isEmpty()) {
+        m_addressRefused = true;
+        throw TRenderFailure{problem};
+    }
     // The fields are looked for with the reading's own extraction: the page is ready when it
     // would read as an item, or once it has stayed a login or block page for a while (a script
     // may still replace a wall it showed first, such as a login the profile's cookies pass).

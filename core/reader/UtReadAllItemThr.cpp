@@ -1,5 +1,6 @@
 #include "reader/UtReadAllItemThr.h"
 
+#include "common/StoreTexts.h"
 #include "common/TextHelpers.h"
 #include "reader/UtReadItemThr.h"
 #include "store/RecordSet.h"
@@ -19,6 +20,10 @@ namespace {
 struct TUpdaterStopped {};
 // Raised once the user asked the run to end after the reading in progress.
 struct TUpdaterFinishing {};
+// A reading that could not be stored: the run ends with this text.
+struct TCannotStore {
+    QString text;
+};
 
 const QString kSelectMappedRivals = QStringLiteral("select * from RivalItems where LocalItemID=? and RivalItemID<>''");
 
@@ -238,6 +243,9 @@ void TReadAllItemThr::RunReader(const QString& url, const QString& localItemID, 
         ++m_tally.failed;
         break;
     }
+    // Every further page would be downloaded for nothing.
+    if (reader->CannotStore)
+        throw TCannotStore{reader->ErrorText};
 }
 
 void TReadAllItemThr::ProcessRow(TRecordSet& rs, int position, bool last) {
@@ -303,6 +311,8 @@ void TReadAllItemThr::Execute() {
                     throw;
                 } catch (const TUpdaterFinishing&) {
                     throw;
+                } catch (const TCannotStore&) {
+                    throw;
                 } catch (...) {
                     // A failed row is passed over; its readings made so far stay stored.
                 }
@@ -321,6 +331,21 @@ void TReadAllItemThr::Execute() {
         StatusText = UpdaterTexts::Stopped(FinishTime, m_rowsDone, m_rows);
         try {
             ShowProgress();
+        } catch (...) {
+        }
+    } catch (const TCannotStore& stop) {
+        // Its end texts say it stopped, and why, never that everything was updated.
+        m_finishedEarly = true;
+        try {
+            {
+                std::lock_guard lock(m_mutex);
+                m_tally.stoppedBecause = StoreTexts::RoundStopped.arg(stop.text);
+            }
+            StatusText = StoreTexts::RoundStopped.arg(stop.text);
+            ShowProgress();
+            FinishTime = QDateTime::currentDateTime();
+            const QString text = StoreTexts::RoundStoppedAt.arg(StatusDateTime(FinishTime));
+            OnHostThread([this, text] { m_host->ShowStatus(kTimePanel, text); });
         } catch (...) {
         }
     } catch (...) {

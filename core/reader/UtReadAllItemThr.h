@@ -96,6 +96,9 @@ public:
         int stored = 0;  // codes 0 and 1
         int refused = 0; // codes 2 and 3
         int failed = 0;  // code 4
+        // Why the run stopped before its end (a reading that could not be stored); empty when
+        // it went through.
+        QString stoppedBecause;
     };
     Tally Counts() const;
 

@@ -2,6 +2,7 @@
 
 #include "common/TextHelpers.h"
 #include "net/HttpEngine.h"
+#include "net/WebAddress.h"
 #include "reader/BrowserEngine.h"
 #include "reader/PageFields.h"
 #include "reader/PageText.h"
@@ -132,9 +133,10 @@ void TReadItem::ParsePage(const TPageText& page) {
 QByteArray TReadItem::Download(QByteArray* contentType, QUrl* finalUrl) {
     // Surrounding blanks are no part of an address; the stored URL stays as it was typed.
     const QUrl url(TrimBlanks(URL));
-    const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || (scheme != QLatin1String("http") && scheme != QLatin1String("https")) || url.host().isEmpty())
-        throw TReadFailure{NetTexts::BadAddress};
+    if (const QString problem = WebAddressProblem(URL); !problem.isEmpty()) {
+        m_addressRefused = true;
+        throw TReadFailure{problem};
+    }
     const Limits limits = DownloadLimits();
     try {
         THttpResponse response = HttpGet(
@@ -159,6 +161,8 @@ void TReadItem::Execute() {
     }
     ItemID.clear();
     Price = 0;
+    m_addressRefused = false;
+    CannotStore = false;
     try {
         QByteArray contentType;
         ReadInBrowser = StartsInBrowser();
@@ -212,6 +216,11 @@ void TReadItem::Execute() {
     } catch (const TDatabaseError& error) {
         ResultCode = rcFailed;
         ErrorText = error.text();
+        CannotStore = error.cannotStore();
+        if (error.fault() == TDatabaseFault::DiskFull)
+            ErrorText = error.detail().isEmpty()
+                            ? StoreTexts::ReadingNotStored
+                            : StoreTexts::WithDetail.arg(StoreTexts::ReadingNotStored, error.detail());
     } catch (const std::exception& error) {
         ResultCode = rcFailed;
         ErrorText = QString::fromUtf8(error.what());
@@ -220,8 +229,9 @@ void TReadItem::Execute() {
         ResultCode = rcFailed;
         ErrorText = ReaderTexts::Unknown;
     }
-    // A reading stopped because the program ends says nothing about the page.
-    if (ResultCode != rcUpdated && ResultCode != rcAdded && !StopRequested())
+    // A reading stopped because the program ends says nothing about the page; an address that
+    // was refused unread is no page at all and is not kept (it may hold a password).
+    if (ResultCode != rcUpdated && ResultCode != rcAdded && !StopRequested() && !m_addressRefused)
         LogFailedReading(m_connection, *this);
     const TWindowHandle target = TargetWnd;
     const unsigned message = ResultMsg;

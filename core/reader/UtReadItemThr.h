@@ -57,6 +57,9 @@ public:
     // Outputs, read after the result message arrived or Finished is seen set.
     double Price = 0;
     QString ErrorText;
+    // The reading could not be stored because the database cannot take writes now (a full disk,
+    // a read-only file): no further reading can be either.
+    bool CannotStore = false;
     QString ItemName;
     QString SellerNick;
     QString ItemID;
@@ -116,7 +119,8 @@ private:
     bool StopRequested() const;
 
     TConnection m_connection;
-    QUrl m_finalUrl; // where the download ended after redirects
+    QUrl m_finalUrl;               // where the download ended after redirects
+    bool m_addressRefused = false; // refused before anything was downloaded
     std::atomic<bool> m_stopRequested{false};
 };
 

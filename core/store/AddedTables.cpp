@@ -63,11 +63,19 @@ const QStringList& AddedTableNames() {
     return names;
 }
 
+const QStringList& AddedIndexNames() {
+    static const QStringList names = {QStringLiteral("PriceHistoryByPage"), QStringLiteral("AlertsByTime"),
+                                      QStringLiteral("ReadingStatusFailing")};
+    return names;
+}
+
 void AddMissingTables(QSqlDatabase& db) {
     QSqlQuery query(db);
-    auto run = [&query](const QString& sql) {
-        if (!query.exec(sql))
-            throw TDatabaseError(query.lastError().text());
+    auto run = [&query, &db](const QString& sql) {
+        if (!query.exec(sql)) {
+            const QSqlError error = query.lastError();
+            throw DescribeEngineFailure(error.nativeErrorCode().toInt(), error.text(), db.databaseName());
+        }
     };
     // IMMEDIATE: two programs starting on one file add the tables once, one after the other.
     run(QStringLiteral("BEGIN IMMEDIATE"));

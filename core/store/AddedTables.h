@@ -23,6 +23,8 @@ class TConnection;
 // Options: program options that the settings dialog does not hold, by name.
 // ReadModes: how a page is read when it is not read directly.
 const QStringList& AddedTableNames();
+// The indexes made on them.
+const QStringList& AddedIndexNames();
 
 // Creates whichever added tables and indexes db lacks, in one transaction; throws TDatabaseError.
 void AddMissingTables(QSqlDatabase& db);

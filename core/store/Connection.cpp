@@ -1,5 +1,6 @@
 #include "store/Connection.h"
 
+#include "common/StoreTexts.h"
 #include "store/AddedTables.h"
 #include "store/DatabaseError.h"
 #include "store/Schema.h"
@@ -18,17 +19,21 @@
 #include <QThreadStorage>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <fcntl.h>
 #include <limits>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace vantero {
 
 namespace {
 
-std::atomic<int> busyTimeoutMs{60000};
+std::atomic<int> busyTimeoutMs{15000};
 
 QString NextConnectionName() {
     static QAtomicInteger<int> counter;
@@ -105,20 +110,20 @@ QThreadStorage<ThreadConnections*>& threadConnections() {
     return storage;
 }
 
-QString LockedText(const QString& path) {
-    return QStringLiteral("数据库文件 \"%1\" 正被另一个程序使用，请关闭该程序后再试")
-        .arg(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()));
+int NativeCode(const QSqlError& error) {
+    bool ok = false;
+    const int code = error.nativeErrorCode().toInt(&ok);
+    return ok ? code : SQLITE_ERROR;
 }
 
-[[noreturn]] void Raise(const QSqlError& error, const QString& context = {}) {
-    if (error.nativeErrorCode() == QLatin1String("5") || error.nativeErrorCode() == QLatin1String("6"))
-        throw TDatabaseError(LockedText(context));
-    QString text = error.text().trimmed();
-    if (text.isEmpty())
-        text = QStringLiteral("数据库错误");
-    if (!context.isEmpty())
-        text = context + QStringLiteral("：") + text;
-    throw TDatabaseError(text);
+// The user's sentence for a failure of the engine met through Qt's driver on the file at path.
+TDatabaseError ErrorOf(const QSqlError& error, const QString& path) {
+    return DescribeEngineFailure(NativeCode(error),
+                                 error.databaseText().isEmpty() ? error.text() : error.databaseText(), path);
+}
+
+[[noreturn]] void Raise(const QSqlError& error, const QString& path) {
+    throw ErrorOf(error, path);
 }
 
 const char* SqlType(TColumnType type) {
@@ -147,13 +152,19 @@ ThreadConnections* MyConnections(const QString& path) {
 
 } // namespace
 
+void DistrustSchema(QSqlDatabase& db) {
+    QSqlQuery pragma(db);
+    pragma.exec(QStringLiteral("PRAGMA trusted_schema=OFF"));
+}
+
+TDatabaseError EngineError(sqlite3* db) {
+    const char* file = sqlite3_db_filename(db, "main");
+    return DescribeEngineFailure(sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db)),
+                                 QFile::decodeName(file ? file : ""));
+}
+
 QString EngineErrorText(sqlite3* db) {
-    const int code = sqlite3_errcode(db) & 0xff;
-    if (code == SQLITE_BUSY || code == SQLITE_LOCKED) {
-        const char* file = sqlite3_db_filename(db, "main");
-        return LockedText(QFile::decodeName(file ? file : ""));
-    }
-    return QString::fromUtf8(sqlite3_errmsg(db));
+    return EngineError(db).text();
 }
 
 void TConnection::setBusyTimeout(int ms) {
@@ -175,6 +186,7 @@ QSqlDatabase TConnection::database() const {
         QSqlDatabase::removeDatabase(name);
         Raise(error, m_path);
     }
+    DistrustSchema(db);
     QSqlQuery pragma(db);
     pragma.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
     mine->nameByPath.insert(m_path, name);
@@ -215,10 +227,13 @@ sqlite3* TConnection::handle() const {
         const QByteArray name = QFile::encodeName(m_path);
         const int rc = sqlite3_open_v2(name.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr);
         if (rc != SQLITE_OK) {
-            const QString text = db ? EngineErrorText(db) : QString::fromUtf8(sqlite3_errstr(rc));
+            const TDatabaseError error =
+                DescribeEngineFailure(db ? sqlite3_extended_errcode(db) : rc,
+                                      QString::fromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)), m_path);
             sqlite3_close_v2(db);
-            throw TDatabaseError(m_path + QStringLiteral("：") + text);
+            throw error;
         }
+        sqlite3_db_config(db, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
         sqlite3_busy_timeout(db, busyTimeoutMs.load());
         sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
         chosen = {db, device, inode};
@@ -291,7 +306,7 @@ TWriteTransaction::TWriteTransaction(const TConnection& con) {
     // IMMEDIATE: the write lock comes first (waiting out other writers up to the busy time-out),
     // so the read inside cannot be overtaken by another writer before the write.
     if (StepKept(handle, kBeginImmediate) != SQLITE_DONE)
-        throw TDatabaseError(EngineErrorText(handle));
+        throw EngineError(handle);
     m_handle = handle;
 }
 
@@ -304,10 +319,10 @@ void TWriteTransaction::Commit() {
     if (!m_handle)
         return;
     if (StepKept(m_handle, kCommit) != SQLITE_DONE) {
-        const QString text = EngineErrorText(m_handle);
+        const TDatabaseError error = EngineError(m_handle);
         StepKept(m_handle, kRollback);
         m_handle = nullptr;
-        throw TDatabaseError(text);
+        throw error;
     }
     m_handle = nullptr;
 }
@@ -339,6 +354,69 @@ void TConnection::closeAll() {
 
 namespace {
 
+// Indexes this program makes on its tables; SQLite's own (for keys) have no statement.
+const QStringList& OwnIndexNames() {
+    static const QStringList names =
+        QStringList{QStringLiteral("ItemsByItemID"), QStringLiteral("RivalItemsByLocalItemID"),
+                    QStringLiteral("RivalItemsByRivalItemID"), QStringLiteral("RivalItemsByRivalWW")} +
+        AddedIndexNames();
+    return names;
+}
+
+// What a file carries on our tables that this program never makes: a trigger runs its own
+// statements inside ours (it can empty a table or never end), a generated column computes
+// whatever its author chose on every read, an unknown index evaluates its expressions on every
+// write. Names each one in Chinese; empty when there is none.
+QString ForeignSchemaObjects(QSqlDatabase& db, bool sourceOnly) {
+    QStringList ours;
+    for (const TTableDef& table : DatabaseTables())
+        ours << QString::fromLatin1(table.name).toLower();
+    if (!sourceOnly) {
+        for (const QString& name : AddedTableNames())
+            ours << name.toLower();
+    }
+    QStringList found;
+    QSqlQuery objects(db);
+    objects.setForwardOnly(true);
+    objects.exec(QStringLiteral("SELECT type, name, tbl_name, sql FROM main.sqlite_master "
+                                "WHERE type IN ('trigger', 'index') ORDER BY type, name"));
+    while (objects.next()) {
+        const QString type = objects.value(0).toString();
+        const QString name = objects.value(1).toString();
+        const QString table = objects.value(2).toString();
+        if (type == QLatin1String("trigger")) {
+            // Every trigger: one on another table can still write into ours.
+            found << StoreTexts::ForeignTrigger.arg(name, table);
+        } else if (ours.contains(table.toLower()) && !objects.value(3).isNull() &&
+                   !OwnIndexNames().contains(name, Qt::CaseInsensitive)) {
+            found << StoreTexts::ForeignIndex.arg(name, table);
+        }
+    }
+    objects.finish();
+    QSqlQuery tables(db);
+    tables.setForwardOnly(true);
+    tables.exec(QStringLiteral("SELECT name FROM main.sqlite_master WHERE type='table'"));
+    QStringList present;
+    while (tables.next()) {
+        if (ours.contains(tables.value(0).toString().toLower()))
+            present << tables.value(0).toString();
+    }
+    tables.finish();
+    for (const QString& table : std::as_const(present)) {
+        QSqlQuery info(db);
+        info.setForwardOnly(true);
+        // hidden 2 and 3: a virtual or a stored generated column.
+        info.prepare(QStringLiteral("SELECT name FROM pragma_table_xinfo(?) WHERE hidden IN (2, 3)"));
+        info.addBindValue(table);
+        info.exec();
+        while (info.next())
+            found << StoreTexts::GeneratedColumn.arg(table, info.value(0).toString());
+    }
+    if (found.isEmpty())
+        return {};
+    return StoreTexts::ForeignObjects.arg(found.join(StoreTexts::ListSeparator));
+}
+
 // sourceOnly: the tables an import reads, as far as present, must be real tables; what is
 // missing is the import's own failure to report.
 bool CheckLayout(const QString& path, QString* reason, bool checkIntegrity, bool sourceOnly) {
@@ -362,12 +440,16 @@ bool CheckLayout(const QString& path, QString* reason, bool checkIntegrity, bool
         db.setDatabaseName(path);
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs.load()));
         if (!db.open()) {
-            ok = fail(QStringLiteral("无法打开数据库（%1）").arg(db.lastError().text()));
+            ok = fail(ErrorOf(db.lastError(), path).text());
         } else {
+            DistrustSchema(db);
             QSqlQuery probe(db);
             if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
-                ok = fail(QStringLiteral("数据库文件已损坏或无法读取（%1）").arg(probe.lastError().text()));
+                // A full disk, a read-only folder or another program's lock, not damage, is what
+                // usually stops the first read: the engine's code and the file system tell which.
+                ok = fail(ErrorOf(probe.lastError(), path).text());
             } else {
+                int sourceTables = 0;
                 for (const TTableDef& table : DatabaseTables()) {
                     const QLatin1String tableName(table.name);
                     if (sourceOnly && tableName != QLatin1String("Items") && tableName != QLatin1String("Rival") &&
@@ -392,6 +474,8 @@ bool CheckLayout(const QString& path, QString* reason, bool checkIntegrity, bool
                     }
                     if (sourceOnly && real + other == 0)
                         continue;
+                    if (sourceOnly)
+                        ++sourceTables;
                     if (real != 1 || other != 0) {
                         ok = fail(real == 0 && other == 0
                                       ? QStringLiteral("数据库中缺少表 %1").arg(QLatin1String(table.name))
@@ -418,6 +502,25 @@ bool CheckLayout(const QString& path, QString* reason, bool checkIntegrity, bool
                     }
                     if (!ok)
                         break;
+                }
+                if (ok && sourceOnly && sourceTables == 0)
+                    ok = fail(StoreTexts::NoCatalogueTables);
+                // The tables the program adds, where present, must be tables too: an index on a
+                // view of that name cannot be made.
+                for (const QString& added : AddedTableNames()) {
+                    if (!ok || sourceOnly)
+                        break;
+                    QSqlQuery kind(db);
+                    kind.prepare(QStringLiteral("SELECT type FROM main.sqlite_master WHERE name=? COLLATE NOCASE "
+                                                "AND NOT (type='table' AND sql NOT LIKE 'CREATE VIRTUAL%')"));
+                    kind.addBindValue(added);
+                    if (kind.exec() && kind.next())
+                        ok = fail(QStringLiteral("数据库中的 %1 不是普通的表").arg(added));
+                }
+                if (ok) {
+                    const QString foreign = ForeignSchemaObjects(db, sourceOnly);
+                    if (!foreign.isEmpty())
+                        ok = fail(foreign);
                 }
                 if (ok && checkIntegrity) {
                     QSqlQuery check(db);
@@ -447,6 +550,14 @@ void CreateDatabaseFile(const QString& path) {
     // Written under a temporary name and renamed, so a crash never leaves a half-made file.
     const QString temp = path + QStringLiteral(".new");
     QFile::remove(temp);
+    // The seller's business data is theirs alone: the file is made readable by its owner only
+    // before anything is in it, and the engine gives its -wal and -shm files the same mode.
+    {
+        const int fd = ::open(QFile::encodeName(temp).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0)
+            throw DescribeFileFailure(errno, temp);
+        ::close(fd);
+    }
     const QString name = NextConnectionName();
     QString error;
     {
@@ -455,6 +566,7 @@ void CreateDatabaseFile(const QString& path) {
         if (!db.open()) {
             error = db.lastError().text();
         } else {
+            DistrustSchema(db);
             QStringList statements;
             for (const TTableDef& table : DatabaseTables()) {
                 QStringList columns;
@@ -506,8 +618,12 @@ QString PrepareDatabaseFile(const QString& path) {
         }
     } else {
         QString reason;
-        if (!CheckDatabaseLayout(path, &reason, true))
+        if (!CheckDatabaseLayout(path, &reason, true)) {
+            // A sentence that already names the file stands alone.
+            if (reason.contains(shown))
+                return reason;
             return QStringLiteral("无法使用数据库文件 \"%1\"：%2").arg(shown, reason);
+        }
     }
     // WAL lets worker threads write while the window reads; the mode stays with the file.
     const QString name = NextConnectionName();
@@ -517,11 +633,12 @@ QString PrepareDatabaseFile(const QString& path) {
         db.setDatabaseName(path);
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs.load()));
         if (!db.open()) {
-            error = db.lastError().text();
+            error = ErrorOf(db.lastError(), path).text();
         } else {
+            DistrustSchema(db);
             QSqlQuery query(db);
             if (!query.exec(QStringLiteral("PRAGMA journal_mode=WAL"))) {
-                error = query.lastError().text();
+                error = ErrorOf(query.lastError(), path).text();
             } else {
                 query.finish();
                 try {
@@ -534,9 +651,7 @@ QString PrepareDatabaseFile(const QString& path) {
         db.close();
     }
     QSqlDatabase::removeDatabase(name);
-    if (!error.isEmpty())
-        return QStringLiteral("无法打开数据库文件 \"%1\"：%2").arg(shown, error);
-    return {};
+    return error;
 }
 
 namespace {

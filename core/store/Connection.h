@@ -1,5 +1,7 @@
 #pragma once
 
+#include "store/DatabaseError.h"
+
 #include <QDateTime>
 #include <QSqlDatabase>
 #include <QString>
@@ -44,7 +46,9 @@ public:
     static void closeAll();
 
     // How long a statement waits for another program's lock on the file before it fails with
-    // a message naming the file; 60 seconds. Connections opened later use the new time.
+    // a message naming the file; 15 seconds (long enough for any write of this program, short
+    // enough that a program holding the file is named soon). Connections opened later use the
+    // new time.
     static void setBusyTimeout(int ms);
 
 private:
@@ -97,9 +101,16 @@ bool CheckDatabaseLayout(const QString& path, QString* reason, bool checkIntegri
 // not asked for; what it reads and lacks fails the import's step. Changes nothing.
 bool CheckImportSource(const QString& path, QString* reason);
 
-// The engine's text for the connection's last error; a file locked by another program is said
-// in Chinese, naming the file.
+// The connection's last error as the user reads it: a Chinese sentence naming the problem
+// (full disk, read-only, locked by another program, damaged) and the file, then the engine's
+// text in brackets.
+TDatabaseError EngineError(sqlite3* db);
 QString EngineErrorText(sqlite3* db);
+
+// Every connection to a file, ours or an import's source, is opened with this: functions with
+// side effects may not run from the file's own schema (views, indexes, defaults), only from
+// the program's statements.
+void DistrustSchema(QSqlDatabase& db);
 
 // Writes a fresh database of this layout (the delivered file) to path.
 void CreateDatabaseFile(const QString& path);

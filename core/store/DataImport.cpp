@@ -89,6 +89,7 @@ bool TDataImport::ConnectSource(const QString& path, QString* message) {
         if (!db.open()) {
             reason = db.lastError().text().trimmed();
         } else {
+            DistrustSchema(db);
             // A damaged file is refused now rather than failing halfway through the copy.
             QSqlQuery check(db);
             if (!check.exec(QStringLiteral("PRAGMA quick_check")))

@@ -213,7 +213,7 @@ void TRecordSet::Open() {
             m_values.reserveText(m_values.textSize() / 256 * expected * 11 / 10);
     }
     if (status != SQLITE_DONE)
-        throw TDatabaseError(EngineErrorText(handle));
+        throw EngineError(handle);
     m_state = State::Browse;
     m_current = 0;
 }

@@ -75,7 +75,7 @@ void TStatement::ForgetConnection(sqlite3* db) {
 }
 
 void TStatement::Raise() const {
-    throw TDatabaseError(EngineErrorText(m_db));
+    throw EngineError(m_db);
 }
 
 void TStatement::Bind(const QVariantList& values) {

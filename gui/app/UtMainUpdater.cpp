@@ -73,7 +73,10 @@ void TFmMain::OnReadAllFinished() {
     if (Updater) {
         Updater->wait(); // the message is its last step: this returns at once
         const TReadAllItemThr::Tally tally = Updater->Counts();
-        const QString summary = OutcomeTexts::RunSummary.arg(tally.stored).arg(tally.refused + tally.failed);
+        // A run that could not store says so once, in place of its tally.
+        const QString summary = !tally.stoppedBecause.isEmpty()
+                                    ? tally.stoppedBecause
+                                    : OutcomeTexts::RunSummary.arg(tally.stored).arg(tally.refused + tally.failed);
         m_summary->setText(summary);
         m_summary->setAccessibleDescription(summary);
         m_summary->setVisible(true);

@@ -16,12 +16,14 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QNetworkCookie>
 #include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
 #include <QTest>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QWebEngineCookieStore>
 #include <QWebEngineProfile>
 #include <QWebEngineView>
 
@@ -71,6 +73,21 @@ QByteArray WalledPage(const QString& build) {
                        "</script></body></html>")
             .arg(build);
     return html.toUtf8();
+}
+
+// Visits a login page in the profile of folder and returns once the profile's cookie store has
+// taken the cookie it sets: a load that ended says nothing about when its cookie is stored, and
+// a reading begun before that meets the login wall.
+void VisitForCookie(QObject* context, const QString& url, const QString& folder, const QByteArray& name) {
+    QWebEngineProfile* profile = TBrowserEngine::Profile(folder);
+    QVERIFY(profile);
+    bool stored = false;
+    const QMetaObject::Connection added =
+        QObject::connect(profile->cookieStore(), &QWebEngineCookieStore::cookieAdded, context,
+                         [&stored, name](const QNetworkCookie& cookie) { stored = stored || cookie.name() == name; });
+    TBrowserEngine::Visit(url, folder, {}, QString());
+    QTRY_VERIFY_WITH_TIMEOUT(stored, 30000);
+    QObject::disconnect(added);
 }
 
 } // namespace
@@ -258,7 +275,7 @@ void TstUiBrowser::loginCookieOfTheProfileSurvivesARestart() {
     const QString folder = TBrowserEngine::ProfileFolder(m_db->path());
 
     QCOMPARE(Read(url, rmBrowser), int(TReadItem::rcNoItem)); // not logged in yet
-    TBrowserEngine::Visit(loginUrl, folder, {}, QString());
+    VisitForCookie(this, loginUrl, folder, "vlogin");
     QVERIFY(QFileInfo(folder).isDir());
     QCOMPARE(Read(url, rmBrowser), int(TReadItem::rcAdded));
 
@@ -310,7 +327,7 @@ void TstUiBrowser::loginWallOfADirectReadingIsPassedWithTheProfilesLogin() {
     QCOMPARE(Run(*before), int(TReadItem::rcFailed));
     QCOMPARE(before->ErrorText, PageTexts::NeedsLogin);
 
-    TBrowserEngine::Visit(loginUrl, TBrowserEngine::ProfileFolder(m_db->path()), {}, QString());
+    VisitForCookie(this, loginUrl, TBrowserEngine::ProfileFolder(m_db->path()), "vlogin");
     auto after = NewReader(url, -1);
     QVERIFY2(Run(*after) == TReadItem::rcAdded, qPrintable(after->ErrorText));
     QVERIFY(after->ReadInBrowser);

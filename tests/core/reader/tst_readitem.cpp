@@ -545,22 +545,25 @@ private slots:
 
     void addressThatIsNotHttpMakesNoRequest_data() {
         QTest::addColumn<QString>("address");
-        QTest::newRow("empty") << QString();
-        QTest::newRow("blanks") << QStringLiteral("   ");
-        QTest::newRow("ftp") << QStringLiteral("ftp://127.0.0.1:%1/item");
-        QTest::newRow("file") << QStringLiteral("file:///etc/passwd");
-        QTest::newRow("no scheme") << QStringLiteral("127.0.0.1:%1/item");
-        QTest::newRow("no host") << QStringLiteral("http:///item");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("empty") << QString() << AddressTexts::Empty;
+        QTest::newRow("blanks") << QStringLiteral("   ") << AddressTexts::Empty;
+        QTest::newRow("ftp") << QStringLiteral("ftp://127.0.0.1:%1/item") << NetTexts::BadAddress;
+        QTest::newRow("file") << QStringLiteral("file:///etc/passwd") << NetTexts::BadAddress;
+        QTest::newRow("no scheme") << QStringLiteral("127.0.0.1:%1/item") << NetTexts::BadAddress;
+        QTest::newRow("no host") << QStringLiteral("http:///item")
+                                 << AddressTexts::NoHost.arg(QStringLiteral("http:///item"));
     }
     void addressThatIsNotHttpMakesNoRequest() {
         QFETCH(QString, address);
+        QFETCH(QString, reason);
         if (address.contains(QLatin1String("%1")))
             address = address.arg(m_server->port());
         m_server->route(QStringLiteral("/item"), ItemPage({}));
         m_server->clearRequests();
         auto reader = NewReader(address);
         QCOMPARE(Run(*reader), int(TReadItem::rcFailed));
-        QCOMPARE(reader->ErrorText, NetTexts::BadAddress);
+        QCOMPARE(reader->ErrorText, reason);
         QVERIFY(m_server->requests().isEmpty());
         QCOMPARE(m_sink->messages.size(), 1);
     }
