@@ -4,6 +4,7 @@
 #include "catalogue/Settings.h"
 #include "cli/Cli.h"
 #include "common/TextHelpers.h"
+#include "net/HttpEngine.h"
 #include "reader/PageFields.h"
 #include "reader/ReadModes.h"
 #include "reader/UtReadItemThr.h"
@@ -84,6 +85,7 @@ int RunReadItem(TCliContext& context) {
         context.UsageError(QStringLiteral("--seller 只用于同行宝贝（与 --rival-of 一起）；自己的宝贝按“我的旺旺”核对"));
 
     const TConnection con = context.OpenDatabase();
+    ApplyTlsResume(con);
     TReadItem reader(con);
     reader.TargetWnd = 0;
     reader.FreeWhenDone = false;
@@ -119,16 +121,23 @@ int RunReadItem(TCliContext& context) {
     WriteLine(context.out, "Price", FormatPrice(reader.Price));
     WriteLine(context.out, "SellCount", QString::number(reader.SellCount));
     WriteLine(context.out, "ErrorText", reader.ErrorText);
-    if (explain)
+    if (explain) {
         WriteExplanation(context.out, reader.Fields);
+        WriteLine(context.out, "Timing",
+                  reader.Timing.isEmpty() ? QStringLiteral("none 没有直接下载页面")
+                                          : THttpTiming::DisplayFromStored(reader.Timing));
+    }
     return code == TReadItem::rcUpdated || code == TReadItem::rcAdded ? kExitOk : kExitRefused;
 }
 
 int RunSettings(TCliContext& context) {
     const QString interval = context.TakeOption(QStringLiteral("--interval"));
     const QString ownAccount = context.TakeOption(QStringLiteral("--own-account"));
+    const QString tlsResume = context.TakeOption(QStringLiteral("--tls-resume"));
     if (!context.args.isEmpty())
         context.UsageError(QStringLiteral("多余的参数：%1").arg(context.args.join(u' ')));
+    if (!tlsResume.isNull() && tlsResume != QLatin1String("on") && tlsResume != QLatin1String("off"))
+        context.UsageError(QStringLiteral("--tls-resume 只能是 on 或 off"));
 
     TRecordSet qry(context.OpenDatabase());
     TSettingValues values = LoadSettings(qry);
@@ -148,14 +157,23 @@ int RunSettings(TCliContext& context) {
     }
     WriteLine(context.out, "UpdateTimeOut", values.updateTimeOut);
     WriteLine(context.out, "WW", values.ownAccount);
+    if (!tlsResume.isNull()) {
+        SetTlsResume(qry.Connection(), tlsResume == QLatin1String("on"));
+        if (interval.isNull() && ownAccount.isNull())
+            context.err << SettingTexts::Saved << '\n';
+    }
+    WriteLine(context.out, "TlsResume", TlsResumeOn(qry.Connection()) ? QStringLiteral("on") : QStringLiteral("off"));
     return kExitOk;
 }
 
-const TCliRegistration readItem("read-item",
-                                "read-item URL [--rival-of OWN_ITEM_ID --seller ACCOUNT] [--explain] [--browser]   "
-                                "读取一个宝贝页面并保存；--explain 列出每项的来源；--browser 用浏览器读取",
-                                &RunReadItem);
-const TCliRegistration settings("settings", "settings [--interval MINUTES] [--own-account NAME]   查看或修改系统设置",
+const TCliRegistration
+    readItem("read-item",
+             "read-item URL [--rival-of OWN_ITEM_ID --seller ACCOUNT] [--explain] [--browser]   "
+             "读取一个宝贝页面并保存；--explain 列出每项的来源和下载各阶段的用时；--browser 用浏览器读取",
+             &RunReadItem);
+const TCliRegistration settings("settings",
+                                "settings [--interval MINUTES] [--own-account NAME] [--tls-resume on|off]   "
+                                "查看或修改系统设置（--tls-resume：复用加密会话）",
                                 &RunSettings);
 
 } // namespace

@@ -63,6 +63,9 @@ public:
     int ResultCode = rcUpdated;
     int SellCount = 0;
     bool ReadInBrowser = false; // the outputs come from the rendered page
+    // Where the direct download's time went (DNS, connect, TLS, first byte, body), in the stored
+    // form of THttpTiming; '' when the page was not downloaded directly.
+    QString Timing;
     std::atomic<bool> Finished{false};
     // Every field with where it came from, and whether the page was a login or block page.
     TItemFields Fields;

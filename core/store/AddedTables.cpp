@@ -55,6 +55,18 @@ const char* const kStatements[] = {
     "CREATE INDEX IF NOT EXISTS ReadingStatusFailing ON ReadingStatus (LocalItemID) WHERE FailedInRow > 0",
 };
 
+// Where each page's last download spent its time, beside its outcome; files made before it was
+// kept get the column once.
+void AddTimingColumn(QSqlQuery& query) {
+    if (!query.exec(QStringLiteral("SELECT 1 FROM pragma_table_info('ReadingStatus') WHERE name='LastTiming'")))
+        throw TDatabaseError(query.lastError().text());
+    const bool present = query.next();
+    query.finish();
+    if (!present &&
+        !query.exec(QStringLiteral("ALTER TABLE ReadingStatus ADD COLUMN LastTiming TEXT NOT NULL DEFAULT ''")))
+        throw TDatabaseError(query.lastError().text());
+}
+
 } // namespace
 
 const QStringList& AddedTableNames() {
@@ -82,6 +94,7 @@ void AddMissingTables(QSqlDatabase& db) {
         query.finish();
         for (const char* statement : kStatements)
             run(QString::fromLatin1(statement));
+        AddTimingColumn(query);
         run(QStringLiteral("COMMIT"));
     } catch (...) {
         query.exec(QStringLiteral("ROLLBACK"));
