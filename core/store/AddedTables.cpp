@@ -53,6 +53,9 @@ const char* const kStatements[] = {
     " PRIMARY KEY (LocalItemID, RivalWW))",
     // The refresh cycle reads only the failing pages: found without a pass over every page.
     "CREATE INDEX IF NOT EXISTS ReadingStatusFailing ON ReadingStatus (LocalItemID) WHERE FailedInRow > 0",
+    // The grid read in one pass joins each item to its rivals' readings by this key, compared
+    // ASCII case aside as the grid's lookups compare it.
+    "CREATE INDEX IF NOT EXISTS RivalItemsByLocalItemIDNoCase ON RivalItems (LocalItemID COLLATE NOCASE)",
 };
 
 // Where each page's last download spent its time, beside its outcome; files made before it was
