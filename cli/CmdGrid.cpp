@@ -20,18 +20,39 @@ QJsonValue OutcomeJson(const TPageStatus* status) {
                        {QStringLiteral("failedInRow"), status->FailedInRow}};
 }
 
+// The two header lines: each column's band caption, then its own caption.
+void WriteGridHeader(QTextStream& out, const TGridData& grid) {
+    QStringList bandLine;
+    QStringList captionLine;
+    for (const TGridColumn& column : grid.columns()) {
+        bandLine << grid.bands()[column.band].caption;
+        captionLine << column.caption;
+    }
+    WriteCsvLine(out, bandLine);
+    WriteCsvLine(out, captionLine);
+}
+
 int RunGrid(TCliContext& context) {
     const bool json = context.TakeJsonFlag();
     if (!context.args.isEmpty())
         context.UsageError(QStringLiteral("多余的参数：%1").arg(context.args.join(u' ')));
 
     TMainData data(context.OpenDatabase());
-    data.statusScope = TPageStatuses::Scope::All; // every cell's last outcome, not only the failing ones
     data.ApplySettings();
+    if (!json) {
+        // Rows go out as they are read: the grid is never held, however large the catalogue.
+        data.LoadRivals();
+        data.grid.BuildGridLayout(data.RivalAccounts, data.OwnAccount);
+        WriteGridHeader(context.out, data.grid);
+        StreamGridRows(data.con, data.RivalAccounts,
+                       [&context](const QStringList& cells) { WriteCsvLine(context.out, cells); });
+        return kExitOk;
+    }
+    data.statusScope = TPageStatuses::Scope::All; // every cell's last outcome, not only the failing ones
     data.RefreshAllData();
     const TGridData& grid = data.grid;
 
-    if (json) {
+    {
         QJsonArray bands;
         for (const TGridBand& band : grid.bands())
             bands.append(QJsonObject{{QStringLiteral("caption"), band.caption},
@@ -61,17 +82,6 @@ int RunGrid(TCliContext& context) {
                                            {QStringLiteral("outcomes"), outcomes}});
         return kExitOk;
     }
-    QStringList bandLine;
-    QStringList captionLine;
-    for (const TGridColumn& column : grid.columns()) {
-        bandLine << grid.bands()[column.band].caption;
-        captionLine << column.caption;
-    }
-    WriteCsvLine(context.out, bandLine);
-    WriteCsvLine(context.out, captionLine);
-    for (int row = 0; row < grid.rowCount(); ++row)
-        WriteCsvLine(context.out, grid.cells(row));
-    return kExitOk;
 }
 
 const TCliRegistration registration("grid", "grid [--csv | --json]   打印比较表格", &RunGrid);

@@ -7,6 +7,7 @@
 #include "common/TermSignals.h"
 #include "common/TextHelpers.h"
 #include "net/WebAddress.h"
+#include "net/HttpEngine.h"
 #include "reader/PageFields.h"
 #include "reader/ReadModes.h"
 #include "reader/UtReadItemThr.h"
@@ -104,6 +105,7 @@ int RunReadItem(TCliContext& context) {
         context.UsageError(QStringLiteral("--seller 只用于同行宝贝（与 --rival-of 一起）；自己的宝贝按“我的旺旺”核对"));
 
     const TConnection con = context.OpenDatabase();
+    ApplyTlsResume(con);
     TReadItem reader(con);
     reader.TargetWnd = 0;
     reader.FreeWhenDone = false;
@@ -137,8 +139,12 @@ int RunReadItem(TCliContext& context) {
     if (reader.SellerByShopName)
         WriteLine(context.out, "SellerCheck",
                   QStringLiteral("页面没有卖家旺旺，按店铺名称“%1”核对").arg(TrimBlanks(reader.Fields.shopName.text)));
-    if (explain)
+    if (explain) {
         WriteExplanation(context.out, reader.Fields);
+        WriteLine(context.out, "Timing",
+                  reader.Timing.isEmpty() ? QStringLiteral("none 没有直接下载页面")
+                                          : THttpTiming::DisplayFromStored(reader.Timing));
+    }
     if (code == TReadItem::rcUpdated || code == TReadItem::rcAdded)
         return kExitOk;
     // Every refusal says why on the message channel, a page without an item too.
@@ -155,8 +161,11 @@ int RunSettings(TCliContext& context) {
     const QString interval = context.TakeOption(QStringLiteral("--interval"));
     const QString ownAccount = context.TakeOption(QStringLiteral("--own-account"));
     const QString ownShop = context.TakeOption(QStringLiteral("--own-shop"));
+    const QString tlsResume = context.TakeOption(QStringLiteral("--tls-resume"));
     if (!context.args.isEmpty())
         context.UsageError(QStringLiteral("多余的参数：%1").arg(context.args.join(u' ')));
+    if (!tlsResume.isNull() && tlsResume != QLatin1String("on") && tlsResume != QLatin1String("off"))
+        context.UsageError(QStringLiteral("--tls-resume 只能是 on 或 off"));
 
     TRecordSet qry(context.OpenDatabase());
     TSettingValues values = LoadSettings(qry);
@@ -179,19 +188,27 @@ int RunSettings(TCliContext& context) {
         if (interval.isNull() && ownAccount.isNull())
             context.err << SettingTexts::Saved << '\n';
     }
+    if (!tlsResume.isNull()) {
+        SetTlsResume(qry.Connection(), tlsResume == QLatin1String("on"));
+        if (interval.isNull() && ownAccount.isNull() && ownShop.isNull())
+            context.err << SettingTexts::Saved << '\n';
+    }
     WriteLine(context.out, "UpdateTimeOut", values.updateTimeOut);
     WriteLine(context.out, "WW", values.ownAccount);
     WriteLine(context.out, "OwnShopName", OwnShopName(qry.Connection()));
+    WriteLine(context.out, "TlsResume", TlsResumeOn(qry.Connection()) ? QStringLiteral("on") : QStringLiteral("off"));
     return kExitOk;
 }
 
-const TCliRegistration readItem("read-item",
-                                "read-item URL [--rival-of OWN_ITEM_ID --seller ACCOUNT] [--explain] [--browser]   "
-                                "读取一个宝贝页面并保存；--explain 列出每项的来源；--browser 用浏览器读取",
-                                &RunReadItem);
+const TCliRegistration
+    readItem("read-item",
+             "read-item URL [--rival-of OWN_ITEM_ID --seller ACCOUNT] [--explain] [--browser]   "
+             "读取一个宝贝页面并保存；--explain 列出每项的来源和下载各阶段的用时；--browser 用浏览器读取",
+             &RunReadItem);
 const TCliRegistration settings("settings",
-                                "settings [--interval MINUTES] [--own-account NAME] [--own-shop SHOP_NAME]   "
-                                "查看或修改系统设置；--own-shop 设置“我的店铺名称”",
+                                "settings [--interval MINUTES] [--own-account NAME] [--own-shop SHOP_NAME] "
+                                "[--tls-resume on|off]   "
+                                "查看或修改系统设置；--own-shop 设置“我的店铺名称”；--tls-resume 复用加密会话",
                                 &RunSettings);
 
 } // namespace

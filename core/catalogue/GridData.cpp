@@ -1,11 +1,15 @@
 #include "catalogue/GridData.h"
 
 #include "common/TextHelpers.h"
+#include "store/Statement.h"
+#include "store/Values.h"
 
 #include <QHash>
 #include <QLocale>
 
+#include <algorithm>
 #include <cmath>
+#include <sqlite3.h>
 
 namespace vantero {
 
@@ -196,6 +200,147 @@ void TGridData::RemoveRow(int row) {
 
 void TGridData::ClearRows() {
     m_rows.clear();
+}
+
+namespace {
+
+// Each item with its rivals' readings, both in the file's order (as the grid's two record sets
+// read them); the item key compares as the grid's lookup does, ASCII case aside, on its index.
+const QString kGridRows = QStringLiteral(
+    "SELECT i.rowid, i.ItemID, i.ItemName, i.CustomItemName, i.Price, i.SellCount, r.RivalWW, r.RivalItemID, "
+    "r.Price, r.SellCount FROM Items i LEFT JOIN RivalItems r ON r.LocalItemID = i.ItemID COLLATE NOCASE "
+    "ORDER BY i.rowid, r.rowid");
+
+QString TextAt(sqlite3_stmt* s, int column) {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, column));
+    return text ? QString::fromUtf8(text, sqlite3_column_bytes(s, column)) : QString();
+}
+
+// A column as the record sets hand it to the grid.
+QVariant ValueAt(sqlite3_stmt* s, int column) {
+    switch (sqlite3_column_type(s, column)) {
+    case SQLITE_INTEGER:
+        return QVariant(qint64(sqlite3_column_int64(s, column)));
+    case SQLITE_FLOAT:
+        return QVariant(sqlite3_column_double(s, column));
+    case SQLITE_NULL:
+        return QVariant();
+    default:
+        return QVariant(TextAt(s, column));
+    }
+}
+
+// A rival reading's number as the grid reads it from its record set.
+double NumberAt(sqlite3_stmt* s, int column) {
+    switch (sqlite3_column_type(s, column)) {
+    case SQLITE_INTEGER:
+        return double(sqlite3_column_int64(s, column));
+    case SQLITE_FLOAT:
+        return sqlite3_column_double(s, column);
+    case SQLITE_TEXT: {
+        bool ok = false;
+        const double value =
+            QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(s, column)), sqlite3_column_bytes(s, column))
+                .trimmed()
+                .toDouble(&ok);
+        return ok ? value : 0;
+    }
+    default:
+        return 0;
+    }
+}
+
+bool BlankAt(sqlite3_stmt* s, int column) {
+    if (sqlite3_column_type(s, column) == SQLITE_NULL)
+        return true;
+    const auto* data = sqlite3_column_text(s, column);
+    const int size = sqlite3_column_bytes(s, column);
+    for (int i = 0; i < size; ++i) {
+        if (data[i] > 32)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+void StreamGridRows(const TConnection& con, const QStringList& rivalAccounts,
+                    const std::function<void(const QStringList& cells)>& row) {
+    // Bands by folded account; a shop listed twice has two bands showing the same reading.
+    const int rivals = int(rivalAccounts.size());
+    QHash<QByteArray, int> firstBand;
+    std::vector<int> sameAs(static_cast<size_t>(rivals));
+    for (int i = 0; i < rivals; ++i) {
+        const QByteArray key = TRecordSet::Folded(TrimBlanks(rivalAccounts[i]));
+        if (!firstBand.contains(key))
+            firstBand.insert(key, i);
+        sameAs[size_t(i)] = firstBand.value(key);
+    }
+
+    const TReadTransaction snapshot(con); // every row from one state of the file
+    TStatement query(con.handle(), kGridRows);
+    struct TReading {
+        bool found = false;
+        bool shown = false;
+        double price = 0;
+        qint64 sales = 0;
+    };
+    std::vector<TReading> readings(static_cast<size_t>(rivals));
+    QStringList cells;
+    qint64 number = 0;
+    qint64 item = 0;
+    QString itemName;
+    QString customName;
+    QVariant ownPrice;
+    QVariant ownSales;
+    auto flush = [&] {
+        cells.clear();
+        cells << QString::number(number) << TGridData::DisplayName(customName, itemName);
+        const double own = ValueAsFloat(ownPrice);
+        for (int i = 0; i < rivals; ++i) {
+            const TReading& reading = readings[size_t(sameAs[size_t(i)])];
+            if (reading.shown)
+                cells << FormatPrice(reading.price) << FormatPrice(reading.price - own)
+                      << QString::number(reading.sales);
+            else
+                cells << QString() << QString() << QString();
+        }
+        cells << FormatPrice(own) << QString::number(ValueAsInteger(ownSales));
+        row(cells);
+    };
+    sqlite3_stmt* s = query.Handle();
+    bool any = false;
+    QByteArray folded;
+    while (query.Step()) {
+        const qint64 rowid = sqlite3_column_int64(s, 0);
+        if (!any || rowid != item) {
+            if (any)
+                flush();
+            any = true;
+            item = rowid;
+            ++number;
+            itemName = TextAt(s, 2);
+            customName = TextAt(s, 3);
+            ownPrice = ValueAt(s, 4);
+            ownSales = ValueAt(s, 5);
+            std::fill(readings.begin(), readings.end(), TReading{});
+        }
+        if (sqlite3_column_type(s, 6) == SQLITE_NULL && sqlite3_column_type(s, 7) == SQLITE_NULL)
+            continue; // no reading (the join's empty side)
+        folded = TRecordSet::Folded(TextAt(s, 6));
+        const auto band = firstBand.constFind(folded);
+        if (band == firstBand.cend())
+            continue;
+        TReading& reading = readings[size_t(*band)];
+        if (reading.found)
+            continue; // the rival's first reading counts
+        reading.found = true;
+        reading.shown = !BlankAt(s, 7);
+        reading.price = NumberAt(s, 8);
+        reading.sales = qint64(NumberAt(s, 9));
+    }
+    if (any)
+        flush();
 }
 
 } // namespace vantero

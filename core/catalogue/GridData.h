@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -111,5 +112,12 @@ private:
     std::vector<Row> m_rows;
     const TPageStatuses* m_statuses = nullptr;
 };
+
+// The grid's rows, cell texts as the grid shows them, handed to row one by one in the grid's order,
+// from one query that reads each item with its rivals' readings: nothing is kept from one row to
+// the next, so printing or exporting the grid needs the same memory for any catalogue. The rival
+// bands are those of rivalAccounts (as BuildGridLayout takes them).
+void StreamGridRows(const TConnection& con, const QStringList& rivalAccounts,
+                    const std::function<void(const QStringList& cells)>& row);
 
 } // namespace vantero

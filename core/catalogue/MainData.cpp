@@ -1,5 +1,7 @@
 #include "catalogue/MainData.h"
 
+#include "catalogue/Settings.h"
+
 #include <algorithm>
 #include <climits>
 
@@ -21,6 +23,7 @@ int TMainData::ApplySettings() {
         minutes = kDefaultUpdateMinutes;
     }
     OwnAccount = qrytmp.FieldByName(QStringLiteral("WW")).AsString();
+    ApplyTlsResume(con);
     return minutes;
 }
 

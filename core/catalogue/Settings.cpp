@@ -2,6 +2,8 @@
 
 #include "catalogue/MainData.h"
 #include "common/TextHelpers.h"
+#include "net/HttpEngine.h"
+#include "store/AddedTables.h"
 
 #include <climits>
 
@@ -58,6 +60,23 @@ void StoreSettings(TRecordSet& qry, std::optional<int> minutes, std::optional<QS
     if (ownAccount)
         qry.FieldByName(QStringLiteral("WW")).SetAsString(TrimBlanks(*ownAccount));
     qry.Post();
+}
+
+namespace {
+const QString kTlsResumeOption = QStringLiteral("TlsResume");
+} // namespace
+
+bool TlsResumeOn(const TConnection& con) {
+    return ReadOption(con, kTlsResumeOption, 0).toInt() != 0;
+}
+
+void SetTlsResume(const TConnection& con, bool on) {
+    WriteOption(con, kTlsResumeOption, on ? 1 : 0);
+    SetHttpSessionReuse(on);
+}
+
+void ApplyTlsResume(const TConnection& con) {
+    SetHttpSessionReuse(TlsResumeOn(con));
 }
 
 } // namespace vantero

@@ -18,6 +18,7 @@ inline const QString Save = QStringLiteral("保存");
 inline const QString Cancel = QStringLiteral("取消");
 inline const QString TooShort = QStringLiteral("不能设置时间小于15分钟,请重设.");
 inline const QString Saved = QStringLiteral("保存成功");
+inline const QString TlsResume = QStringLiteral("复用加密会话");
 } // namespace SettingTexts
 
 // The Setting row as the settings show it: each column as text, empty when the row is missing.
@@ -40,5 +41,14 @@ bool IsAllowedUpdateMinutes(int minutes);
 // Writes the given values into the Setting row qry stands on (a new row when there is none).
 // Values not given stay as they are. The own account is stored without surrounding blanks.
 void StoreSettings(TRecordSet& qry, std::optional<int> minutes, std::optional<QString> ownAccount);
+
+// Whether https downloads carry TLS sessions and TCP Fast Open cookies from one to the next: faster
+// on a slow line, but the readings are no longer independent and a server can link them. Off
+// unless the user turned it on.
+bool TlsResumeOn(const TConnection& con);
+// Stores the choice and applies it to this process's downloads.
+void SetTlsResume(const TConnection& con, bool on);
+// Applies the stored choice to this process's downloads (at start, before readings).
+void ApplyTlsResume(const TConnection& con);
 
 } // namespace vantero

@@ -3,14 +3,21 @@
 #include "net/FailureTexts.h"
 #include "net/WebAddress.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QHostAddress>
 #include <QMutex>
 
 #include <algorithm>
+#include <atomic>
 #include <curl/curl.h>
 #include <memory>
 #include <mutex>
+#include <openssl/ssl.h>
+#include <openssl/x509.h>
+#include <vector>
 
 namespace vantero {
 
@@ -39,31 +46,111 @@ TSettings& Settings() {
     return settings;
 }
 
-// Host names looked up once serve the following readings too; nothing else is shared.
-class TDnsShare {
+// Host names looked up once serve the following readings too. With session reuse on, the TLS
+// sessions the servers hand out are kept here as well, and the next connection resumes one.
+class TShare {
 public:
-    static CURLSH* get() {
+    static CURLSH* get(bool sessions) {
         // Never freed: a reading may still run while the program's statics go.
-        static TDnsShare* share = new TDnsShare;
-        return share->m_share;
+        static TShare* plain = new TShare(false);
+        static TShare* resuming = new TShare(true);
+        return (sessions ? resuming : plain)->m_share;
     }
 
 private:
-    TDnsShare() : m_share(curl_share_init()) {
-        curl_share_setopt(m_share, CURLSHOPT_LOCKFUNC, &TDnsShare::lock);
-        curl_share_setopt(m_share, CURLSHOPT_UNLOCKFUNC, &TDnsShare::unlock);
+    explicit TShare(bool sessions) : m_share(curl_share_init()) {
+        curl_share_setopt(m_share, CURLSHOPT_LOCKFUNC, &TShare::lock);
+        curl_share_setopt(m_share, CURLSHOPT_UNLOCKFUNC, &TShare::unlock);
         curl_share_setopt(m_share, CURLSHOPT_USERDATA, this);
         curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+        if (sessions)
+            curl_share_setopt(m_share, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
     }
     static void lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {
-        static_cast<TDnsShare*>(self)->m_locks[data % CURL_LOCK_DATA_LAST].lock();
+        static_cast<TShare*>(self)->m_locks[data % CURL_LOCK_DATA_LAST].lock();
     }
     static void unlock(CURL*, curl_lock_data data, void* self) {
-        static_cast<TDnsShare*>(self)->m_locks[data % CURL_LOCK_DATA_LAST].unlock();
+        static_cast<TShare*>(self)->m_locks[data % CURL_LOCK_DATA_LAST].unlock();
     }
 
     CURLSH* m_share;
     std::mutex m_locks[CURL_LOCK_DATA_LAST];
+};
+
+std::atomic<bool> gSessionReuse{false};
+
+// The certificates trusted for https, loaded once per process and handed to every connection.
+// Loading and parsing the system's bundle costs tens of milliseconds of CPU, which every reading
+// paid again. libcurl 7.88 keeps its own copy only per transfer driver and never while a
+// certificate folder is configured, as Debian's build has, so the store is kept here. It is the
+// same trust as libcurl's own: the same bundle, the same folder, the same verification flags.
+class TCaStore {
+public:
+    // The store for the given bundle (the system's when empty), or null when it cannot be read.
+    static std::shared_ptr<X509_STORE> get(const QString& caFile) {
+        static TCaStore* stores = new TCaStore; // never freed, as the shares
+        return stores->lookup(caFile);
+    }
+
+private:
+    struct TEntry {
+        QString file;
+        QDateTime modified;
+        qint64 size = -1;
+        std::shared_ptr<X509_STORE> store;
+    };
+
+    TCaStore() {
+        GlobalInit();
+        // What libcurl would load by itself: its built-in bundle and folder.
+        std::unique_ptr<CURL, void (*)(CURL*)> easy(curl_easy_init(), &curl_easy_cleanup);
+        const char* file = nullptr;
+        const char* folder = nullptr;
+        if (easy && curl_easy_getinfo(easy.get(), CURLINFO_CAINFO, &file) == CURLE_OK && file)
+            m_systemFile = QString::fromLocal8Bit(file);
+        if (easy && curl_easy_getinfo(easy.get(), CURLINFO_CAPATH, &folder) == CURLE_OK && folder)
+            m_systemFolder = QByteArray(folder);
+    }
+
+    std::shared_ptr<X509_STORE> lookup(const QString& caFile) {
+        const QString file = caFile.isEmpty() ? m_systemFile : caFile;
+        const QFileInfo info(file);
+        const QDateTime modified = info.lastModified();
+        const qint64 size = info.size();
+        std::lock_guard lock(m_mutex);
+        for (const TEntry& entry : m_entries) {
+            // A bundle replaced on disk (the system's certificates updated) is loaded again.
+            if (entry.file == file && entry.modified == modified && entry.size == size)
+                return entry.store;
+        }
+        std::shared_ptr<X509_STORE> store = load(file);
+        if (!store)
+            return nullptr;
+        m_entries.erase(
+            std::remove_if(m_entries.begin(), m_entries.end(), [&](const TEntry& entry) { return entry.file == file; }),
+            m_entries.end());
+        m_entries.push_back({file, modified, size, store});
+        return store;
+    }
+
+    std::shared_ptr<X509_STORE> load(const QString& file) const {
+        std::shared_ptr<X509_STORE> store(X509_STORE_new(), &X509_STORE_free);
+        if (!store)
+            return nullptr;
+        if (!file.isEmpty() && X509_STORE_load_file(store.get(), QFile::encodeName(file).constData()) != 1)
+            return nullptr;
+        if (!m_systemFolder.isEmpty() && X509_STORE_load_path(store.get(), m_systemFolder.constData()) != 1)
+            return nullptr;
+        // libcurl's flags for a verifying connection: trusted issuers first, and a trusted
+        // intermediate ends the chain.
+        X509_STORE_set_flags(store.get(), X509_V_FLAG_TRUSTED_FIRST | X509_V_FLAG_PARTIAL_CHAIN);
+        return store;
+    }
+
+    std::mutex m_mutex;
+    QString m_systemFile;
+    QByteArray m_systemFolder;
+    std::vector<TEntry> m_entries;
 };
 
 QString Seconds(int ms) {
@@ -76,11 +163,11 @@ QString Megabytes(qint64 bytes) {
 }
 
 [[noreturn]] void Fail(const QString& text) {
-    throw THttpFailure{text, 0, {}};
+    throw THttpFailure{text, 0, {}, {}};
 }
 
 [[noreturn]] void Fail(const QString& what, const QString& detail) {
-    throw THttpFailure{NetTexts::Transport.arg(what, detail), 0, {}};
+    throw THttpFailure{NetTexts::Transport.arg(what, detail), 0, {}, {}};
 }
 
 bool IsWebScheme(const QString& scheme) {
@@ -152,6 +239,8 @@ public:
     explicit TTransfer(const THttpRequest& request) : m_request(request) { m_clock.start(); }
 
     THttpResponse run();
+    // Where the time went so far (the hops before the last one counted as redirects).
+    THttpTiming timing() const;
 
 private:
     static size_t onHeader(char* data, size_t size, size_t count, void* self) {
@@ -242,11 +331,14 @@ private:
     }
 
     void setup(const QUrl& url);
+    void useSharedCaStore(const QString& caFile);
+    void carryStateBetweenDownloads();
+    static CURLcode onSslContext(CURL* easy, void* sslContext, void* self);
     void target(const QUrl& url);
     CURLcode perform();
     [[noreturn]] void failed(CURLcode code) const;
     [[noreturn]] void statusFailed() const {
-        throw THttpFailure{NetTexts::HttpStatus(m_status, QString::fromLatin1(m_reason)), m_status, m_reason};
+        throw THttpFailure{NetTexts::HttpStatus(m_status, QString::fromLatin1(m_reason)), m_status, m_reason, {}};
     }
 
     const THttpRequest& m_request;
@@ -258,6 +350,8 @@ private:
     QByteArray m_urlText;
     QByteArray m_proxyText;
     char m_error[CURL_ERROR_SIZE] = {};
+    QString m_caFile;
+    qint64 m_earlierHopsUs = 0;
 
     QByteArray m_body;
     qint64 m_headerBytes = 0;
@@ -286,7 +380,6 @@ void TTransfer::setup(const QUrl& url) {
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, m_error);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
-    curl_easy_setopt(easy, CURLOPT_SHARE, TDnsShare::get());
     curl_easy_setopt(easy, CURLOPT_BUFFERSIZE, kReceiveBufferBytes);
     curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, curl_off_t(m_request.limits.maxBytes));
     curl_easy_setopt(easy, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
@@ -310,20 +403,75 @@ void TTransfer::setup(const QUrl& url) {
     m_headers.reset(headers);
     if (headers)
         curl_easy_setopt(easy, CURLOPT_HTTPHEADER, headers);
+    QString caFile;
     {
         TSettings& settings = Settings();
         QMutexLocker lock(&settings.mutex);
-        if (!settings.caFile.isEmpty())
-            curl_easy_setopt(easy, CURLOPT_CAINFO, settings.caFile.toLocal8Bit().constData());
+        caFile = settings.caFile;
         if (!settings.proxy.isEmpty())
             m_proxyText = settings.proxy.toEncoded();
     }
+    useSharedCaStore(caFile);
+    carryStateBetweenDownloads();
     if (m_request.cookies) {
         curl_easy_setopt(easy, CURLOPT_COOKIEFILE, ""); // cookies on, from memory only
         for (const QByteArray& line : std::as_const(m_request.cookies->lines))
             curl_easy_setopt(easy, CURLOPT_COOKIELIST, line.constData());
     }
     target(url);
+}
+
+void TTransfer::useSharedCaStore(const QString& caFile) {
+    CURL* easy = m_easy.get();
+    m_caFile = caFile;
+    // libcurl loads nothing itself; the connection gets the process's store when it is made.
+    curl_easy_setopt(easy, CURLOPT_CAINFO, static_cast<const char*>(nullptr));
+    curl_easy_setopt(easy, CURLOPT_CAPATH, static_cast<const char*>(nullptr));
+    curl_easy_setopt(easy, CURLOPT_CA_CACHE_TIMEOUT, 0L);
+    curl_easy_setopt(easy, CURLOPT_SSL_CTX_FUNCTION, &TTransfer::onSslContext);
+    curl_easy_setopt(easy, CURLOPT_SSL_CTX_DATA, this);
+}
+
+CURLcode TTransfer::onSslContext(CURL*, void* sslContext, void* self) {
+    const std::shared_ptr<X509_STORE> store = TCaStore::get(static_cast<TTransfer*>(self)->m_caFile);
+    if (!store)
+        return CURLE_SSL_CACERT_BADFILE;
+    // The context takes a reference of its own; verification (peer and host name) stays libcurl's.
+    SSL_CTX_set1_cert_store(static_cast<SSL_CTX*>(sslContext), store.get());
+    return CURLE_OK;
+}
+
+void TTransfer::carryStateBetweenDownloads() {
+    CURL* easy = m_easy.get();
+    const bool reuse = gSessionReuse.load(std::memory_order_relaxed);
+    curl_easy_setopt(easy, CURLOPT_SHARE, TShare::get(reuse));
+    // Without a cookie from an earlier connection the kernel makes a plain connection.
+    curl_easy_setopt(easy, CURLOPT_TCP_FASTOPEN, reuse ? 1L : 0L);
+}
+
+THttpTiming TTransfer::timing() const {
+    THttpTiming timing;
+    CURL* easy = m_easy.get();
+    if (!easy)
+        return timing;
+    curl_off_t lookup = 0, connect = 0, tls = 0, start = 0, total = 0;
+    curl_easy_getinfo(easy, CURLINFO_NAMELOOKUP_TIME_T, &lookup);
+    curl_easy_getinfo(easy, CURLINFO_CONNECT_TIME_T, &connect);
+    curl_easy_getinfo(easy, CURLINFO_APPCONNECT_TIME_T, &tls);
+    curl_easy_getinfo(easy, CURLINFO_STARTTRANSFER_TIME_T, &start);
+    curl_easy_getinfo(easy, CURLINFO_TOTAL_TIME_T, &total);
+    // Each figure is libcurl's time from the start to that point; a phase not reached reads 0.
+    auto span = [](curl_off_t from, curl_off_t to) { return to > from ? qint64(to - from) : qint64(0); };
+    timing.measured = total > 0 || m_earlierHopsUs > 0;
+    timing.dnsUs = lookup;
+    timing.connectUs = span(lookup, connect);
+    timing.tlsUs = tls > 0 ? span(connect, tls) : 0;
+    const curl_off_t ready = tls > 0 ? tls : connect;
+    timing.firstByteUs = start > 0 ? span(ready, start) : 0;
+    timing.bodyUs = start > 0 ? span(start, total) : 0;
+    timing.redirectsUs = m_earlierHopsUs;
+    timing.totalUs = m_earlierHopsUs + total;
+    return timing;
 }
 
 void TTransfer::target(const QUrl& url) {
@@ -459,6 +607,9 @@ THttpResponse TTransfer::run() {
                 (url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0 &&
                  next.scheme().compare(QLatin1String("http"), Qt::CaseInsensitive) == 0))
                 Fail(NetTexts::Insecure, QString::fromUtf8(location));
+            curl_off_t hop = 0;
+            curl_easy_getinfo(m_easy.get(), CURLINFO_TOTAL_TIME_T, &hop);
+            m_earlierHopsUs += hop;
             if (!next.userInfo().isEmpty())
                 Fail(AddressTexts::UserInfo.arg(ShownAddress(next.toDisplayString(QUrl::RemovePassword))));
             // A page on the internet must never make the program fetch a service on the
@@ -486,6 +637,7 @@ THttpResponse TTransfer::run() {
     curl_off_t wire = 0;
     curl_easy_getinfo(m_easy.get(), CURLINFO_SIZE_DOWNLOAD_T, &wire);
     response.wireBytes = wire;
+    response.timing = timing();
     if (m_request.cookies) {
         curl_slist* list = nullptr;
         curl_easy_getinfo(m_easy.get(), CURLINFO_COOKIELIST, &list);
@@ -501,7 +653,12 @@ THttpResponse TTransfer::run() {
 
 THttpResponse HttpGet(const THttpRequest& request) {
     TTransfer transfer(request);
-    return transfer.run();
+    try {
+        return transfer.run();
+    } catch (THttpFailure& failure) {
+        failure.timing = transfer.timing();
+        throw;
+    }
 }
 
 THttpResponse HttpGet(const QUrl& url, const THttpLimits& limits, const std::function<bool()>& stopRequested,
@@ -527,6 +684,59 @@ QUrl HttpProxy() {
 void SetHttpCaFile(const QString& path) {
     QMutexLocker lock(&Settings().mutex);
     Settings().caFile = path;
+}
+
+void SetHttpSessionReuse(bool on) {
+    gSessionReuse.store(on, std::memory_order_relaxed);
+}
+
+bool HttpSessionReuse() {
+    return gSessionReuse.load(std::memory_order_relaxed);
+}
+
+namespace {
+
+QString Milliseconds(qint64 us) {
+    return QString::number(double(us) / 1000.0, 'f', 1);
+}
+
+} // namespace
+
+QString THttpTiming::storedText() const {
+    if (!measured)
+        return {};
+    QString text = QStringLiteral("dns=%1 connect=%2 tls=%3 first_byte=%4 body=%5")
+                       .arg(Milliseconds(dnsUs), Milliseconds(connectUs), Milliseconds(tlsUs),
+                            Milliseconds(firstByteUs), Milliseconds(bodyUs));
+    if (redirectsUs > 0)
+        text += QStringLiteral(" redirects=%1").arg(Milliseconds(redirectsUs));
+    return text + QStringLiteral(" total=%1").arg(Milliseconds(totalUs));
+}
+
+QString THttpTiming::displayText() const {
+    return DisplayFromStored(storedText());
+}
+
+QString THttpTiming::DisplayFromStored(const QString& stored) {
+    static const QList<QPair<QString, QString>> names = {{QStringLiteral("dns"), QStringLiteral("域名解析")},
+                                                         {QStringLiteral("connect"), QStringLiteral("建立连接")},
+                                                         {QStringLiteral("tls"), QStringLiteral("加密握手")},
+                                                         {QStringLiteral("first_byte"), QStringLiteral("等待首字节")},
+                                                         {QStringLiteral("body"), QStringLiteral("接收正文")},
+                                                         {QStringLiteral("redirects"), QStringLiteral("重定向")},
+                                                         {QStringLiteral("total"), QStringLiteral("合计")}};
+    QStringList parts;
+    for (const QString& pair : stored.split(u' ', Qt::SkipEmptyParts)) {
+        const qsizetype equals = pair.indexOf(u'=');
+        if (equals <= 0)
+            continue;
+        const QString key = pair.left(equals);
+        for (const auto& [name, words] : names) {
+            if (name == key)
+                parts << QStringLiteral("%1 %2 毫秒").arg(words, pair.mid(equals + 1));
+        }
+    }
+    return parts.join(QStringLiteral("，"));
 }
 
 QByteArray HttpDecodedEncodings() {

@@ -26,6 +26,7 @@ const QString kFailure = QStringLiteral(
     " RivalItemID=CASE WHEN excluded.RivalItemID<>'' THEN excluded.RivalItemID ELSE RivalItemID END,"
     " URL=excluded.URL, LastAttempt=excluded.LastAttempt, LastCode=excluded.LastCode, LastText=excluded.LastText,"
     " FailedInRow=FailedInRow+1");
+const QString kTiming = QStringLiteral("UPDATE ReadingStatus SET LastTiming=? WHERE LocalItemID=? AND RivalWW=?");
 const QString kItemById = QStringLiteral("SELECT ItemID FROM Items WHERE ItemID=? LIMIT 1");
 const QString kItemByAddress = QStringLiteral("SELECT ItemID FROM Items WHERE URL=? OR URL=? ORDER BY rowid LIMIT 1");
 
@@ -64,6 +65,8 @@ void LogReading(const TConnection& con, const TReadingOutcome& outcome, const QS
         con.exec(kFailure, {outcome.LocalItemID, outcome.RivalWW, outcome.RivalItemID, outcome.URL, at, outcome.Code,
                             outcome.Text});
     }
+    // Every attempt replaces it, so the time shown belongs to the outcome shown.
+    con.exec(kTiming, {outcome.Timing, outcome.LocalItemID, outcome.RivalWW});
 }
 
 TReadingOutcome StoredOutcomeOf(const TReadItem& reader, int code) {
@@ -78,6 +81,7 @@ TReadingOutcome StoredOutcomeOf(const TReadItem& reader, int code) {
     outcome.Code = code;
     outcome.Price = reader.Price;
     outcome.SellCount = reader.SellCount;
+    outcome.Timing = reader.Timing;
     return outcome;
 }
 
@@ -87,6 +91,7 @@ void LogFailedReading(const TConnection& con, const TReadItem& reader) {
         outcome.URL = reader.URL;
         outcome.Code = reader.ResultCode;
         outcome.Text = reader.ErrorText;
+        outcome.Timing = reader.Timing;
         TWriteTransaction transaction(con);
         if (TrimBlanks(reader.LocalItemID).isEmpty()) {
             outcome.LocalItemID = TrimBlanks(reader.OwnItemID);

@@ -19,6 +19,7 @@ struct TReadingOutcome {
     QString Text;     // failure or refusal text; '' on success
     double Price = 0; // 0: the page showed no price
     int SellCount = 0;
+    QString Timing; // where the download's time went (THttpTiming's stored form); '' when none
 };
 
 // Writes the outcome inside the caller's open write transaction: the page's ReadingStatus row

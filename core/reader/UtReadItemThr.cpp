@@ -144,8 +144,10 @@ QByteArray TReadItem::Download(QByteArray* contentType, QUrl* finalUrl) {
             ReaderTexts::Stopped);
         *contentType = response.contentType;
         *finalUrl = response.finalUrl;
+        Timing = response.timing.storedText();
         return std::move(response.body);
     } catch (const THttpFailure& failure) {
+        Timing = failure.timing.storedText();
         throw TReadFailure{failure.text};
     }
 }

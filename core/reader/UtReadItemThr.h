@@ -68,6 +68,9 @@ public:
     bool ReadInBrowser = false; // the outputs come from the rendered page
     // The page named no seller account; its shop name matched the expected seller's stored one.
     bool SellerByShopName = false;
+    // Where the direct download's time went (DNS, connect, TLS, first byte, body), in the stored
+    // form of THttpTiming; '' when the page was not downloaded directly.
+    QString Timing;
     std::atomic<bool> Finished{false};
     // Every field with where it came from, and whether the page was a login or block page.
     TItemFields Fields;

@@ -53,7 +53,22 @@ const char* const kStatements[] = {
     " PRIMARY KEY (LocalItemID, RivalWW))",
     // The refresh cycle reads only the failing pages: found without a pass over every page.
     "CREATE INDEX IF NOT EXISTS ReadingStatusFailing ON ReadingStatus (LocalItemID) WHERE FailedInRow > 0",
+    // The grid read in one pass joins each item to its rivals' readings by this key, compared
+    // ASCII case aside as the grid's lookups compare it.
+    "CREATE INDEX IF NOT EXISTS RivalItemsByLocalItemIDNoCase ON RivalItems (LocalItemID COLLATE NOCASE)",
 };
+
+// Where each page's last download spent its time, beside its outcome; files made before it was
+// kept get the column once.
+void AddTimingColumn(QSqlQuery& query) {
+    if (!query.exec(QStringLiteral("SELECT 1 FROM pragma_table_info('ReadingStatus') WHERE name='LastTiming'")))
+        throw TDatabaseError(query.lastError().text());
+    const bool present = query.next();
+    query.finish();
+    if (!present &&
+        !query.exec(QStringLiteral("ALTER TABLE ReadingStatus ADD COLUMN LastTiming TEXT NOT NULL DEFAULT ''")))
+        throw TDatabaseError(query.lastError().text());
+}
 
 } // namespace
 
@@ -90,6 +105,7 @@ void AddMissingTables(QSqlDatabase& db) {
         query.finish();
         for (const char* statement : kStatements)
             run(QString::fromLatin1(statement));
+        AddTimingColumn(query);
         run(QStringLiteral("COMMIT"));
     } catch (...) {
         query.exec(QStringLiteral("ROLLBACK"));

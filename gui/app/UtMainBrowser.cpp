@@ -1,7 +1,8 @@
-// The main window's entries of the rendered reading: "登录网站", the retry option, and the
-// reading mode of each page in the detail list's context menu.
+// The main window's entries of the rendered reading: "登录网站", the retry option, the reading
+// mode of each page in the detail list's context menu; and the TLS session option beside them.
 #include "app/UtMain.h"
 #include "catalogue/ItemCommands.h"
+#include "catalogue/Settings.h"
 #include "common/TextHelpers.h"
 #include "dialogs/UtLogin.h"
 #include "reader/BrowserEngine.h"
@@ -38,6 +39,13 @@ void TFmMain::BuildBrowserEntries() {
                 [this, retry] { RunReported(this, [&] { retry->setChecked(BrowserFallbackOn(m_data.con)); }); });
         connect(retry, &QAction::triggered, this,
                 [this](bool on) { RunReported(this, [&] { SetBrowserFallback(m_data.con, on); }); });
+        QAction* resume = menu->addAction(SettingTexts::TlsResume);
+        resume->setObjectName(QStringLiteral("mniTlsResume"));
+        resume->setCheckable(true);
+        connect(menu, &QMenu::aboutToShow, this,
+                [this, resume] { RunReported(this, [&] { resume->setChecked(TlsResumeOn(m_data.con)); }); });
+        connect(resume, &QAction::triggered, this,
+                [this](bool on) { RunReported(this, [&] { SetTlsResume(m_data.con, on); }); });
     }
     lvDetail->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(lvDetail, &QWidget::customContextMenuRequested, this, &TFmMain::ShowReadModeMenu);
