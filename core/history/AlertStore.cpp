@@ -176,7 +176,9 @@ QList<TAlert> ListAlerts(const TConnection& con, const TAlertFilter& filter) {
         QStringLiteral("SELECT a.AlertID, a.CreatedAt, a.Kind, a.LocalItemID, a.RivalWW, a.OldPrice, a.NewPrice,"
                        " a.OwnPrice, a.IsRead,"
                        " (SELECT ItemName FROM Items WHERE ItemID=a.LocalItemID LIMIT 1),"
-                       " (SELECT CustomItemName FROM Items WHERE ItemID=a.LocalItemID LIMIT 1)"
+                       " (SELECT CustomItemName FROM Items WHERE ItemID=a.LocalItemID LIMIT 1),"
+                       " (SELECT group_concat(Channel || '：' || ErrorText, '；') FROM AlertSends"
+                       "  WHERE AlertID=a.AlertID AND Ok=0)"
                        " FROM Alerts a WHERE a.CreatedAt>=? AND (?=0 OR a.IsRead=0)"
                        " ORDER BY a.CreatedAt %1, a.AlertID %1")
             .arg(order));
@@ -195,6 +197,7 @@ QList<TAlert> ListAlerts(const TConnection& con, const TAlertFilter& filter) {
         alert.ownPrice = NumberAt(s, 7);
         alert.isRead = sqlite3_column_int(s, 8) != 0;
         alert.itemName = TGridData::DisplayName(TextAt(s, 10), TextAt(s, 9));
+        alert.sendFailures = TextAt(s, 11);
         alerts << alert;
     }
     return alerts;
