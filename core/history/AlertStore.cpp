@@ -18,8 +18,10 @@ const QString kAlertPercent = QStringLiteral("AlertPercent");
 const QString kCheckedRow = QStringLiteral("AlertsCheckedRow");
 
 QString TextAt(sqlite3_stmt* s, int column) {
-    return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, column)),
-                             sqlite3_column_bytes(s, column));
+    // The text first, then its length: the other order may measure a value the text call then
+    // converts and frees.
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, column));
+    return QString::fromUtf8(text, sqlite3_column_bytes(s, column));
 }
 
 std::optional<double> NumberAt(sqlite3_stmt* s, int column) {

@@ -22,7 +22,7 @@ inline constexpr int kFailedRoundsBeforeNotice = 3;
 
 struct TSendOptions {
     int tries = 3;
-    int backoffMs = 5000;  // before the second try; doubled before each further one
+    int backoffMs = 3000;  // before the second try; doubled before each further one
     int timeoutMs = 20000; // one try, from connecting to the answer
     QString caFile;        // certificates to trust instead of the system's (tests)
 };

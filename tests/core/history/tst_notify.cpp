@@ -210,6 +210,11 @@ private slots:
         qunsetenv("DBUS_SESSION_BUS_ADDRESS");
         QVERIFY(!TSecretStore::KeyringUsable());
     }
+    // Each test starts with an empty channel list, whatever the one before left.
+    void cleanup() {
+        for (const TNotifyChannel& channel : LoadChannels())
+            RemoveChannel(channel.name);
+    }
 
     void robotsSignAsTheirDocumentationSays() {
         // Vectors worked out independently of this program.
@@ -480,6 +485,94 @@ private slots:
         QCOMPARE(FailedRoundsInRow(db.connection(), goodChannel.name), 0);
         for (const QString& name : {goodChannel.name, deadChannel.name, offChannel.name})
             QVERIFY(RemoveChannel(name));
+    }
+
+    void headlessRunsSendWhatTheyStoreAndShowFailures() {
+        TRobotServer robot;
+        quint16 deadPort = 0;
+        {
+            TRawTestServer gone([](TRawConnection&) {});
+            deadPort = gone.port();
+        }
+        const QString page = QStringLiteral("<html><head><meta charset=\"utf-8\"></head><body>"
+                                            "<input type=\"hidden\" name=\"title\" value=\"同款\" />"
+                                            "<input type=\"hidden\" name=\"seller_nickname\" value=\"rivalA\" />"
+                                            "<input type=\"hidden\" name=\"current_price\" value=\"90.00\" />"
+                                            "<input type=\"hidden\" name=\"item_id_num\" value=\"9001\" />"
+                                            "</body></html>");
+        TRawTestServer shop([page](TRawConnection& c) {
+            c.readRequest();
+            const QByteArray body = page.toUtf8();
+            c.send("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
+                   QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+        });
+        TTestDatabase db;
+        db.exec(QStringLiteral("INSERT INTO Items (ItemID, ItemName, CustomItemName, Price) VALUES ('1001', "
+                               "'纯棉T恤', '', 100)"));
+        db.exec(QStringLiteral("INSERT INTO Rival (RivalWW, ShopName) VALUES ('rivalA', 'A 的小店')"));
+        db.exec(QStringLiteral("INSERT INTO RivalItems (RivalWW, LocalItemID, RivalItemID, URL, Price) "
+                               "VALUES ('rivalA', '1001', '9001', ?, 105)"),
+                {shop.url(QStringLiteral("/item.htm?id=9001"))});
+        db.exec(QStringLiteral("INSERT INTO PriceHistory (LocalItemID, RivalWW, ReadAt, Price, SellCount) "
+                               "VALUES ('1001', 'rivalA', '2026-12-01 10:00:00', 105, 0)"));
+
+        struct TRun {
+            int code;
+            QString out;
+            QString err;
+        };
+        auto run = [&](const QStringList& args, const QByteArray& input = {}) {
+            QProcess process;
+            process.start(QStringLiteral(VANTERO_CLI), QStringList{QStringLiteral("--db"), db.path()} + args);
+            process.write(input);
+            process.closeWriteChannel();
+            process.waitForFinished(120000);
+            return TRun{process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+                        QString::fromUtf8(process.readAllStandardError())};
+        };
+        const QString webhook = robot.url(u"/robot/send?access_token=tok789"_s);
+        TRun result =
+            run({u"notify"_s, u"add"_s, u"钉钉群"_s, u"dingtalk"_s, u"--webhook"_s, u"-"_s, u"--secret"_s, u"-"_s},
+                (webhook + u"\nSECabc\n"_s).toUtf8());
+        QVERIFY2(result.code == 0, qPrintable(result.err));
+        QCOMPARE(TSecretStore::Lookup(u"钉钉群"_s).secret, u"SECabc"_s);
+        result = run({u"notify"_s, u"add"_s, u"坏的"_s, u"wecom"_s, u"--webhook"_s,
+                      u"http://127.0.0.1:%1/send?key=k"_s.arg(deadPort)});
+        QCOMPARE(result.code, 0);
+        QCOMPARE(run({u"notify"_s, u"add"_s, u"坏的"_s, u"wecom"_s, u"--webhook"_s, webhook}).code, 3);
+        QCOMPARE(run({u"notify"_s, u"add"_s, u"x"_s, u"telegram"_s}).code, 2);
+
+        result = run({u"notify"_s, u"list"_s, u"--json"_s});
+        QCOMPARE(result.code, 0);
+        QVERIFY(result.out.contains(u"钉钉群"_s) && result.out.contains(u"坏的"_s));
+        QVERIFY2(!result.out.contains(u"tok789"_s) && !result.out.contains(u"SECabc"_s), qPrintable(result.out));
+        QVERIFY(result.err.contains(TSecretStore::FilePath()));
+
+        result = run({u"notify"_s, u"test"_s, u"钉钉群"_s});
+        QVERIFY2(result.code == 0, qPrintable(result.err));
+        QVERIFY(JsonBody(robot.received().last())[u"markdown"][u"text"].toString().contains(u"测试消息"_s));
+        result = run({u"notify"_s, u"test"_s, u"坏的"_s});
+        QCOMPARE(result.code, 3);
+        QVERIFY2(result.err.startsWith(u"发送失败：服务器拒绝连接"_s), qPrintable(result.err));
+
+        // The timer's run: stores the undercut, sends it, and says which channel failed.
+        const qsizetype before = robot.received().size();
+        result = run({u"update-all"_s});
+        QCOMPARE(result.code, 0);
+        QCOMPARE(robot.received().size(), before + 1);
+        const QString text = JsonBody(robot.received().last())[u"markdown"][u"text"].toString();
+        QVERIFY2(text.contains(u"【低价警告】"_s) && text.contains(u"90.00"_s) && text.contains(u"A 的小店"_s),
+                 qPrintable(text));
+        QVERIFY2(result.err.contains(u"提醒未能发送到“坏的”"_s), qPrintable(result.err));
+        result = run({u"alerts"_s, u"--json"_s});
+        const QJsonArray alerts = QJsonDocument::fromJson(result.out.toUtf8()).array();
+        QCOMPARE(alerts.size(), 1);
+        QVERIFY2(alerts[0][u"发送失败"].toString().startsWith(u"坏的：发送失败：服务器拒绝连接"_s),
+                 qPrintable(result.out));
+
+        QCOMPARE(run({u"notify"_s, u"remove"_s, u"坏的"_s}).code, 0);
+        QCOMPARE(run({u"notify"_s, u"remove"_s, u"坏的"_s}).code, 3);
+        QCOMPARE(run({u"notify"_s, u"remove"_s, u"钉钉群"_s}).code, 0);
     }
 
     void secretsStayOutOfTheDatabaseAndTheChannelList() {
