@@ -68,7 +68,7 @@ TFmAlertSettings::TFmAlertSettings(TConnection connection, QWidget* parent)
     lvChannels = NewRowList(channels, QStringLiteral("lvChannels"), AlertSettingTexts::ChannelList);
     lvChannels->setColumnCount(4);
     lvChannels->setHeaderLabels(
-        {ChannelEditTexts::Name, ChannelEditTexts::Kind, ChannelEditTexts::Webhook, QStringLiteral("状态")});
+        {ChannelEditTexts::Name, ChannelEditTexts::Kind, AlertSettingTexts::Address, AlertSettingTexts::State});
     const int widths[] = {110, 120, 220, 50};
     for (int i = 0; i < 4; ++i)
         lvChannels->setColumnWidth(i, widths[i]);

@@ -39,6 +39,8 @@ inline const QString RemoveQuestion = QStringLiteral("确定删除提醒渠道�
 inline const QString Testing = QStringLiteral("正在向“%1”发送测试消息……");
 inline const QString TestSent = QStringLiteral("测试消息已发送到“%1”。");
 inline const QString TestFailed = QStringLiteral("发送到“%1”失败：%2");
+inline const QString Address = QStringLiteral("地址");
+inline const QString State = QStringLiteral("状态");
 inline const QString On = QStringLiteral("启用");
 inline const QString Off = QStringLiteral("停用");
 } // namespace AlertSettingTexts
