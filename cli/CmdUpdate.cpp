@@ -4,8 +4,12 @@
 #include "cli/AlertOutput.h"
 #include "cli/Cli.h"
 #include "history/AlertStore.h"
+#include "history/NotifySender.h"
+#include "net/FailureTexts.h"
 #include "reader/ReadModes.h"
 #include "reader/UtReadAllItemThr.h"
+
+#include <mutex>
 
 namespace vantero::cli {
 
@@ -38,6 +42,24 @@ int RunUpdateAll(TCliContext& context) {
     if (alertsJson) {
         for (const TAlert& alert : alerts)
             WriteAlertJsonLine(context.out, alert);
+    }
+    context.out.flush();
+    // This process stored them, so it sends them, and ends when every channel is done: each
+    // try is bounded by its time-out, so a dead channel cannot keep a timer's run alive.
+    if (!alerts.isEmpty()) {
+        TNotifySender sender(data.con);
+        std::mutex mutex;
+        sender.SetReportHandler([&](const TSendReport& report) {
+            if (report.result.ok)
+                return;
+            std::lock_guard lock(mutex);
+            context.err << QStringLiteral("提醒未能发送到“%1”：%2\n").arg(report.channel, report.result.error);
+            if (report.failedRoundsInRow == kFailedRoundsBeforeNotice)
+                context.err << NotifyTexts::ChannelFailing.arg(report.channel).arg(kFailedRoundsBeforeNotice) << '\n';
+            context.err.flush();
+        });
+        sender.SendRound(alerts);
+        sender.WaitIdle();
     }
     // The run said on the way why it stopped before its end.
     return tally.stoppedBecause.isEmpty() ? kExitOk : kExitDatabase;

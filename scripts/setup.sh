@@ -7,7 +7,8 @@ packages=(cmake ninja-build g++ pkgconf qt6-base-dev libqt6sql6-sqlite libsqlite
           xvfb xauth fonts-wqy-microhei imagemagick sqlite3 curl
           qt6-translations-l10n librsvg2-bin dpkg-dev desktop-file-utils appstream lintian
           qt6-charts-dev libxlsxwriter-dev libgumbo-dev unzip man-db python3
-          libcurl4-openssl-dev libssl-dev openssl iproute2 zlib1g-dev libbrotli-dev clang-14 libclang-rt-14-dev libfuzzer-14-dev)
+          libcurl4-openssl-dev libssl-dev openssl iproute2 zlib1g-dev libbrotli-dev clang-14 libclang-rt-14-dev libfuzzer-14-dev
+          libsecret-1-dev)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -87,7 +87,7 @@ QString Message(const TAlert& alert) {
 QStringList AlertTableHeader() {
     return {QStringLiteral("编号"),       QStringLiteral("时间"), QStringLiteral("类型"),   QStringLiteral("宝贝编号"),
             QStringLiteral("宝贝名称"),   QStringLiteral("同行"), QStringLiteral("原价格"), QStringLiteral("新价格"),
-            QStringLiteral("自己的价格"), QStringLiteral("状态"), QStringLiteral("说明")};
+            QStringLiteral("自己的价格"), QStringLiteral("状态"), QStringLiteral("说明"),   QStringLiteral("发送失败")};
 }
 
 QStringList AlertTableRow(const TAlert& alert) {
@@ -102,7 +102,8 @@ QStringList AlertTableRow(const TAlert& alert) {
             price(alert.newPrice),
             price(alert.ownPrice),
             alert.isRead ? QStringLiteral("已读") : QStringLiteral("未读"),
-            AlertTexts::Message(alert)};
+            AlertTexts::Message(alert),
+            alert.sendFailures};
 }
 
 } // namespace vantero

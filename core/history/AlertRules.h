@@ -30,6 +30,9 @@ struct TAlert {
     std::optional<double> newPrice;
     std::optional<double> ownPrice;
     bool isRead = false;
+    // The channels this alert could not be sent to, each with its error ("钉钉群：发送超时…"),
+    // joined by "；"; empty when it went everywhere or was sent nowhere.
+    QString sendFailures;
 };
 
 // A rival's new reading as the rules see it. A price that is absent is one the page did not show
@@ -64,7 +67,7 @@ QString ChangePercent(const std::optional<double>& oldPrice, const std::optional
 } // namespace AlertTexts
 
 // An alert as a row of texts under AlertTableHeader() (number, time, kind, item id and name,
-// shop, old, new and own price, read or not, message), for lists and the command line.
+// shop, old, new and own price, read or not, message, send failures), for lists and the command line.
 QStringList AlertTableHeader();
 QStringList AlertTableRow(const TAlert& alert);
 

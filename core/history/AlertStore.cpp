@@ -20,8 +20,10 @@ const QString kAlertPercent = QStringLiteral("AlertPercent");
 const QString kCheckedRow = QStringLiteral("AlertsCheckedRow");
 
 QString TextAt(sqlite3_stmt* s, int column) {
-    return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, column)),
-                             sqlite3_column_bytes(s, column));
+    // The text first, then its length: the other order may measure a value the text call then
+    // converts and frees.
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, column));
+    return QString::fromUtf8(text, sqlite3_column_bytes(s, column));
 }
 
 std::optional<double> NumberAt(sqlite3_stmt* s, int column) {
@@ -198,7 +200,9 @@ QList<TAlert> ListAlerts(const TConnection& con, const TAlertFilter& filter) {
         QStringLiteral("SELECT a.AlertID, a.CreatedAt, a.Kind, a.LocalItemID, a.RivalWW, a.OldPrice, a.NewPrice,"
                        " a.OwnPrice, a.IsRead,"
                        " (SELECT ItemName FROM Items WHERE ItemID=a.LocalItemID LIMIT 1),"
-                       " (SELECT CustomItemName FROM Items WHERE ItemID=a.LocalItemID LIMIT 1)"
+                       " (SELECT CustomItemName FROM Items WHERE ItemID=a.LocalItemID LIMIT 1),"
+                       " (SELECT group_concat(Channel || '：' || ErrorText, '；') FROM AlertSends"
+                       "  WHERE AlertID=a.AlertID AND Ok=0)"
                        " FROM Alerts a WHERE a.CreatedAt>=? AND (?=0 OR a.IsRead=0)"
                        " ORDER BY a.CreatedAt %1, a.AlertID %1")
             .arg(order));
@@ -217,6 +221,7 @@ QList<TAlert> ListAlerts(const TConnection& con, const TAlertFilter& filter) {
         alert.ownPrice = NumberAt(s, 7);
         alert.isRead = sqlite3_column_int(s, 8) != 0;
         alert.itemName = TGridData::DisplayName(TextAt(s, 10), TextAt(s, 9));
+        alert.sendFailures = TextAt(s, 11);
         alerts << alert;
     }
     return alerts;

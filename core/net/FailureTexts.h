@@ -86,4 +86,29 @@ inline const QString Invalid = QStringLiteral("地址无效：%1");
 inline const QString LocalRedirect = QStringLiteral("页面重定向到本机或局域网地址，为安全起见不予读取：%1");
 } // namespace AddressTexts
 
+// Why an alert could not be sent to a channel (a robot, a webhook, a mail server), and why a
+// channel could not be kept.
+namespace NotifyTexts {
+inline const QString Timeout = QStringLiteral("发送超时：%1 秒内未完成");
+inline const QString HttpStatus = QStringLiteral("发送失败：服务器返回 HTTP %1");
+inline const QString Transport = QStringLiteral("发送失败：%1（%2）");
+inline const QString RobotRefused = QStringLiteral("机器人拒绝了消息：%1（错误码 %2）");
+inline const QString BadAnswer = QStringLiteral("机器人的回答无法识别");
+inline const QString NoStartTls = QStringLiteral("邮件服务器不支持 STARTTLS 加密，未发送");
+inline const QString LoginDenied = QStringLiteral("邮件服务器拒绝登录：用户名或密码错误");
+inline const QString MailRefused = QStringLiteral("邮件服务器拒绝了邮件（%1）");
+inline const QString NoSecret = QStringLiteral("找不到该渠道保存的地址或密码（系统钥匙环未解锁？）");
+inline const QString Disabled = QStringLiteral("该渠道已停用");
+inline const QString BadWebhook = QStringLiteral("机器人地址无效：应为 https:// 或 http:// 开头的完整地址");
+inline const QString BadServer = QStringLiteral("邮件服务器无效：应为 主机名 或 主机名:端口");
+inline const QString BadMailAddress = QStringLiteral("邮件地址无效：%1");
+inline const QString NoRecipient = QStringLiteral("至少需要一个收件人");
+inline const QString NoName = QStringLiteral("渠道名称不能为空");
+inline const QString DuplicateName = QStringLiteral("已有名为“%1”的渠道");
+inline const QString UnknownChannel = QStringLiteral("没有名为“%1”的渠道");
+inline const QString WriteFailed = QStringLiteral("无法保存提醒渠道：%1（%2）");
+inline const QString ChannelFailing = QStringLiteral("提醒渠道“%1”已连续 %2 轮发送失败，请在“提醒设置”中检查该渠道。");
+inline const QString KeyringFailed = QStringLiteral("无法写入系统钥匙环（%1）");
+} // namespace NotifyTexts
+
 } // namespace vantero

@@ -45,6 +45,18 @@ const char* const kStatements[] = {
     " OwnPrice REAL,"
     " IsRead INTEGER NOT NULL DEFAULT 0)",
     "CREATE INDEX IF NOT EXISTS AlertsByTime ON Alerts (CreatedAt)",
+    // One row per alert and channel it was sent to, written once its tries are over. Round is the
+    // first alert of the round the message belonged to; Channel is the channel's name.
+    "CREATE TABLE IF NOT EXISTS AlertSends ("
+    " AlertID INTEGER NOT NULL,"
+    " Round INTEGER NOT NULL,"
+    " Channel TEXT NOT NULL,"
+    " SentAt TEXT NOT NULL,"
+    " Ok INTEGER NOT NULL,"
+    " Tries INTEGER NOT NULL,"
+    " ErrorText TEXT NOT NULL DEFAULT '')",
+    "CREATE INDEX IF NOT EXISTS AlertSendsByAlert ON AlertSends (AlertID)",
+    "CREATE INDEX IF NOT EXISTS AlertSendsByChannel ON AlertSends (Channel, Round)",
     "CREATE TABLE IF NOT EXISTS Options (Name TEXT NOT NULL PRIMARY KEY COLLATE NOCASE, Value)",
     "CREATE TABLE IF NOT EXISTS ReadModes ("
     " LocalItemID TEXT NOT NULL COLLATE NOCASE,"
@@ -74,7 +86,8 @@ void AddTimingColumn(QSqlQuery& query) {
 
 const QStringList& AddedTableNames() {
     static const QStringList names = {QStringLiteral("ReadingStatus"), QStringLiteral("PriceHistory"),
-                                      QStringLiteral("Alerts"), QStringLiteral("Options"), QStringLiteral("ReadModes")};
+                                      QStringLiteral("Alerts"),        QStringLiteral("Options"),
+                                      QStringLiteral("ReadModes"),     QStringLiteral("AlertSends")};
     return names;
 }
 

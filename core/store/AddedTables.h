@@ -20,6 +20,7 @@ class TConnection;
 // PriceHistory: one row per successful reading whose price or sales differ from the page's
 // previous row (and the first reading of a page); Price NULL means the page showed no price.
 // Alerts: notices about rival prices and failing own pages, kept until marked read.
+// AlertSends: what became of each alert on each channel it was sent to (sent, or the error).
 // Options: program options that the settings dialog does not hold, by name.
 // ReadModes: how a page is read when it is not read directly.
 const QStringList& AddedTableNames();

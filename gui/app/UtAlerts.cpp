@@ -20,7 +20,7 @@ namespace vantero {
 
 namespace {
 
-enum { kTime, kKind, kItem, kShop, kOld, kNew, kOwn, kState, kColumns };
+enum { kTime, kKind, kItem, kShop, kOld, kNew, kOwn, kState, kSendFailures, kColumns };
 
 QString Price(const std::optional<double>& value) {
     return value ? FormatPrice(*value) : QString();
@@ -47,8 +47,8 @@ TFmAlerts::TFmAlerts(TConnection connection, QWidget* parent) : QDialog(parent),
     lvAlerts->setColumnCount(kColumns);
     lvAlerts->setHeaderLabels({QStringLiteral("时间"), QStringLiteral("类型"), QStringLiteral("宝贝名称"),
                                QStringLiteral("同行"), QStringLiteral("原价格"), QStringLiteral("新价格"),
-                               QStringLiteral("自己的价格"), QStringLiteral("状态")});
-    const int widths[] = {150, 150, 230, 100, 70, 70, 80, 60};
+                               QStringLiteral("自己的价格"), QStringLiteral("状态"), AlertWindowTexts::SendFailures});
+    const int widths[] = {150, 150, 230, 100, 70, 70, 80, 60, 260};
     for (int i = 0; i < kColumns; ++i)
         lvAlerts->setColumnWidth(i, widths[i]);
     connect(lvAlerts, &QTreeWidget::itemDoubleClicked, this, [this] { btnChartClick(); });
@@ -105,9 +105,14 @@ void TFmAlerts::Reload() {
                                                    alert.itemName.isEmpty() ? alert.localItemID : alert.itemName,
                                                    alert.rivalWW.isEmpty() ? ItemTexts::Own : alert.rivalWW,
                                                    Price(alert.oldPrice), Price(alert.newPrice), Price(alert.ownPrice),
-                                                   alert.isRead ? QStringLiteral("已读") : QStringLiteral("未读")});
+                                                   alert.isRead ? QStringLiteral("已读") : QStringLiteral("未读"),
+                                                   alert.sendFailures});
         row->setData(0, Qt::UserRole, i);
-        const QString message = AlertTexts::Message(alert);
+        QString message = AlertTexts::Message(alert);
+        if (!alert.sendFailures.isEmpty()) {
+            message += u'\n' + AlertWindowTexts::SendFailures + QStringLiteral("：") + alert.sendFailures;
+            row->setForeground(kSendFailures, QColor(0xC0, 0x00, 0x00));
+        }
         for (int column = 0; column < kColumns; ++column) {
             row->setToolTip(column, message);
             if (column >= kOld && column <= kOwn)

@@ -22,6 +22,7 @@ inline const QString MarkAllRead = QStringLiteral("全部标为已读");
 inline const QString Settings = QStringLiteral("提醒设置");
 inline const QString Chart = QStringLiteral("价格走势");
 inline const QString Close = QStringLiteral("关闭");
+inline const QString SendFailures = QStringLiteral("发送失败");
 } // namespace AlertWindowTexts
 
 // The stored alerts, newest first: unread ones until marked read (read ones on request), with

@@ -2,6 +2,7 @@
 
 #include "catalogue/ItemCommands.h"
 #include "history/AlertStore.h"
+#include "history/NotifySender.h"
 #include "widgets/UiGridModel.h"
 #include "widgets/UiGridView.h"
 #include "widgets/UiMessageBoxes.h"
@@ -56,6 +57,7 @@ TFmMain::TFmMain(TConnection connection, QWidget* parent) : QMainWindow(parent),
 }
 
 TFmMain::~TFmMain() {
+    m_sender.reset(); // its reports are posted to this window: it goes first
     StopBackgroundWork();
     // The views and the model read the grid's data, a member that dies before the base class
     // tears the child widgets down: take them down first.

@@ -8,6 +8,7 @@
 #include <QMainWindow>
 
 #include <array>
+#include <memory>
 
 class QAction;
 class QLabel;
@@ -31,6 +32,8 @@ class TFmWeb;
 enum class TVendorPage;
 class TReadAllItemThr;
 class TFmAlerts;
+class TNotifySender;
+struct TSendReport;
 class TFmPriceChart;
 class TStatusPanel;
 enum class TExportSource;
@@ -218,6 +221,9 @@ public:
     // After readings: redraws open charts and looks for new alerts in what the readings stored,
     // shown in the tray where there is one.
     QList<TAlert> CheckAlertsNow();
+    // A channel's outcome of a round: failures reach the alerts window, a third failed round in
+    // a row a notice.
+    void SendReported(const TSendReport& report);
     // Writes the export to path, its format by the suffix; reports the outcome in a box.
     bool ExportTo(TExportSource source, const QString& path);
     QPushButton* PriceChartButton() const { return btnPriceChart; }
@@ -230,6 +236,7 @@ private:
     void lvDetailDoubleClick(QTreeWidgetItem* row);
     QPushButton* btnPriceChart = nullptr;
     TFmAlerts* m_alerts = nullptr;
+    std::unique_ptr<TNotifySender> m_sender;
 };
 
 } // namespace vantero

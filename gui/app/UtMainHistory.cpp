@@ -5,6 +5,8 @@
 #include "catalogue/ItemCommands.h"
 #include "history/AlertStore.h"
 #include "history/ExportSheets.h"
+#include "history/NotifySender.h"
+#include "net/FailureTexts.h"
 #include "widgets/UiMessageBoxes.h"
 
 #include <QAction>
@@ -12,6 +14,7 @@
 #include <QFileDialog>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QSystemTrayIcon>
 #include <QTreeWidget>
 
@@ -144,6 +147,15 @@ QList<TAlert> TFmMain::CheckAlertsNow() {
         return alerts;
     if (m_alerts)
         RunReported(m_alerts, [this] { m_alerts->Reload(); });
+    // This window stored them, so it sends them to the user's channels; showing alerts never does.
+    if (!m_sender) {
+        m_sender = std::make_unique<TNotifySender>(m_data.con);
+        m_sender->SetReportHandler([this](const TSendReport& report) {
+            QMetaObject::invokeMethod(
+                this, [this, report] { SendReported(report); }, Qt::QueuedConnection);
+        });
+    }
+    m_sender->SendRound(alerts);
     // Without a tray (or notices on it) the alerts wait in the alerts window.
     if (icon->isVisible() && QSystemTrayIcon::supportsMessages()) {
         QStringList lines;
@@ -154,6 +166,25 @@ QList<TAlert> TFmMain::CheckAlertsNow() {
         icon->showMessage(AlertTexts::NotifyTitle, lines.join(u'\n'), QSystemTrayIcon::Information);
     }
     return alerts;
+}
+
+void TFmMain::SendReported(const TSendReport& report) {
+    if (report.result.ok)
+        return;
+    if (m_alerts)
+        RunReported(m_alerts, [this] { m_alerts->Reload(); });
+    // Once per run of failures, and without stopping anything: the box waits beside the window.
+    if (report.failedRoundsInRow != kFailedRoundsBeforeNotice)
+        return;
+    auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("提示"),
+                                NotifyTexts::ChannelFailing.arg(report.channel).arg(kFailedRoundsBeforeNotice) +
+                                    QStringLiteral("\n") + report.result.error,
+                                QMessageBox::Ok, this);
+    box->setObjectName(QStringLiteral("boxChannelFailing"));
+    box->setAccessibleName(box->text());
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->show();
 }
 
 bool TFmMain::ExportTo(TExportSource source, const QString& path) {

@@ -67,7 +67,7 @@ for pkg in libqt6sql6-sqlite qt6-translations-l10n fonts-wqy-microhei libqt6svg6
     grep -qxF "$pkg" <<<"$depends" || fail "Depends lacks $pkg"
 done
 # Linked: must come from the binaries' shared libraries.
-for pkg in libc6 libqt6core6 libqt6widgets6 libqt6webenginewidgets6 libsqlite3-0; do
+for pkg in libc6 libqt6core6 libqt6widgets6 libqt6webenginewidgets6 libsqlite3-0 libsecret-1-0; do
     grep -qxF "$pkg" <<<"$depends" || fail "Depends lacks the linked $pkg"
 done
 

@@ -39,6 +39,23 @@ QByteArray TRawConnection::readRequest(int ms) {
     return head.contains("\r\n\r\n") ? head : QByteArray();
 }
 
+bool TRawConnection::readUntil(QByteArray& buffer, const std::function<bool(const QByteArray&)>& complete, int ms) {
+    const auto until = TClock::now() + std::chrono::milliseconds(ms);
+    while (!complete(buffer)) {
+        if (m_fd < 0 || stopping() || TClock::now() >= until)
+            return false;
+        pollfd watch{m_fd, POLLIN, 0};
+        if (::poll(&watch, 1, kSliceMs) <= 0)
+            continue;
+        char chunk[4096];
+        const ssize_t n = ::recv(m_fd, chunk, sizeof chunk, 0);
+        if (n <= 0)
+            return false;
+        buffer.append(chunk, qsizetype(n));
+    }
+    return true;
+}
+
 bool TRawConnection::send(QByteArrayView bytes) {
     if (m_fd < 0)
         return false;
