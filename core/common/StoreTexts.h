@@ -33,6 +33,7 @@ inline const QString ListSeparator = QStringLiteral("、");
 inline const QString ExportDiskFull = QStringLiteral("无法写入导出文件：磁盘空间已满");
 inline const QString ExportReadOnly = QStringLiteral("无法写入导出文件：没有写入 \"%1\" 的权限");
 inline const QString ExportFailed = QStringLiteral("无法写入导出文件 \"%1\"");
+inline const QString ExportNoFolder = QStringLiteral("无法写入导出文件：文件夹 \"%1\" 不存在");
 } // namespace StoreTexts
 
 } // namespace vantero

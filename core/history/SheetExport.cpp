@@ -279,7 +279,9 @@ QString WriteProblem(const QString& path, int error, const QString& detail = {})
                               : error != 0      ? QString::fromLocal8Bit(std::strerror(error))
                                                 : QString();
     QString sentence;
-    if (error == ENOSPC || error == EDQUOT || DiskIsFull(folder))
+    if (error == ENOENT && !QFileInfo(folder).isDir())
+        sentence = StoreTexts::ExportNoFolder.arg(QDir::toNativeSeparators(folder));
+    else if (error == ENOSPC || error == EDQUOT || DiskIsFull(folder))
         sentence = StoreTexts::ExportDiskFull;
     else if (error == EACCES || error == EPERM || error == EROFS ||
              ::access(QFile::encodeName(folder).constData(), W_OK) != 0)

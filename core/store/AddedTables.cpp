@@ -92,8 +92,18 @@ const QStringList& AddedTableNames() {
 }
 
 const QStringList& AddedIndexNames() {
-    static const QStringList names = {QStringLiteral("PriceHistoryByPage"), QStringLiteral("AlertsByTime"),
-                                      QStringLiteral("ReadingStatusFailing")};
+    // Taken from the statements that make them, so an index added there is never refused as a
+    // stranger's.
+    static const QStringList names = [] {
+        const QString prefix = QStringLiteral("CREATE INDEX IF NOT EXISTS ");
+        QStringList found;
+        for (const char* statement : kStatements) {
+            const QString text = QString::fromUtf8(statement);
+            if (text.startsWith(prefix))
+                found << text.mid(prefix.size()).section(u' ', 0, 0);
+        }
+        return found;
+    }();
     return names;
 }
 

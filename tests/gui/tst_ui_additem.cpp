@@ -171,10 +171,10 @@ private slots:
     void emptyAddressStillReadsAndFails() {
         auto dialog = OpenDialog();
         ReadAddress(*dialog, QString());
-        QCOMPARE(dialog->StatusText(), QStringLiteral("读取宝贝失败，请确认宝贝地址是否正确: ") + NetTexts::BadAddress);
+        QCOMPARE(dialog->StatusText(), QStringLiteral("读取宝贝失败，请确认宝贝地址是否正确: ") + AddressTexts::Empty);
         QCOMPARE(m_boxes.size(), 1);
         QCOMPARE(m_boxes[0].kind, TBoxKind::Info);
-        QCOMPARE(m_boxes[0].text, QStringLiteral("读取宝贝失败，请确认宝贝地址是否正确: \r\n") + NetTexts::BadAddress);
+        QCOMPARE(m_boxes[0].text, QStringLiteral("读取宝贝失败，请确认宝贝地址是否正确: \r\n") + AddressTexts::Empty);
     }
 
     void pageWithoutItemIdEndsAfterTheColon() {

@@ -90,10 +90,24 @@ private slots:
                                   << tb << QStringLiteral("45383717461") << 75.0;
         QTest::newRow("2017 UTF-8") << QStringLiteral("/utf8/item.htm?id=45383717461")
                                     << QStringLiteral("amz品牌工作室") << tb << QStringLiteral("45383717461") << 75.0;
-        QTest::newRow("2018 GBK") << QStringLiteral("/gbk/item.htm?id=541636851254") << QStringLiteral("音格格旗舰店")
-                                  << tm << QStringLiteral("541636851254") << 0.0;
-        QTest::newRow("2018 UTF-8") << QStringLiteral("/utf8/item.htm?id=541636851254")
-                                    << QStringLiteral("音格格旗舰店") << tm << QStringLiteral("541636851254") << 0.0;
+    }
+
+    // The 2018 excerpt names id, title and seller but no price: adding it must fail with that
+    // reason and store nothing, never an item at 0.00.
+    void excerptWithoutPriceIsNotAdded_data() {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("2018 GBK") << QStringLiteral("/gbk/item.htm?id=541636851254");
+        QTest::newRow("2018 UTF-8") << QStringLiteral("/utf8/item.htm?id=541636851254");
+    }
+    void excerptWithoutPriceIsNotAdded() {
+        QFETCH(QString, path);
+        OpenMain(QStringLiteral("音格格旗舰店"));
+        TFmAddItem dialog(m_main.get());
+        dialog.show();
+        ReadAddress(dialog, m_server->url(path));
+        QCOMPARE(dialog.StatusText(), AddItemTexts::Failed + PageTexts::NoPrice);
+        QCOMPARE(m_boxes, QStringList{AddItemTexts::FailedBox + PageTexts::NoPrice});
+        QCOMPARE(m_main->RowCount(), 0);
     }
     void realExcerptAddsTheItem() {
         QFETCH(QString, path);
@@ -124,7 +138,9 @@ private slots:
         m_server->route(QStringLiteral("/login/item.htm?id=1"), redirect);
         m_server->route(QStringLiteral("/member/login.jhtml"),
                         QStringLiteral("<html><body><p>请登录。这一页只是登录页面的说明，没有宝贝，也没有任何价格。"
-                                       "</p></body></html>")
+                                       "</p><form action=\"/member/login.jhtml\" method=\"post\">"
+                                       "<input name=\"TPL_username\"><input type=\"password\" name=\"TPL_password\">"
+                                       "</form></body></html>")
                             .toUtf8(),
                         "text/html; charset=utf-8");
         TFmAddItem dialog(m_main.get());
