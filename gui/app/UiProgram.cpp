@@ -12,6 +12,9 @@
 namespace vantero {
 
 int RunProgram(const QString& path) {
+    // The handlers come first: once the program can be found (its socket answers), a signal must
+    // end it as "退出" does, never by the default action.
+    TTermSignals& terms = TTermSignals::Install();
     TProgramInstance instance(path);
     if (instance.HandOverToRunning())
         return 0;
@@ -28,7 +31,7 @@ int RunProgram(const QString& path) {
         instance.Serve(&main);
         // A termination signal ends the program as "退出" does; open dialogs and boxes are left
         // by ending every event loop.
-        QObject::connect(&TTermSignals::Install(), &TTermSignals::received, &main, [&main] {
+        QObject::connect(&terms, &TTermSignals::received, &main, [&main] {
             main.close();
             QCoreApplication::exit(0);
         });
