@@ -6,6 +6,7 @@
 #include <QDeadlineTimer>
 #include <QMutex>
 #include <QRegularExpression>
+#include <QSet>
 #include <QWaitCondition>
 
 namespace vantero {
@@ -30,6 +31,7 @@ struct TAppState {
     QWaitCondition wake;
     bool gone = false;
     QCoreApplication* watched = nullptr;
+    QSet<TCheckUpdate*> checks; // alive, started or not
 };
 
 TAppState& AppState() {
@@ -37,12 +39,27 @@ TAppState& AppState() {
     return *state;
 }
 
+// How long the application's end waits for a woken check to leave its thread: it stops at once
+// (its waits and its request both watch for the end), so this bounds only a stuck resolver.
+constexpr unsigned long kEndWaitMs = 3000;
+
 void MarkAppGone() {
     TAppState& state = AppState();
-    QMutexLocker lock(&state.mutex);
-    state.gone = true;
-    state.watched = nullptr;
-    state.wake.wakeAll();
+    QList<TCheckUpdate*> checks;
+    {
+        QMutexLocker lock(&state.mutex);
+        state.gone = true;
+        state.watched = nullptr;
+        state.wake.wakeAll();
+        checks = state.checks.values();
+    }
+    // A check still running while the program's statics are torn down would use them after
+    // they are gone; the woken ones end within moments, and their deleteLater has no event
+    // loop left to run it.
+    for (TCheckUpdate* check : checks) {
+        if (check->wait(kEndWaitMs))
+            delete check;
+    }
 }
 
 bool AppGone() {
@@ -161,9 +178,16 @@ TCheckUpdate::TCheckUpdate() {
             state.gone = false;
             qAddPostRoutine(&MarkAppGone);
         }
+        state.checks.insert(this);
     }
     // Released when its work ends; nobody holds or joins it.
     connect(this, &QThread::finished, this, &QObject::deleteLater);
+}
+
+TCheckUpdate::~TCheckUpdate() {
+    TAppState& state = AppState();
+    QMutexLocker lock(&state.mutex);
+    state.checks.remove(this);
 }
 
 void TCheckUpdate::run() {

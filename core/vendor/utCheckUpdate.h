@@ -38,7 +38,8 @@ int QueryServerVersion(const QString& host, const QString& softName, int readTim
 
 // The background version check: asks the service, waits, posts WM_UPDATE_VERSION (LParam the
 // number) to TargetWnd, waits again and deletes itself. Nobody keeps or waits for it; once the
-// application object is gone it posts nothing and ends at its next wait.
+// application object is gone it posts nothing and ends at once (the application's end gives it a
+// moment to leave its thread, so no check outlives the program's statics).
 class TCheckUpdate final : public QThread {
     Q_OBJECT
 public:
@@ -48,6 +49,7 @@ public:
 
     // Must be created on the application's thread, without a parent.
     TCheckUpdate();
+    ~TCheckUpdate() override;
 
     QString SoftName = kSoftName;
     TWindowHandle TargetWnd = 0;
