@@ -10,17 +10,15 @@
 //   bench_gridscale [SIZES...]   (default 5000 20000 50000)
 #include "app/UtMain.h"
 #include "store/Connection.h"
+#include "support/MeasuredChild.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTextStream>
 
 #include <cerrno>
 #include <fcntl.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -80,35 +78,15 @@ struct TMeasure {
 
 // Runs a program with its output thrown away; its time and its peak resident memory.
 TMeasure Measure(const QStringList& argv, const QString& workDir, const QList<QByteArray>& environment = {}) {
-    TMeasure measure;
-    QElapsedTimer clock;
-    clock.start();
-    const pid_t child = fork();
-    if (child == 0) {
+    const QByteArray folder = QFile::encodeName(workDir);
+    const TChildCost cost = RunMeasuredChild(argv, [&] {
         const int null = open("/dev/null", O_WRONLY);
         dup2(null, 1);
-        if (chdir(QFile::encodeName(workDir).constData()) != 0)
-            _exit(91);
         for (const QByteArray& setting : environment)
             putenv(const_cast<char*>(setting.constData()));
-        std::vector<QByteArray> bytes;
-        for (const QString& arg : argv)
-            bytes.push_back(QFile::encodeName(arg));
-        std::vector<char*> pointers;
-        for (QByteArray& arg : bytes)
-            pointers.push_back(arg.data());
-        pointers.push_back(nullptr);
-        execvp(pointers[0], pointers.data());
-        _exit(92);
-    }
-    int status = 0;
-    rusage usage{};
-    while (wait4(child, &status, 0, &usage) < 0 && errno == EINTR) {
-    }
-    measure.seconds = double(clock.nsecsElapsed()) / 1e9;
-    measure.peakMb = double(usage.ru_maxrss) / 1024.0;
-    measure.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return measure;
+        return chdir(folder.constData()) == 0;
+    });
+    return {cost.seconds, cost.peakMb, cost.exitCode};
 }
 
 // In a child: the main window on the file in the working directory, shown offscreen until its

@@ -14,11 +14,11 @@
 // Command lines and ip/tc words are plain ASCII here; the program's own sources keep the rule.
 #undef QT_NO_CAST_FROM_ASCII
 #include "store/Connection.h"
+#include "support/MeasuredChild.h"
 #include "support/TlsPageServer.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -47,8 +47,6 @@
 #include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -467,38 +465,24 @@ struct TRound {
 TRound RunInClient(const TLine& line, const QString& bundle, const QStringList& argv, const QString& workDir) {
     TRound round;
     const QString outPath = workDir + QStringLiteral("/round.out");
-    QElapsedTimer clock;
-    clock.start();
-    const pid_t child = fork();
-    if (child == 0) {
-        const int ns = open(QFile::encodeName("/var/run/netns/" + line.client()).constData(), O_RDONLY);
+    const QByteArray nsPath = QFile::encodeName("/var/run/netns/" + line.client());
+    const QByteArray bundleFile = QFile::encodeName(bundle);
+    const QByteArray outFile = QFile::encodeName(outPath);
+    const QByteArray folder = QFile::encodeName(workDir);
+    const TChildCost cost = RunMeasuredChild(argv, [&] {
+        const int ns = open(nsPath.constData(), O_RDONLY);
         if (ns < 0 || setns(ns, CLONE_NEWNET) != 0 || unshare(CLONE_NEWNS) != 0 ||
             mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            mount(QFile::encodeName(bundle).constData(), kBundlePath, nullptr, MS_BIND, nullptr) != 0)
-            _exit(90);
-        const int out = open(QFile::encodeName(outPath).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            mount(bundleFile.constData(), kBundlePath, nullptr, MS_BIND, nullptr) != 0)
+            return false;
+        const int out = open(outFile.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         dup2(out, 1);
         dup2(out, 2);
-        if (chdir(QFile::encodeName(workDir).constData()) != 0)
-            _exit(91);
-        std::vector<QByteArray> bytes;
-        for (const QString& arg : argv)
-            bytes.push_back(QFile::encodeName(arg));
-        std::vector<char*> pointers;
-        for (QByteArray& arg : bytes)
-            pointers.push_back(arg.data());
-        pointers.push_back(nullptr);
-        execvp(pointers[0], pointers.data());
-        _exit(92);
-    }
-    int status = 0;
-    rusage usage{};
-    while (wait4(child, &status, 0, &usage) < 0 && errno == EINTR) {
-    }
-    round.seconds = double(clock.nsecsElapsed()) / 1e9;
-    round.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                       double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    round.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return chdir(folder.constData()) == 0;
+    });
+    round.seconds = cost.seconds;
+    round.cpuSeconds = cost.cpuSeconds;
+    round.exitCode = cost.exitCode;
     QFile out(outPath);
     if (out.open(QIODevice::ReadOnly))
         round.output = QString::fromLocal8Bit(out.readAll()).trimmed();
