@@ -32,8 +32,8 @@ int RunExport(TCliContext& context) {
     TSheet sheet;
     if (what == QLatin1String("grid")) {
         data.ApplySettings();
-        data.RefreshAllData();
-        sheet = GridSheet(data.grid);
+        data.LoadRivals();
+        sheet = GridSheetFromFile(data.con, data.RivalAccounts, data.OwnAccount);
     } else if (what == QLatin1String("failures")) {
         sheet = FailuresSheet(data.con);
     } else if (what == QLatin1String("alerts")) {
@@ -44,11 +44,11 @@ int RunExport(TCliContext& context) {
         sheet = HistorySheet(data.con, itemId);
     }
     const QString path = QDir::current().absoluteFilePath(csv.isNull() ? xlsx : csv);
-    const QString problem = WriteSheetFile(sheet, path, csv.isNull() ? TExportFormat::Xlsx : TExportFormat::Csv);
+    qint64 rows = 0;
+    const QString problem = WriteSheetFile(sheet, path, csv.isNull() ? TExportFormat::Xlsx : TExportFormat::Csv, &rows);
     if (!problem.isEmpty())
         throw TCliExit{kExitDatabase, problem};
-    context.err << QStringLiteral("已导出 %1 行到 %2").arg(sheet.rows.size()).arg(QDir::toNativeSeparators(path))
-                << '\n';
+    context.err << QStringLiteral("已导出 %1 行到 %2").arg(rows).arg(QDir::toNativeSeparators(path)) << '\n';
     return kExitOk;
 }
 

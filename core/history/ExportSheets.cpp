@@ -36,37 +36,66 @@ QString ShownTime(const QDateTime& value) {
 
 } // namespace
 
-TSheet GridSheet(const TGridData& grid) {
+namespace {
+
+// The grid's band and column captions and widths.
+TSheet GridLayoutSheet(const TGridData& grid) {
     TSheet sheet;
     sheet.name = ExportTexts::GridSheet;
     for (const TGridBand& band : grid.bands())
         sheet.bands.append({band.caption, band.firstColumn, band.columnCount});
-    const int last = grid.columnCount() - 1;
-    for (int column = 0; column <= last; ++column) {
-        const TGridColumn& c = grid.columns()[column];
+    for (const TGridColumn& c : grid.columns()) {
         sheet.columns << c.caption;
         sheet.widths << std::max(6.0, (c.width > 0 ? c.width : 100) / kPixelsPerCharacter);
     }
-    for (int row = 0; row < grid.rowCount(); ++row) {
-        QList<TSheetCell> cells;
-        cells.reserve(last + 1);
-        for (int column = 0; column <= last; ++column) {
-            const QString text = grid.cell(row, column);
-            TSheetCell cell{text, CellStyleFor(column, last, text)};
-            // Sales columns and the row number are whole numbers, the rest but the name prices.
-            const bool whole = column == 0 || column == last || (column % 3 == 1 && column >= 4);
-            if (column != 1) {
-                bool ok = false;
-                const double number = text.trimmed().toDouble(&ok);
-                if (text.trimmed().isEmpty())
-                    cell.value = QVariant();
-                else if (ok)
-                    cell.value = whole ? QVariant(qlonglong(number)) : QVariant(number);
-            }
-            cells << cell;
+    return sheet;
+}
+
+// One grid row's cell texts as sheet cells: numbers as numbers, with the grid's colours.
+QList<TSheetCell> GridRowCells(const QStringList& texts) {
+    const int last = int(texts.size()) - 1;
+    QList<TSheetCell> cells;
+    cells.reserve(texts.size());
+    for (int column = 0; column <= last; ++column) {
+        const QString& text = texts[column];
+        TSheetCell cell{text, CellStyleFor(column, last, text)};
+        // Sales columns and the row number are whole numbers, the rest but the name prices.
+        const bool whole = column == 0 || column == last || (column % 3 == 1 && column >= 4);
+        if (column != 1) {
+            bool ok = false;
+            const double number = text.trimmed().toDouble(&ok);
+            if (text.trimmed().isEmpty())
+                cell.value = QVariant();
+            else if (ok)
+                cell.value = whole ? QVariant(qlonglong(number)) : QVariant(number);
         }
-        sheet.rows << cells;
+        cells << cell;
     }
+    return cells;
+}
+
+} // namespace
+
+TSheet GridSheet(const TGridData& grid) {
+    TSheet sheet = GridLayoutSheet(grid);
+    const int columns = grid.columnCount();
+    for (int row = 0; row < grid.rowCount(); ++row) {
+        QStringList texts;
+        texts.reserve(columns);
+        for (int column = 0; column < columns; ++column)
+            texts << grid.cell(row, column);
+        sheet.rows << GridRowCells(texts);
+    }
+    return sheet;
+}
+
+TSheet GridSheetFromFile(const TConnection& con, const QStringList& rivalAccounts, const QString& ownAccount) {
+    TGridData layout;
+    layout.BuildGridLayout(rivalAccounts, ownAccount);
+    TSheet sheet = GridLayoutSheet(layout);
+    sheet.rowSource = [con, rivalAccounts](const std::function<void(const QList<TSheetCell>&)>& row) {
+        StreamGridRows(con, rivalAccounts, [&row](const QStringList& cells) { row(GridRowCells(cells)); });
+    };
     return sheet;
 }
 

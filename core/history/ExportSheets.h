@@ -18,6 +18,9 @@ inline const QString HistorySheet = QStringLiteral("价格历史");
 // The comparison grid as it stands: band captions, column captions, and per row the number,
 // the name, and prices and sales as numbers, with the grid's colours.
 TSheet GridSheet(const TGridData& grid);
+// The same sheet read from the file while it is written (rows are never held): the grid the
+// window would show for these shops and this own account.
+TSheet GridSheetFromFile(const TConnection& con, const QStringList& rivalAccounts, const QString& ownAccount);
 // Every page whose last attempt failed or was refused.
 TSheet FailuresSheet(const TConnection& con);
 // Every alert, newest first.

@@ -52,6 +52,16 @@ void AppendCsvLine(QByteArray& out, const QList<TSheetCell>& cells) {
     out += "\r\n";
 }
 
+// Every row of the sheet, from its source or its list.
+void ForEachRow(const TSheet& sheet, const std::function<void(const QList<TSheetCell>&)>& row) {
+    if (sheet.rowSource) {
+        sheet.rowSource(row);
+        return;
+    }
+    for (const QList<TSheetCell>& cells : sheet.rows)
+        row(cells);
+}
+
 QList<TSheetCell> TextCells(const QStringList& texts) {
     QList<TSheetCell> cells;
     for (const QString& text : texts)
@@ -133,9 +143,13 @@ lxw_error CloseQuietly(lxw_workbook* workbook) {
     return error;
 }
 
-QString WriteXlsx(const TSheet& sheet, const QString& path) {
+QString WriteXlsx(const TSheet& sheet, const QString& path, qint64& rowsWritten) {
     const QByteArray fileName = QFile::encodeName(path);
-    lxw_workbook* workbook = workbook_new(fileName.constData());
+    // Each row goes to disk once the next begins: the rows are written in order, and the memory
+    // stays that of one row whatever the sheet's length.
+    lxw_workbook_options options{};
+    options.constant_memory = LXW_TRUE;
+    lxw_workbook* workbook = workbook_new_opt(fileName.constData(), &options);
     if (!workbook)
         return QStringLiteral("无法创建工作簿");
     const QByteArray sheetName = sheet.name.left(31).toUtf8();
@@ -172,7 +186,7 @@ QString WriteXlsx(const TSheet& sheet, const QString& path) {
             worksheet_set_column(worksheet, lxw_col_t(column), lxw_col_t(column), sheet.widths[column], nullptr);
     }
 
-    for (const QList<TSheetCell>& cells : sheet.rows) {
+    ForEachRow(sheet, [&](const QList<TSheetCell>& cells) {
         for (int column = 0; column < cells.size(); ++column) {
             const TSheetCell& cell = cells[column];
             const lxw_col_t col = lxw_col_t(column);
@@ -190,7 +204,8 @@ QString WriteXlsx(const TSheet& sheet, const QString& path) {
             }
         }
         ++row;
-    }
+        ++rowsWritten;
+    });
     const lxw_error error = CloseQuietly(workbook);
     return error == LXW_NO_ERROR ? QString() : QString::fromUtf8(lxw_strerror(error));
 }
@@ -302,14 +317,42 @@ std::optional<TExportFormat> ExportFormatOf(const QString& path) {
     return std::nullopt;
 }
 
-QByteArray CsvBytes(const TSheet& sheet) {
+namespace {
+
+// The CSV text in pieces: flush gets each piece once it has grown past a few hundred kilobytes,
+// and the last one at the end; false from flush ends the writing.
+qint64 WriteCsv(const TSheet& sheet, const std::function<bool(const QByteArray&)>& flush) {
+    constexpr qsizetype kPiece = 256 * 1024;
     QByteArray out("\xEF\xBB\xBF");
     if (!sheet.bands.isEmpty())
         AppendCsvLine(out, TextCells(BandLine(sheet)));
     AppendCsvLine(out, TextCells(sheet.columns));
-    for (const QList<TSheetCell>& row : sheet.rows)
+    qint64 rows = 0;
+    bool ok = true;
+    ForEachRow(sheet, [&](const QList<TSheetCell>& row) {
+        if (!ok)
+            return;
         AppendCsvLine(out, row);
-    return out;
+        ++rows;
+        if (out.size() >= kPiece) {
+            ok = flush(out);
+            out.clear();
+        }
+    });
+    if (ok && !out.isEmpty())
+        flush(out);
+    return rows;
+}
+
+} // namespace
+
+QByteArray CsvBytes(const TSheet& sheet) {
+    QByteArray all;
+    WriteCsv(sheet, [&all](const QByteArray& piece) {
+        all += piece;
+        return true;
+    });
+    return all;
 }
 
 quint32 SheetColor(TCellColor color) {
@@ -337,7 +380,7 @@ quint32 SheetColor(TCellColor color) {
     return 0x000000;
 }
 
-QString WriteSheetFile(const TSheet& sheet, const QString& path, TExportFormat format) {
+QString WriteSheetFile(const TSheet& sheet, const QString& path, TExportFormat format, qint64* rowsWritten) {
     const QFileInfo target(path);
     const QString folder = target.absolutePath();
     RemoveStaleParts(folder);
@@ -349,12 +392,16 @@ QString WriteSheetFile(const TSheet& sheet, const QString& path, TExportFormat f
         return WriteProblem(path, errno);
     QString problem;
     int error = 0;
+    qint64 rows = 0;
     if (format == TExportFormat::Csv) {
-        const QByteArray bytes = CsvBytes(sheet);
-        if (!part.writeAll(bytes))
+        rows = WriteCsv(sheet, [&](const QByteArray& piece) {
+            if (part.writeAll(piece))
+                return true;
             error = errno;
+            return false;
+        });
     } else {
-        problem = WriteXlsx(sheet, part.path());
+        problem = WriteXlsx(sheet, part.path(), rows);
         if (!problem.isEmpty())
             error = errno;
     }
@@ -372,6 +419,8 @@ QString WriteSheetFile(const TSheet& sheet, const QString& path, TExportFormat f
         return WriteProblem(path, renameError);
     }
     part.kept();
+    if (rowsWritten)
+        *rowsWritten = rows;
     return {};
 }
 

@@ -8,6 +8,7 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <functional>
 #include <optional>
 
 namespace vantero {
@@ -33,6 +34,9 @@ struct TSheet {
     QStringList columns;
     QList<double> widths; // per column, in characters; missing ones keep the default
     QList<QList<TSheetCell>> rows;
+    // When set, the rows instead: made while the file is written and handed one by one to the
+    // function it is given, in order, so a large table is never held whole.
+    std::function<void(const std::function<void(const QList<TSheetCell>&)>&)> rowSource;
 };
 
 enum class TExportFormat { Csv, Xlsx };
@@ -50,8 +54,9 @@ QByteArray CsvBytes(const TSheet& sheet);
 quint32 SheetColor(TCellColor color);
 
 // Writes the sheet to path, replacing the file only once it is complete. Returns an empty text,
-// or the reason the file could not be written.
-QString WriteSheetFile(const TSheet& sheet, const QString& path, TExportFormat format);
+// or the reason the file could not be written; rowsWritten, when given, gets the number of rows.
+// Rows go to the file as they come, so the memory it takes does not grow with the sheet.
+QString WriteSheetFile(const TSheet& sheet, const QString& path, TExportFormat format, qint64* rowsWritten = nullptr);
 
 namespace ExportTexts {
 inline const QString CannotWrite = QStringLiteral("无法写入文件 %1：%2");

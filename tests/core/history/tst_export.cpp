@@ -26,7 +26,7 @@ QByteArray WorkbookPart(const QString& path, const QString& part) {
     return unzip.readAllStandardOutput();
 }
 
-// A worksheet read back: cell reference -> its value (shared strings resolved), the merged
+// A worksheet read back: cell reference -> its value (shared and inline strings), the merged
 // ranges, and each cell's style number.
 struct TReadSheet {
     QHash<QString, QString> values;
@@ -64,6 +64,10 @@ TReadSheet ReadSheet(const QString& path) {
             const QString v = xml.readElementText();
             sheet.values.insert(ref, type == QLatin1String("s") ? shared.value(v.toInt()) : v);
             sheet.isNumber.insert(ref, type.isEmpty());
+        } else if (xml.name() == QLatin1String("is")) {
+            // A text written in its cell (rows streamed to the file) rather than shared.
+            sheet.values.insert(ref, xml.readElementText(QXmlStreamReader::IncludeChildElements));
+            sheet.isNumber.insert(ref, false);
         } else if (xml.name() == QLatin1String("mergeCell")) {
             sheet.merged << xml.attributes().value(QStringLiteral("ref")).toString();
         }
@@ -125,6 +129,7 @@ private slots:
     void csvIsUtf8WithAByteOrderMarkAndQuotesWhatNeedsIt();
     void gridCsvHasBandCaptionsColumnCaptionsAndNumbers();
     void gridWorkbookHasAMergedBandRowNumbersAndTheGridsColours();
+    void gridStreamedFromTheFileIsTheWindowsGrid();
     void historyAlertsAndFailuresExportTheirRows();
     void exportedFailuresAreTheFailureListsRowsOrderAndReasons();
     void aFileThatCannotBeWrittenIsReportedAndAnOldFileSurvives();
@@ -207,6 +212,56 @@ void TestExport::gridWorkbookHasAMergedBandRowNumbersAndTheGridsColours() {
     const QByteArray styles = WorkbookPart(path, QStringLiteral("xl/styles.xml"));
     QVERIFY(styles.contains("FFFF0000"));
     QVERIFY(styles.contains("FF800080"));
+}
+
+// The command line writes the grid from the file row by row; the window from the grid it holds.
+// Both files must be the same, also when the CSV goes out in several pieces.
+void TestExport::gridStreamedFromTheFileIsTheWindowsGrid() {
+    TTestDatabase db;
+    FillCatalogue(db);
+    db.exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 10000) "
+                           "INSERT INTO Items (ItemID, ItemName, CustomItemName, URL, Price, SellCount) "
+                           "SELECT 'x' || i, '宝贝 ' || i || ' 纯棉长袖衬衫', CASE WHEN i % 7 = 0 THEN '自定 ' || i "
+                           "ELSE '' END, 'http://item/' || i, i / 10.0, i % 50 FROM n"));
+    db.exec(QStringLiteral("INSERT INTO RivalItems (RivalWW, LocalItemID, RivalItemID, Price, SellCount) "
+                           "SELECT CASE WHEN rowid % 2 = 0 THEN '甲店' ELSE '乙店' END, ItemID, 'r' || rowid, "
+                           "Price + rowid % 13 - 6, rowid % 9 FROM Items WHERE rowid % 5 <> 0"));
+    db.exec(QStringLiteral("INSERT INTO RivalItems (RivalWW, LocalItemID, RivalItemID, Price, SellCount) "
+                           "SELECT '甲店', ItemID, ' ', 1, 1 FROM Items WHERE rowid % 11 = 0")); // blank id: no cell
+    TMainData data(db.connection());
+    data.ApplySettings();
+    data.RefreshAllData();
+    QCOMPARE(data.grid.rowCount(), 10001);
+    QTemporaryDir dir;
+    for (const TExportFormat format : {TExportFormat::Csv, TExportFormat::Xlsx}) {
+        const QString suffix = format == TExportFormat::Csv ? QStringLiteral(".csv") : QStringLiteral(".xlsx");
+        const QString held = dir.filePath(QStringLiteral("held") + suffix);
+        const QString streamed = dir.filePath(QStringLiteral("streamed") + suffix);
+        qint64 heldRows = 0;
+        qint64 streamedRows = 0;
+        QCOMPARE(WriteSheetFile(GridSheet(data.grid), held, format, &heldRows), QString());
+        QCOMPARE(WriteSheetFile(GridSheetFromFile(db.connection(), data.RivalAccounts, data.OwnAccount), streamed,
+                                format, &streamedRows),
+                 QString());
+        QCOMPARE(heldRows, 10001);
+        QCOMPARE(streamedRows, 10001);
+        if (format == TExportFormat::Csv) {
+            QFile a(held);
+            QFile b(streamed);
+            QVERIFY(a.open(QIODevice::ReadOnly) && b.open(QIODevice::ReadOnly));
+            const QByteArray bytes = a.readAll();
+            QVERIFY(bytes.size() > 512 * 1024); // written in several pieces
+            QVERIFY(bytes == b.readAll());
+        } else {
+            const TReadSheet a = ReadSheet(held);
+            const TReadSheet b = ReadSheet(streamed);
+            QVERIFY(a.values.size() > 10001 * 6);
+            QVERIFY(a.values == b.values);
+            QVERIFY(a.styles == b.styles);
+            QCOMPARE(a.merged, b.merged);
+            QCOMPARE(b.values.value(QStringLiteral("B10003")), QStringLiteral("宝贝 10000 纯棉长袖衬衫"));
+        }
+    }
 }
 
 void TestExport::historyAlertsAndFailuresExportTheirRows() {
