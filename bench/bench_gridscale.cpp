@@ -118,14 +118,16 @@ int main(int argc, char* argv[]) {
     const QString cli = dir + QStringLiteral("/../vantero-cli");
     const QString self = QCoreApplication::applicationFilePath();
 
-    out << QStringLiteral("%1 %2 %3 %4 %5 %6 %7\n")
+    out << QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9\n")
                .arg(QStringLiteral("items"), 7)
                .arg(QStringLiteral("csv_s"), 7)
                .arg(QStringLiteral("csv_mb"), 7)
                .arg(QStringLiteral("sqlite3_s"), 9)
                .arg(QStringLiteral("sqlite3_mb"), 10)
                .arg(QStringLiteral("window_s"), 9)
-               .arg(QStringLiteral("window_mb"), 9);
+               .arg(QStringLiteral("window_mb"), 9)
+               .arg(QStringLiteral("xlsx_s"), 7)
+               .arg(QStringLiteral("xlsx_mb"), 7);
     out.flush();
     TMeasure firstCsv;
     TMeasure lastCsv;
@@ -141,7 +143,11 @@ int main(int argc, char* argv[]) {
         const TMeasure shell = Measure({QStringLiteral("sqlite3"), path, QString::fromLatin1(kJoin)}, work.path());
         const TMeasure window = Measure({self, QStringLiteral("--window")}, work.path(),
                                         {"QT_QPA_PLATFORM=offscreen", "QTWEBENGINE_DISABLE_SANDBOX=1"});
-        out << QStringLiteral("%1 %2 %3 %4 %5 %6 %7%8\n")
+        // The grid exported as a workbook: written row by row from the file.
+        const TMeasure xlsx = Measure({cli, QStringLiteral("export"), QStringLiteral("grid"), QStringLiteral("--xlsx"),
+                                       work.filePath(QStringLiteral("grid.xlsx"))},
+                                      work.path());
+        out << QStringLiteral("%1 %2 %3 %4 %5 %6 %7 %8 %9%10\n")
                    .arg(items, 7)
                    .arg(csv.seconds, 7, 'f', 2)
                    .arg(csv.peakMb, 7, 'f', 0)
@@ -149,11 +155,15 @@ int main(int argc, char* argv[]) {
                    .arg(shell.peakMb, 10, 'f', 0)
                    .arg(window.seconds, 9, 'f', 2)
                    .arg(window.peakMb, 9, 'f', 0)
-                   .arg(csv.exitCode || shell.exitCode || window.exitCode ? QStringLiteral("  (exit codes %1 %2 %3)")
-                                                                                .arg(csv.exitCode)
-                                                                                .arg(shell.exitCode)
-                                                                                .arg(window.exitCode)
-                                                                          : QString());
+                   .arg(xlsx.seconds, 7, 'f', 2)
+                   .arg(xlsx.peakMb, 7, 'f', 0)
+                   .arg(csv.exitCode || shell.exitCode || window.exitCode || xlsx.exitCode
+                            ? QStringLiteral("  (exit codes %1 %2 %3 %4)")
+                                  .arg(csv.exitCode)
+                                  .arg(shell.exitCode)
+                                  .arg(window.exitCode)
+                                  .arg(xlsx.exitCode)
+                            : QString());
         out.flush();
         if (firstCsv.exitCode < 0)
             firstCsv = csv;
