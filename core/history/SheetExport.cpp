@@ -84,12 +84,14 @@ public:
     explicit TFormats(lxw_workbook* workbook) : m_workbook(workbook) {}
 
     lxw_format* Get(const TCellStyle& style, const char* numberFormat, bool header = false) {
-        const QString key = QStringLiteral("%1|%2|%3|%4|%5")
-                                .arg(int(style.bold))
-                                .arg(int(style.font))
-                                .arg(int(style.background))
-                                .arg(QLatin1String(numberFormat ? numberFormat : ""))
-                                .arg(int(header));
+        // Asked for once per cell: the key is a number, not a text.
+        const quint32 formatCode = !numberFormat                        ? 0
+                                   : qstrcmp(numberFormat, "0.00") == 0 ? 1
+                                   : qstrcmp(numberFormat, "0") == 0    ? 2
+                                                                        : 3;
+        Q_ASSERT(formatCode < 3);
+        const quint32 key = quint32(style.bold) | quint32(style.font) << 1 | quint32(style.background) << 9 |
+                            formatCode << 17 | quint32(header) << 19;
         auto it = m_formats.find(key);
         if (it != m_formats.end())
             return *it;
@@ -113,7 +115,7 @@ public:
 
 private:
     lxw_workbook* m_workbook;
-    QHash<QString, lxw_format*> m_formats;
+    QHash<quint32, lxw_format*> m_formats;
 };
 
 QByteArray CellText(const QString& text) {
