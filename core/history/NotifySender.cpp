@@ -62,8 +62,9 @@ QString TransferProblem(CURLcode code, const char* detail, int timeoutMs, bool m
         return NotifyTexts::NoStartTls;
     case CURLE_LOGIN_DENIED:
         return NotifyTexts::LoginDenied;
-    case CURLE_SSL_CONNECT_ERROR:
     case CURLE_PEER_FAILED_VERIFICATION:
+        return NotifyTexts::Untrusted.arg(libcurl);
+    case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_CERTPROBLEM:
     case CURLE_SSL_CACERT_BADFILE:
         return NotifyTexts::Transport.arg(NetTexts::Tls, libcurl);
@@ -205,8 +206,9 @@ TSendResult SendMessage(const TNotifyChannel& channel, const TChannelSecrets& se
             result.ok = true;
             break;
         }
-        // A robot that read the message and refused it refuses it again.
+        // A robot that read the message and refused it refuses it again; a certificate stays untrusted.
         if (result.error.startsWith(NotifyTexts::RobotRefused.section(u'：', 0, 0)) ||
+            result.error.startsWith(NotifyTexts::Untrusted.section(u'，', 0, 0)) ||
             result.error == NotifyTexts::LoginDenied || result.error == NotifyTexts::NoStartTls)
             break;
     }

@@ -6,6 +6,7 @@
 #include "history/NotifySender.h"
 #include "net/FailureTexts.h"
 #include "support/RawTestServer.h"
+#include "support/TestCertificate.h"
 #include "support/TestDatabase.h"
 
 #include <QElapsedTimer>
@@ -15,6 +16,7 @@
 #include <QJsonObject>
 #include <QMessageAuthenticationCode>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrlQuery>
@@ -90,11 +92,15 @@ private:
     TRawTestServer m_server; // last: its threads stop before the members they use go
 };
 
-// A mail server on loopback that speaks just enough SMTP to take one mail per connection.
+// How the test's mail server offers encryption: not at all, after STARTTLS, or from the start.
+enum class TMailTls { None, StartTls, Implicit };
+
+// A mail server on loopback that speaks just enough SMTP to take one mail per connection. Its
+// dialogues mark where TLS began ("<TLS>") or where a client's handshake failed ("<NO TLS>").
 class TMailServer {
 public:
-    explicit TMailServer(bool offerStartTls = false)
-        : m_offerStartTls(offerStartTls), m_server([this](TRawConnection& c) { Serve(c); }) {}
+    explicit TMailServer(TMailTls tls = TMailTls::None, TTestCertificate certificate = {})
+        : m_tls(tls), m_certificate(std::move(certificate)), m_server([this](TRawConnection& c) { Serve(c); }) {}
     quint16 port() const { return m_server.port(); }
     QList<QByteArray> dialogues() const {
         std::lock_guard lock(m_mutex);
@@ -105,6 +111,15 @@ private:
     void Serve(TRawConnection& c) {
         QByteArray log;
         QByteArray buffer;
+        const auto keep = qScopeGuard([&] {
+            std::lock_guard lock(m_mutex);
+            m_dialogues << log;
+        });
+        auto secure = [&] {
+            const bool secured = c.startTls(m_certificate.certFile, m_certificate.keyFile);
+            log += secured ? "<TLS>\n" : "<NO TLS>\n";
+            return secured;
+        };
         auto line = [&]() -> QByteArray {
             if (!c.readUntil(buffer, [](const QByteArray& b) { return b.contains("\r\n"); }))
                 return {};
@@ -114,6 +129,8 @@ private:
             log += got + '\n';
             return got;
         };
+        if (m_tls == TMailTls::Implicit && !secure())
+            return;
         c.send("220 127.0.0.1 ESMTP test\r\n");
         for (;;) {
             const QByteArray command = line();
@@ -121,9 +138,15 @@ private:
             if (command.isEmpty() && buffer.isEmpty())
                 break;
             if (verb == "EHLO")
-                c.send(m_offerStartTls ? "250-127.0.0.1\r\n250-STARTTLS\r\n250 AUTH PLAIN\r\n"
-                                       : "250-127.0.0.1\r\n250 AUTH PLAIN\r\n");
-            else if (verb == "AUTH") {
+                c.send(m_tls == TMailTls::StartTls && !c.secured()
+                           ? "250-127.0.0.1\r\n250-STARTTLS\r\n250 AUTH PLAIN\r\n"
+                           : "250-127.0.0.1\r\n250 AUTH PLAIN\r\n");
+            else if (command.toUpper() == "STARTTLS" && m_tls == TMailTls::StartTls && !c.secured()) {
+                c.send("220 2.0.0 ready\r\n");
+                buffer.clear(); // what came before the handshake is not trusted after it
+                if (!secure())
+                    break;
+            } else if (verb == "AUTH") {
                 // Without an initial response the credentials come on the next line.
                 if (command.split(' ').size() < 3) {
                     c.send("334 \r\n");
@@ -145,15 +168,44 @@ private:
             } else
                 c.send("502 no\r\n");
         }
-        std::lock_guard lock(m_mutex);
-        m_dialogues << log;
     }
 
-    bool m_offerStartTls;
+    TMailTls m_tls;
+    TTestCertificate m_certificate;
     mutable std::mutex m_mutex;
     QList<QByteArray> m_dialogues;
     TRawTestServer m_server;
 };
+
+TNotifyChannel MailChannel(quint16 port, TMailSecurity security) {
+    TNotifyChannel mail;
+    mail.name = QStringLiteral("邮件");
+    mail.kind = TChannelKind::Email;
+    mail.server = QStringLiteral("127.0.0.1:%1").arg(port);
+    mail.security = security;
+    mail.from = QStringLiteral("shop@example.invalid");
+    mail.to = {QStringLiteral("boss@example.invalid"), QStringLiteral("team@example.invalid")};
+    mail.user = QStringLiteral("shop");
+    return mail;
+}
+
+// The mail of MailChannel arrived whole: its login, envelope, headers and the body in Chinese.
+void VerifyWholeMail(const QByteArray& dialogue, const TNotifyMessage& message) {
+    QVERIFY(dialogue.contains("AUTH PLAIN"));
+    QVERIFY(dialogue.contains(QByteArray("\0shop\0pw", 8).toBase64()));
+    QVERIFY(dialogue.contains("MAIL FROM:<shop@example.invalid>"));
+    QVERIFY(dialogue.contains("RCPT TO:<boss@example.invalid>"));
+    QVERIFY(dialogue.contains("RCPT TO:<team@example.invalid>"));
+    QVERIFY(dialogue.contains("To: boss@example.invalid, team@example.invalid"));
+    QVERIFY(dialogue.contains("Subject: =?UTF-8?B?" + message.title.toUtf8().toBase64() + "?="));
+    QVERIFY(dialogue.contains("Date: "));
+    // The body, base64 in its part, decodes to the message.
+    const qsizetype start = dialogue.indexOf("base64\r\n\r\n") + 10;
+    QVERIFY(start > 10);
+    const QByteArray encoded = dialogue.mid(start, dialogue.indexOf("\r\n--", start) - start);
+    QCOMPARE(QString::fromUtf8(QByteArray::fromBase64(encoded)), message.text);
+    QVERIFY(message.text.contains(QStringLiteral("羊毛围巾")));
+}
 
 TAlert MakeAlert(qint64 id, TAlertKind kind, double oldPrice, double newPrice,
                  const QString& rival = QStringLiteral("rivalA")) {
@@ -365,33 +417,16 @@ private slots:
 
     void mailGoesThroughSmtpWithSubjectAndBodyInChinese() {
         TMailServer server;
-        TNotifyChannel mail;
-        mail.name = QStringLiteral("邮件");
-        mail.kind = TChannelKind::Email;
-        mail.server = QStringLiteral("127.0.0.1:%1").arg(server.port());
-        mail.security = TMailSecurity::Plain;
-        mail.from = QStringLiteral("shop@example.invalid");
-        mail.to = {QStringLiteral("boss@example.invalid"), QStringLiteral("team@example.invalid")};
-        mail.user = QStringLiteral("shop");
+        TNotifyChannel mail = MailChannel(server.port(), TMailSecurity::Plain);
         const TNotifyMessage message = RoundMessages({{MakeAlert(1, TAlertKind::Undercut, 120, 95), {}, {}}}).first();
         const TSendResult sent = SendMessage(mail, {{}, {}, QStringLiteral("pw")}, message, Quick());
         QVERIFY2(sent.ok, qPrintable(sent.error));
         // The server keeps a dialogue once its connection has ended, which may come after the
         // sender returned.
         QTRY_COMPARE(server.dialogues().size(), 1);
-        const QByteArray dialogue = server.dialogues().last();
-        QVERIFY(dialogue.contains("AUTH PLAIN"));
-        QVERIFY(dialogue.contains(QByteArray("\0shop\0pw", 8).toBase64()));
-        QVERIFY(dialogue.contains("MAIL FROM:<shop@example.invalid>"));
-        QVERIFY(dialogue.contains("RCPT TO:<boss@example.invalid>"));
-        QVERIFY(dialogue.contains("RCPT TO:<team@example.invalid>"));
-        QVERIFY(dialogue.contains("Subject: =?UTF-8?B?" + message.title.toUtf8().toBase64() + "?="));
-        QVERIFY(dialogue.contains("Date: "));
-        // The body, base64 in its part, decodes to the message.
-        const qsizetype start = dialogue.indexOf("base64\r\n\r\n") + 10;
-        QVERIFY(start > 10);
-        const QByteArray encoded = dialogue.mid(start, dialogue.indexOf("\r\n--", start) - start);
-        QCOMPARE(QString::fromUtf8(QByteArray::fromBase64(encoded)), message.text);
+        VerifyWholeMail(server.dialogues().last(), message);
+        if (QTest::currentTestFailed())
+            return;
 
         // STARTTLS asked for and not offered: nothing goes out in the clear.
         mail.security = TMailSecurity::StartTls;
@@ -401,6 +436,52 @@ private slots:
         QCOMPARE(refused.tries, 1);
         QTRY_COMPARE(server.dialogues().size(), 2);
         QVERIFY(!server.dialogues().last().contains("AUTH"));
+    }
+
+    void mailGoesOverTlsAndNeverToAnUntrustedServer_data() {
+        QTest::addColumn<int>("security");
+        QTest::newRow("smtps") << int(TMailSecurity::Tls);
+        QTest::newRow("starttls") << int(TMailSecurity::StartTls);
+    }
+    void mailGoesOverTlsAndNeverToAnUntrustedServer() {
+        QFETCH(int, security);
+        QTemporaryDir folder;
+        const TTestCertificate ours = MakeTestCertificate(folder.path(), QStringLiteral("mail"));
+        const TTestCertificate another = MakeTestCertificate(folder.path(), QStringLiteral("another"));
+        QVERIFY2(ours.ok() && another.ok(), qPrintable(ours.error + another.error));
+        TMailServer server(TMailSecurity(security) == TMailSecurity::Tls ? TMailTls::Implicit : TMailTls::StartTls,
+                           ours);
+        const TNotifyChannel mail = MailChannel(server.port(), TMailSecurity(security));
+        const TNotifyMessage message = RoundMessages({{MakeAlert(1, TAlertKind::Undercut, 120, 95), {}, {}}}).first();
+        TSendOptions options = Quick();
+        options.caFile = ours.certFile;
+        const TSendResult sent = SendMessage(mail, {{}, {}, QStringLiteral("pw")}, message, options);
+        QVERIFY2(sent.ok, qPrintable(sent.error));
+        QTRY_COMPARE_WITH_TIMEOUT(server.dialogues().size(), 1, 30000);
+        const QByteArray dialogue = server.dialogues().last();
+        // The password and the mail go only inside TLS; on smtps nothing comes before it.
+        const qsizetype secured = dialogue.indexOf("<TLS>\n");
+        QVERIFY2(secured >= 0, dialogue.constData());
+        QVERIFY(dialogue.indexOf("AUTH") > secured);
+        if (TMailSecurity(security) == TMailSecurity::Tls)
+            QCOMPARE(secured, 0);
+        else
+            QVERIFY(dialogue.left(secured).endsWith("STARTTLS\n"));
+        VerifyWholeMail(dialogue, message);
+        if (QTest::currentTestFailed())
+            return;
+
+        // A server whose certificate the client does not trust gets neither password nor mail,
+        // and trying again would not make it trusted.
+        options.caFile = another.certFile;
+        const TSendResult refused = SendMessage(mail, {{}, {}, QStringLiteral("pw")}, message, options);
+        QVERIFY(!refused.ok);
+        QVERIFY2(refused.error.startsWith(QStringLiteral("服务器的证书不受信任，未发送（")), qPrintable(refused.error));
+        QCOMPARE(refused.tries, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(server.dialogues().size(), 2, 30000);
+        const QByteArray turnedAway = server.dialogues().last();
+        QVERIFY2(turnedAway.contains("<NO TLS>") && !turnedAway.contains("AUTH") && !turnedAway.contains("MAIL"),
+                 turnedAway.constData());
     }
 
     void deadChannelsFailWithinTheirTimeout_data() {
