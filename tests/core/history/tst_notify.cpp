@@ -247,6 +247,48 @@ TSendOptions Quick() {
     return options;
 }
 
+// A rival's page whose price (90.00) undercuts the seller's own (100) once SeedUndercutToCome's
+// database reads it.
+void ServeRivalPage(TRawConnection& c) {
+    c.readRequest();
+    const QByteArray body = QStringLiteral("<html><head><meta charset=\"utf-8\"></head><body>"
+                                           "<input type=\"hidden\" name=\"title\" value=\"同款\" />"
+                                           "<input type=\"hidden\" name=\"seller_nickname\" value=\"rivalA\" />"
+                                           "<input type=\"hidden\" name=\"current_price\" value=\"90.00\" />"
+                                           "<input type=\"hidden\" name=\"item_id_num\" value=\"9001\" />"
+                                           "</body></html>")
+                                .toUtf8();
+    c.send("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
+           QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+}
+
+void SeedUndercutToCome(const TTestDatabase& db, const QString& pageUrl) {
+    db.exec(QStringLiteral("INSERT INTO Items (ItemID, ItemName, CustomItemName, Price) VALUES ('1001', "
+                           "'纯棉T恤', '', 100)"));
+    db.exec(QStringLiteral("INSERT INTO Rival (RivalWW, ShopName) VALUES ('rivalA', 'A 的小店')"));
+    db.exec(QStringLiteral("INSERT INTO RivalItems (RivalWW, LocalItemID, RivalItemID, URL, Price) "
+                           "VALUES ('rivalA', '1001', '9001', ?, 105)"),
+            {pageUrl});
+    db.exec(QStringLiteral("INSERT INTO PriceHistory (LocalItemID, RivalWW, ReadAt, Price, SellCount) "
+                           "VALUES ('1001', 'rivalA', '2026-12-01 10:00:00', 105, 0)"));
+}
+
+struct TRun {
+    int code;
+    QString out;
+    QString err;
+};
+
+TRun RunCli(const TTestDatabase& db, const QStringList& args, const QByteArray& input = {}) {
+    QProcess process;
+    process.start(QStringLiteral(VANTERO_CLI), QStringList{QStringLiteral("--db"), db.path()} + args);
+    process.write(input);
+    process.closeWriteChannel();
+    process.waitForFinished(120000);
+    return TRun{process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+                QString::fromUtf8(process.readAllStandardError())};
+}
+
 } // namespace
 
 class TstNotify : public QObject {
@@ -572,6 +614,82 @@ private slots:
             QVERIFY(RemoveChannel(name));
     }
 
+    void aClosingSenderRecordsWhatItCouldNotSend() {
+        TTestDatabase db;
+        TRobotServer good;
+        TRawTestServer silent([](TRawConnection& c) { c.waitUntilClosed(120000); });
+        QVERIFY(PutChannel(Robot(TChannelKind::DingTalk, QStringLiteral("钉钉")), {good.url(u"/send"_s), {}, {}}));
+        QVERIFY(
+            PutChannel(Robot(TChannelKind::WeCom, QStringLiteral("不回答")), {silent.url(u"/send?key=k"_s), {}, {}}));
+        TSendOptions options = Quick();
+        options.timeoutMs = 60000; // a try would outlast any close
+        options.closeGraceMs = 300;
+        std::mutex mutex;
+        QList<TSendReport> reports;
+        QElapsedTimer closing;
+        {
+            TNotifySender sender(db.connection(), options);
+            sender.SetReportHandler([&](const TSendReport& r) {
+                std::lock_guard lock(mutex);
+                reports << r;
+            });
+            sender.SendRound({MakeAlert(10, TAlertKind::Undercut, 120, 95)});
+            sender.SendRound(
+                {MakeAlert(11, TAlertKind::PriceChange, 120, 130), MakeAlert(12, TAlertKind::PriceChange, 80, 90)});
+            sender.SendTest(Robot(TChannelKind::WeCom, QStringLiteral("不回答")));
+            QTRY_COMPARE_WITH_TIMEOUT(silent.connections(), 1, 30000);
+            closing.start();
+        }
+        // Far less than one try: the close does not wait for the silent channel.
+        QVERIFY2(closing.elapsed() < 30000, qPrintable(QString::number(closing.elapsed())));
+        QCOMPARE(good.received().size(), 1);
+        QCOMPARE(
+            Value(db, "SELECT group_concat(AlertID || ':' || Ok, ',') FROM AlertSends WHERE Channel='钉钉'").toString(),
+            QStringLiteral("10:1,11:0,12:0"));
+        QCOMPARE(Value(db, "SELECT group_concat(AlertID || ':' || Round, ',') FROM AlertSends WHERE Channel='不回答' "
+                           "AND Ok=0 AND Tries=0 AND ErrorText='程序退出，未发送'")
+                     .toString(),
+                 QStringLiteral("10:10,11:11,12:11"));
+        QCOMPARE(Value(db, "SELECT count(*) FROM AlertSends WHERE Ok=0 AND ErrorText<>'程序退出，未发送'").toInt(), 0);
+        // Not the channel's failure: no notice of failing rounds comes of it.
+        QCOMPARE(FailedRoundsInRow(db.connection(), QStringLiteral("不回答")), 0);
+        std::lock_guard lock(mutex);
+        QCOMPARE(reports.size(), 4);
+        for (const TSendReport& r : std::as_const(reports)) {
+            QVERIFY(!r.test);
+            QCOMPARE(r.failedRoundsInRow, 0);
+            QCOMPARE(r.result.ok, r.channel == QStringLiteral("钉钉") && r.round == 10);
+        }
+    }
+
+    void aSignalledHeadlessRunEndsSoonAndShowsWhatWasNotSent() {
+        TRawTestServer silent([](TRawConnection& c) { c.waitUntilClosed(120000); });
+        TRawTestServer shop(&ServeRivalPage);
+        TTestDatabase db;
+        SeedUndercutToCome(db, shop.url(QStringLiteral("/item.htm?id=9001")));
+        QVERIFY(
+            PutChannel(Robot(TChannelKind::WeCom, QStringLiteral("不回答")), {silent.url(u"/send?key=k"_s), {}, {}}));
+
+        // The timer's run, stopped while its alert hangs on a channel that never answers (a try
+        // of 20 s, three of them): it ends within the close's grace and records the alert.
+        QProcess process;
+        process.start(QStringLiteral(VANTERO_CLI), {QStringLiteral("--db"), db.path(), QStringLiteral("update-all")});
+        QTRY_COMPARE_WITH_TIMEOUT(silent.connections(), 1, 60000);
+        QElapsedTimer closing;
+        closing.start();
+        process.terminate();
+        QVERIFY(process.waitForFinished(60000));
+        QVERIFY2(closing.elapsed() < 30000, qPrintable(QString::number(closing.elapsed())));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        const QString err = QString::fromUtf8(process.readAllStandardError());
+        QVERIFY2(err.contains(u"提醒未能发送到“不回答”：程序退出，未发送"_s), qPrintable(err));
+
+        const TRun listed = RunCli(db, {u"alerts"_s, u"--json"_s});
+        const QJsonArray alerts = QJsonDocument::fromJson(listed.out.toUtf8()).array();
+        QCOMPARE(alerts.size(), 1);
+        QCOMPARE(alerts[0][u"发送失败"].toString(), u"不回答：程序退出，未发送"_s);
+    }
+
     void headlessRunsSendWhatTheyStoreAndShowFailures() {
         TRobotServer robot;
         quint16 deadPort = 0;
@@ -579,42 +697,10 @@ private slots:
             TRawTestServer gone([](TRawConnection&) {});
             deadPort = gone.port();
         }
-        const QString page = QStringLiteral("<html><head><meta charset=\"utf-8\"></head><body>"
-                                            "<input type=\"hidden\" name=\"title\" value=\"同款\" />"
-                                            "<input type=\"hidden\" name=\"seller_nickname\" value=\"rivalA\" />"
-                                            "<input type=\"hidden\" name=\"current_price\" value=\"90.00\" />"
-                                            "<input type=\"hidden\" name=\"item_id_num\" value=\"9001\" />"
-                                            "</body></html>");
-        TRawTestServer shop([page](TRawConnection& c) {
-            c.readRequest();
-            const QByteArray body = page.toUtf8();
-            c.send("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
-                   QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
-        });
+        TRawTestServer shop(&ServeRivalPage);
         TTestDatabase db;
-        db.exec(QStringLiteral("INSERT INTO Items (ItemID, ItemName, CustomItemName, Price) VALUES ('1001', "
-                               "'纯棉T恤', '', 100)"));
-        db.exec(QStringLiteral("INSERT INTO Rival (RivalWW, ShopName) VALUES ('rivalA', 'A 的小店')"));
-        db.exec(QStringLiteral("INSERT INTO RivalItems (RivalWW, LocalItemID, RivalItemID, URL, Price) "
-                               "VALUES ('rivalA', '1001', '9001', ?, 105)"),
-                {shop.url(QStringLiteral("/item.htm?id=9001"))});
-        db.exec(QStringLiteral("INSERT INTO PriceHistory (LocalItemID, RivalWW, ReadAt, Price, SellCount) "
-                               "VALUES ('1001', 'rivalA', '2026-12-01 10:00:00', 105, 0)"));
-
-        struct TRun {
-            int code;
-            QString out;
-            QString err;
-        };
-        auto run = [&](const QStringList& args, const QByteArray& input = {}) {
-            QProcess process;
-            process.start(QStringLiteral(VANTERO_CLI), QStringList{QStringLiteral("--db"), db.path()} + args);
-            process.write(input);
-            process.closeWriteChannel();
-            process.waitForFinished(120000);
-            return TRun{process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-                        QString::fromUtf8(process.readAllStandardError())};
-        };
+        SeedUndercutToCome(db, shop.url(QStringLiteral("/item.htm?id=9001")));
+        auto run = [&](const QStringList& args, const QByteArray& input = {}) { return RunCli(db, args, input); };
         const QString webhook = robot.url(u"/robot/send?access_token=tok789"_s);
         TRun result =
             run({u"notify"_s, u"add"_s, u"钉钉群"_s, u"dingtalk"_s, u"--webhook"_s, u"-"_s, u"--secret"_s, u"-"_s},
