@@ -3,6 +3,7 @@
 #include "catalogue/MainData.h"
 #include "cli/AlertOutput.h"
 #include "cli/Cli.h"
+#include "common/TermSignals.h"
 #include "history/AlertStore.h"
 #include "history/NotifySender.h"
 #include "net/FailureTexts.h"
@@ -45,10 +46,12 @@ int RunUpdateAll(TCliContext& context) {
     }
     context.out.flush();
     // This process stored them, so it sends them, and ends when every channel is done: each
-    // try is bounded by its time-out, so a dead channel cannot keep a timer's run alive.
+    // try is bounded by its time-out, so a dead channel cannot keep a timer's run alive. A
+    // termination signal ends the sending as the window's exit does: what is left is recorded
+    // as not sent.
     if (!alerts.isEmpty()) {
+        std::mutex mutex; // outlives the sender, whose last reports come as it ends
         TNotifySender sender(data.con);
-        std::mutex mutex;
         sender.SetReportHandler([&](const TSendReport& report) {
             if (report.result.ok)
                 return;
@@ -59,7 +62,8 @@ int RunUpdateAll(TCliContext& context) {
             context.err.flush();
         });
         sender.SendRound(alerts);
-        sender.WaitIdle();
+        while (!sender.WaitIdle(100) && !TTermSignals::Received()) {
+        }
     }
     // The run said on the way why it stopped before its end.
     return tally.stoppedBecause.isEmpty() ? kExitOk : kExitDatabase;

@@ -62,8 +62,9 @@ QString TransferProblem(CURLcode code, const char* detail, int timeoutMs, bool m
         return NotifyTexts::NoStartTls;
     case CURLE_LOGIN_DENIED:
         return NotifyTexts::LoginDenied;
-    case CURLE_SSL_CONNECT_ERROR:
     case CURLE_PEER_FAILED_VERIFICATION:
+        return NotifyTexts::Untrusted.arg(libcurl);
+    case CURLE_SSL_CONNECT_ERROR:
     case CURLE_SSL_CERTPROBLEM:
     case CURLE_SSL_CACERT_BADFILE:
         return NotifyTexts::Transport.arg(NetTexts::Tls, libcurl);
@@ -175,6 +176,19 @@ QString SendMailOnce(const TNotifyChannel& channel, const TChannelSecrets& secre
     return {};
 }
 
+qint64 RoundOf(const QList<TAlert>& alerts) {
+    qint64 round = alerts.first().id;
+    for (const TAlert& alert : alerts)
+        round = std::min(round, alert.id);
+    return round;
+}
+
+QList<TNotifyChannel> EnabledChannels() {
+    QList<TNotifyChannel> channels = LoadChannels();
+    channels.removeIf([](const TNotifyChannel& channel) { return !channel.enabled; });
+    return channels;
+}
+
 // Waits ms, or less when stop is set.
 void Pause(int ms, const std::atomic<bool>* stop) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -205,8 +219,9 @@ TSendResult SendMessage(const TNotifyChannel& channel, const TChannelSecrets& se
             result.ok = true;
             break;
         }
-        // A robot that read the message and refused it refuses it again.
+        // A robot that read the message and refused it refuses it again; a certificate stays untrusted.
         if (result.error.startsWith(NotifyTexts::RobotRefused.section(u'：', 0, 0)) ||
+            result.error.startsWith(NotifyTexts::Untrusted.section(u'，', 0, 0)) ||
             result.error == NotifyTexts::LoginDenied || result.error == NotifyTexts::NoStartTls)
             break;
     }
@@ -215,9 +230,10 @@ TSendResult SendMessage(const TNotifyChannel& channel, const TChannelSecrets& se
 
 int FailedRoundsInRow(const TConnection& con, const QString& channel) {
     int failed = 0;
-    TStatement statement(con.handle(), QStringLiteral("SELECT MIN(Ok) FROM AlertSends WHERE Channel=? GROUP BY Round "
-                                                      "ORDER BY Round DESC"));
-    statement.Bind({channel});
+    TStatement statement(
+        con.handle(), QStringLiteral("SELECT MIN(Ok) FROM AlertSends WHERE Channel=? AND ErrorText<>? GROUP BY Round "
+                                     "ORDER BY Round DESC"));
+    statement.Bind({channel, NotifyTexts::NotSentAtExit});
     while (statement.Step() && sqlite3_column_int(statement.Handle(), 0) == 0)
         ++failed;
     return failed;
@@ -230,9 +246,12 @@ TNotifySender::TNotifySender(TConnection con, TSendOptions options)
 
 TNotifySender::~TNotifySender() {
     {
-        std::lock_guard lock(m_mutex);
+        std::unique_lock lock(m_mutex);
+        // A test nobody will read is dropped; rounds get their grace.
+        std::erase_if(m_jobs, [](const TJob& job) { return job.testChannel.has_value(); });
+        m_idle.wait_for(lock, std::chrono::milliseconds(std::max(0, m_options.closeGraceMs)),
+                        [this] { return m_jobs.empty() && !m_sendingRound; });
         m_stop = true;
-        m_jobs.clear();
     }
     m_wake.notify_all();
     m_thread.join();
@@ -287,6 +306,7 @@ void TNotifySender::Run() {
         {
             std::unique_lock lock(m_mutex);
             m_busy = false;
+            m_sendingRound = false;
             m_idle.notify_all();
             m_wake.wait(lock, [this] { return m_stop || !m_jobs.empty(); });
             if (m_stop)
@@ -294,6 +314,7 @@ void TNotifySender::Run() {
             job = std::move(m_jobs.front());
             m_jobs.pop_front();
             m_busy = true;
+            m_sendingRound = !job.testChannel;
         }
         if (job.testChannel) {
             TSendReport report;
@@ -312,33 +333,70 @@ void TNotifySender::Run() {
             }
         }
     }
+    // The rounds still waiting when the program ends are accounted for, not dropped.
+    std::deque<TJob> left;
+    {
+        std::lock_guard lock(m_mutex);
+        left.swap(m_jobs);
+    }
+    try {
+        const QList<TNotifyChannel> channels = left.empty() ? QList<TNotifyChannel>{} : EnabledChannels();
+        for (const TJob& job : left)
+            if (!job.testChannel && !job.alerts.isEmpty())
+                for (const TNotifyChannel& channel : channels)
+                    RecordUnsent(RoundOf(job.alerts), channel.name, job.alerts);
+    } catch (const TDatabaseError&) {
+        // Nothing more can be recorded on a file that is gone or locked.
+    }
     TConnection::closeThreadConnections();
     std::lock_guard lock(m_mutex);
     m_busy = false;
+    m_sendingRound = false;
     m_idle.notify_all();
 }
 
+void TNotifySender::RecordUnsent(qint64 round, const QString& channel, const QList<TAlert>& alerts) {
+    const QString sentAt = CurrentDateTimeColumn();
+    TWriteTransaction transaction(m_con);
+    for (const TAlert& alert : alerts)
+        m_con.exec(QStringLiteral("INSERT INTO AlertSends (AlertID, Round, Channel, SentAt, Ok, Tries, ErrorText) "
+                                  "VALUES (?, ?, ?, ?, 0, 0, ?)"),
+                   {alert.id, round, channel, sentAt, NotifyTexts::NotSentAtExit});
+    transaction.Commit();
+    TSendReport report;
+    report.channel = channel;
+    report.round = round;
+    report.result.error = NotifyTexts::NotSentAtExit;
+    Report(report);
+}
+
 void TNotifySender::SendRoundNow(const QList<TAlert>& alerts) {
-    QList<TNotifyChannel> channels = LoadChannels();
-    channels.removeIf([](const TNotifyChannel& channel) { return !channel.enabled; });
+    const QList<TNotifyChannel> channels = EnabledChannels();
     if (channels.isEmpty())
         return;
-    qint64 round = alerts.first().id;
-    for (const TAlert& alert : alerts)
-        round = std::min(round, alert.id);
+    const qint64 round = RoundOf(alerts);
     const QList<TNotifyMessage> messages = RoundMessages(WithPageDetails(m_con, alerts));
-    for (const TNotifyChannel& channel : std::as_const(channels)) {
-        if (m_stop)
-            return;
+    for (const TNotifyChannel& channel : channels) {
+        if (m_stop) {
+            RecordUnsent(round, channel.name, alerts);
+            continue;
+        }
         const TChannelSecrets secrets = TSecretStore::Lookup(channel.name);
         TSendReport report;
         report.channel = channel.name;
         report.round = round;
         report.result.ok = true;
+        bool recorded = false;
+        QList<TAlert> unsent;
         for (const TNotifyMessage& message : messages) {
-            const TSendResult result = SendMessage(channel, secrets, message, m_options, &m_stop);
-            if (m_stop)
-                return; // a closing program: neither sent nor failed
+            const TSendResult result =
+                m_stop ? TSendResult{} : SendMessage(channel, secrets, message, m_options, &m_stop);
+            // Ended by a closing program: neither sent nor the channel's failure.
+            if (m_stop && !result.ok) {
+                for (const TNotifyAlert& item : message.alerts)
+                    unsent << item.alert;
+                continue;
+            }
             const QString sentAt = CurrentDateTimeColumn();
             TWriteTransaction transaction(m_con);
             for (const TNotifyAlert& item : message.alerts)
@@ -346,14 +404,19 @@ void TNotifySender::SendRoundNow(const QList<TAlert>& alerts) {
                                           "ErrorText) VALUES (?, ?, ?, ?, ?, ?, ?)"),
                            {item.alert.id, round, channel.name, sentAt, result.ok ? 1 : 0, result.tries, result.error});
             transaction.Commit();
+            recorded = true;
             report.result.tries = std::max(report.result.tries, result.tries);
             if (!result.ok) {
                 report.result.ok = false;
                 report.result.error = result.error;
             }
         }
-        report.failedRoundsInRow = report.result.ok ? 0 : FailedRoundsInRow(m_con, channel.name);
-        Report(report);
+        if (recorded) {
+            report.failedRoundsInRow = report.result.ok ? 0 : FailedRoundsInRow(m_con, channel.name);
+            Report(report);
+        }
+        if (!unsent.isEmpty())
+            RecordUnsent(round, channel.name, unsent);
     }
 }
 

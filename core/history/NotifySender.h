@@ -25,6 +25,9 @@ struct TSendOptions {
     int backoffMs = 3000;  // before the second try; doubled before each further one
     int timeoutMs = 20000; // one try, from connecting to the answer
     QString caFile;        // certificates to trust instead of the system's (tests)
+    // At a clean end, how long rounds still being sent may take before what is left of them is
+    // recorded as not sent; a transfer then ends within about a second more.
+    int closeGraceMs = 2000;
 };
 
 // The outcome of one message to one channel, after its tries.
@@ -49,6 +52,7 @@ struct TSendReport {
 };
 
 // The last rounds' outcome of a channel: how many rounds in a row, up to the newest, failed.
+// Messages left unsent because the program ended are not the channel's failures.
 int FailedRoundsInRow(const TConnection& con, const QString& channel);
 
 // Sends the alerts a process stores to the user's channels, on a thread of its own: handing a
@@ -59,7 +63,10 @@ public:
     using TReportHandler = std::function<void(const TSendReport&)>;
 
     explicit TNotifySender(TConnection con, TSendOptions options = {});
-    // Ends a transfer in progress and drops what waits: a closing program does not wait for robots.
+    // A closing program waits for robots only briefly: rounds still being sent get the options'
+    // grace, then the transfer in progress ends and every message of a round not sent by then
+    // is recorded in AlertSends as "程序退出，未发送" (and reported), so no alert leaves unaccounted.
+    // Tests waiting are dropped.
     ~TNotifySender();
     TNotifySender(const TNotifySender&) = delete;
     TNotifySender& operator=(const TNotifySender&) = delete;
@@ -79,6 +86,8 @@ private:
     };
     void Run();
     void SendRoundNow(const QList<TAlert>& alerts);
+    // Records alerts of a round as not sent to channel because the program ends.
+    void RecordUnsent(qint64 round, const QString& channel, const QList<TAlert>& alerts);
     void Report(const TSendReport& report);
 
     TConnection m_con;
@@ -88,6 +97,7 @@ private:
     std::condition_variable m_idle;
     std::deque<TJob> m_jobs;
     bool m_busy = false;
+    bool m_sendingRound = false;
     std::atomic<bool> m_stop{false};
     TReportHandler m_handler;
     std::thread m_thread;

@@ -109,6 +109,8 @@ inline const QString UnknownChannel = QStringLiteral("没有名为“%1”的渠
 inline const QString WriteFailed = QStringLiteral("无法保存提醒渠道：%1（%2）");
 inline const QString ChannelFailing = QStringLiteral("提醒渠道“%1”已连续 %2 轮发送失败，请在“提醒设置”中检查该渠道。");
 inline const QString KeyringFailed = QStringLiteral("无法写入系统钥匙环（%1）");
+inline const QString Untrusted = QStringLiteral("服务器的证书不受信任，未发送（%1）");
+inline const QString NotSentAtExit = QStringLiteral("程序退出，未发送");
 } // namespace NotifyTexts
 
 } // namespace vantero

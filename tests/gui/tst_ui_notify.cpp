@@ -5,12 +5,14 @@
 #include "dialogs/UtAlertSettings.h"
 #include "history/NotifyChannels.h"
 #include "history/NotifySender.h"
+#include "support/RawTestServer.h"
 #include "support/TestDatabase.h"
 #include "support/TestHttpServer.h"
 #include "widgets/UiMessageBoxes.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -135,6 +137,36 @@ private slots:
         QMessageBox* box = main.findChild<QMessageBox*>(QStringLiteral("boxChannelFailing"));
         QVERIFY(!box->isModal());
         QVERIFY(box->text().startsWith(QStringLiteral("提醒渠道“坏的”已连续 3 轮发送失败")));
+    }
+
+    void closingTheWindowRecordsAlertsItCouldNotSend() {
+        TRawTestServer silent([](TRawConnection& c) { c.waitUntilClosed(120000); });
+        TNotifyChannel channel;
+        channel.name = QStringLiteral("不回答");
+        channel.kind = TChannelKind::WeCom;
+        QVERIFY(PutChannel(channel, {silent.url(QStringLiteral("/send?key=k")), {}, {}}));
+        TTestDatabase db;
+        db.exec(QStringLiteral(
+            "INSERT INTO Items (ItemID, ItemName, CustomItemName, Price) VALUES ('1001', '纯棉T恤', '', 100)"));
+        db.exec(QStringLiteral("INSERT INTO PriceHistory (LocalItemID, RivalWW, ReadAt, Price, SellCount) VALUES "
+                               "('1001', 'rivalA', '2026-12-01 10:00:00', 105, 0), "
+                               "('1001', 'rivalA', '2026-12-01 11:00:00', 90, 0)"));
+        QElapsedTimer closing;
+        {
+            TFmMain main(db.connection());
+            main.show();
+            QCOMPARE(main.CheckAlertsNow().size(), 1);
+            QTRY_COMPARE_WITH_TIMEOUT(silent.connections(), 1, 30000);
+            main.close();
+            closing.start();
+        }
+        // A try of 20 s, three of them, would outlast this by far.
+        QVERIFY2(closing.elapsed() < 30000, qPrintable(QString::number(closing.elapsed())));
+        TFmMain again(db.connection());
+        TFmAlerts* alerts = again.AlertsWindow(true);
+        alerts->Reload();
+        QCOMPARE(alerts->lvAlerts->topLevelItem(0)->text(8), QStringLiteral("不回答：程序退出，未发送"));
+        QVERIFY(RemoveChannel(channel.name));
     }
 };
 

@@ -4,7 +4,9 @@
 #include <cerrno>
 #include <chrono>
 #include <netinet/in.h>
+#include <openssl/ssl.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -19,19 +21,59 @@ using TClock = std::chrono::steady_clock;
 } // namespace
 
 TRawConnection::~TRawConnection() {
+    if (m_ssl) {
+        if (m_fd >= 0)
+            SSL_shutdown(static_cast<SSL*>(m_ssl));
+        SSL_free(static_cast<SSL*>(m_ssl));
+    }
+    if (m_context)
+        SSL_CTX_free(static_cast<SSL_CTX*>(m_context));
     if (m_fd >= 0)
         ::close(m_fd);
+}
+
+bool TRawConnection::startTls(const QString& certFile, const QString& keyFile) {
+    // OpenSSL writes to a socket the client may have closed (a refused certificate).
+    ::signal(SIGPIPE, SIG_IGN);
+    SSL_CTX* context = SSL_CTX_new(TLS_server_method());
+    m_context = context;
+    if (SSL_CTX_use_certificate_chain_file(context, certFile.toLocal8Bit().constData()) != 1 ||
+        SSL_CTX_use_PrivateKey_file(context, keyFile.toLocal8Bit().constData(), SSL_FILETYPE_PEM) != 1)
+        return false;
+    SSL* ssl = SSL_new(context);
+    SSL_set_fd(ssl, m_fd);
+    // The handshake blocks: a client that never starts it must not hold the server's end.
+    timeval limit{5, 0};
+    ::setsockopt(m_fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    if (SSL_accept(ssl) != 1) {
+        SSL_free(ssl);
+        return false;
+    }
+    m_ssl = ssl;
+    return true;
+}
+
+bool TRawConnection::waitReadable(int ms) {
+    if (m_ssl && SSL_has_pending(static_cast<SSL*>(m_ssl)))
+        return true;
+    pollfd watch{m_fd, POLLIN, 0};
+    return ::poll(&watch, 1, ms) > 0;
+}
+
+qsizetype TRawConnection::receive(char* buffer, qsizetype size) {
+    if (m_ssl)
+        return SSL_read(static_cast<SSL*>(m_ssl), buffer, int(size));
+    return ::recv(m_fd, buffer, size_t(size), 0);
 }
 
 QByteArray TRawConnection::readRequest(int ms) {
     QByteArray head;
     const auto until = TClock::now() + std::chrono::milliseconds(ms);
     while (m_fd >= 0 && !stopping() && TClock::now() < until && !head.contains("\r\n\r\n")) {
-        pollfd watch{m_fd, POLLIN, 0};
-        if (::poll(&watch, 1, kSliceMs) <= 0)
+        if (!waitReadable(kSliceMs))
             continue;
         char buffer[4096];
-        const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
+        const qsizetype n = receive(buffer, sizeof buffer);
         if (n <= 0)
             break;
         head.append(buffer, qsizetype(n));
@@ -44,11 +86,10 @@ bool TRawConnection::readUntil(QByteArray& buffer, const std::function<bool(cons
     while (!complete(buffer)) {
         if (m_fd < 0 || stopping() || TClock::now() >= until)
             return false;
-        pollfd watch{m_fd, POLLIN, 0};
-        if (::poll(&watch, 1, kSliceMs) <= 0)
+        if (!waitReadable(kSliceMs))
             continue;
         char chunk[4096];
-        const ssize_t n = ::recv(m_fd, chunk, sizeof chunk, 0);
+        const qsizetype n = receive(chunk, sizeof chunk);
         if (n <= 0)
             return false;
         buffer.append(chunk, qsizetype(n));
@@ -66,7 +107,8 @@ bool TRawConnection::send(QByteArrayView bytes) {
         pollfd watch{m_fd, POLLOUT, 0};
         if (::poll(&watch, 1, kSliceMs) <= 0)
             continue;
-        const ssize_t n = ::send(m_fd, bytes.data() + sent, size_t(bytes.size() - sent), MSG_NOSIGNAL);
+        const qsizetype n = m_ssl ? SSL_write(static_cast<SSL*>(m_ssl), bytes.data() + sent, int(bytes.size() - sent))
+                                  : ::send(m_fd, bytes.data() + sent, size_t(bytes.size() - sent), MSG_NOSIGNAL);
         if (n < 0 && (errno == EINTR || errno == EAGAIN))
             continue;
         if (n <= 0)
@@ -79,11 +121,10 @@ bool TRawConnection::send(QByteArrayView bytes) {
 bool TRawConnection::waitUntilClosed(int ms) {
     const auto until = TClock::now() + std::chrono::milliseconds(ms);
     while (m_fd >= 0 && !stopping() && TClock::now() < until) {
-        pollfd watch{m_fd, POLLIN, 0};
-        if (::poll(&watch, 1, kSliceMs) <= 0)
+        if (!waitReadable(kSliceMs))
             continue;
         char buffer[4096];
-        if (::recv(m_fd, buffer, sizeof buffer, 0) <= 0)
+        if (receive(buffer, sizeof buffer) <= 0)
             return true;
     }
     return false;

@@ -30,11 +30,23 @@ public:
     bool waitUntilClosed(int ms);
     // Ends the connection with a reset instead of an orderly close.
     void reset();
+    // Turns the connection into a TLS server's (at once for an implicit-TLS service, after its
+    // STARTTLS answer otherwise): every read and send after it goes through TLS. False when the
+    // client's handshake failed (a client that does not trust the certificate) or did not come.
+    bool startTls(const QString& certFile, const QString& keyFile);
+    bool secured() const { return m_ssl != nullptr; }
     bool stopping() const { return m_stopping.load(); }
 
 private:
+    // Waits up to ms for something to read (TLS data may already be decrypted and waiting).
+    bool waitReadable(int ms);
+    // One read from the socket or the TLS layer: the byte count, 0 at the end, negative on error.
+    qsizetype receive(char* buffer, qsizetype size);
+
     int m_fd;
     const std::atomic<bool>& m_stopping;
+    void* m_context = nullptr; // SSL_CTX, once secured
+    void* m_ssl = nullptr;     // SSL
 };
 
 // A TCP server on 127.0.0.1 that plays the same script on every connection it accepts, each on

@@ -6,6 +6,7 @@
 #include "history/NotifySender.h"
 #include "net/FailureTexts.h"
 #include "support/RawTestServer.h"
+#include "support/TestCertificate.h"
 #include "support/TestDatabase.h"
 
 #include <QElapsedTimer>
@@ -15,6 +16,7 @@
 #include <QJsonObject>
 #include <QMessageAuthenticationCode>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrlQuery>
@@ -90,11 +92,15 @@ private:
     TRawTestServer m_server; // last: its threads stop before the members they use go
 };
 
-// A mail server on loopback that speaks just enough SMTP to take one mail per connection.
+// How the test's mail server offers encryption: not at all, after STARTTLS, or from the start.
+enum class TMailTls { None, StartTls, Implicit };
+
+// A mail server on loopback that speaks just enough SMTP to take one mail per connection. Its
+// dialogues mark where TLS began ("<TLS>") or where a client's handshake failed ("<NO TLS>").
 class TMailServer {
 public:
-    explicit TMailServer(bool offerStartTls = false)
-        : m_offerStartTls(offerStartTls), m_server([this](TRawConnection& c) { Serve(c); }) {}
+    explicit TMailServer(TMailTls tls = TMailTls::None, TTestCertificate certificate = {})
+        : m_tls(tls), m_certificate(std::move(certificate)), m_server([this](TRawConnection& c) { Serve(c); }) {}
     quint16 port() const { return m_server.port(); }
     QList<QByteArray> dialogues() const {
         std::lock_guard lock(m_mutex);
@@ -105,6 +111,15 @@ private:
     void Serve(TRawConnection& c) {
         QByteArray log;
         QByteArray buffer;
+        const auto keep = qScopeGuard([&] {
+            std::lock_guard lock(m_mutex);
+            m_dialogues << log;
+        });
+        auto secure = [&] {
+            const bool secured = c.startTls(m_certificate.certFile, m_certificate.keyFile);
+            log += secured ? "<TLS>\n" : "<NO TLS>\n";
+            return secured;
+        };
         auto line = [&]() -> QByteArray {
             if (!c.readUntil(buffer, [](const QByteArray& b) { return b.contains("\r\n"); }))
                 return {};
@@ -114,6 +129,8 @@ private:
             log += got + '\n';
             return got;
         };
+        if (m_tls == TMailTls::Implicit && !secure())
+            return;
         c.send("220 127.0.0.1 ESMTP test\r\n");
         for (;;) {
             const QByteArray command = line();
@@ -121,9 +138,15 @@ private:
             if (command.isEmpty() && buffer.isEmpty())
                 break;
             if (verb == "EHLO")
-                c.send(m_offerStartTls ? "250-127.0.0.1\r\n250-STARTTLS\r\n250 AUTH PLAIN\r\n"
-                                       : "250-127.0.0.1\r\n250 AUTH PLAIN\r\n");
-            else if (verb == "AUTH") {
+                c.send(m_tls == TMailTls::StartTls && !c.secured()
+                           ? "250-127.0.0.1\r\n250-STARTTLS\r\n250 AUTH PLAIN\r\n"
+                           : "250-127.0.0.1\r\n250 AUTH PLAIN\r\n");
+            else if (command.toUpper() == "STARTTLS" && m_tls == TMailTls::StartTls && !c.secured()) {
+                c.send("220 2.0.0 ready\r\n");
+                buffer.clear(); // what came before the handshake is not trusted after it
+                if (!secure())
+                    break;
+            } else if (verb == "AUTH") {
                 // Without an initial response the credentials come on the next line.
                 if (command.split(' ').size() < 3) {
                     c.send("334 \r\n");
@@ -145,15 +168,44 @@ private:
             } else
                 c.send("502 no\r\n");
         }
-        std::lock_guard lock(m_mutex);
-        m_dialogues << log;
     }
 
-    bool m_offerStartTls;
+    TMailTls m_tls;
+    TTestCertificate m_certificate;
     mutable std::mutex m_mutex;
     QList<QByteArray> m_dialogues;
     TRawTestServer m_server;
 };
+
+TNotifyChannel MailChannel(quint16 port, TMailSecurity security) {
+    TNotifyChannel mail;
+    mail.name = QStringLiteral("邮件");
+    mail.kind = TChannelKind::Email;
+    mail.server = QStringLiteral("127.0.0.1:%1").arg(port);
+    mail.security = security;
+    mail.from = QStringLiteral("shop@example.invalid");
+    mail.to = {QStringLiteral("boss@example.invalid"), QStringLiteral("team@example.invalid")};
+    mail.user = QStringLiteral("shop");
+    return mail;
+}
+
+// The mail of MailChannel arrived whole: its login, envelope, headers and the body in Chinese.
+void VerifyWholeMail(const QByteArray& dialogue, const TNotifyMessage& message) {
+    QVERIFY(dialogue.contains("AUTH PLAIN"));
+    QVERIFY(dialogue.contains(QByteArray("\0shop\0pw", 8).toBase64()));
+    QVERIFY(dialogue.contains("MAIL FROM:<shop@example.invalid>"));
+    QVERIFY(dialogue.contains("RCPT TO:<boss@example.invalid>"));
+    QVERIFY(dialogue.contains("RCPT TO:<team@example.invalid>"));
+    QVERIFY(dialogue.contains("To: boss@example.invalid, team@example.invalid"));
+    QVERIFY(dialogue.contains("Subject: =?UTF-8?B?" + message.title.toUtf8().toBase64() + "?="));
+    QVERIFY(dialogue.contains("Date: "));
+    // The body, base64 in its part, decodes to the message.
+    const qsizetype start = dialogue.indexOf("base64\r\n\r\n") + 10;
+    QVERIFY(start > 10);
+    const QByteArray encoded = dialogue.mid(start, dialogue.indexOf("\r\n--", start) - start);
+    QCOMPARE(QString::fromUtf8(QByteArray::fromBase64(encoded)), message.text);
+    QVERIFY(message.text.contains(QStringLiteral("羊毛围巾")));
+}
 
 TAlert MakeAlert(qint64 id, TAlertKind kind, double oldPrice, double newPrice,
                  const QString& rival = QStringLiteral("rivalA")) {
@@ -193,6 +245,48 @@ TSendOptions Quick() {
     options.backoffMs = 20;
     options.timeoutMs = 2000;
     return options;
+}
+
+// A rival's page whose price (90.00) undercuts the seller's own (100) once SeedUndercutToCome's
+// database reads it.
+void ServeRivalPage(TRawConnection& c) {
+    c.readRequest();
+    const QByteArray body = QStringLiteral("<html><head><meta charset=\"utf-8\"></head><body>"
+                                           "<input type=\"hidden\" name=\"title\" value=\"同款\" />"
+                                           "<input type=\"hidden\" name=\"seller_nickname\" value=\"rivalA\" />"
+                                           "<input type=\"hidden\" name=\"current_price\" value=\"90.00\" />"
+                                           "<input type=\"hidden\" name=\"item_id_num\" value=\"9001\" />"
+                                           "</body></html>")
+                                .toUtf8();
+    c.send("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
+           QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
+}
+
+void SeedUndercutToCome(const TTestDatabase& db, const QString& pageUrl) {
+    db.exec(QStringLiteral("INSERT INTO Items (ItemID, ItemName, CustomItemName, Price) VALUES ('1001', "
+                           "'纯棉T恤', '', 100)"));
+    db.exec(QStringLiteral("INSERT INTO Rival (RivalWW, ShopName) VALUES ('rivalA', 'A 的小店')"));
+    db.exec(QStringLiteral("INSERT INTO RivalItems (RivalWW, LocalItemID, RivalItemID, URL, Price) "
+                           "VALUES ('rivalA', '1001', '9001', ?, 105)"),
+            {pageUrl});
+    db.exec(QStringLiteral("INSERT INTO PriceHistory (LocalItemID, RivalWW, ReadAt, Price, SellCount) "
+                           "VALUES ('1001', 'rivalA', '2026-12-01 10:00:00', 105, 0)"));
+}
+
+struct TRun {
+    int code;
+    QString out;
+    QString err;
+};
+
+TRun RunCli(const TTestDatabase& db, const QStringList& args, const QByteArray& input = {}) {
+    QProcess process;
+    process.start(QStringLiteral(VANTERO_CLI), QStringList{QStringLiteral("--db"), db.path()} + args);
+    process.write(input);
+    process.closeWriteChannel();
+    process.waitForFinished(120000);
+    return TRun{process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+                QString::fromUtf8(process.readAllStandardError())};
 }
 
 } // namespace
@@ -365,33 +459,16 @@ private slots:
 
     void mailGoesThroughSmtpWithSubjectAndBodyInChinese() {
         TMailServer server;
-        TNotifyChannel mail;
-        mail.name = QStringLiteral("邮件");
-        mail.kind = TChannelKind::Email;
-        mail.server = QStringLiteral("127.0.0.1:%1").arg(server.port());
-        mail.security = TMailSecurity::Plain;
-        mail.from = QStringLiteral("shop@example.invalid");
-        mail.to = {QStringLiteral("boss@example.invalid"), QStringLiteral("team@example.invalid")};
-        mail.user = QStringLiteral("shop");
+        TNotifyChannel mail = MailChannel(server.port(), TMailSecurity::Plain);
         const TNotifyMessage message = RoundMessages({{MakeAlert(1, TAlertKind::Undercut, 120, 95), {}, {}}}).first();
         const TSendResult sent = SendMessage(mail, {{}, {}, QStringLiteral("pw")}, message, Quick());
         QVERIFY2(sent.ok, qPrintable(sent.error));
         // The server keeps a dialogue once its connection has ended, which may come after the
         // sender returned.
         QTRY_COMPARE(server.dialogues().size(), 1);
-        const QByteArray dialogue = server.dialogues().last();
-        QVERIFY(dialogue.contains("AUTH PLAIN"));
-        QVERIFY(dialogue.contains(QByteArray("\0shop\0pw", 8).toBase64()));
-        QVERIFY(dialogue.contains("MAIL FROM:<shop@example.invalid>"));
-        QVERIFY(dialogue.contains("RCPT TO:<boss@example.invalid>"));
-        QVERIFY(dialogue.contains("RCPT TO:<team@example.invalid>"));
-        QVERIFY(dialogue.contains("Subject: =?UTF-8?B?" + message.title.toUtf8().toBase64() + "?="));
-        QVERIFY(dialogue.contains("Date: "));
-        // The body, base64 in its part, decodes to the message.
-        const qsizetype start = dialogue.indexOf("base64\r\n\r\n") + 10;
-        QVERIFY(start > 10);
-        const QByteArray encoded = dialogue.mid(start, dialogue.indexOf("\r\n--", start) - start);
-        QCOMPARE(QString::fromUtf8(QByteArray::fromBase64(encoded)), message.text);
+        VerifyWholeMail(server.dialogues().last(), message);
+        if (QTest::currentTestFailed())
+            return;
 
         // STARTTLS asked for and not offered: nothing goes out in the clear.
         mail.security = TMailSecurity::StartTls;
@@ -401,6 +478,52 @@ private slots:
         QCOMPARE(refused.tries, 1);
         QTRY_COMPARE(server.dialogues().size(), 2);
         QVERIFY(!server.dialogues().last().contains("AUTH"));
+    }
+
+    void mailGoesOverTlsAndNeverToAnUntrustedServer_data() {
+        QTest::addColumn<int>("security");
+        QTest::newRow("smtps") << int(TMailSecurity::Tls);
+        QTest::newRow("starttls") << int(TMailSecurity::StartTls);
+    }
+    void mailGoesOverTlsAndNeverToAnUntrustedServer() {
+        QFETCH(int, security);
+        QTemporaryDir folder;
+        const TTestCertificate ours = MakeTestCertificate(folder.path(), QStringLiteral("mail"));
+        const TTestCertificate another = MakeTestCertificate(folder.path(), QStringLiteral("another"));
+        QVERIFY2(ours.ok() && another.ok(), qPrintable(ours.error + another.error));
+        TMailServer server(TMailSecurity(security) == TMailSecurity::Tls ? TMailTls::Implicit : TMailTls::StartTls,
+                           ours);
+        const TNotifyChannel mail = MailChannel(server.port(), TMailSecurity(security));
+        const TNotifyMessage message = RoundMessages({{MakeAlert(1, TAlertKind::Undercut, 120, 95), {}, {}}}).first();
+        TSendOptions options = Quick();
+        options.caFile = ours.certFile;
+        const TSendResult sent = SendMessage(mail, {{}, {}, QStringLiteral("pw")}, message, options);
+        QVERIFY2(sent.ok, qPrintable(sent.error));
+        QTRY_COMPARE_WITH_TIMEOUT(server.dialogues().size(), 1, 30000);
+        const QByteArray dialogue = server.dialogues().last();
+        // The password and the mail go only inside TLS; on smtps nothing comes before it.
+        const qsizetype secured = dialogue.indexOf("<TLS>\n");
+        QVERIFY2(secured >= 0, dialogue.constData());
+        QVERIFY(dialogue.indexOf("AUTH") > secured);
+        if (TMailSecurity(security) == TMailSecurity::Tls)
+            QCOMPARE(secured, 0);
+        else
+            QVERIFY(dialogue.left(secured).endsWith("STARTTLS\n"));
+        VerifyWholeMail(dialogue, message);
+        if (QTest::currentTestFailed())
+            return;
+
+        // A server whose certificate the client does not trust gets neither password nor mail,
+        // and trying again would not make it trusted.
+        options.caFile = another.certFile;
+        const TSendResult refused = SendMessage(mail, {{}, {}, QStringLiteral("pw")}, message, options);
+        QVERIFY(!refused.ok);
+        QVERIFY2(refused.error.startsWith(QStringLiteral("服务器的证书不受信任，未发送（")), qPrintable(refused.error));
+        QCOMPARE(refused.tries, 1);
+        QTRY_COMPARE_WITH_TIMEOUT(server.dialogues().size(), 2, 30000);
+        const QByteArray turnedAway = server.dialogues().last();
+        QVERIFY2(turnedAway.contains("<NO TLS>") && !turnedAway.contains("AUTH") && !turnedAway.contains("MAIL"),
+                 turnedAway.constData());
     }
 
     void deadChannelsFailWithinTheirTimeout_data() {
@@ -491,6 +614,82 @@ private slots:
             QVERIFY(RemoveChannel(name));
     }
 
+    void aClosingSenderRecordsWhatItCouldNotSend() {
+        TTestDatabase db;
+        TRobotServer good;
+        TRawTestServer silent([](TRawConnection& c) { c.waitUntilClosed(120000); });
+        QVERIFY(PutChannel(Robot(TChannelKind::DingTalk, QStringLiteral("钉钉")), {good.url(u"/send"_s), {}, {}}));
+        QVERIFY(
+            PutChannel(Robot(TChannelKind::WeCom, QStringLiteral("不回答")), {silent.url(u"/send?key=k"_s), {}, {}}));
+        TSendOptions options = Quick();
+        options.timeoutMs = 60000; // a try would outlast any close
+        options.closeGraceMs = 300;
+        std::mutex mutex;
+        QList<TSendReport> reports;
+        QElapsedTimer closing;
+        {
+            TNotifySender sender(db.connection(), options);
+            sender.SetReportHandler([&](const TSendReport& r) {
+                std::lock_guard lock(mutex);
+                reports << r;
+            });
+            sender.SendRound({MakeAlert(10, TAlertKind::Undercut, 120, 95)});
+            sender.SendRound(
+                {MakeAlert(11, TAlertKind::PriceChange, 120, 130), MakeAlert(12, TAlertKind::PriceChange, 80, 90)});
+            sender.SendTest(Robot(TChannelKind::WeCom, QStringLiteral("不回答")));
+            QTRY_COMPARE_WITH_TIMEOUT(silent.connections(), 1, 30000);
+            closing.start();
+        }
+        // Far less than one try: the close does not wait for the silent channel.
+        QVERIFY2(closing.elapsed() < 30000, qPrintable(QString::number(closing.elapsed())));
+        QCOMPARE(good.received().size(), 1);
+        QCOMPARE(
+            Value(db, "SELECT group_concat(AlertID || ':' || Ok, ',') FROM AlertSends WHERE Channel='钉钉'").toString(),
+            QStringLiteral("10:1,11:0,12:0"));
+        QCOMPARE(Value(db, "SELECT group_concat(AlertID || ':' || Round, ',') FROM AlertSends WHERE Channel='不回答' "
+                           "AND Ok=0 AND Tries=0 AND ErrorText='程序退出，未发送'")
+                     .toString(),
+                 QStringLiteral("10:10,11:11,12:11"));
+        QCOMPARE(Value(db, "SELECT count(*) FROM AlertSends WHERE Ok=0 AND ErrorText<>'程序退出，未发送'").toInt(), 0);
+        // Not the channel's failure: no notice of failing rounds comes of it.
+        QCOMPARE(FailedRoundsInRow(db.connection(), QStringLiteral("不回答")), 0);
+        std::lock_guard lock(mutex);
+        QCOMPARE(reports.size(), 4);
+        for (const TSendReport& r : std::as_const(reports)) {
+            QVERIFY(!r.test);
+            QCOMPARE(r.failedRoundsInRow, 0);
+            QCOMPARE(r.result.ok, r.channel == QStringLiteral("钉钉") && r.round == 10);
+        }
+    }
+
+    void aSignalledHeadlessRunEndsSoonAndShowsWhatWasNotSent() {
+        TRawTestServer silent([](TRawConnection& c) { c.waitUntilClosed(120000); });
+        TRawTestServer shop(&ServeRivalPage);
+        TTestDatabase db;
+        SeedUndercutToCome(db, shop.url(QStringLiteral("/item.htm?id=9001")));
+        QVERIFY(
+            PutChannel(Robot(TChannelKind::WeCom, QStringLiteral("不回答")), {silent.url(u"/send?key=k"_s), {}, {}}));
+
+        // The timer's run, stopped while its alert hangs on a channel that never answers (a try
+        // of 20 s, three of them): it ends within the close's grace and records the alert.
+        QProcess process;
+        process.start(QStringLiteral(VANTERO_CLI), {QStringLiteral("--db"), db.path(), QStringLiteral("update-all")});
+        QTRY_COMPARE_WITH_TIMEOUT(silent.connections(), 1, 60000);
+        QElapsedTimer closing;
+        closing.start();
+        process.terminate();
+        QVERIFY(process.waitForFinished(60000));
+        QVERIFY2(closing.elapsed() < 30000, qPrintable(QString::number(closing.elapsed())));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        const QString err = QString::fromUtf8(process.readAllStandardError());
+        QVERIFY2(err.contains(u"提醒未能发送到“不回答”：程序退出，未发送"_s), qPrintable(err));
+
+        const TRun listed = RunCli(db, {u"alerts"_s, u"--json"_s});
+        const QJsonArray alerts = QJsonDocument::fromJson(listed.out.toUtf8()).array();
+        QCOMPARE(alerts.size(), 1);
+        QCOMPARE(alerts[0][u"发送失败"].toString(), u"不回答：程序退出，未发送"_s);
+    }
+
     void headlessRunsSendWhatTheyStoreAndShowFailures() {
         TRobotServer robot;
         quint16 deadPort = 0;
@@ -498,42 +697,10 @@ private slots:
             TRawTestServer gone([](TRawConnection&) {});
             deadPort = gone.port();
         }
-        const QString page = QStringLiteral("<html><head><meta charset=\"utf-8\"></head><body>"
-                                            "<input type=\"hidden\" name=\"title\" value=\"同款\" />"
-                                            "<input type=\"hidden\" name=\"seller_nickname\" value=\"rivalA\" />"
-                                            "<input type=\"hidden\" name=\"current_price\" value=\"90.00\" />"
-                                            "<input type=\"hidden\" name=\"item_id_num\" value=\"9001\" />"
-                                            "</body></html>");
-        TRawTestServer shop([page](TRawConnection& c) {
-            c.readRequest();
-            const QByteArray body = page.toUtf8();
-            c.send("HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
-                   QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body);
-        });
+        TRawTestServer shop(&ServeRivalPage);
         TTestDatabase db;
-        db.exec(QStringLiteral("INSERT INTO Items (ItemID, ItemName, CustomItemName, Price) VALUES ('1001', "
-                               "'纯棉T恤', '', 100)"));
-        db.exec(QStringLiteral("INSERT INTO Rival (RivalWW, ShopName) VALUES ('rivalA', 'A 的小店')"));
-        db.exec(QStringLiteral("INSERT INTO RivalItems (RivalWW, LocalItemID, RivalItemID, URL, Price) "
-                               "VALUES ('rivalA', '1001', '9001', ?, 105)"),
-                {shop.url(QStringLiteral("/item.htm?id=9001"))});
-        db.exec(QStringLiteral("INSERT INTO PriceHistory (LocalItemID, RivalWW, ReadAt, Price, SellCount) "
-                               "VALUES ('1001', 'rivalA', '2026-12-01 10:00:00', 105, 0)"));
-
-        struct TRun {
-            int code;
-            QString out;
-            QString err;
-        };
-        auto run = [&](const QStringList& args, const QByteArray& input = {}) {
-            QProcess process;
-            process.start(QStringLiteral(VANTERO_CLI), QStringList{QStringLiteral("--db"), db.path()} + args);
-            process.write(input);
-            process.closeWriteChannel();
-            process.waitForFinished(120000);
-            return TRun{process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
-                        QString::fromUtf8(process.readAllStandardError())};
-        };
+        SeedUndercutToCome(db, shop.url(QStringLiteral("/item.htm?id=9001")));
+        auto run = [&](const QStringList& args, const QByteArray& input = {}) { return RunCli(db, args, input); };
         const QString webhook = robot.url(u"/robot/send?access_token=tok789"_s);
         TRun result =
             run({u"notify"_s, u"add"_s, u"钉钉群"_s, u"dingtalk"_s, u"--webhook"_s, u"-"_s, u"--secret"_s, u"-"_s},
