@@ -2,6 +2,7 @@
 #include "cli/Cli.h"
 #include "common/TermSignals.h"
 #include "net/HttpEngine.h"
+#include "reader/BrowserEngine.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -90,6 +91,8 @@ void TCliContext::UsageError(const QString& message) const {
 
 int main(int argc, char* argv[]) {
     using namespace vantero::cli;
+    // Ends after the application: waits for the browser's helper processes to go.
+    const vantero::TBrowserHelpersEnd helpersEnd;
     // Only commands that read through the browser pay for it; the rest stay a plain core program.
     const std::unique_ptr<QCoreApplication> application = MakeApplication(argc, argv);
     const TBrowserSession browser;

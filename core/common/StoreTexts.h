@@ -34,6 +34,9 @@ inline const QString ExportDiskFull = QStringLiteral("无法写入导出文件�
 inline const QString ExportReadOnly = QStringLiteral("无法写入导出文件：没有写入 \"%1\" 的权限");
 inline const QString ExportFailed = QStringLiteral("无法写入导出文件 \"%1\"");
 inline const QString ExportNoFolder = QStringLiteral("无法写入导出文件：文件夹 \"%1\" 不存在");
+inline const QString ImportNotConnected = QStringLiteral("没有连接导入的数据库");
+inline const QString ImportTableUnreadable = QStringLiteral("无法读取导入文件 \"%2\" 中的 %1 表");
+inline const QString ImportColumnMissing = QStringLiteral("导入文件 \"%2\" 的 %1 表中缺少字段 %3");
 } // namespace StoreTexts
 
 } // namespace vantero

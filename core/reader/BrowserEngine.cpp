@@ -17,10 +17,17 @@
 #include <QWebEngineSettings>
 #include <QWebEngineUrlRequestInterceptor>
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <csignal>
+#include <limits>
 #include <mutex>
 #include <optional>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace vantero {
@@ -34,6 +41,7 @@ constexpr int kWaitSliceMs = 50;
 constexpr qint64 kCacheBytes = 64 * 1024 * 1024;
 constexpr int kMemoryLookMs = 200;
 constexpr int kScriptHeapMiB = 512;
+constexpr int kHelperGraceMs = 5000;
 
 QMutex gLimitsMutex;
 TBrowserEngine::Limits gLimits;
@@ -62,30 +70,75 @@ struct TBrowserEngine::TJob {
 
 namespace {
 
-// Resident memory of this process's browser helpers (the renderer, GPU and utility processes it
-// started), from /proc: the page's scripts allocate there, not in this process.
-qint64 HelperMemoryBytes() {
-    const QByteArray self = QByteArray::number(qint64(::getpid()));
-    const long pageBytes = ::sysconf(_SC_PAGESIZE);
-    qint64 total = 0;
+// A browser helper process of this program: the engine's zygote, renderer, GPU and utility
+// processes. The renderers are the zygote's children, not this process's.
+struct THelperProcess {
+    pid_t pid = 0;
+    pid_t parent = 0;
+    QByteArray started; // start time since boot: a pid used again later is another process
+    char state = 0;
+};
+
+// One look at /proc: "pid (comm) state ppid ... starttime ..."; the name may hold blanks, so
+// fields count from its ")".
+std::optional<THelperProcess> ReadProcess(const QString& pid, QByteArray* name) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray line = stat.readAll();
+    const qsizetype open = line.indexOf('(');
+    const qsizetype close = line.lastIndexOf(')');
+    if (open < 0 || close < open)
+        return std::nullopt;
+    const QList<QByteArray> fields = line.mid(close + 2).split(' ');
+    if (fields.size() < 20)
+        return std::nullopt;
+    if (name)
+        *name = line.mid(open + 1, close - open - 1);
+    THelperProcess process;
+    process.pid = pid_t(pid.toLongLong());
+    process.state = fields[0].isEmpty() ? 0 : fields[0][0];
+    process.parent = pid_t(fields[1].toLongLong());
+    process.started = fields[19];
+    return process;
+}
+
+// The helper processes below this one, however deep.
+std::vector<THelperProcess> HelperProcesses() {
+    std::vector<THelperProcess> all;
+    std::vector<bool> helper;
     const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QString& entry : entries) {
         bool numeric = false;
         entry.toLongLong(&numeric);
         if (!numeric)
             continue;
-        QFile stat(QStringLiteral("/proc/%1/stat").arg(entry));
-        if (!stat.open(QIODevice::ReadOnly))
-            continue;
-        const QByteArray line = stat.readAll();
-        // "pid (comm) state ppid ...": the name may hold blanks, so fields count from its ")".
-        const qsizetype close = line.lastIndexOf(')');
-        if (close < 0)
-            continue;
-        const QList<QByteArray> fields = line.mid(close + 2).split(' ');
-        if (fields.size() < 2 || fields[1] != self || !line.contains("(QtWebEngineProc"))
-            continue;
-        QFile statm(QStringLiteral("/proc/%1/statm").arg(entry));
+        QByteArray name;
+        if (const std::optional<THelperProcess> process = ReadProcess(entry, &name)) {
+            all.push_back(*process);
+            helper.push_back(name.startsWith("QtWebEngineProc"));
+        }
+    }
+    std::vector<THelperProcess> found;
+    std::vector<pid_t> parents{::getpid()};
+    for (size_t next = 0; next < parents.size(); ++next) {
+        for (size_t i = 0; i < all.size(); ++i) {
+            if (all[i].parent == parents[next] && helper[i]) {
+                found.push_back(all[i]);
+                parents.push_back(all[i].pid);
+            }
+        }
+    }
+    return found;
+}
+
+// Resident memory of this process's browser helpers, from /proc: the page's scripts allocate
+// there, not in this process.
+qint64 HelperMemoryBytes() {
+    const long pageBytes = ::sysconf(_SC_PAGESIZE);
+    qint64 total = 0;
+    for (const THelperProcess& process : HelperProcesses()) {
+        QFile statm(QStringLiteral("/proc/%1/statm").arg(process.pid));
         if (!statm.open(QIODevice::ReadOnly))
             continue;
         const QList<QByteArray> pages = statm.readAll().split(' ');
@@ -93,6 +146,35 @@ qint64 HelperMemoryBytes() {
             total += pages[1].toLongLong() * pageBytes;
     }
     return total;
+}
+
+// Whether a helper seen before has ended; one that is this process's child is collected.
+bool HelperGone(const THelperProcess& helper) {
+    if (helper.parent == ::getpid()) {
+        int status = 0;
+        const pid_t reaped = ::waitpid(helper.pid, &status, WNOHANG);
+        if (reaped == helper.pid || (reaped < 0 && errno == ECHILD))
+            return true;
+    }
+    const std::optional<THelperProcess> now = ReadProcess(QString::number(helper.pid), nullptr);
+    // Gone, a zombie whose parent is someone else now, or another process under the same pid.
+    return !now || now->started != helper.started || (now->state == 'Z' && now->parent != ::getpid());
+}
+
+QMutex gHelpersMutex;
+std::vector<THelperProcess> gHelpersSeen;
+std::atomic<bool> gEverStarted = false;
+
+void RememberHelpers() {
+    const std::vector<THelperProcess> now = HelperProcesses();
+    QMutexLocker lock(&gHelpersMutex);
+    for (const THelperProcess& helper : now) {
+        const bool known = std::any_of(gHelpersSeen.begin(), gHelpersSeen.end(), [&](const THelperProcess& seen) {
+            return seen.pid == helper.pid && seen.started == helper.started;
+        });
+        if (!known)
+            gHelpersSeen.push_back(helper);
+    }
 }
 
 // Profiles the browser engine keeps in its default place under our storage names: older
@@ -165,6 +247,32 @@ void TBrowserEngine::SetRenderLimits(const Limits& limits) {
     gLimits = limits;
 }
 
+TBrowserEngine::Limits TBrowserEngine::LimitsFromEnvironment(const Limits& base) {
+    Limits limits = base;
+    const QByteArray value = qgetenv("VANTERO_BROWSER_LIMITS");
+    for (const QByteArray& part : value.split(',')) {
+        const qsizetype equals = part.indexOf('=');
+        if (equals <= 0)
+            continue;
+        const QByteArray key = part.left(equals).trimmed();
+        bool ok = false;
+        const qint64 number = part.mid(equals + 1).trimmed().toLongLong(&ok);
+        if (!ok || number < 0 || number > std::numeric_limits<int>::max())
+            continue;
+        if (key == "render" && number > 0)
+            limits.renderMs = int(number);
+        else if (key == "poll" && number > 0)
+            limits.pollMs = int(number);
+        else if (key == "wall")
+            limits.wallSettleMs = int(number);
+        else if (key == "settle")
+            limits.noItemSettleMs = int(number);
+        else if (key == "memory")
+            limits.memoryBytes = number << 20;
+    }
+    return limits;
+}
+
 TBrowserEngine::TBrowserEngine() : m_interceptor(new TInterceptor(this)) {}
 
 TBrowserEngine::~TBrowserEngine() {
@@ -197,7 +305,9 @@ void TBrowserEngine::Start() {
         flags += QByteArrayLiteral(" --js-flags=--max-old-space-size=") + QByteArray::number(kScriptHeapMiB);
         qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.trimmed());
     }
+    gEverStarted.store(true);
     RemoveDefaultPlaceProfiles({});
+    SetRenderLimits(LimitsFromEnvironment(RenderLimits()));
     gEngine = new TBrowserEngine;
 }
 
@@ -213,6 +323,42 @@ void TBrowserEngine::Shutdown() {
         engine = std::exchange(gEngine, nullptr);
     }
     delete engine;
+    // The helpers end with the application; known now, they can be waited for after it.
+    RememberHelpers();
+}
+
+TBrowserHelpersEnd::~TBrowserHelpersEnd() {
+    if (!gEverStarted.load())
+        return; // a program that never started the browser has no helpers
+    RememberHelpers();
+    std::vector<THelperProcess> left;
+    {
+        QMutexLocker lock(&gHelpersMutex);
+        left.swap(gHelpersSeen);
+    }
+    // With the application gone the helpers have nothing left to do: the zygotes only wait for
+    // this process to end before they go. They are asked to end now, and made to if they stay.
+    // Only a helper still there (its start time checked) gets a signal, never a stranger that
+    // took over the number of one already gone.
+    std::erase_if(left, HelperGone);
+    for (const THelperProcess& helper : left)
+        ::kill(helper.pid, SIGTERM);
+    const auto start = Clock::now();
+    bool forced = false;
+    while (!left.empty()) {
+        std::erase_if(left, HelperGone);
+        if (left.empty())
+            break;
+        const auto waited = Clock::now() - start;
+        if (!forced && waited >= std::chrono::milliseconds(kHelperGraceMs)) {
+            forced = true;
+            for (const THelperProcess& helper : left)
+                ::kill(helper.pid, SIGKILL);
+        } else if (forced && waited >= std::chrono::milliseconds(2 * kHelperGraceMs)) {
+            break; // not ours to wait for any longer (a process that cannot be killed)
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 QString TBrowserEngine::ProfileFolder(const QString& databasePath) {
@@ -299,6 +445,24 @@ void TBrowserEngine::StartNext() {
             }
             current->settled.notify_all();
         });
+        // A renderer that ends under a page (its script heap ran out, or it crashed) answers no
+        // more: the reading fails at once rather than waiting out its limit.
+        connect(m_page, &QWebEnginePage::renderProcessTerminated, this,
+                [weak](QWebEnginePage::RenderProcessTerminationStatus status, int exitCode) {
+                    const std::shared_ptr<TJob> current = weak.lock();
+                    if (!current)
+                        return;
+                    std::lock_guard lock(current->mutex);
+                    if (current->state == TJob::Failed)
+                        return;
+                    current->state = TJob::Failed;
+                    const char* how = status == QWebEnginePage::KilledTerminationStatus    ? "killed"
+                                      : status == QWebEnginePage::CrashedTerminationStatus ? "crashed"
+                                                                                           : "exit";
+                    current->failure =
+                        BrowserTexts::RendererEnded.arg(QStringLiteral("%1 %2").arg(QLatin1String(how)).arg(exitCode));
+                    current->settled.notify_all();
+                });
         m_page->load(QUrl(job->url));
     }
 }

@@ -19,6 +19,8 @@ inline const QString Timeout = QStringLiteral("浏览器读取超时：页面在
 inline const QString LoadFailed = QStringLiteral("浏览器读取失败：%1");
 inline const QString Unavailable = QStringLiteral("浏览器读取不可用：本程序未启动浏览器引擎");
 inline const QString TooMuchMemory = QStringLiteral("浏览器读取失败：页面占用的内存超过 %1 MB，已停止读取该页面");
+inline const QString RendererEnded =
+    QStringLiteral("浏览器读取失败：显示页面的进程意外结束，可能是页面占用的内存过多（%1）");
 } // namespace BrowserTexts
 
 // A page as the browser shows it after its scripts ran: the document's HTML as UTF-8 and the
@@ -46,6 +48,11 @@ public:
     struct Limits {
         int renderMs = 15000; // from the start of the load until the fields must be there
         int pollMs = 150;     // between two looks at the document
+        // A login or block page that stays this long is taken as it is (a script may still
+        // replace a wall it showed first).
+        int wallSettleMs = 1000;
+        // A page without item whose document stays the same this long is no item page.
+        int noItemSettleMs = 2000;
         // The browser's helper processes together; a page that takes more is abandoned.
         qint64 memoryBytes = qint64(1536) << 20;
     };
@@ -53,6 +60,10 @@ public:
     static qint64 HelperMemory();
     static Limits RenderLimits();
     static void SetRenderLimits(const Limits& limits);
+    // The limits with what the environment variable VANTERO_BROWSER_LIMITS sets
+    // ("render=MS,poll=MS,wall=MS,settle=MS,memory=MB"; memory=0 switches the watchdog off);
+    // unknown or malformed parts leave their limit as it was.
+    static Limits LimitsFromEnvironment(const Limits& base);
 
     // On the GUI thread, once a QGuiApplication exists: makes rendered readings possible.
     static void Start();
@@ -106,6 +117,17 @@ private:
     TPage* m_page = nullptr;
     TInterceptor* m_interceptor = nullptr;
     QHash<QString, QWebEngineProfile*> m_profiles;
+};
+
+// Declared in main before the application object, so that it ends after it: the application's
+// end ends the browser's helper processes (zygote, renderers, GPU and network), and this waits
+// until every helper the program started has gone, ending any that stay past a grace period.
+// No helper outlives the program, whether it ended done, failed or by a termination signal.
+class TBrowserHelpersEnd final {
+    Q_DISABLE_COPY_MOVE(TBrowserHelpersEnd)
+public:
+    TBrowserHelpersEnd() = default;
+    ~TBrowserHelpersEnd();
 };
 
 } // namespace vantero

@@ -17,8 +17,6 @@ namespace {
 
 // The document comes as Unicode; handed on as UTF-8 it reads as a page that says so.
 const QByteArray kRenderedType = QByteArrayLiteral("text/html; charset=utf-8");
-constexpr qint64 kWallSettleMs = 1000;
-constexpr qint64 kNoItemSettleMs = 2000;
 
 } // namespace
 
@@ -76,10 +74,11 @@ QByteArray TReadItem::RenderedDownload(QByteArray* contentType) {
     // may still replace a wall it showed first, such as a login the profile's cookies pass).
     // A page that shows no item and has stopped changing for a while is no item page: it is
     // not waited for up to the limit, which is kept for pages still being built.
+    const TBrowserEngine::Limits limits = TBrowserEngine::RenderLimits();
     QElapsedTimer walled;
     QElapsedTimer unchanged;
     QByteArray lastDocument;
-    auto fieldsFound = [this, &url, &walled, &unchanged, &lastDocument](const TRenderedPage& page) {
+    auto fieldsFound = [this, &url, &limits, &walled, &unchanged, &lastDocument](const TRenderedPage& page) {
         TakeFinalAddress(url, page);
         ParsePage(TPageText(page.html, kRenderedType));
         if (!TrimBlanks(ItemID).isEmpty())
@@ -91,11 +90,11 @@ QByteArray TReadItem::RenderedDownload(QByteArray* contentType) {
                 unchanged.start();
                 return false;
             }
-            return unchanged.elapsed() >= kNoItemSettleMs;
+            return unchanged.elapsed() >= limits.noItemSettleMs;
         }
         if (!walled.isValid())
             walled.start();
-        return walled.elapsed() >= kWallSettleMs;
+        return walled.elapsed() >= limits.wallSettleMs;
     };
     TRenderedPage page = TBrowserEngine::Render(
         url.toString(), TBrowserEngine::ProfileFolder(m_connection.path()), fieldsFound,

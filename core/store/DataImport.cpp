@@ -1,15 +1,18 @@
 #include "store/DataImport.h"
 
+#include "common/StoreTexts.h"
 #include "store/DatabaseError.h"
 #include "store/RecordSet.h"
 #include "store/Values.h"
 
 #include <QAtomicInteger>
+#include <QDir>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 
 #include <filesystem>
+#include <sqlite3.h>
 #include <system_error>
 
 namespace vantero {
@@ -23,11 +26,26 @@ QString NextSourceName() {
     return QStringLiteral("vantero-import-%1").arg(counter.fetchAndAddRelaxed(1));
 }
 
-[[noreturn]] void Raise(const QSqlError& error) {
-    QString text = error.text().trimmed();
-    if (text.isEmpty())
-        text = QStringLiteral("数据库错误");
-    throw TDatabaseError(text);
+int NativeCode(const QSqlError& error) {
+    bool ok = false;
+    const int code = error.nativeErrorCode().toInt(&ok);
+    return ok ? code : SQLITE_ERROR;
+}
+
+QString EngineText(const QSqlError& error) {
+    return (error.databaseText().isEmpty() ? error.text() : error.databaseText()).trimmed();
+}
+
+// A read of the import file that failed: a lock, damage or I/O as for any database file, else
+// (a table or column the file lacks) the table that could not be read; the engine's words follow.
+[[noreturn]] void RaiseSource(const QSqlError& error, const QString& path, const QString& table) {
+    const int code = NativeCode(error);
+    if ((code & 0xff) != SQLITE_ERROR)
+        throw DescribeEngineFailure(code, EngineText(error), path);
+    const QString sentence = StoreTexts::ImportTableUnreadable.arg(table, QDir::toNativeSeparators(path));
+    const QString detail = EngineText(error);
+    throw TDatabaseError(detail.isEmpty() ? sentence : StoreTexts::WithDetail.arg(sentence, detail),
+                         TDatabaseFault::Other, detail);
 }
 
 } // namespace
@@ -87,15 +105,17 @@ bool TDataImport::ConnectSource(const QString& path, QString* message) {
         db.setDatabaseName(path);
         db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=60000"));
         if (!db.open()) {
-            reason = db.lastError().text().trimmed();
+            reason = DescribeEngineFailure(NativeCode(db.lastError()), EngineText(db.lastError()), path).text();
         } else {
             DistrustSchema(db);
             // A damaged file is refused now rather than failing halfway through the copy.
             QSqlQuery check(db);
             if (!check.exec(QStringLiteral("PRAGMA quick_check")))
-                reason = QStringLiteral("数据库文件已损坏（%1）").arg(check.lastError().text().trimmed());
+                reason =
+                    DescribeEngineFailure(NativeCode(check.lastError()), EngineText(check.lastError()), path).text();
             else if (!check.next() || check.value(0).toString() != QLatin1String("ok"))
-                reason = QStringLiteral("数据库文件已损坏（%1）").arg(check.value(0).toString());
+                reason = StoreTexts::WithDetail.arg(StoreTexts::Damaged.arg(QDir::toNativeSeparators(path)),
+                                                    check.value(0).toString());
         }
         if (!reason.isEmpty())
             db.close();
@@ -112,23 +132,26 @@ int TDataImport::CopyTable(const QString& table, const QString& keys, const QLis
     if (m_sourceIsTarget)
         return 0;
     if (m_sourceName.isEmpty())
-        throw TDatabaseError(QStringLiteral("没有连接导入的数据库"));
+        throw TDatabaseError(StoreTexts::ImportNotConnected);
 
     // The source rows are read completely before the first append, so a read failure leaves
     // this table of the target untouched.
     const QString select = QStringLiteral("select * from ") + table;
     QList<QVariantList> rows;
     {
-        QSqlQuery query(QSqlDatabase::database(m_sourceName, false));
+        const QSqlDatabase source = QSqlDatabase::database(m_sourceName, false);
+        const QString path = source.databaseName();
+        QSqlQuery query(source);
         query.setForwardOnly(true);
         if (!query.exec(select))
-            Raise(query.lastError());
+            RaiseSource(query.lastError(), path, table);
         const QSqlRecord record = query.record();
         QList<int> positions;
         for (const TCopiedColumn& column : columns) {
             const int at = record.indexOf(column.name);
             if (at < 0)
-                throw TDatabaseError(QStringLiteral("找不到字段 %1").arg(column.name));
+                throw TDatabaseError(
+                    StoreTexts::ImportColumnMissing.arg(table, QDir::toNativeSeparators(path), column.name));
             positions << at;
         }
         while (query.next()) {
@@ -139,7 +162,7 @@ int TDataImport::CopyTable(const QString& table, const QString& keys, const QLis
             rows << values;
         }
         if (query.lastError().isValid())
-            Raise(query.lastError());
+            RaiseSource(query.lastError(), path, table);
     }
 
     const QStringList keyNames = keys.split(u';');

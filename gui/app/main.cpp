@@ -55,9 +55,14 @@ int main(int argc, char* argv[]) {
             return 0;
         }
     }
+    // Ends after the application: waits for the browser's helper processes to go.
+    const TBrowserHelpersEnd helpersEnd;
     // The browser engine shares its GL contexts with the windows; set before the application.
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
+    // From here a termination signal ends the program as its exit does, even one that comes
+    // while the first window and the browser's helpers are still starting.
+    TTermSignals::Install();
     LoadQtChineseTranslations(app);
     SetApplicationTitle(MainTexts::EntryTitle);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/icons/app.svg")));

@@ -61,7 +61,7 @@ private:
         QVERIFY(!dialog.btnOK->isEnabled());
         QVERIFY(!dialog.btnClose->isEnabled());
         QCOMPARE(dialog.StatusText(), QStringLiteral("正在读取宝贝，请稍候..."));
-        QTRY_VERIFY_WITH_TIMEOUT(!dialog.IsReading(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!dialog.IsReading(), 60000);
         QVERIFY(dialog.btnOK->isEnabled());
         QVERIFY(dialog.btnClose->isEnabled());
     }
@@ -201,7 +201,7 @@ private slots:
         dialog->reject();
         dialog->close();
         QVERIFY(dialog->isVisible());
-        QTRY_VERIFY_WITH_TIMEOUT(!dialog->IsReading(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!dialog->IsReading(), 60000);
         dialog->btnClose->click();
         QVERIFY(!dialog->isVisible());
     }

@@ -285,7 +285,8 @@ void TestUiDetail::updateAllReadsOwnAndMappedRivalsAndCancelMovesOn() {
     QVERIFY(m_boxes.isEmpty()); // rivals without an address are skipped silently
     QCOMPARE(m_main->Data().grid.cell(0, 5), QStringLiteral("77.00"));
     // The cancelled reading went on and stored its reading by itself.
-    QTRY_COMPARE(m_db->value(QStringLiteral("select Price from Items where ItemID='123'")).toDouble(), 88.0);
+    QTRY_COMPARE_WITH_TIMEOUT(m_db->value(QStringLiteral("select Price from Items where ItemID='123'")).toDouble(),
+                              88.0, 60000);
 }
 
 void TestUiDetail::stopAllEndsUpdateAllButTheReadingGoesOn() {
@@ -308,7 +309,8 @@ void TestUiDetail::stopAllEndsUpdateAllButTheReadingGoesOn() {
     QVERIFY(m_boxes.isEmpty());
     QCOMPARE(m_server->requestCount(QStringLiteral("/a")), 0);
     // The stopped reading goes on and stores by itself, as after "取消".
-    QTRY_COMPARE(m_db->value(QStringLiteral("select Price from Items where ItemID='123'")).toDouble(), 88.0);
+    QTRY_COMPARE_WITH_TIMEOUT(m_db->value(QStringLiteral("select Price from Items where ItemID='123'")).toDouble(),
+                              88.0, 60000);
 
     // A single reading offers no "全部停止".
     SelectDetailRow(1);
@@ -589,7 +591,7 @@ void TestUiDetail::mappingToAnotherSellersPageKeepsPreviousAddress() {
     QCOMPARE(dialog.statPanel->text(), QStringLiteral("正在读取宝贝，请稍候..."));
     dialog.reject(); // cannot be closed during a reading
     QVERIFY(dialog.isVisible());
-    QTRY_VERIFY(!dialog.Reading());
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog.Reading(), 60000);
     QCOMPARE(m_boxes.size(), 1);
     QCOMPARE(m_boxes[0].kind, TBoxKind::Error);
     QCOMPARE(m_boxes[0].text, QStringLiteral("读到的宝贝不是您所选的卖家的，请输入正确的宝贝地址"));
@@ -622,7 +624,7 @@ void TestUiDetail::mappingSetAndDeletedInOneOpening() {
     QCOMPARE(dialog.edtURL->text(), QString()); // "未设置" empties the box
     dialog.edtURL->setText(m_server->url(QStringLiteral("/b")));
     QTest::mouseClick(dialog.btnSet, Qt::LeftButton);
-    QTRY_VERIFY(!dialog.Reading());
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog.Reading(), 60000);
     QVERIFY(m_boxes.isEmpty());
     QCOMPARE(row->text(2), m_server->url(QStringLiteral("/b")));
     QCOMPARE(dialog.lv->topLevelItem(0)->text(2), QStringLiteral("未设置"));
@@ -712,7 +714,7 @@ void TestUiDetail::detailListIsReadAgainWhenTheMappingDialogCloses() {
         QTest::mouseClick(dialog->lv->viewport(), Qt::LeftButton, {}, dialog->lv->visualItemRect(row).center());
         dialog->edtURL->setText(m_server->url(QStringLiteral("/a")));
         QTest::mouseClick(dialog->btnSet, Qt::LeftButton);
-        QTRY_VERIFY(!dialog->Reading());
+        QTRY_VERIFY_WITH_TIMEOUT(!dialog->Reading(), 60000);
         QTest::mouseClick(dialog->btnClose, Qt::LeftButton);
     });
     QTest::mouseClick(Button(QStringLiteral("btnSetItem")), Qt::LeftButton);

@@ -144,8 +144,8 @@ private slots:
         dialog.show();
         dialog.edtURL->setText(server.url(QStringLiteral("/mine")));
         dialog.btnOK->click();
-        QTRY_VERIFY_WITH_TIMEOUT(!dialog.IsReading(), 20000);
-        QTRY_COMPARE(settings.shown, 1);
+        QTRY_VERIFY_WITH_TIMEOUT(!dialog.IsReading(), 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(settings.shown, 1, 60000);
         // The specified box first, then the question, then the save's notice.
         QCOMPARE(m_boxes.size(), 3);
         QCOMPARE(m_boxes[0].text, QStringLiteral("这个不是您的宝贝，请输入您自己宝贝的地址"));
@@ -157,7 +157,7 @@ private slots:
         QCOMPARE(OwnBandCaption(), QStringLiteral("自己(小店)"));
         m_boxes.clear();
         dialog.btnOK->click();
-        QTRY_VERIFY_WITH_TIMEOUT(!dialog.IsReading(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!dialog.IsReading(), 60000);
         QCOMPARE(m_main->RowCount(), 1);
         QCOMPARE(m_boxes.size(), 1);
         QCOMPARE(m_boxes[0].text, QStringLiteral("添加宝贝 \"杯子\" 成功"));
@@ -173,7 +173,7 @@ private slots:
         dialog.show();
         dialog.edtURL->setText(server.url(QStringLiteral("/theirs")));
         dialog.btnOK->click();
-        QTRY_VERIFY_WITH_TIMEOUT(!dialog.IsReading(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!dialog.IsReading(), 60000);
         QCOMPARE(m_boxes.size(), 1);
         QCOMPARE(m_boxes[0].kind, TBoxKind::Info);
     }

@@ -134,7 +134,7 @@ void TestUiHistory::detailButtonAndDoubleClickOpenTheChartOfTheFocusedItem() {
     QCOMPARE(charts[0]->ItemID(), window.demo.itemId);
     QVERIFY(charts[0]->windowTitle().contains(window.demo.itemName));
     charts[0]->close();
-    QTRY_COMPARE(window.main->findChildren<TFmPriceChart*>().size(), 0); // released on closing
+    QTRY_COMPARE_WITH_TIMEOUT(window.main->findChildren<TFmPriceChart*>().size(), 0, 60000); // released on closing
 
     // A double click on the third shop's detail row picks its line out.
     QTreeWidget* detail = window.main->DetailList();
@@ -251,7 +251,7 @@ void TestUiHistory::aFinishedBackgroundRunChecksForAlerts() {
                                   "VALUES (?, ?, ?, 1, 0)"),
                    {window.demo.itemId, window.rivals[0], CurrentDateTimeColumn()});
     PostMessageToWindow(window.main->Handle(), WM_READALL_FINISHED);
-    QTRY_COMPARE(alerts->lvAlerts->topLevelItemCount(), before + 1);
+    QTRY_COMPARE_WITH_TIMEOUT(alerts->lvAlerts->topLevelItemCount(), before + 1, 60000);
     QCOMPARE(alerts->Alerts().first().newPrice, std::optional<double>(1));
     // An open chart takes the new reading in too.
     QCOMPARE(chart->Table()->model()->rowCount(), rows + 1);

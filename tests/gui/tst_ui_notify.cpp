@@ -62,7 +62,7 @@ private slots:
         QVERIFY(!row->text(2).contains(QStringLiteral("K123456")));
         dialog.lvChannels->setCurrentItem(row);
         QTest::mouseClick(dialog.btnTestChannel, Qt::LeftButton);
-        QTRY_COMPARE(dialog.lblTestResult->text(), QStringLiteral("测试消息已发送到“运营群”。"));
+        QTRY_COMPARE_WITH_TIMEOUT(dialog.lblTestResult->text(), QStringLiteral("测试消息已发送到“运营群”。"), 60000);
         QCOMPARE(robot.requestCount(QStringLiteral("/cgi-bin/webhook/send?key=K123456")), 1);
 
         // Editing shows no stored secret; left empty, it is kept.

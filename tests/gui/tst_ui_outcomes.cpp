@@ -48,7 +48,7 @@ class TstUiOutcomes final : public QObject {
 
     void RunUpdate() {
         m_main->btnUpdateItemClick();
-        QTRY_VERIFY_WITH_TIMEOUT(!m_main->UpdateRunning(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_main->UpdateRunning(), 60000);
     }
 
 private slots:
@@ -145,7 +145,8 @@ private slots:
         QTest::mouseClick(m_main->findChild<QToolButton*>(QStringLiteral("statSummary")), Qt::LeftButton);
         QCOMPARE(shown.size(), 3);
         QCOMPARE(shown[0], QStringLiteral("rivalb|卖家不匹配"));
-        QVERIFY2(shown[1].startsWith(QStringLiteral("自己|服务器返回 404：页面不存在（HTTP 404")), qPrintable(shown[1]));
+        QVERIFY2(shown[1].startsWith(QStringLiteral("自己|服务器返回 404：页面不存在（HTTP 404")),
+                 qPrintable(shown[1]));
         QCOMPARE(shown[2], QStringLiteral("0")); // both read again, nothing fails any more
         QCOMPARE(waits.count, 2);
         QVERIFY(m_boxes.isEmpty());

@@ -119,16 +119,15 @@ void TestUiProgram::aSignalEndsACommandLineUpdateDuringItsReading() {
     QVERIFY(cli.waitForStarted(30000));
     QTRY_VERIFY_WITH_TIMEOUT(server.connections() >= 1, 60000);
 
-    QElapsedTimer stopping;
-    stopping.start();
     ::kill(pid_t(cli.processId()), signalNumber);
-    QVERIFY(cli.waitForFinished(60000));
-    // Ended by the signal, not by the download's own 30-second limit.
-    QVERIFY2(stopping.elapsed() < 20000, qPrintable(QString::number(stopping.elapsed())));
+    QVERIFY(cli.waitForFinished(120000));
     QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
     QCOMPARE(cli.exitCode(), 0);
     QVERIFY(cli.readAllStandardOutput().startsWith("readings="));
     QVERIFY2(LeftAlone(db.path()), "the write-ahead log is left beside the file");
+    // Ended by the signal, not by the download's own limit: a reading that timed out would be
+    // kept as the page's failure, a stopped one says nothing about the page.
+    QCOMPARE(db.value(QStringLiteral("select count(*) from ReadingStatus where FailedInRow > 0")).toInt(), 0);
     // The stopped reading stored nothing over the last good one.
     QCOMPARE(db.value(QStringLiteral("select Price from Items where ItemID='123'")).toDouble(), 100.0);
 }
@@ -173,10 +172,10 @@ void TestUiProgram::aLaterStartBringsTheWindowBack() {
     QVERIFY(!TProgramInstance(path).HandOverToRunning()); // nobody serves it yet
     running.Serve(&window);
     window.showMinimized();
-    QTRY_VERIFY(window.isMinimized());
+    QTRY_VERIFY_WITH_TIMEOUT(window.isMinimized(), 60000);
 
     QVERIFY(TProgramInstance(path).HandOverToRunning());
-    QTRY_VERIFY(!window.isMinimized() && window.isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(!window.isMinimized() && window.isVisible(), 60000);
     QVERIFY(!TProgramInstance(path + QStringLiteral("2")).HandOverToRunning());
 }
 

@@ -47,7 +47,7 @@ private:
     void ReadAddress(TFmAddItem& dialog, const QString& address) {
         dialog.edtURL->setText(address);
         dialog.btnOK->click();
-        QTRY_VERIFY_WITH_TIMEOUT(!dialog.IsReading(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!dialog.IsReading(), 60000);
     }
 
 private slots:

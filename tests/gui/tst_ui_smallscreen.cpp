@@ -99,7 +99,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
         // A real run puts the summary after the panels.
         m_main->btnUpdateItemClick();
-        QTRY_VERIFY_WITH_TIMEOUT(!m_main->UpdateRunning(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_main->UpdateRunning(), 60000);
         QCOMPARE(m_main->RunSummaryText(), QStringLiteral("本次更新：成功 1，失败 0"));
         // The next run's texts, as the updater writes them.
         const QDateTime at(QDate(2026, 12, 9), QTime(20, 40, 34));
@@ -181,7 +181,7 @@ private slots:
         m_main->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
         m_main->btnUpdateItemClick();
-        QTRY_VERIFY_WITH_TIMEOUT(!m_main->UpdateRunning(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_main->UpdateRunning(), 60000);
         QCoreApplication::processEvents();
         // A text that quotes nothing has no part to spare: the blank of the panels before it goes.
         auto* bar = m_main->findChild<QStatusBar*>(QStringLiteral("stat"));
@@ -295,7 +295,7 @@ private slots:
         m_main->show();
         QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
         m_main->btnUpdateItemClick();
-        QTRY_VERIFY_WITH_TIMEOUT(!m_main->UpdateRunning(), 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_main->UpdateRunning(), 60000);
         TFmFailures list(m_main.get());
         list.show();
         QVERIFY(QTest::qWaitForWindowExposed(&list));
@@ -385,7 +385,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         dialog.edtURL->setText(m_cat->server.url(QStringLiteral("/no-such-item")));
         dialog.btnOKClick();
-        QTRY_VERIFY_WITH_TIMEOUT(!dialog.IsReading(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!dialog.IsReading(), 60000);
         auto* panel = dialog.stat->findChild<TStatusPanel*>(QStringLiteral("statPanel0"));
         QVERIFY(panel);
         const QString whole = dialog.StatusText();

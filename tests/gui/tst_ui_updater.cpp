@@ -48,7 +48,7 @@ private:
 
 private slots:
     void init() {
-        TReadItem::SetDownloadLimits({10000, 10000, 16 * 1024 * 1024});
+        TReadItem::SetDownloadLimits({60000, 60000, 16 * 1024 * 1024});
         m_cat = std::make_unique<TUpdaterCatalogue>();
         m_boxes.clear();
         SetMessageBoxHook([this](TBoxKind kind, const QString&, const QString& text) {
@@ -140,7 +140,7 @@ private slots:
         QVERIFY(!stop->isEnabled()); // nothing to stop yet
         UpdateAll()->trigger();
         QVERIFY(stop->isEnabled());
-        QVERIFY(QTest::qWaitFor([&] { return m_cat->server.requestCount(slow) == 1; }));
+        QVERIFY(QTest::qWaitFor([&] { return m_cat->server.requestCount(slow) == 1; }, 60000));
         const QString started = m_window->StatusText(1);
         stop->trigger();
         QVERIFY(!stop->isEnabled());
@@ -182,7 +182,7 @@ private slots:
         OpenWindow();
         UpdateAll()->trigger();
         if (readingInProgress)
-            QVERIFY(QTest::qWaitFor([&] { return m_cat->server.requestCount(path) == 1; }));
+            QVERIFY(QTest::qWaitFor([&] { return m_cat->server.requestCount(path) == 1; }, 60000));
         if (destroyWithoutClose) {
             m_window.reset();
         } else {

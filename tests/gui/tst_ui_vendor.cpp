@@ -75,7 +75,7 @@ void TestUiVendor::cleanup() {
 void TestUiVendor::newerVersionOpensTheUpgradePage() {
     QVERIFY(!m_main->WebWindow());
     QVERIFY(PostMessageToWindow(m_main->Handle(), WM_UPDATE_VERSION, 0, 204));
-    QTRY_VERIFY(m_main->WebWindow());
+    QTRY_VERIFY_WITH_TIMEOUT(m_main->WebWindow(), 60000);
     TFmWeb* web = m_main->WebWindow();
     QVERIFY(web->isVisible());
     QCOMPARE(web->windowTitle(), QStringLiteral("软件升级"));

@@ -20,10 +20,10 @@ public:
     TRawConnection(const TRawConnection&) = delete;
     TRawConnection& operator=(const TRawConnection&) = delete;
     // The request head (up to and including the blank line); empty if none came within ms.
-    QByteArray readRequest(int ms = 5000);
+    QByteArray readRequest(int ms = 60000);
     // Reads into buffer until complete(buffer) holds (true) or the client goes, ms pass or the
     // server stops (false). For exchanges beyond a request head: a body, a mail dialogue.
-    bool readUntil(QByteArray& buffer, const std::function<bool(const QByteArray&)>& complete, int ms = 5000);
+    bool readUntil(QByteArray& buffer, const std::function<bool(const QByteArray&)>& complete, int ms = 60000);
     // False once the client has gone (or the server stops).
     bool send(QByteArrayView bytes);
     // Waits until the client closes the connection (true) or ms pass or the server stops (false).

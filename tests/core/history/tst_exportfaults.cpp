@@ -5,6 +5,7 @@
 #include "support/TestDatabase.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -97,7 +98,9 @@ void TestExportFaults::aKilledExportLeavesTheTargetWholeAndNoPartAfterTheNext() 
                                                 QStringLiteral("grid"), QStringLiteral("--xlsx"), target});
         QVERIFY(cli.waitForStarted());
         // Wait until the part exists (the export is writing), then a little more, then kill.
-        for (int i = 0; i < 2000 && Hidden(db.dir()).isEmpty() && cli.state() == QProcess::Running; ++i)
+        QElapsedTimer waited;
+        waited.start();
+        while (waited.elapsed() < 60000 && Hidden(db.dir()).isEmpty() && cli.state() == QProcess::Running)
             QTest::qWait(1);
         if (!Hidden(db.dir()).isEmpty())
             ++killedWhileWriting;

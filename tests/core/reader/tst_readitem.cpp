@@ -617,7 +617,7 @@ private slots:
         response.endless = true;
         auto reader = NewReader(Serve(response));
         reader->start();
-        QTRY_VERIFY(m_server->requests().contains(QStringLiteral("/item/%1").arg(m_routeCounter)));
+        QTRY_VERIFY_WITH_TIMEOUT(m_server->requests().contains(QStringLiteral("/item/%1").arg(m_routeCounter)), 60000);
         TReadItem::StopAll();
         QVERIFY(reader->isFinished());
         QCOMPARE(reader->ResultCode, int(TReadItem::rcFailed));
@@ -642,7 +642,7 @@ private slots:
         reader->FreeWhenDone = true;
         QPointer<TReadItem> watch(reader);
         reader->start();
-        QTRY_VERIFY(watch.isNull());
+        QTRY_VERIFY_WITH_TIMEOUT(watch.isNull(), 60000);
         QCOMPARE(m_sink->messages.size(), 1);
         QCOMPARE(m_sink->messages[0].wparam, qintptr(TReadItem::rcAdded));
         QCOMPARE(Count(QStringLiteral("Items")), 1);

@@ -350,10 +350,10 @@ private slots:
         m_cat->server.route(QStringLiteral("/own/100"), slow);
         Prepare();
         m_updater->start();
-        QVERIFY(QTest::qWaitFor([this] { return m_cat->server.requestCount(QStringLiteral("/own/100")) == 1; }));
+        QVERIFY(QTest::qWaitFor([this] { return m_cat->server.requestCount(QStringLiteral("/own/100")) == 1; }, 60000));
         m_updater->Stop();
         QVERIFY(m_updater->wait(30000));
-        QVERIFY(QTest::qWaitFor([this] { return m_host->Ended; }));
+        QVERIFY(QTest::qWaitFor([this] { return m_host->Ended; }, 60000));
         QCOMPARE(m_cat->server.requestCount(QStringLiteral("/own/101")), 0);
         QCOMPARE(m_cat->ItemPrice(QStringLiteral("100")), 1.0);
         QCOMPARE(m_host->TextsOf(1).size(), 1); // no finish text
@@ -368,7 +368,7 @@ private slots:
         QThread::msleep(50);
         m_updater->Stop();
         QVERIFY(m_updater->wait(30000));
-        QVERIFY(QTest::qWaitFor([this] { return m_host->Ended; }));
+        QVERIFY(QTest::qWaitFor([this] { return m_host->Ended; }, 60000));
         // The dropped step never runs, not even when events are served afterwards.
         QVERIFY(m_host->Texts.isEmpty());
         QVERIFY(Requests().isEmpty());
@@ -381,7 +381,7 @@ private slots:
         m_cat->server.route(QStringLiteral("/own/100"), slow);
         Prepare();
         m_updater->start();
-        QVERIFY(QTest::qWaitFor([this] { return m_cat->server.requestCount(QStringLiteral("/own/100")) == 1; }));
+        QVERIFY(QTest::qWaitFor([this] { return m_cat->server.requestCount(QStringLiteral("/own/100")) == 1; }, 60000));
         m_updater.reset();
         m_host = nullptr;
         QCOMPARE(m_cat->ItemPrice(QStringLiteral("100")), 1.0);

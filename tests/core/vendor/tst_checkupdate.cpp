@@ -187,11 +187,11 @@ void TestCheckUpdate::checkThreadPostsTheNumberAndReleasesItself() {
     check->WaitBeforeReportMs = 0;
     check->WaitAfterReportMs = 0;
     check->start();
-    QTRY_COMPARE(window.messages.size(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(window.messages.size(), 1, 60000);
     QCOMPARE(window.messages.first().Msg, WM_UPDATE_VERSION);
     QCOMPARE(window.messages.first().WParam, 0);
     QCOMPARE(window.messages.first().LParam, 204);
-    QTRY_VERIFY(check.isNull());
+    QTRY_VERIFY_WITH_TIMEOUT(check.isNull(), 60000);
 }
 
 void TestCheckUpdate::checkThreadPostingToAGoneWindowDoesNothing() {
@@ -206,7 +206,7 @@ void TestCheckUpdate::checkThreadPostingToAGoneWindowDoesNothing() {
     check->WaitBeforeReportMs = 0;
     check->WaitAfterReportMs = 0;
     check->start();
-    QTRY_VERIFY(check.isNull());
+    QTRY_VERIFY_WITH_TIMEOUT(check.isNull(), 60000);
     QCOMPARE(server.requestCount(kQuery), 1);
 }
 
