@@ -6,8 +6,8 @@
 #include "cli/Cli.h"
 #include "common/TermSignals.h"
 #include "common/TextHelpers.h"
-#include "net/WebAddress.h"
 #include "net/HttpEngine.h"
+#include "net/WebAddress.h"
 #include "reader/PageFields.h"
 #include "reader/ReadModes.h"
 #include "reader/UtReadItemThr.h"
@@ -169,24 +169,23 @@ int RunSettings(TCliContext& context) {
 
     TRecordSet qry(context.OpenDatabase());
     TSettingValues values = LoadSettings(qry);
-    if (!interval.isNull() || !ownAccount.isNull()) {
-        std::optional<int> minutes;
-        if (!interval.isNull()) {
-            minutes = ParseUpdateMinutes(interval);
-            if (!IsAllowedUpdateMinutes(*minutes))
-                throw TCliExit{kExitRefused, SettingTexts::TooShort};
-        }
-        std::optional<QString> account;
-        if (!ownAccount.isNull())
-            account = ownAccount;
-        StoreSettings(qry, minutes, account);
+    if (!interval.isNull()) {
+        const int minutes = ParseUpdateMinutes(interval);
+        if (!IsAllowedUpdateMinutes(minutes))
+            throw TCliExit{kExitRefused, SettingTexts::TooShort};
+        StoreSettings(qry, minutes, std::nullopt);
+    }
+    // A value given on the command line is the user's word, an empty one too.
+    TOwnShopChange ownShopChange;
+    if (!ownAccount.isNull())
+        ownShopChange.ownAccount = ownAccount;
+    if (!ownShop.isNull())
+        ownShopChange.shopName = ownShop;
+    if (ownShopChange.ownAccount || ownShopChange.shopName)
+        StoreOwnShop(qry, ownShopChange);
+    if (!interval.isNull() || !ownAccount.isNull() || !ownShop.isNull()) {
         context.err << SettingTexts::Saved << '\n';
         values = LoadSettings(qry);
-    }
-    if (!ownShop.isNull()) {
-        SetOwnShopName(qry.Connection(), TrimBlanks(ownShop));
-        if (interval.isNull() && ownAccount.isNull())
-            context.err << SettingTexts::Saved << '\n';
     }
     if (!tlsResume.isNull()) {
         SetTlsResume(qry.Connection(), tlsResume == QLatin1String("on"));

@@ -3,7 +3,9 @@
 #include "catalogue/MainData.h"
 #include "common/TextHelpers.h"
 #include "net/HttpEngine.h"
+#include "reader/ReadModes.h"
 #include "store/AddedTables.h"
+#include "store/Connection.h"
 
 #include <climits>
 
@@ -60,6 +62,31 @@ void StoreSettings(TRecordSet& qry, std::optional<int> minutes, std::optional<QS
     if (ownAccount)
         qry.FieldByName(QStringLiteral("WW")).SetAsString(TrimBlanks(*ownAccount));
     qry.Post();
+}
+
+TOwnShopValues LoadOwnShop(TRecordSet& qry, const QString& accountInUse) {
+    const TSettingValues row = LoadSettings(qry);
+    return {row.rowExists ? row.ownAccount : accountInUse, OwnShopName(qry.Connection()), row.rowExists};
+}
+
+TOwnShopChange OwnShopChanges(const TOwnShopValues& shown, const QString& typedAccount, const QString& typedShopName) {
+    TOwnShopChange change;
+    const QString account = TrimBlanks(typedAccount);
+    if (!shown.rowExists || account != TrimBlanks(shown.ownAccount))
+        change.ownAccount = account;
+    const QString shop = TrimBlanks(typedShopName);
+    if (shop != TrimBlanks(shown.shopName))
+        change.shopName = shop;
+    return change;
+}
+
+void StoreOwnShop(TRecordSet& qry, const TOwnShopChange& change) {
+    TWriteTransaction step(qry.Connection());
+    if (change.ownAccount)
+        StoreSettings(qry, std::nullopt, *change.ownAccount);
+    if (change.shopName)
+        SetOwnShopName(qry.Connection(), TrimBlanks(*change.shopName));
+    step.Commit();
 }
 
 namespace {

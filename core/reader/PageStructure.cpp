@@ -10,10 +10,14 @@
 #include <QJsonObject>
 #include <QStringDecoder>
 
+#include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstddef>
 #include <cstring>
 #include <gumbo.h>
 #include <memory>
+#include <vector>
 
 namespace vantero {
 
@@ -551,6 +555,85 @@ private:
     QByteArray m_visibleText;
 };
 
+// gumbo's allocations for one parse, taken from a few large blocks and given back all at once when
+// the parse's tree is no longer needed. gumbo makes and frees many small objects per node and per
+// token; through malloc and free that was a fifth of a page's reading, and freeing the tree node
+// by node another share. Small pieces gumbo frees are kept by size and handed out again, so the
+// memory stays near what the tree needs; blocks grow with the page, so a small page stays small.
+class TGumboArena final {
+public:
+    TGumboArena() = default;
+    TGumboArena(const TGumboArena&) = delete;
+    TGumboArena& operator=(const TGumboArena&) = delete;
+
+    static void* Allocate(void* arena, size_t size) { return static_cast<TGumboArena*>(arena)->Take(size); }
+    static void Release(void* arena, void* piece) { static_cast<TGumboArena*>(arena)->Give(piece); }
+    size_t Reserved() const { return m_reserved; }
+
+private:
+    // Each piece is preceded by one aligned unit holding its size class (0: not reused).
+    static constexpr size_t kAlign = alignof(std::max_align_t);
+    static constexpr size_t kClasses = 64; // pieces up to 64 units are reused
+    static constexpr size_t kFirstBlock = size_t(64) * 1024;
+    static constexpr size_t kLargestBlock = size_t(1) * 1024 * 1024;
+
+    struct TFree {
+        TFree* next;
+    };
+
+    void* Take(size_t size) {
+        const size_t units = (std::max<size_t>(size, 1) + kAlign - 1) / kAlign;
+        if (units < kClasses && m_free[units]) {
+            TFree* piece = m_free[units];
+            m_free[units] = piece->next;
+            return piece;
+        }
+        const size_t bytes = (units + 1) * kAlign;
+        char* at = nullptr;
+        if (bytes > m_left) {
+            // A large piece gets a block of its own, so the current block's rest is not lost.
+            if (bytes > m_nextBlock / 4) {
+                at = static_cast<char*>(NewBlock(bytes));
+            } else {
+                m_at = static_cast<char*>(NewBlock(m_nextBlock));
+                m_left = m_nextBlock;
+                m_nextBlock = std::min(m_nextBlock * 2, kLargestBlock);
+            }
+        }
+        if (!at) {
+            at = m_at;
+            m_at += bytes;
+            m_left -= bytes;
+        }
+        *reinterpret_cast<size_t*>(at) = units < kClasses ? units : 0;
+        return at + kAlign;
+    }
+
+    void Give(void* piece) {
+        if (!piece)
+            return;
+        const size_t units = *reinterpret_cast<const size_t*>(static_cast<char*>(piece) - kAlign);
+        if (units == 0)
+            return;
+        auto* freed = static_cast<TFree*>(piece);
+        freed->next = m_free[units];
+        m_free[units] = freed;
+    }
+
+    void* NewBlock(size_t size) {
+        m_blocks.push_back(std::make_unique_for_overwrite<std::max_align_t[]>((size + kAlign - 1) / kAlign));
+        m_reserved += size;
+        return m_blocks.back().get();
+    }
+
+    std::vector<std::unique_ptr<std::max_align_t[]>> m_blocks;
+    std::array<TFree*, kClasses> m_free{};
+    char* m_at = nullptr;
+    size_t m_left = 0;
+    size_t m_nextBlock = kFirstBlock;
+    size_t m_reserved = 0;
+};
+
 bool IsControlByte(char c) {
     const auto u = static_cast<unsigned char>(c);
     return (u < 0x20 && u != '\t' && u != '\n' && u != '\r' && u != '\f') || u == 0x7F;
@@ -647,11 +730,14 @@ TPageStructure ReadPageStructure(const TPageText& page) {
     // replacement character in the values.
     if (std::any_of(utf8.cbegin(), utf8.cend(), [](char c) { return IsControlByte(c); }))
         utf8.removeIf([](char c) { return IsControlByte(c); });
+    TGumboArena arena;
     GumboOptions options = kGumboDefaultOptions;
     options.max_errors = 0;
-    std::unique_ptr<GumboOutput, void (*)(GumboOutput*)> output(
-        gumbo_parse_with_options(&options, utf8.constData(), size_t(utf8.size())),
-        [](GumboOutput* o) { gumbo_destroy_output(&kGumboDefaultOptions, o); });
+    options.allocator = &TGumboArena::Allocate;
+    options.deallocator = &TGumboArena::Release;
+    options.userdata = &arena;
+    // The tree lives in the arena: it goes when the arena does, without a walk to free it.
+    const GumboOutput* output = gumbo_parse_with_options(&options, utf8.constData(), size_t(utf8.size()));
     if (!output)
         return out;
     TMarkupWalker markup(out, data);

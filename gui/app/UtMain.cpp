@@ -1,6 +1,7 @@
 #include "app/UtMain.h"
 
 #include "catalogue/ItemCommands.h"
+#include "catalogue/Settings.h"
 #include "history/AlertStore.h"
 #include "history/NotifySender.h"
 #include "widgets/UiGridModel.h"
@@ -148,6 +149,8 @@ void TFmMain::BuildMenu() {
     mniN6->addSeparator()->setObjectName(QStringLiteral("mniFailuresSeparator"));
     addEntry(mniN6, QStringLiteral("mniFailures"), QStringLiteral("读取失败的宝贝(&F)"), &TFmMain::btnFailuresClick);
     Command(QStringLiteral("mniFailures"))->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
+    addEntry(mniN6, QStringLiteral("mniOwnShop"), OwnShopTexts::Command + QStringLiteral("(&S)"),
+             &TFmMain::mniOwnShopClick);
 
     // F10 opens the menu bar at its first menu; the arrow keys then move through it.
     auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);
@@ -245,7 +248,8 @@ void TFmMain::BuildGuide() {
     m_guide->setAutoFillBackground(false);
     m_guide->setText(
         QStringLiteral("<p><b>开始使用：</b></p><ol>"
-                       "<li><a href=\"settings\">系统设置</a>：在“我的旺旺”中填写您自己店铺的旺旺名；</li>"
+                       "<li><a href=\"ownshop\">我的店铺</a>：在“我的旺旺”中填写您自己店铺的旺旺名"
+                       "（宝贝页面只写店铺名称时，再填“我的店铺名称”）；</li>"
                        "<li><a href=\"rival\">添加同行</a>：输入同行店铺的地址；</li>"
                        "<li><a href=\"item\">添加宝贝</a>：输入您自己宝贝的地址；</li>"
                        "<li><a href=\"map\">设置宝贝</a>：在表格中选中宝贝，为每个同行填写对应宝贝的地址。</li>"
@@ -253,8 +257,8 @@ void TFmMain::BuildGuide() {
     m_guide->setAccessibleName(QStringLiteral("开始使用"));
     m_guide->setAccessibleDescription(m_guide->text());
     connect(m_guide, &QLabel::linkActivated, this, [this](const QString& link) {
-        if (link == QLatin1String("settings"))
-            btnSettingClick();
+        if (link == QLatin1String("ownshop"))
+            mniOwnShopClick();
         else if (link == QLatin1String("rival"))
             btn3Click();
         else if (link == QLatin1String("item"))

@@ -62,6 +62,7 @@ public:
     void RivalsChanged() override { RefreshAll(); }
     void RenameItem(const QString& itemId, const QString& name) override;
     void SettingsSaved(qint64 minutes, const QString& ownAccount) override;
+    void OwnAccountSaved(const QString& ownAccount) override;
 
     // Refresh cycle and its steps.
     void ApplySettings();
@@ -115,6 +116,7 @@ public:
 public slots:
     void btnRefreshClick();
     void btnSettingClick();
+    void mniOwnShopClick();
     void btnUpdateItemClick();
     void btn3Click();
     void btn4Click();

@@ -3,6 +3,7 @@
 #include "catalogue/GridData.h"
 #include "catalogue/ItemCommands.h"
 #include "dialogs/UtAddItem.h"
+#include "dialogs/UtOwnShop.h"
 #include "dialogs/UtRival.h"
 #include "dialogs/utDataImport.h"
 #include "dialogs/utSetting.h"
@@ -23,6 +24,10 @@ void TFmMain::RenameItem(const QString& itemId, const QString& name) {
 
 void TFmMain::SettingsSaved(qint64 minutes, const QString& ownAccount) {
     SetUpdateInterval(minutes);
+    OwnAccountSaved(ownAccount);
+}
+
+void TFmMain::OwnAccountSaved(const QString& ownAccount) {
     const bool changed = m_data.OwnAccount != ownAccount;
     m_data.OwnAccount = ownAccount;
     // The own band's caption names the account: it shows the new one at once.
@@ -32,6 +37,11 @@ void TFmMain::SettingsSaved(qint64 minutes, const QString& ownAccount) {
 
 void TFmMain::btnSettingClick() {
     TFmSetting dialog(this);
+    dialog.exec();
+}
+
+void TFmMain::mniOwnShopClick() {
+    TFmOwnShop dialog(this);
     dialog.exec();
 }
 

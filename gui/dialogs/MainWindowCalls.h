@@ -28,6 +28,8 @@ public:
     virtual void RenameItem(const QString& itemId, const QString& name) = 0;
     // The settings were saved: the timer's interval and the own account in use.
     virtual void SettingsSaved(qint64 minutes, const QString& ownAccount) = 0;
+    // The user saved another own account: the readings and the own band's caption use it.
+    virtual void OwnAccountSaved(const QString& ownAccount) = 0;
 
 protected:
     TMainWindowCalls() = default;

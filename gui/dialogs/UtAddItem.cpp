@@ -2,7 +2,7 @@
 
 #include "common/TextHelpers.h"
 #include "dialogs/MainWindowCalls.h"
-#include "dialogs/utSetting.h"
+#include "dialogs/UtOwnShop.h"
 #include "reader/UtReadItemThr.h"
 #include "widgets/UiMessageBoxes.h"
 #include "widgets/UiStatusPanels.h"
@@ -180,9 +180,9 @@ void TFmAddItem::OnAddItemResult(qintptr code) {
         ShowInfoBox(this, box);
     // Refused for want of an own account, not for a wrong page: lead to where it is set.
     if (askOwnAccount && AskYesNo(this, AddItemTexts::AskOwnAccount, true)) {
-        TFmSetting settings(m_main);
-        settings.edtWW->setFocus();
-        settings.exec();
+        TFmOwnShop ownShop(m_main);
+        ownShop.edtWW->setFocus();
+        ownShop.exec();
     }
 }
 

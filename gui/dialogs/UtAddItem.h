@@ -31,7 +31,7 @@ inline const QString Failed = QStringLiteral("读取宝贝失败，请确认宝�
 inline const QString FailedBox = QStringLiteral("读取宝贝失败，请确认宝贝地址是否正确: \r\n");
 inline const QString Unknown = QStringLiteral("未知错误");
 inline const QString AskOwnAccount = QStringLiteral(
-    "您还没有设置\"我的旺旺\"（您自己店铺的旺旺名），所以无法认出您的宝贝。\r\n现在打开\"系统设置\"填写吗？");
+    "您还没有设置\"我的旺旺\"（您自己店铺的旺旺名），所以无法认出您的宝贝。\r\n现在打开\"我的店铺\"填写吗？");
 } // namespace AddItemTexts
 
 // The dialog in which the user adds an own item by its page address (or brings one up to date).

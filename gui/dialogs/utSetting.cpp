@@ -1,7 +1,6 @@
 #include "dialogs/utSetting.h"
 
 #include "catalogue/Settings.h"
-#include "common/TextHelpers.h"
 #include "dialogs/MainWindowCalls.h"
 #include "widgets/UiMessageBoxes.h"
 
@@ -31,12 +30,6 @@ TFmSetting::TFmSetting(TMainWindowCalls* main)
     intervalLabel->setBuddy(edtUpdateTimeOut);
     auto* minutesLabel = new QLabel(SettingTexts::Minutes, this);
 
-    auto* wwLabel = new QLabel(SettingTexts::OwnAccountLabel, this);
-    edtWW = new QLineEdit(this);
-    edtWW->setObjectName(QStringLiteral("edtWW"));
-    edtWW->setAccessibleName(SettingTexts::OwnAccountLabel);
-    wwLabel->setBuddy(edtWW);
-
     btnSave = new QPushButton(SettingTexts::Save, this);
     btnSave->setObjectName(QStringLiteral("btnSave"));
     btnSave->setAccessibleName(SettingTexts::Save);
@@ -48,9 +41,6 @@ TFmSetting::TFmSetting(TMainWindowCalls* main)
     auto* intervalRow = new QHBoxLayout;
     intervalRow->addWidget(edtUpdateTimeOut);
     intervalRow->addWidget(minutesLabel);
-    auto* wwRow = new QHBoxLayout;
-    wwRow->addWidget(wwLabel);
-    wwRow->addWidget(edtWW, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(btnSave);
@@ -60,7 +50,6 @@ TFmSetting::TFmSetting(TMainWindowCalls* main)
     layout->setSpacing(4);
     layout->addWidget(intervalLabel);
     layout->addLayout(intervalRow);
-    layout->addLayout(wwRow);
     layout->addStretch();
     layout->addLayout(buttons);
     // A fixed client size; a size constraint on the layout would override it with its hint.
@@ -87,10 +76,6 @@ void TFmSetting::LoadSettings() {
     const TSettingValues values = vantero::LoadSettings(qry);
     m_rowExists = values.rowExists;
     edtUpdateTimeOut->setText(values.updateTimeOut);
-    // Without a row the file holds no account: the box shows the one in use, so saving the
-    // interval writes that account rather than an empty one.
-    m_shownAccount = values.rowExists ? values.ownAccount : m_main->MainData().OwnAccount;
-    edtWW->setText(m_shownAccount);
 }
 
 void TFmSetting::btnSaveClick() {
@@ -100,17 +85,16 @@ void TFmSetting::btnSaveClick() {
         edtUpdateTimeOut->setFocus();
         return;
     }
-    // The account is written only when the user changed it (or the file has no row to keep it
-    // in); an account the user did not touch is never emptied by saving the interval.
-    const QString typed = TrimBlanks(edtWW->text());
-    const bool changed = typed != TrimBlanks(m_shownAccount);
+    // A new row gets the account in use, so saving the interval never empties it; an existing
+    // row's account is left as it is.
+    const QString accountInUse = m_main->MainData().OwnAccount;
     std::optional<QString> ownAccount;
-    if (changed || !m_rowExists)
-        ownAccount = typed;
+    if (!m_rowExists)
+        ownAccount = accountInUse;
     // A failed store changes neither the timer nor the account in use.
     if (!RunReported(this, [&] { StoreSettings(qry, minutes, ownAccount); }))
         return;
-    m_main->SettingsSaved(minutes, ownAccount ? *ownAccount : m_main->MainData().OwnAccount);
+    m_main->SettingsSaved(minutes, accountInUse);
     ShowPlainBox(this, SettingTexts::Saved);
     accept();
 }

@@ -11,14 +11,14 @@ namespace vantero {
 
 class TMainWindowCalls;
 
-// The settings dialog: the auto-update interval and the user's own shop account.
+// The settings dialog: the auto-update interval. The own shop's fields have a window of their own
+// (TFmOwnShop): this one keeps its fixed size.
 class TFmSetting final : public QDialog {
     Q_OBJECT
 public:
     explicit TFmSetting(TMainWindowCalls* main);
 
     QLineEdit* edtUpdateTimeOut = nullptr;
-    QLineEdit* edtWW = nullptr;
     QPushButton* btnSave = nullptr;
     QPushButton* btnClose = nullptr;
 
@@ -36,7 +36,6 @@ private:
     TMainWindowCalls* m_main;
     TRecordSet qry;
     bool m_rowExists = false;
-    QString m_shownAccount; // what the account box showed when the dialog opened
 };
 
 } // namespace vantero

@@ -2,7 +2,7 @@
 // to "我的旺旺", and the own band naming the account as soon as it is saved.
 #include "app/UtMain.h"
 #include "dialogs/UtAddItem.h"
-#include "dialogs/utSetting.h"
+#include "dialogs/UtOwnShop.h"
 #include "support/TestDatabase.h"
 #include "support/TestHttpServer.h"
 #include "widgets/UiGridModel.h"
@@ -109,13 +109,13 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(m_main.get()));
         QVERIFY(m_main->GuideShown());
         const QString guide = m_main->Guide()->text();
-        for (const char* step : {"系统设置", "我的旺旺", "添加同行", "添加宝贝", "设置宝贝"})
+        for (const char* step : {"我的店铺", "我的旺旺", "我的店铺名称", "添加同行", "添加宝贝", "设置宝贝"})
             QVERIFY2(guide.contains(QString::fromUtf8(step)), step);
         QVERIFY(!m_main->Guide()->accessibleName().isEmpty());
 
-        // The first step's link opens the settings.
-        TDialogWatcher<TFmSetting> watcher([](TFmSetting* dialog) { dialog->btnClose->click(); });
-        emit m_main->Guide()->linkActivated(QStringLiteral("settings"));
+        // The first step's link opens the own shop's window.
+        TDialogWatcher<TFmOwnShop> watcher([](TFmOwnShop* dialog) { dialog->btnClose->click(); });
+        emit m_main->Guide()->linkActivated(QStringLiteral("ownshop"));
         QCOMPARE(watcher.shown, 1);
         // The last one needs an item first, and says so.
         emit m_main->Guide()->linkActivated(QStringLiteral("map"));
@@ -135,7 +135,7 @@ private slots:
         TTestHttpServer server;
         server.route(QStringLiteral("/mine"), ItemPage(QStringLiteral("小店")));
         QCOMPARE(OwnBandCaption(), QStringLiteral("自己()"));
-        TDialogWatcher<TFmSetting> settings([](TFmSetting* dialog) {
+        TDialogWatcher<TFmOwnShop> settings([](TFmOwnShop* dialog) {
             QCOMPARE(dialog->focusWidget(), dialog->edtWW);
             dialog->edtWW->setText(QStringLiteral("小店"));
             dialog->btnSave->click();

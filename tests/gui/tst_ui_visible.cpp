@@ -7,6 +7,7 @@
 #include "dialogs/UtAbout.h"
 #include "dialogs/UtAddItem.h"
 #include "dialogs/UtItemURL.h"
+#include "dialogs/UtOwnShop.h"
 #include "dialogs/UtRival.h"
 #include "dialogs/UtWeb.h"
 #include "dialogs/utDataImport.h"
@@ -179,6 +180,9 @@ void TestUiVisible::windowTitlesStandWithoutSuffix_data() {
     QTest::newRow("settings") << TWindowFactory([](TFmMain* main, TTestDatabase&) -> QWidget* {
         return new TFmSetting(main);
     }) << QStringLiteral("系统设置");
+    QTest::newRow("own shop") << TWindowFactory([](TFmMain* main, TTestDatabase&) -> QWidget* {
+        return new TFmOwnShop(main);
+    }) << QStringLiteral("我的店铺");
     QTest::newRow("import") << TWindowFactory([](TFmMain* main, TTestDatabase& db) -> QWidget* {
         return new TFmDataImport(db.connection(), main);
     }) << QStringLiteral("数据导入...");
@@ -514,6 +518,8 @@ void TestUiVisible::dialogsOpenOnTheScreensCentre_data() {
         [](TFmMain* main, TTestDatabase&) -> QWidget* { return new TFmAddItem(main); });
     QTest::newRow("settings") << TWindowFactory(
         [](TFmMain* main, TTestDatabase&) -> QWidget* { return new TFmSetting(main); });
+    QTest::newRow("own shop") << TWindowFactory(
+        [](TFmMain* main, TTestDatabase&) -> QWidget* { return new TFmOwnShop(main); });
     QTest::newRow("rivals") << TWindowFactory(
         [](TFmMain* main, TTestDatabase&) -> QWidget* { return new TFmRival(main); });
     QTest::newRow("mapping") << TWindowFactory(
