@@ -59,7 +59,7 @@ QList<QList<QPointF>> PriceSteps(const QList<THistoryRow>& rows, const QList<qin
 QList<QPointF> SalesSteps(const QList<THistoryRow>& rows, const QList<qint64>& times, qint64 from, qint64 to);
 
 // How many readings of one line in the visible span are each drawn as a point.
-inline constexpr int kMarkedReadings = 60;
+inline constexpr int kMarkedReadings = 30;
 
 // The rows of the visible period whose shops are shown (shown[i] for data.lines[i]; missing means
 // shown), newest first.
