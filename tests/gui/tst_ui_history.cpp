@@ -3,6 +3,7 @@
 #include "app/UtAlerts.h"
 #include "app/UtMain.h"
 #include "app/UtPriceChart.h"
+#include "common/TextHelpers.h"
 #include "dialogs/UtAlertSettings.h"
 #include "history/AlertStore.h"
 #include "history/ExportSheets.h"
@@ -402,6 +403,10 @@ void TestUiHistory::alertsWindowShowsUnreadUntilMarkedRead() {
     window.show();
     QCOMPARE(window.lvAlerts->topLevelItemCount(), 2);
     QCOMPARE(window.lvAlerts->topLevelItem(0)->text(3), QStringLiteral("乙店")); // newest first
+    // Times as every other list shows them (the detail list, the failure list).
+    const QString shown = FormatDateTime(QDateTime(QDate(2026, 12, 2), QTime(8, 0)));
+    QCOMPARE(window.lvAlerts->topLevelItem(0)->text(0), shown);
+    QVERIFY(window.lvAlerts->columnWidth(0) > window.lvAlerts->fontMetrics().horizontalAdvance(shown));
     QCOMPARE(window.lblUnread->text(), QStringLiteral("未读提醒：2 条"));
     QCOMPARE(window.lblUnread->accessibleName(), window.lblUnread->text());
     QVERIFY(window.lvAlerts->topLevelItem(0)->toolTip(0).contains(QStringLiteral("“杯子”")));
