@@ -109,6 +109,14 @@ install(FILES ${dist_out}/zh_CN/vantero.1.gz ${dist_out}/zh_CN/vantero-cli.1.gz
 install(FILES README.md LICENSE ${dist_src}/copyright ${dist_out}/changelog.Debian.gz
         DESTINATION ${CMAKE_INSTALL_DOCDIR} ${component})
 
+# The Chinese manual ("本机使用手册", F1): HTML with its pictures. The window finds it relative to
+# the program, so any prefix works; a program run from the build folder reads the source tree's.
+set(manual_dir ${CMAKE_INSTALL_DOCDIR}/manual)
+install(DIRECTORY docs/manual/ DESTINATION ${manual_dir} ${component})
+file(RELATIVE_PATH VANTERO_BINDIR_TO_MANUAL /prefix/${CMAKE_INSTALL_BINDIR} /prefix/${manual_dir})
+set_property(SOURCE gui/dialogs/UtManual.cpp TARGET_DIRECTORY vantero_ui APPEND PROPERTY COMPILE_DEFINITIONS
+    VANTERO_MANUAL_FROM_BINDIR="${VANTERO_BINDIR_TO_MANUAL}" VANTERO_MANUAL_IN_SOURCE="${CMAKE_CURRENT_SOURCE_DIR}/docs/manual")
+
 # The Debian package.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vantero)

@@ -4,8 +4,11 @@
 #include "common/TextHelpers.h"
 
 #include <QHash>
+#include <QSet>
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <numeric>
 
 namespace vantero {
@@ -14,6 +17,9 @@ namespace {
 
 constexpr qint64 kHour = 3600 * 1000;
 constexpr qint64 kDay = 24 * kHour;
+constexpr qint64 kMinute = 60 * 1000;
+// The shortest time axis: a single fresh reading still gets readable labels around it.
+constexpr qint64 kMinSpan = 15 * kMinute;
 
 // The reading time of a stored date-time in milliseconds since the epoch, -1 when unreadable.
 // A chart reads thousands; converting each through the time zone costs more than the rest of
@@ -123,6 +129,84 @@ QList<QPointF> SalesSteps(const QList<THistoryRow>& rows, const QList<qint64>& t
     return points;
 }
 
+QList<THistoryRow> ShownRows(const TChartData& data, const QList<bool>& shown) {
+    QSet<QString> hidden;
+    bool ownHidden = false;
+    for (qsizetype i = 0; i < data.lines.size(); ++i) {
+        if (shown.value(i, true))
+            continue;
+        if (data.lines[i].own)
+            ownHidden = true;
+        else
+            hidden.insert(data.lines[i].shop.toCaseFolded());
+    }
+    if (!ownHidden && hidden.isEmpty())
+        return data.visibleRows;
+    QList<THistoryRow> rows;
+    for (const THistoryRow& row : data.visibleRows) {
+        const bool isHidden = row.isOwn() ? ownHidden : hidden.contains(TrimBlanks(row.rivalWW).toCaseFolded());
+        if (!isHidden)
+            rows.append(row);
+    }
+    return rows;
+}
+
+QPointF TChartScale::ToPixels(QPointF value) const {
+    const double x = xMax > xMin ? (value.x() - xMin) / (xMax - xMin) : 0;
+    const double y = yMax > yMin ? (value.y() - yMin) / (yMax - yMin) : 0;
+    return QPointF(plot.left() + x * plot.width(), plot.bottom() - y * plot.height());
+}
+
+namespace {
+
+double DistanceToPiece(QPointF p, QPointF a, QPointF b) {
+    const QPointF ab = b - a;
+    const double length2 = QPointF::dotProduct(ab, ab);
+    const double t = length2 > 0 ? std::clamp(QPointF::dotProduct(p - a, ab) / length2, 0.0, 1.0) : 0.0;
+    const QPointF nearest = a + t * ab;
+    return std::hypot(p.x() - nearest.x(), p.y() - nearest.y());
+}
+
+double DistanceToShape(QPointF cursor, const QList<QPointF>& points, const TChartScale& scale) {
+    double best = std::numeric_limits<double>::infinity();
+    QPointF previous;
+    for (qsizetype i = 0; i < points.size(); ++i) {
+        const QPointF at = scale.ToPixels(points[i]);
+        best = std::min(best, i == 0 ? std::hypot(cursor.x() - at.x(), cursor.y() - at.y())
+                                     : DistanceToPiece(cursor, previous, at));
+        previous = at;
+    }
+    return best;
+}
+
+} // namespace
+
+TChartHit NearestLine(const TChartData& data, const QList<bool>& shown, const TChartScale& price,
+                      const std::optional<TChartScale>& sales, QPointF cursor, double tolerance) {
+    TChartHit hit;
+    double best = tolerance;
+    for (qsizetype i = 0; i < data.lines.size(); ++i) {
+        if (!shown.value(i, true))
+            continue;
+        const TChartLine& line = data.lines[i];
+        for (const QList<QPointF>& segment : line.priceSegments) {
+            const double distance = DistanceToShape(cursor, segment, price);
+            if (distance <= best) {
+                best = distance;
+                hit = {int(i), false};
+            }
+        }
+        if (sales) {
+            const double distance = DistanceToShape(cursor, line.salesSteps, *sales);
+            if (distance < best) {
+                best = distance;
+                hit = {int(i), true};
+            }
+        }
+    }
+    return hit;
+}
+
 const THistoryRow* RowInForce(const TChartLine& line, qint64 msecs) {
     const qsizetype after = FirstAfter(line.times, msecs);
     return after > 0 ? &line.rows[after - 1] : nullptr;
@@ -199,15 +283,32 @@ TChartData BuildChartData(const QList<THistoryRow>& history, const QStringList& 
     data.to = std::max(nowMs, latest);
     switch (period) {
     case TChartPeriod::Week:
-        data.from = data.to - 7 * kDay;
+        data.periodStart = data.to - 7 * kDay;
         break;
     case TChartPeriod::Month:
-        data.from = data.to - 30 * kDay;
+        data.periodStart = data.to - 30 * kDay;
         break;
     case TChartPeriod::All:
-        data.from = earliest >= 0 ? std::min(earliest, data.to - kHour) : data.to - kDay;
+        data.periodStart = earliest >= 0 ? earliest : data.to - kDay;
         break;
     }
+    // The axis starts at the period's first reading: a new item's few readings fill the chart
+    // instead of a sliver at its right edge. Without a reading in the period, the prices held
+    // from before fill the whole period.
+    qint64 firstInPeriod = -1;
+    for (const TPage& page : std::as_const(pages)) {
+        const auto it = std::lower_bound(page.line.times.begin(), page.line.times.end(), data.periodStart);
+        if (it != page.line.times.end() && *it <= data.to)
+            firstInPeriod = firstInPeriod < 0 ? *it : std::min(firstInPeriod, *it);
+    }
+    data.from = data.periodStart;
+    if (firstInPeriod >= 0) {
+        const qint64 margin = std::max<qint64>((data.to - firstInPeriod) / 20, kMinute);
+        data.from = std::min(firstInPeriod - margin, data.to - kMinSpan);
+        if (period != TChartPeriod::All)
+            data.from = std::max(data.from, data.periodStart);
+    }
+    data.axisTo = data.to + std::max<qint64>((data.to - data.from) / 50, kMinute / 2);
 
     QList<std::pair<qint64, const THistoryRow*>> visible;
     for (TPage& page : pages) {
@@ -223,9 +324,27 @@ TChartData BuildChartData(const QList<THistoryRow>& history, const QStringList& 
         }
         for (const QPointF& point : std::as_const(line.salesSteps))
             data.maxSales = std::max(data.maxSales, qint64(point.y()));
-        const qsizetype first = std::lower_bound(line.times.begin(), line.times.end(), data.from) - line.times.begin();
-        for (qsizetype i = first; i < line.rows.size() && line.times[i] <= data.to; ++i)
-            visible.append({line.times[i], &line.rows[i]});
+        const qsizetype first =
+            std::lower_bound(line.times.begin(), line.times.end(), data.periodStart) - line.times.begin();
+        qsizetype last = first;
+        for (; last < line.rows.size() && line.times[last] <= data.to; ++last)
+            visible.append({line.times[last], &line.rows[last]});
+        const bool markAll = last - first <= kMarkedReadings;
+        for (qsizetype i = first; i < last; ++i) {
+            if (markAll) {
+                line.salesMarks.append(QPointF(double(line.times[i]), double(line.rows[i].sellCount)));
+                if (line.rows[i].price)
+                    line.priceMarks.append(QPointF(double(line.times[i]), *line.rows[i].price));
+            }
+        }
+        if (!markAll) {
+            // A price that failed again soon after draws a line too short to see.
+            const double shortest = double(data.to - data.from) / 100;
+            for (const QList<QPointF>& segment : std::as_const(line.priceSegments)) {
+                if (segment.last().x() - segment.first().x() < shortest)
+                    line.priceMarks.append(segment.first());
+            }
+        }
     }
     std::stable_sort(visible.begin(), visible.end(), [](const auto& a, const auto& b) {
         return a.first != b.first ? a.first > b.first : a.second->rowId > b.second->rowId;

@@ -2,8 +2,10 @@
 
 #include "catalogue/GridData.h"
 #include "catalogue/ItemCommands.h"
+#include "common/TextHelpers.h"
 #include "dialogs/UtAlertSettings.h"
 #include "history/AlertStore.h"
+#include "store/Connection.h"
 #include "widgets/UiMessageBoxes.h"
 #include "widgets/UiWidgets.h"
 #include "widgets/UiWindowSize.h"
@@ -15,6 +17,8 @@
 #include <QPushButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace vantero {
 
@@ -48,7 +52,11 @@ TFmAlerts::TFmAlerts(TConnection connection, QWidget* parent) : QDialog(parent),
     lvAlerts->setHeaderLabels({QStringLiteral("时间"), QStringLiteral("类型"), QStringLiteral("宝贝名称"),
                                QStringLiteral("同行"), QStringLiteral("原价格"), QStringLiteral("新价格"),
                                QStringLiteral("自己的价格"), QStringLiteral("状态"), AlertWindowTexts::SendFailures});
-    const int widths[] = {150, 150, 230, 100, 70, 70, 80, 60, 260};
+    int widths[] = {150, 150, 230, 100, 70, 70, 80, 60, 260};
+    // The time column holds the longest time of the locale's format.
+    widths[0] = std::max(widths[0], lvAlerts->fontMetrics().horizontalAdvance(
+                                        FormatDateTime(QDateTime(QDate(2026, 12, 31), QTime(23, 59, 59)))) +
+                                        16);
     for (int i = 0; i < kColumns; ++i)
         lvAlerts->setColumnWidth(i, widths[i]);
     connect(lvAlerts, &QTreeWidget::itemDoubleClicked, this, [this] { btnChartClick(); });
@@ -101,12 +109,14 @@ void TFmAlerts::Reload() {
     lvAlerts->clear();
     for (int i = 0; i < m_alerts.size(); ++i) {
         const TAlert& alert = m_alerts[i];
-        auto* row = new QTreeWidgetItem(lvAlerts, {alert.createdAt, AlertTexts::KindName(alert.kind),
-                                                   alert.itemName.isEmpty() ? alert.localItemID : alert.itemName,
-                                                   alert.rivalWW.isEmpty() ? ItemTexts::Own : alert.rivalWW,
-                                                   Price(alert.oldPrice), Price(alert.newPrice), Price(alert.ownPrice),
-                                                   alert.isRead ? QStringLiteral("已读") : QStringLiteral("未读"),
-                                                   alert.sendFailures});
+        // Shown as every other list shows a time; a text that is no time stays as stored.
+        const QDateTime created = DateTimeFromColumn(alert.createdAt);
+        auto* row = new QTreeWidgetItem(
+            lvAlerts, {created.isValid() ? FormatDateTime(created) : alert.createdAt, AlertTexts::KindName(alert.kind),
+                       alert.itemName.isEmpty() ? alert.localItemID : alert.itemName,
+                       alert.rivalWW.isEmpty() ? ItemTexts::Own : alert.rivalWW, Price(alert.oldPrice),
+                       Price(alert.newPrice), Price(alert.ownPrice),
+                       alert.isRead ? QStringLiteral("已读") : QStringLiteral("未读"), alert.sendFailures});
         row->setData(0, Qt::UserRole, i);
         QString message = AlertTexts::Message(alert);
         if (!alert.sendFailures.isEmpty()) {

@@ -165,6 +165,10 @@ void TFmMain::BuildMenu() {
     QMenu* mniN2 = mm->addMenu(QStringLiteral("帮助"));
     mniN2->setObjectName(QStringLiteral("mniN2"));
     addEntry(mniN2, QStringLiteral("mniN3"), QStringLiteral("关于"), &TFmMain::btn2Click);
+    // After the listed entry: the manual that comes with the program, readable without a network.
+    addEntry(mniN2, QStringLiteral("mniManual"), QStringLiteral("本机使用手册(&M)"), &TFmMain::mniManualClick);
+    Command(QStringLiteral("mniManual"))->setShortcut(QKeySequence(Qt::Key_F1));
+    Command(QStringLiteral("mniManual"))->setShortcutContext(Qt::WindowShortcut);
 }
 
 void TFmMain::BuildCentre() {

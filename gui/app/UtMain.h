@@ -29,6 +29,7 @@ class TGridView;
 class TFmUpdateing;
 class TFmLogin;
 class TFmWeb;
+class TFmManual;
 enum class TVendorPage;
 class TReadAllItemThr;
 class TFmAlerts;
@@ -200,6 +201,7 @@ private:
     // Vendor pages.
     void ShowVendorPage(TVendorPage page);
     TFmWeb* m_web = nullptr;
+    TFmManual* m_manual = nullptr;
 
     // Rendered readings (UtMainBrowser.cpp): the login window, the retry option, each detail
     // row's reading mode.
@@ -210,6 +212,9 @@ private:
 public:
     // The vendor page window; null until first needed.
     TFmWeb* WebWindow() const { return m_web; }
+    // "本机使用手册" (F1): the manual shipped with the program; null until first needed.
+    void mniManualClick();
+    TFmManual* ManualWindow() const { return m_manual; }
     // "登录网站": the login window on the profile beside the database; null until first needed.
     void mniLoginClick();
     TFmLogin* LoginWindow() const { return m_login; }

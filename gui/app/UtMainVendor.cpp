@@ -1,6 +1,7 @@
 // Update check, vendor pages and the About box.
 #include "app/UtMain.h"
 #include "dialogs/UtAbout.h"
+#include "dialogs/UtManual.h"
 #include "dialogs/UtWeb.h"
 #include "vendor/utCheckUpdate.h"
 
@@ -36,6 +37,14 @@ void TFmMain::btnUpdateClick() {
 
 void TFmMain::btnManualClick() {
     ShowVendorPage(TVendorPage::ManualPage);
+}
+
+void TFmMain::mniManualClick() {
+    if (!m_manual)
+        m_manual = new TFmManual(this);
+    m_manual->show();
+    m_manual->raise();
+    m_manual->activateWindow();
 }
 
 void TFmMain::btn2Click() {

@@ -2,6 +2,7 @@
 
 #include "catalogue/GridData.h"
 #include "catalogue/ItemCommands.h"
+#include "widgets/UiWindowSettings.h"
 #include "widgets/UiWindowSize.h"
 
 #include <QButtonGroup>
@@ -11,14 +12,18 @@
 #include <QCursor>
 #include <QDateTimeAxis>
 #include <QFontMetrics>
+#include <QGraphicsSimpleTextItem>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineSeries>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
 #include <QRadioButton>
+#include <QScatterSeries>
+#include <QSettings>
 #include <QSplitter>
 #include <QTableView>
 #include <QToolTip>
@@ -32,6 +37,11 @@ namespace vantero {
 namespace {
 
 const char* const kLineKey = "chartLine";
+const char* const kSalesKey = "sales";
+const QString kPeriodSetting = QStringLiteral("PriceChart/Period");
+const QString kSalesSetting = QStringLiteral("PriceChart/ShowSales");
+// How far from a line the pointer may be and still be on it.
+constexpr double kHoverPixels = 6;
 
 QString PriceText(const std::optional<double>& price) {
     return price ? FormatPrice(*price) : ChartTexts::NoPrice;
@@ -90,6 +100,13 @@ TFmPriceChart::TFmPriceChart(TConnection connection, QString itemId, const QStri
     setWindowFlag(Qt::WindowMaximizeButtonHint);
     setAttribute(Qt::WA_DeleteOnClose, false);
     FitOnScreen(this, QSize(1100, 720));
+    {
+        const QSettings settings(WindowSettingsFile(), QSettings::IniFormat);
+        const int period = settings.value(kPeriodSetting, int(m_period)).toInt();
+        if (period >= int(TChartPeriod::Week) && period <= int(TChartPeriod::All))
+            m_period = TChartPeriod(period);
+        m_showSales = settings.value(kSalesSetting, false).toBool();
+    }
 
     auto* layout = new QVBoxLayout(this);
     auto* top = new QHBoxLayout;
@@ -117,6 +134,7 @@ TFmPriceChart::TFmPriceChart(TConnection connection, QString itemId, const QStri
     chkSales = new QCheckBox(ChartTexts::ShowSales, this);
     chkSales->setObjectName(QStringLiteral("chkSales"));
     chkSales->setAccessibleName(ChartTexts::ShowSales);
+    chkSales->setChecked(m_showSales);
     connect(chkSales, &QCheckBox::toggled, this, &TFmPriceChart::SetShowSales);
     top->addSpacing(16);
     top->addWidget(chkSales);
@@ -136,23 +154,40 @@ TFmPriceChart::TFmPriceChart(TConnection connection, QString itemId, const QStri
     m_priceAxis->setTitleText(ChartTexts::PriceAxis);
     m_priceAxis->setLabelFormat(QStringLiteral("%.2f"));
     m_salesAxis = new QValueAxis;
-    m_salesAxis->setTitleText(ChartTexts::SalesAxis);
+    // The sales axis is titled by an upright text above it: the chart turns a right axis's title
+    // a quarter clockwise, and two Chinese characters turned that way at the window's font size
+    // run into one dark block.
+    m_salesTitle = new QGraphicsSimpleTextItem(ChartTexts::SalesAxis, m_chart);
+    m_salesTitle->setFont(m_priceAxis->titleFont());
+    m_salesTitle->setBrush(palette().color(QPalette::WindowText));
+    m_salesTitle->setZValue(10); // above the chart's background
+    m_salesTitle->setVisible(false);
     m_salesAxis->setLabelFormat(QStringLiteral("%d"));
     m_chart->addAxis(m_timeAxis, Qt::AlignBottom);
-    connect(m_chart, &QChart::plotAreaChanged, this, [this] { FitTimeTicks(); });
+    connect(m_chart, &QChart::plotAreaChanged, this, [this] {
+        FitTimeTicks();
+        PlaceSalesTitle();
+    });
     m_chart->addAxis(m_priceAxis, Qt::AlignLeft);
     m_view = new QChartView(m_chart, horizontal);
     m_view->setObjectName(QStringLiteral("chvPrice"));
     m_view->setAccessibleName(QStringLiteral("价格走势图"));
     m_view->setRenderHint(QPainter::Antialiasing);
     m_view->setMinimumSize(500, 300);
+    // The pointer picks the nearest line itself: the series' own hover takes whichever is drawn on
+    // top, however close another passes.
+    m_view->viewport()->setMouseTracking(true);
+    m_view->viewport()->installEventFilter(this);
 
     m_shops = new QListWidget(horizontal);
     m_shops->setObjectName(QStringLiteral("lstShops"));
     m_shops->setAccessibleName(ChartTexts::Shops);
     m_shops->setToolTip(ChartTexts::Shops);
     m_shops->setMaximumWidth(220);
-    connect(m_shops, &QListWidget::itemChanged, this, [this](QListWidgetItem*) { ApplyPens(); });
+    connect(m_shops, &QListWidget::itemChanged, this, [this](QListWidgetItem*) {
+        ApplyPens();
+        m_rows->SetRows(ShownRows(m_data, ShownLines()));
+    });
     connect(m_shops, &QListWidget::currentItemChanged, this, [this](QListWidgetItem* item) {
         m_highlight = item ? item->data(Qt::UserRole).toString() : QString();
         ApplyPens();
@@ -200,6 +235,7 @@ void TFmPriceChart::SetPeriod(TChartPeriod period) {
     if (period == m_period)
         return;
     m_period = period;
+    QSettings(WindowSettingsFile(), QSettings::IniFormat).setValue(kPeriodSetting, int(period));
     Redraw();
 }
 
@@ -209,6 +245,7 @@ void TFmPriceChart::SetShowSales(bool show) {
     if (show == m_showSales)
         return;
     m_showSales = show;
+    QSettings(WindowSettingsFile(), QSettings::IniFormat).setValue(kSalesSetting, show);
     Redraw();
 }
 
@@ -245,6 +282,58 @@ QString TFmPriceChart::HoverText(int line, qint64 msecs) const {
     return ChartTexts::Hover.arg(chartLine.shop, PriceText(row->price), QString::number(row->sellCount), row->readAt);
 }
 
+QList<bool> TFmPriceChart::ShownLines() const {
+    QList<bool> shown;
+    for (int i = 0; i < m_shops->count(); ++i)
+        shown << (m_shops->item(i)->checkState() == Qt::Checked);
+    return shown;
+}
+
+TChartHit TFmPriceChart::LineAt(QPoint viewportPos) const {
+    const QPointF scenePos = m_view->mapToScene(viewportPos);
+    const QPointF chartPos = m_chart->mapFromScene(scenePos);
+    const QRectF plot = m_chart->plotArea();
+    if (!plot.adjusted(-kHoverPixels, -kHoverPixels, kHoverPixels, kHoverPixels).contains(chartPos))
+        return {};
+    auto scaleOf = [&](const QValueAxis* axis) {
+        return TChartScale{plot, double(m_timeAxis->min().toMSecsSinceEpoch()),
+                           double(m_timeAxis->max().toMSecsSinceEpoch()), axis->min(), axis->max()};
+    };
+    std::optional<TChartScale> sales;
+    if (m_showSales)
+        sales = scaleOf(m_salesAxis);
+    return NearestLine(m_data, ShownLines(), scaleOf(m_priceAxis), sales, chartPos, kHoverPixels);
+}
+
+bool TFmPriceChart::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_view->viewport()) {
+        if (event->type() == QEvent::MouseMove) {
+            const QPoint pos = static_cast<QMouseEvent*>(event)->position().toPoint();
+            const TChartHit hit = LineAt(pos);
+            m_hovered = hit.line;
+            if (hit.line >= 0) {
+                const QPointF value = m_chart->mapToValue(m_chart->mapFromScene(m_view->mapToScene(pos)));
+                QToolTip::showText(m_view->viewport()->mapToGlobal(pos), HoverText(hit.line, qint64(value.x())),
+                                   m_view->viewport());
+            } else {
+                QToolTip::hideText();
+            }
+        } else if (event->type() == QEvent::Leave) {
+            m_hovered = -1;
+            QToolTip::hideText();
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void TFmPriceChart::PlaceSalesTitle() {
+    const QRectF plot = m_chart->plotArea();
+    const QRectF text = m_salesTitle->boundingRect();
+    // Above the axis's labels, right-aligned to the chart's edge so that a wide number fits under it.
+    const qreal right = m_chart->rect().right() - m_chart->margins().right();
+    m_salesTitle->setPos(std::max(plot.right(), right - text.width()), std::max(0.0, plot.top() - text.height() - 8));
+}
+
 void TFmPriceChart::FitTimeTicks() {
     // As many time labels as fit side by side: more would be cut to "…" on a small window.
     const QFontMetrics metrics(m_timeAxis->labelsFont());
@@ -260,9 +349,9 @@ void TFmPriceChart::Redraw() {
     m_view->setUpdatesEnabled(false);
     m_chart->removeAllSeries();
 
-    m_timeAxis->setFormat(TimeAxisFormat(m_data.to - m_data.from));
+    m_timeAxis->setFormat(TimeAxisFormat(m_data.axisTo - m_data.from));
     FitTimeTicks();
-    m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(m_data.from), QDateTime::fromMSecsSinceEpoch(m_data.to));
+    m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(m_data.from), QDateTime::fromMSecsSinceEpoch(m_data.axisTo));
     double low = m_data.hasPrices ? m_data.minPrice : 0;
     double high = m_data.hasPrices ? m_data.maxPrice : 1;
     const double pad = std::max((high - low) * 0.08, high * 0.02 + 0.01);
@@ -278,6 +367,10 @@ void TFmPriceChart::Redraw() {
         m_chart->removeAxis(m_salesAxis);
     }
     m_chart->setTitle(m_data.lines.isEmpty() ? ChartTexts::NoHistory : QString());
+    // Room above the plot for the sales title.
+    m_chart->setMargins(QMargins(4, m_showSales ? int(m_salesTitle->boundingRect().height()) + 4 : 4, 16, 4));
+    m_salesTitle->setVisible(m_showSales);
+    PlaceSalesTitle();
 
     // Keep the shops' ticks across a redraw.
     QHash<QString, bool> shown;
@@ -289,26 +382,38 @@ void TFmPriceChart::Redraw() {
     for (int line = 0; line < m_data.lines.size(); ++line) {
         const TChartLine& chartLine = m_data.lines[line];
         const QColor color = LineColor(line);
-        auto addSeries = [&](const QList<QPointF>& points, QValueAxis* axis, bool sales) {
-            auto* series = new QLineSeries;
+        auto attach = [&](QXYSeries* series, QValueAxis* axis, bool sales) {
             series->setName(chartLine.shop);
             series->setProperty(kLineKey, line);
-            series->setProperty("sales", sales);
-            series->replace(points);
+            series->setProperty(kSalesKey, sales);
             m_chart->addSeries(series);
             series->attachAxis(m_timeAxis);
             series->attachAxis(axis);
-            connect(series, &QLineSeries::hovered, this, [this, line](const QPointF& point, bool state) {
-                if (state)
-                    QToolTip::showText(QCursor::pos(), HoverText(line, qint64(point.x())), m_view);
-                else
-                    QToolTip::hideText();
-            });
         };
-        for (const QList<QPointF>& segment : chartLine.priceSegments)
-            addSeries(segment, m_priceAxis, false);
-        if (m_showSales && !chartLine.salesSteps.isEmpty())
-            addSeries(chartLine.salesSteps, m_salesAxis, true);
+        for (const QList<QPointF>& segment : chartLine.priceSegments) {
+            auto* series = new QLineSeries;
+            series->replace(segment);
+            attach(series, m_priceAxis, false);
+        }
+        if (!chartLine.priceMarks.isEmpty()) {
+            auto* marks = new QScatterSeries;
+            marks->setMarkerShape(QScatterSeries::MarkerShapeCircle);
+            marks->setMarkerSize(7);
+            marks->replace(chartLine.priceMarks);
+            attach(marks, m_priceAxis, false);
+        }
+        if (m_showSales && !chartLine.salesSteps.isEmpty()) {
+            auto* series = new QLineSeries;
+            series->replace(chartLine.salesSteps);
+            attach(series, m_salesAxis, true);
+            if (!chartLine.salesMarks.isEmpty()) {
+                auto* marks = new QScatterSeries;
+                marks->setMarkerShape(QScatterSeries::MarkerShapeRectangle);
+                marks->setMarkerSize(6);
+                marks->replace(chartLine.salesMarks);
+                attach(marks, m_salesAxis, true);
+            }
+        }
 
         QPixmap swatch(14, 14);
         swatch.fill(color);
@@ -320,27 +425,32 @@ void TFmPriceChart::Redraw() {
             m_shops->setCurrentItem(item);
     }
     ApplyPens();
-    m_rows->SetRows(m_data.visibleRows);
+    m_rows->SetRows(ShownRows(m_data, ShownLines()));
     m_view->setUpdatesEnabled(true);
 }
 
 void TFmPriceChart::ApplyPens() {
-    QList<bool> visible;
-    for (int i = 0; i < m_shops->count(); ++i)
-        visible << (m_shops->item(i)->checkState() == Qt::Checked);
+    const QList<bool> visible = ShownLines();
     const QList<QAbstractSeries*> all = m_chart->series();
     for (QAbstractSeries* abstract : all) {
-        auto* series = static_cast<QLineSeries*>(abstract);
+        auto* series = static_cast<QXYSeries*>(abstract);
         const int line = series->property(kLineKey).toInt();
-        const bool sales = series->property("sales").toBool();
+        const bool sales = series->property(kSalesKey).toBool();
         const bool own = line < m_data.lines.size() && m_data.lines[line].own;
         const bool highlighted = !m_highlight.isEmpty() && line < m_data.lines.size() &&
                                  m_data.lines[line].shop.compare(m_highlight, Qt::CaseInsensitive) == 0;
-        QPen pen(LineColor(line));
-        pen.setWidthF(highlighted ? 3.5 : own ? 2.5 : 1.5);
-        if (sales)
-            pen.setStyle(Qt::DashLine);
-        series->setPen(pen);
+        const QColor color = LineColor(line);
+        if (auto* marks = qobject_cast<QScatterSeries*>(series)) {
+            marks->setColor(sales ? QColor(Qt::white) : color);
+            marks->setBorderColor(color);
+            marks->setMarkerSize(highlighted ? 10 : sales ? 6 : 7);
+        } else {
+            QPen pen(color);
+            pen.setWidthF(highlighted ? 3.5 : own ? 2.5 : 1.5);
+            if (sales)
+                pen.setStyle(Qt::DashLine);
+            series->setPen(pen);
+        }
         series->setVisible(visible.value(line, true));
     }
 }

@@ -13,6 +13,7 @@ class QListWidget;
 class QTableView;
 
 class QChart;
+class QGraphicsSimpleTextItem;
 class QChartView;
 class QDateTimeAxis;
 class QValueAxis;
@@ -68,17 +69,26 @@ public:
 
     const TChartData& Data() const { return m_data; }
     QChart* Chart() const { return m_chart; }
+    QGraphicsSimpleTextItem* SalesTitle() const { return m_salesTitle; }
     QChartView* ChartView() const { return m_view; }
     QTableView* Table() const { return m_table; }
     QListWidget* ShopList() const { return m_shops; }
     QString ItemID() const { return m_itemId; }
     // The text hovering a line at a moment shows (exposed for tests).
     QString HoverText(int line, qint64 msecs) const;
+    // The line under a point of the chart view's viewport, and the one the pointer last hovered.
+    TChartHit LineAt(QPoint viewportPos) const;
+    int HoveredLine() const { return m_hovered; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void Redraw();
+    QList<bool> ShownLines() const;
     void ApplyPens();
     void FitTimeTicks();
+    void PlaceSalesTitle();
     QColor LineColor(int line) const;
 
     TConnection m_con;
@@ -89,6 +99,7 @@ private:
     TChartPeriod m_period = TChartPeriod::Month;
     bool m_showSales = false;
     QString m_highlight;
+    int m_hovered = -1;
 
     QLabel* lblItem = nullptr;
     QButtonGroup* m_periods = nullptr;
@@ -98,6 +109,7 @@ private:
     QDateTimeAxis* m_timeAxis = nullptr;
     QValueAxis* m_priceAxis = nullptr;
     QValueAxis* m_salesAxis = nullptr; // in the chart only while sales are shown
+    QGraphicsSimpleTextItem* m_salesTitle = nullptr;
     QListWidget* m_shops = nullptr;
     QTableView* m_table = nullptr;
     TChartRowsModel* m_rows = nullptr;

@@ -3,27 +3,38 @@
 #include "app/UtAlerts.h"
 #include "app/UtMain.h"
 #include "app/UtPriceChart.h"
+#include "common/TextHelpers.h"
 #include "dialogs/UtAlertSettings.h"
 #include "history/AlertStore.h"
 #include "history/ExportSheets.h"
 #include "support/HistoryData.h"
 #include "support/TestDatabase.h"
 #include "widgets/UiMessageBoxes.h"
+#include "widgets/UiWindowSettings.h"
 
 #include <QAbstractItemModel>
 #include <QAction>
 #include <QApplication>
 #include <QBoxLayout>
 #include <QChart>
+#include <QChartView>
 #include <QCheckBox>
+#include <QDateTimeAxis>
 #include <QDoubleSpinBox>
+#include <QFile>
+#include <QGraphicsSimpleTextItem>
 #include <QLabel>
 #include <QLineSeries>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QScatterSeries>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QTableView>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -32,10 +43,18 @@ using namespace vantero::test;
 
 namespace {
 
+// The visible lines (the readings' points not counted).
 int VisibleSeries(const TFmPriceChart& chart) {
     int count = 0;
     for (QAbstractSeries* series : chart.Chart()->series())
-        count += series->isVisible() ? 1 : 0;
+        count += series->isVisible() && series->type() == QAbstractSeries::SeriesTypeLine ? 1 : 0;
+    return count;
+}
+
+int VisibleMarks(const TFmPriceChart& chart) {
+    int count = 0;
+    for (QAbstractSeries* series : chart.Chart()->series())
+        count += series->isVisible() && series->type() == QAbstractSeries::SeriesTypeScatter ? 1 : 0;
     return count;
 }
 
@@ -60,11 +79,16 @@ struct TDemoWindow {
 class TestUiHistory : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
     void newCommandsComeAfterTheSpecifiedOnes();
     void detailButtonAndDoubleClickOpenTheChartOfTheFocusedItem();
     void chartDrawsEveryShopAndFollowsPeriodSalesAndTicks();
+    void chartOfANewItemFillsTheAxisAndShowsItsReadingsAsPoints();
+    void untickedShopsLeaveTheReadingsTable();
+    void hoveringPicksTheNearestLine();
+    void chartRemembersPeriodAndSales();
     void alertsWindowShowsUnreadUntilMarkedRead();
     void settingsDialogStoresTheSwitches();
     void aFinishedBackgroundRunChecksForAlerts();
@@ -73,6 +97,12 @@ private slots:
 private:
     QStringList m_boxes;
 };
+
+void TestUiHistory::initTestCase() {
+    // The windows' remembered choices go to a folder of the tests, fresh each run.
+    QStandardPaths::setTestModeEnabled(true);
+    QFile::remove(WindowSettingsFile());
+}
 
 void TestUiHistory::init() {
     m_boxes.clear();
@@ -184,6 +214,185 @@ void TestUiHistory::chartDrawsEveryShopAndFollowsPeriodSalesAndTicks() {
     QCOMPARE(chart.Chart()->axes(Qt::Horizontal).first()->titleText(), QStringLiteral("时间"));
 }
 
+void TestUiHistory::chartOfANewItemFillsTheAxisAndShowsItsReadingsAsPoints() {
+    TTestDatabase db;
+    THistoryDemo demo;
+    demo.rivals = 2;
+    demo.points = 3; // one reading of each page, a moment ago
+    demo.days = 0;
+    const QStringList rivals = WriteHistoryDemo(db.connection(), demo);
+    TFmPriceChart chart(db.connection(), demo.itemId, demo.itemName, rivals);
+    chart.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&chart));
+    for (TChartPeriod period : {TChartPeriod::Week, TChartPeriod::Month, TChartPeriod::All}) {
+        chart.SetPeriod(period);
+        auto* axis = qobject_cast<QDateTimeAxis*>(chart.Chart()->axes(Qt::Horizontal).value(0));
+        QVERIFY(axis);
+        // The readings stand well inside the axis, not squeezed into its last pixel.
+        const qint64 span = axis->max().toMSecsSinceEpoch() - axis->min().toMSecsSinceEpoch();
+        QVERIFY2(span <= 3600 * 1000, qPrintable(PeriodCaption(period)));
+        for (const TChartLine& line : chart.Data().lines) {
+            const qint64 at = line.times.first();
+            QVERIFY(at - axis->min().toMSecsSinceEpoch() > span / 2);
+            QVERIFY(axis->max().toMSecsSinceEpoch() - at > 0);
+        }
+        QCOMPARE(VisibleMarks(chart), 3); // each page's single reading is a point
+        const QRectF plot = chart.Chart()->plotArea();
+        for (QAbstractSeries* series : chart.Chart()->series()) {
+            auto* marks = qobject_cast<QScatterSeries*>(series);
+            if (!marks)
+                continue;
+            QVERIFY(marks->markerSize() >= 6);
+            const QPointF point = chart.Chart()->mapToPosition(marks->at(0), marks);
+            QVERIFY(plot.adjusted(3, 3, -3, -3).contains(point));
+        }
+    }
+    // Sales are titled upright above their axis, inside the chart, in the window's font.
+    QVERIFY(!chart.SalesTitle()->isVisible());
+    chart.SetShowSales(true);
+    QCoreApplication::processEvents();
+    QGraphicsSimpleTextItem* title = chart.SalesTitle();
+    QVERIFY(title->isVisible());
+    QCOMPARE(title->text(), QStringLiteral("销量"));
+    QCOMPARE(title->rotation(), 0.0);
+    QVERIFY(title->font().pointSizeF() >= chart.font().pointSizeF() || title->font().pixelSize() >= 11);
+    const QRectF titleRect = title->mapRectToParent(title->boundingRect());
+    QVERIFY(chart.Chart()->rect().contains(titleRect));
+    QVERIFY(titleRect.bottom() <= chart.Chart()->plotArea().top());
+    QVERIFY(titleRect.left() >= chart.Chart()->plotArea().right() - 1);
+    QVERIFY(title->brush().color().alpha() > 0 && title->brush().style() != Qt::NoBrush);
+}
+
+void TestUiHistory::untickedShopsLeaveTheReadingsTable() {
+    TTestDatabase db;
+    THistoryDemo demo;
+    const QStringList rivals = WriteHistoryDemo(db.connection(), demo);
+    TFmPriceChart chart(db.connection(), demo.itemId, demo.itemName, rivals);
+    chart.SetPeriod(TChartPeriod::All);
+    QAbstractItemModel* table = chart.Table()->model();
+    const int all = table->rowCount();
+    QCOMPARE(all, demo.points);
+    const QString shop = chart.ShopList()->item(2)->text();
+    int ofShop = 0;
+    for (int row = 0; row < all; ++row)
+        ofShop += table->index(row, 1).data().toString() == shop ? 1 : 0;
+    QVERIFY(ofShop > 0);
+    chart.ShopList()->item(2)->setCheckState(Qt::Unchecked);
+    QCOMPARE(table->rowCount(), all - ofShop);
+    for (int row = 0; row < table->rowCount(); ++row)
+        QVERIFY(table->index(row, 1).data().toString() != shop);
+    // And stay out when the period changes; ticking brings them back.
+    chart.SetPeriod(TChartPeriod::Month);
+    for (int row = 0; row < table->rowCount(); ++row)
+        QVERIFY(table->index(row, 1).data().toString() != shop);
+    chart.ShopList()->item(2)->setCheckState(Qt::Checked);
+    chart.SetPeriod(TChartPeriod::All);
+    QCOMPARE(table->rowCount(), all);
+}
+
+void TestUiHistory::hoveringPicksTheNearestLine() {
+    TTestDatabase db;
+    THistoryDemo demo;
+    const QStringList rivals = WriteHistoryDemo(db.connection(), demo);
+    TFmPriceChart chart(db.connection(), demo.itemId, demo.itemName, rivals);
+    chart.resize(1100, 720);
+    chart.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&chart));
+    chart.SetPeriod(TChartPeriod::Week);
+    chart.SetShowSales(false);
+    QCoreApplication::processEvents();
+    QWidget* viewport = chart.ChartView()->viewport();
+    QChart* qchart = chart.Chart();
+    auto* axis = qobject_cast<QDateTimeAxis*>(qchart->axes(Qt::Horizontal).value(0));
+    const qint64 first = axis->min().toMSecsSinceEpoch();
+    const qint64 span = axis->max().toMSecsSinceEpoch() - first;
+    const qint64 near = span / 50;
+    QLineSeries* anySeries = nullptr;
+    for (QAbstractSeries* series : qchart->series()) {
+        if (series->type() == QAbstractSeries::SeriesTypeLine && !series->property("sales").toBool())
+            anySeries = static_cast<QLineSeries*>(series);
+    }
+    QVERIFY(anySeries);
+    auto toViewport = [&](qint64 msecs, double price) {
+        const QPointF inChart = qchart->mapToPosition(QPointF(double(msecs), price), anySeries);
+        return chart.ChartView()->mapFromScene(qchart->mapToScene(inChart));
+    };
+    // Whether another line passes within a few pixels of a spot (its price, or a step of it):
+    // there the pointer cannot tell them apart.
+    auto crowded = [&](int line, qint64 at, QPoint spot) {
+        for (int other = 0; other < chart.Data().lines.size(); ++other) {
+            if (other == line)
+                continue;
+            const TChartLine& otherLine = chart.Data().lines[other];
+            for (qint64 t : {at - near, at, at + near}) {
+                const THistoryRow* row = RowInForce(otherLine, t);
+                if (row && row->price && std::abs(toViewport(t, *row->price).y() - spot.y()) < 10)
+                    return true;
+            }
+            for (qint64 t : otherLine.times) {
+                if (t > at - near && t < at + near)
+                    return true;
+            }
+        }
+        return false;
+    };
+    int checked = 0;
+    for (int line = 0; line < chart.Data().lines.size(); ++line) {
+        for (int step = 2; step < 48; ++step) {
+            const qint64 at = first + span * step / 50;
+            const THistoryRow* row = RowInForce(chart.Data().lines[line], at);
+            if (!row || !row->price)
+                continue;
+            const QPoint spot = toViewport(at, *row->price);
+            if (crowded(line, at, spot))
+                continue;
+            // Three pixels off the line still picks it, from above and from below.
+            QTest::mouseMove(viewport, spot + QPoint(0, 3));
+            QTRY_COMPARE_WITH_TIMEOUT(chart.HoveredLine(), line, 30000);
+            QCOMPARE(chart.LineAt(spot - QPoint(0, 3)).line, line);
+            QVERIFY(QToolTip::text().startsWith(chart.Data().lines[line].shop + u'\n'));
+            ++checked;
+            break;
+        }
+    }
+    QVERIFY(checked >= 4);
+    QCOMPARE(chart.LineAt(QPoint(1, 1)).line, -1); // outside the plot
+}
+
+void TestUiHistory::chartRemembersPeriodAndSales() {
+    TTestDatabase db;
+    THistoryDemo demo;
+    demo.points = 20;
+    const QStringList rivals = WriteHistoryDemo(db.connection(), demo);
+    QFile::remove(WindowSettingsFile());
+    {
+        TFmPriceChart chart(db.connection(), demo.itemId, demo.itemName, rivals);
+        chart.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&chart));
+        QCOMPARE(chart.Period(), TChartPeriod::Month); // the first time
+        QTest::mouseClick(chart.findChild<QWidget*>(QStringLiteral("rbAll")), Qt::LeftButton);
+        chart.findChild<QCheckBox*>(QStringLiteral("chkSales"))->setChecked(true);
+    }
+    {
+        TFmPriceChart chart(db.connection(), demo.itemId, demo.itemName, rivals);
+        QCOMPARE(chart.Period(), TChartPeriod::All);
+        QVERIFY(chart.findChild<QRadioButton*>(QStringLiteral("rbAll"))->isChecked());
+        QVERIFY(chart.findChild<QCheckBox*>(QStringLiteral("chkSales"))->isChecked());
+        QCOMPARE(chart.Chart()->axes(Qt::Vertical).size(), 2); // the sales axis is there
+        chart.SetPeriod(TChartPeriod::Week);
+        chart.SetShowSales(false);
+    }
+    TFmPriceChart chart(db.connection(), demo.itemId, demo.itemName, rivals);
+    QCOMPARE(chart.Period(), TChartPeriod::Week);
+    QVERIFY(!chart.findChild<QCheckBox*>(QStringLiteral("chkSales"))->isChecked());
+    QCOMPARE(chart.Chart()->axes(Qt::Vertical).size(), 1);
+    // A value the program never wrote opens the usual period.
+    QSettings(WindowSettingsFile(), QSettings::IniFormat).setValue(QStringLiteral("PriceChart/Period"), 17);
+    TFmPriceChart odd(db.connection(), demo.itemId, demo.itemName, rivals);
+    QCOMPARE(odd.Period(), TChartPeriod::Month);
+    QFile::remove(WindowSettingsFile());
+}
+
 void TestUiHistory::alertsWindowShowsUnreadUntilMarkedRead() {
     TTestDatabase db;
     db.exec(QStringLiteral("INSERT INTO Items (ItemID, ItemName, Price) VALUES ('1', '杯子', 100)"));
@@ -194,6 +403,10 @@ void TestUiHistory::alertsWindowShowsUnreadUntilMarkedRead() {
     window.show();
     QCOMPARE(window.lvAlerts->topLevelItemCount(), 2);
     QCOMPARE(window.lvAlerts->topLevelItem(0)->text(3), QStringLiteral("乙店")); // newest first
+    // Times as every other list shows them (the detail list, the failure list).
+    const QString shown = FormatDateTime(QDateTime(QDate(2026, 12, 2), QTime(8, 0)));
+    QCOMPARE(window.lvAlerts->topLevelItem(0)->text(0), shown);
+    QVERIFY(window.lvAlerts->columnWidth(0) > window.lvAlerts->fontMetrics().horizontalAdvance(shown));
     QCOMPARE(window.lblUnread->text(), QStringLiteral("未读提醒：2 条"));
     QCOMPARE(window.lblUnread->accessibleName(), window.lblUnread->text());
     QVERIFY(window.lvAlerts->topLevelItem(0)->toolTip(0).contains(QStringLiteral("“杯子”")));

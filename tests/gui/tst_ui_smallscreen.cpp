@@ -16,17 +16,20 @@
 #include "support/UpdaterTestData.h"
 #include "widgets/UiMessageBoxes.h"
 #include "widgets/UiStatusPanels.h"
+#include "widgets/UiWindowSettings.h"
 
 #include <QAccessible>
 #include <QApplication>
 #include <QChart>
 #include <QDateTimeAxis>
+#include <QFile>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QScreen>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTest>
 #include <QToolButton>
@@ -65,6 +68,11 @@ class TstUiSmallScreen final : public QObject {
     std::unique_ptr<TFmMain> m_main;
 
 private slots:
+    void initTestCase() {
+        // The windows' remembered choices go to a folder of the tests, fresh each run.
+        QStandardPaths::setTestModeEnabled(true);
+        QFile::remove(WindowSettingsFile());
+    }
     void init() {
         SetMessageBoxHook([](TBoxKind, const QString&, const QString&) { return false; });
         m_cat = std::make_unique<TUpdaterCatalogue>();

@@ -37,6 +37,8 @@ expected=(
     ./usr/lib/systemd/user/vantero-update.service
     ./usr/lib/systemd/user/vantero-update.timer
     ./usr/share/doc/vantero/README.md
+    ./usr/share/doc/vantero/manual/index.html
+    ./usr/share/doc/vantero/manual/images/main.png
     ./usr/share/doc/vantero/LICENSE
     ./usr/share/doc/vantero/copyright
     ./usr/share/doc/vantero/changelog.Debian.gz

@@ -62,6 +62,11 @@ private slots:
     void priceStepsHoldEachPriceUntilTheNextChange();
     void salesStepTheSameWayAndNeverBreak();
     void periodsCutTheLinesAndTheTableRows();
+    void timeAxisFitsTheReadingsOfThePeriod_data();
+    void timeAxisFitsTheReadingsOfThePeriod();
+    void readingsAreDrawnAsPointsWhileFewAndLonePricesAlways();
+    void untickedShopsLeaveTheTable();
+    void pointerPicksTheNearestShownLineWithinAFewPixels();
     void ownLineFirstThenShopsInTheirOrder();
     void hoverFindsTheRowInForce();
     void timeAxisAdaptsFromHoursToMonths_data();
@@ -105,17 +110,20 @@ void TestChartData::periodsCutTheLinesAndTheTableRows() {
     QList<THistoryRow> history = Rows(QString(), QStringLiteral("1000:100 100:98"), &id);
     history << Rows(QStringLiteral("甲店"), QStringLiteral("900:90 500:95 2:97"), &id);
     const TChartData week = BuildChartData(history, {QStringLiteral("甲店")}, TChartPeriod::Week, kNow);
-    QCOMPARE(week.from, HoursAgo(7 * 24));
+    QCOMPARE(week.periodStart, HoursAgo(7 * 24));
+    QCOMPARE(week.from, HoursAgo(105)); // the first reading in the week, a twentieth of the span before
     QCOMPARE(week.to, kNow.toMSecsSinceEpoch());
+    QVERIFY(week.axisTo > week.to);
     QCOMPARE(week.visibleRows.size(), 2);                           // 100 and 2 hours ago
     QCOMPARE(week.visibleRows[0].price, std::optional<double>(97)); // newest first
-    QCOMPARE(Describe(week.lines[1].priceSegments), QStringLiteral("168:95 2:95 2:97 0:97"));
+    QCOMPARE(Describe(week.lines[1].priceSegments), QStringLiteral("105:95 2:95 2:97 0:97"));
     QCOMPARE(week.minPrice, 95.0);
     QCOMPARE(week.maxPrice, 100.0);
     const TChartData month = BuildChartData(history, {}, TChartPeriod::Month, kNow);
     QCOMPARE(month.visibleRows.size(), 3);
+    QCOMPARE(month.from, HoursAgo(525));
     const TChartData all = BuildChartData(history, {}, TChartPeriod::All, kNow);
-    QCOMPARE(all.from, HoursAgo(1000));
+    QCOMPARE(all.from, HoursAgo(1050));
     QCOMPARE(all.visibleRows.size(), 5);
     QCOMPARE(all.minPrice, 90.0);
     QCOMPARE(all.maxSales, 20);
@@ -123,6 +131,104 @@ void TestChartData::periodsCutTheLinesAndTheTableRows() {
     QVERIFY(empty.lines.isEmpty());
     QVERIFY(!empty.hasPrices);
     QVERIFY(empty.from < empty.to);
+}
+
+void TestChartData::timeAxisFitsTheReadingsOfThePeriod_data() {
+    QTest::addColumn<QString>("readings");
+    QTest::addColumn<int>("period");
+    QTest::addColumn<double>("fromHoursAgo");
+    // A new database: the readings of the last hours fill the axis in every period.
+    QTest::newRow("new item, week") << "3:10 1:11" << int(TChartPeriod::Week) << 3.15;
+    QTest::newRow("new item, month") << "3:10 1:11" << int(TChartPeriod::Month) << 3.15;
+    QTest::newRow("new item, all") << "3:10 1:11" << int(TChartPeriod::All) << 3.15;
+    // A single reading of this moment still gets a quarter of an hour of axis.
+    QTest::newRow("one fresh reading") << "0:10" << int(TChartPeriod::Week) << 0.25;
+    // Readings older than the period: the held price fills the whole period.
+    QTest::newRow("nothing read this week") << "400:10" << int(TChartPeriod::Week) << 168.0;
+    // The margin never reaches back beyond the period.
+    QTest::newRow("first reading at the week's start") << "167.9:10 1:9" << int(TChartPeriod::Week) << 168.0;
+}
+
+void TestChartData::timeAxisFitsTheReadingsOfThePeriod() {
+    QFETCH(QString, readings);
+    QFETCH(int, period);
+    QFETCH(double, fromHoursAgo);
+    qint64 id = 0;
+    const TChartData data = BuildChartData(Rows(QStringLiteral("甲店"), readings, &id), {}, TChartPeriod(period), kNow);
+    QCOMPARE(data.from, HoursAgo(fromHoursAgo));
+    QVERIFY(data.axisTo > data.to);
+    QVERIFY(data.axisTo - data.to < (data.to - data.from) / 10);
+    QVERIFY(!data.lines.first().priceSegments.isEmpty());
+    QVERIFY(data.lines.first().priceSegments.first().first().x() >= double(data.from));
+}
+
+void TestChartData::readingsAreDrawnAsPointsWhileFewAndLonePricesAlways() {
+    qint64 id = 0;
+    const TChartData few = BuildChartData(Rows(QStringLiteral("甲店"), QStringLiteral("5:- 4:12 3:- 2:13"), &id), {},
+                                          TChartPeriod::Week, kNow);
+    QCOMPARE(Describe({few.lines[0].priceMarks}), QStringLiteral("4:12 2:13"));
+    QCOMPARE(few.lines[0].salesMarks.size(), 4);
+    QCOMPARE(Describe(few.lines[0].priceSegments), QStringLiteral("4:12 3:12 | 2:13 0:13"));
+
+    QStringList many;
+    for (int i = kMarkedReadings + 20; i > 0; --i)
+        many << QStringLiteral("%1:%2").arg(i).arg(i == 30 ? QStringLiteral("50 29.9:-") : QStringLiteral("-"));
+    many.replace(0, QStringLiteral("%1:20").arg(kMarkedReadings + 20));
+    // Among many readings only a price whose line is too short to see is a point: one that failed
+    // again six minutes later.
+    const TChartData crowded =
+        BuildChartData(Rows(QStringLiteral("甲店"), many.join(u' '), &id), {}, TChartPeriod::Week, kNow);
+    QCOMPARE(Describe({crowded.lines[0].priceMarks}), QStringLiteral("30:50"));
+    QVERIFY(crowded.lines[0].salesMarks.isEmpty());
+}
+
+void TestChartData::untickedShopsLeaveTheTable() {
+    qint64 id = 0;
+    QList<THistoryRow> history = Rows(QString(), QStringLiteral("3:10 1:11"), &id);
+    history << Rows(QStringLiteral("甲店"), QStringLiteral("2:9"), &id);
+    history << Rows(QStringLiteral("Shop B "), QStringLiteral("2.5:8 0.5:8"), &id);
+    history[history.size() - 1].rivalWW = QStringLiteral("shop b"); // the same page in another spelling
+    const TChartData data =
+        BuildChartData(history, {QStringLiteral("甲店"), QStringLiteral("shop b")}, TChartPeriod::Week, kNow);
+    QCOMPARE(data.lines.size(), 3);
+    QCOMPARE(ShownRows(data, {}).size(), 5);
+    QCOMPARE(ShownRows(data, {true, false, true}).size(), 4);
+    const QList<THistoryRow> withoutB = ShownRows(data, {true, true, false});
+    QCOMPARE(withoutB.size(), 3);
+    for (const THistoryRow& row : withoutB)
+        QVERIFY(!row.rivalWW.contains(QStringLiteral("b"), Qt::CaseInsensitive));
+    const QList<THistoryRow> onlyRivals = ShownRows(data, {false});
+    QCOMPARE(onlyRivals.size(), 3);
+    for (const THistoryRow& row : onlyRivals)
+        QVERIFY(!row.isOwn());
+}
+
+void TestChartData::pointerPicksTheNearestShownLineWithinAFewPixels() {
+    qint64 id = 0;
+    // Two lines two yuan apart over a day; a plot of 1000 x 100 pixels for 0..100 yuan: 2 yuan is 2 pixels.
+    QList<THistoryRow> history = Rows(QStringLiteral("甲店"), QStringLiteral("20:50"), &id);
+    history << Rows(QStringLiteral("乙店"), QStringLiteral("20:52"), &id);
+    history << Rows(QStringLiteral("丙店"), QStringLiteral("20:80 10:- 5:80"), &id);
+    const TChartData data = BuildChartData(
+        history, {QStringLiteral("甲店"), QStringLiteral("乙店"), QStringLiteral("丙店")}, TChartPeriod::Week, kNow);
+    const TChartScale price{QRectF(0, 0, 1000, 100), double(data.from), double(data.axisTo), 0, 100};
+    auto at = [&](double hoursAgo, double value) { return price.ToPixels(QPointF(double(HoursAgo(hoursAgo)), value)); };
+    QCOMPARE(NearestLine(data, {}, price, std::nullopt, at(15, 50.4), 6).line, 0);
+    QCOMPARE(NearestLine(data, {}, price, std::nullopt, at(15, 51.6), 6).line, 1);
+    // Far from both, well short of the third.
+    QCOMPARE(NearestLine(data, {}, price, std::nullopt, at(15, 70), 6).line, -1);
+    // A hidden line is never picked; the next one within reach is.
+    QCOMPARE(NearestLine(data, {false, true, true}, price, std::nullopt, at(15, 50.4), 6).line, 1);
+    // Too far from every line.
+    QCOMPARE(NearestLine(data, {}, price, std::nullopt, at(15, 60), 6).line, -1);
+    // The gap of a failed reading is no line; its lone points are.
+    QCOMPARE(NearestLine(data, {}, price, std::nullopt, at(8, 80), 6).line, -1);
+    QCOMPARE(NearestLine(data, {}, price, std::nullopt, at(12, 80), 6).line, 2);
+    // Sales on their own scale, only when given.
+    const TChartScale sales{QRectF(0, 0, 1000, 100), double(data.from), double(data.axisTo), 0, 1};
+    const TChartHit onSales = NearestLine(data, {}, price, sales, sales.ToPixels(QPointF(double(HoursAgo(15)), 0)), 6);
+    QCOMPARE(onSales.line >= 0, true);
+    QVERIFY(onSales.sales);
 }
 
 void TestChartData::ownLineFirstThenShopsInTheirOrder() {
