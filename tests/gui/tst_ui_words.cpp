@@ -7,9 +7,11 @@
 #include "app/UtPriceChart.h"
 #include "dialogs/UtAbout.h"
 #include "dialogs/UtAddItem.h"
+#include "dialogs/UtAlertSettings.h"
 #include "dialogs/UtItemURL.h"
 #include "dialogs/UtLogin.h"
 #include "dialogs/UtManual.h"
+#include "dialogs/UtOwnShop.h"
 #include "dialogs/UtRival.h"
 #include "dialogs/UtWeb.h"
 #include "dialogs/utDataImport.h"
@@ -24,11 +26,13 @@
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QMenu>
 #include <QMessageBox>
 #include <QScrollBar>
 #include <QSet>
 #include <QStandardPaths>
 #include <QStyle>
+#include <QSystemTrayIcon>
 #include <QTcpServer>
 #include <QTimer>
 #include <QWebEnginePage>
@@ -124,6 +128,7 @@ private slots:
     void messageBoxesAreWideEnoughForTheirCaption();
     void tabReachesEveryControlOfEveryDialog_data();
     void tabReachesEveryControlOfEveryDialog();
+    void trayNoticeAndTrayMenuOpenTheAlerts();
 };
 
 void TestUiWords::vendorWindowShowsAChinesePageWhenTheServerRefuses() {
@@ -201,7 +206,7 @@ void TestUiWords::messageBoxesAreWideEnoughForTheirCaption() {
 void TestUiWords::tabReachesEveryControlOfEveryDialog_data() {
     QTest::addColumn<QString>("dialog");
     for (const char* name : {"关于", "添加宝贝", "添加同行", "宝贝设置", "系统设置", "数据导入", "本机使用手册",
-                             "价格提醒", "读取失败的宝贝", "价格走势"})
+                             "价格提醒", "读取失败的宝贝", "价格走势", "提醒设置", "我的店铺"})
         QTest::newRow(name) << QString::fromUtf8(name);
 }
 
@@ -236,6 +241,10 @@ void TestUiWords::tabReachesEveryControlOfEveryDialog() {
         window = std::make_unique<TFmAlerts>(db.connection());
     else if (dialog == QStringLiteral("读取失败的宝贝"))
         window = std::make_unique<TFmFailures>(&main);
+    else if (dialog == QStringLiteral("提醒设置"))
+        window = std::make_unique<TFmAlertSettings>(db.connection());
+    else if (dialog == QStringLiteral("我的店铺"))
+        window = std::make_unique<TFmOwnShop>(&main);
     else
         window = std::make_unique<TFmPriceChart>(db.connection(), demo.itemId, demo.itemName, rivals);
     window->setParent(nullptr, window->windowFlags() | Qt::Window);
@@ -270,6 +279,39 @@ void TestUiWords::tabReachesEveryControlOfEveryDialog() {
     unnamed.removeDuplicates();
     QVERIFY2(unnamed.isEmpty(),
              qPrintable(QStringLiteral("no accessible name: ") + unnamed.join(QStringLiteral(", "))));
+}
+
+// Where a tray exists, a click on its notice and its menu's 价格提醒 open the alerts window; the
+// menu holds the four entries. Driven through the tray's own signals: offscreen there is no tray.
+void TestUiWords::trayNoticeAndTrayMenuOpenTheAlerts() {
+    TTestDatabase db;
+    TFmMain main(db.connection());
+    main.show();
+    auto* icon = main.findChild<QSystemTrayIcon*>();
+    QVERIFY(icon);
+    QMenu* menu = icon->contextMenu();
+    QVERIFY(menu);
+    QStringList captions;
+    for (QAction* action : menu->actions()) {
+        if (!action->isSeparator())
+            captions << action->text();
+    }
+    QCOMPARE(captions, (QStringList{QStringLiteral("显示主窗口"), QStringLiteral("价格提醒"),
+                                    QStringLiteral("更新所有"), QStringLiteral("退出")}));
+    auto alertsShown = [] {
+        for (QWidget* w : QApplication::topLevelWidgets()) {
+            if (qobject_cast<TFmAlerts*>(w) && w->isVisible())
+                return static_cast<TFmAlerts*>(w);
+        }
+        return static_cast<TFmAlerts*>(nullptr);
+    };
+    QVERIFY(!alertsShown());
+    emit icon->messageClicked();
+    QTRY_VERIFY_WITH_TIMEOUT(alertsShown(), 30000);
+    alertsShown()->close();
+    QTRY_VERIFY_WITH_TIMEOUT(!alertsShown(), 30000);
+    menu->actions()[1]->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(alertsShown(), 30000);
 }
 
 QTEST_MAIN(TestUiWords)
