@@ -6,6 +6,7 @@
 #include "catalogue/ItemCommands.h"
 #include "dialogs/UtItemURL.h"
 #include "reader/UtReadItemThr.h"
+#include "support/DialogWatcher.h"
 #include "support/TestDatabase.h"
 #include "support/TestHttpServer.h"
 #include "widgets/UiGridView.h"
@@ -55,33 +56,6 @@ TTestResponse Delayed(const QByteArray& body, int delayMs) {
 struct TBox {
     TBoxKind kind;
     QString text;
-};
-
-// Calls back when a dialog of type T is shown (from the application's event stream, so a dialog
-// that closes at once is seen too); the callback runs once the dialog's own loop is running.
-template <typename T> class TDialogWatcher final : public QObject {
-public:
-    explicit TDialogWatcher(std::function<void(T*)> onShown) : m_onShown(std::move(onShown)) {
-        qApp->installEventFilter(this);
-    }
-    ~TDialogWatcher() override { qApp->removeEventFilter(this); }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Show) {
-            if (auto* dialog = qobject_cast<T*>(watched)) {
-                QPointer<T> guard(dialog);
-                QTimer::singleShot(0, this, [this, guard] {
-                    if (guard && guard->isVisible())
-                        m_onShown(guard);
-                });
-            }
-        }
-        return false;
-    }
-
-private:
-    std::function<void(T*)> m_onShown;
 };
 
 // Acts on each wait dialog by a script: press "取消", or wait for its reading's result.

@@ -3,6 +3,7 @@
 #include "app/UtMain.h"
 #include "dialogs/UtAddItem.h"
 #include "dialogs/UtOwnShop.h"
+#include "support/DialogWatcher.h"
 #include "support/TestDatabase.h"
 #include "support/TestHttpServer.h"
 #include "widgets/UiGridModel.h"
@@ -27,34 +28,6 @@ namespace {
 struct TBox {
     TBoxKind kind;
     QString text;
-};
-
-// Calls back once a dialog of type T is shown and its own loop runs.
-template <typename T> class TDialogWatcher final : public QObject {
-public:
-    explicit TDialogWatcher(std::function<void(T*)> onShown) : m_onShown(std::move(onShown)) {
-        qApp->installEventFilter(this);
-    }
-    ~TDialogWatcher() override { qApp->removeEventFilter(this); }
-    int shown = 0;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Show) {
-            if (auto* dialog = qobject_cast<T*>(watched)) {
-                ++shown;
-                QPointer<T> guard(dialog);
-                QTimer::singleShot(0, this, [this, guard] {
-                    if (guard && guard->isVisible())
-                        m_onShown(guard);
-                });
-            }
-        }
-        return false;
-    }
-
-private:
-    std::function<void(T*)> m_onShown;
 };
 
 QByteArray ItemPage(const QString& seller) {
