@@ -14,6 +14,6 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 # QtWebEngine's own code (Chromium) frees objects with a mismatching size, which the sanitizer
 # cannot be told per library; that check is off only for the tests that load web pages (directly
 # or through a program they start).
-web_tests='^tst_ui_(vendor|browser|program|helpers)$'
+web_tests='^tst_ui_(vendor|browser|program|helpers|words)$'
 ctest --test-dir build-asan --output-on-failure -j2 -E "$web_tests" "$@"
 ASAN_OPTIONS="$ASAN_OPTIONS:new_delete_type_mismatch=0" ctest --test-dir build-asan --output-on-failure -R "$web_tests"
