@@ -19,6 +19,92 @@ namespace {
 constexpr int kPriceWidth = 70;
 constexpr int kNarrowWidth = 65;
 
+// Each item with its rivals' readings, both in the file's order (as the grid's two record sets
+// read them); the item key compares as the grid's lookup does, ASCII case aside, on its index.
+const QString kGridRows = QStringLiteral(
+    "SELECT i.rowid, i.ItemID, i.ItemName, i.CustomItemName, i.Price, i.SellCount, r.RivalWW, r.RivalItemID, "
+    "r.Price, r.SellCount FROM Items i LEFT JOIN RivalItems r ON r.LocalItemID = i.ItemID COLLATE NOCASE "
+    "ORDER BY i.rowid, r.rowid");
+
+QString TextAt(sqlite3_stmt* s, int column) {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, column));
+    return text ? QString::fromUtf8(text, sqlite3_column_bytes(s, column)) : QString();
+}
+
+// A column as the record sets hand it to the grid.
+QVariant ValueAt(sqlite3_stmt* s, int column) {
+    switch (sqlite3_column_type(s, column)) {
+    case SQLITE_INTEGER:
+        return QVariant(qint64(sqlite3_column_int64(s, column)));
+    case SQLITE_FLOAT:
+        return QVariant(sqlite3_column_double(s, column));
+    case SQLITE_NULL:
+        return QVariant();
+    default:
+        return QVariant(TextAt(s, column));
+    }
+}
+
+// A rival reading's number as the grid reads it from its record set.
+double NumberAt(sqlite3_stmt* s, int column) {
+    switch (sqlite3_column_type(s, column)) {
+    case SQLITE_INTEGER:
+        return double(sqlite3_column_int64(s, column));
+    case SQLITE_FLOAT:
+        return sqlite3_column_double(s, column);
+    case SQLITE_TEXT: {
+        bool ok = false;
+        const double value =
+            QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(s, column)), sqlite3_column_bytes(s, column))
+                .trimmed()
+                .toDouble(&ok);
+        return ok ? value : 0;
+    }
+    default:
+        return 0;
+    }
+}
+
+bool BlankAt(sqlite3_stmt* s, int column) {
+    if (sqlite3_column_type(s, column) == SQLITE_NULL)
+        return true;
+    const auto* data = sqlite3_column_text(s, column);
+    const int size = sqlite3_column_bytes(s, column);
+    for (int i = 0; i < size; ++i) {
+        if (data[i] > 32)
+            return false;
+    }
+    return true;
+}
+
+// The rivals' readings in the file's order, only the columns the grid shows.
+const QString kGridReadings =
+    QStringLiteral("SELECT LocalItemID, RivalWW, RivalItemID, Price, SellCount FROM RivalItems ORDER BY rowid");
+
+// A column's text folded as the record sets' lookups fold a cell (numbers as they print them).
+void FoldedAt(sqlite3_stmt* s, int column, QByteArray& out) {
+    out.clear();
+    switch (sqlite3_column_type(s, column)) {
+    case SQLITE_INTEGER:
+        out = QByteArray::number(qint64(sqlite3_column_int64(s, column)));
+        return;
+    case SQLITE_FLOAT:
+        out = QString::number(sqlite3_column_double(s, column), 'g', 15).toUtf8();
+        return;
+    case SQLITE_NULL:
+        return;
+    default:
+        break;
+    }
+    const auto* data = static_cast<const char*>(sqlite3_column_blob(s, column));
+    out.append(data, sqlite3_column_bytes(s, column));
+    char* p = out.data();
+    for (qsizetype i = 0; i < out.size(); ++i) {
+        if (p[i] >= 'A' && p[i] <= 'Z')
+            p[i] = char(p[i] + 32);
+    }
+}
+
 double SignValue(const QString& text) {
     bool ok = false;
     const double value = text.trimmed().toDouble(&ok);
@@ -79,6 +165,7 @@ void TGridData::BuildGridLayout(const QStringList& rivalAccounts, const QString&
     m_bands.clear();
     m_rivalKeys.clear();
     m_rivalIndex.clear();
+    m_sameAs.clear();
     auto addBand = [this](const QString& caption, int width, bool right, QList<QPair<QString, int>> columns) {
         TGridBand band{caption, int(m_columns.size()), int(columns.size()), width, right};
         for (const auto& [title, columnWidth] : columns)
@@ -95,51 +182,24 @@ void TGridData::BuildGridLayout(const QStringList& rivalAccounts, const QString&
         const quint64 hash = TRecordSet::FoldedHash(m_rivalKeys.last());
         if (!m_rivalIndex.contains(hash))
             m_rivalIndex.insert(hash, int(m_rivalKeys.size()) - 1);
+        m_sameAs.push_back(m_rivalIndex.value(hash));
     }
     addBand(QStringLiteral("自己(") + ownAccount + QStringLiteral(")"), 130, true,
             {{QStringLiteral("价格"), kNarrowWidth}, {QStringLiteral("本期售出"), kNarrowWidth}});
 }
 
-void TGridData::FillRow(int row, TRecordSet& qry, TRecordSet& qryRival, int number) {
+void TGridData::FillOwnPart(int row, TRecordSet& qry, int number) {
     const int rivals = rivalCount();
-    QStringList cells;
-    cells.reserve(3 * rivals + 4);
-    cells << QString::number(number > 0 ? number : qry.RecNo() + 1);
-    const QString itemName = qry.FieldByName(QStringLiteral("ItemName")).AsString();
-    const QString customName = qry.FieldByName(QStringLiteral("CustomItemName")).AsString();
-    cells << DisplayName(customName, itemName);
-    const double ownPrice = qry.FieldByName(QStringLiteral("Price")).AsFloat();
-    const QString key = qry.FieldByName(QStringLiteral("ItemID")).AsString();
-
-    // The keyed lookup on (RivalWW, LocalItemID), done per item: the item's readings, each
-    // rival's first one in the set's order.
-    const int rivalWW = qryRival.ColumnIndex(QStringLiteral("RivalWW"));
-    const int rivalItemID = qryRival.ColumnIndex(QStringLiteral("RivalItemID"));
-    const int rivalPrice = qryRival.ColumnIndex(QStringLiteral("Price"));
-    const int rivalSales = qryRival.ColumnIndex(QStringLiteral("SellCount"));
-    const std::vector<int> readings = qryRival.RowsWithKey(QStringLiteral("LocalItemID"), key);
-    std::vector<int> firstReading(size_t(rivals), -1);
-    for (int reading : readings) {
-        const int rival = m_rivalIndex.value(qryRival.FoldedHash(reading, rivalWW), -1);
-        if (rival >= 0 && firstReading[size_t(rival)] < 0 &&
-            qryRival.FoldedEquals(reading, rivalWW, m_rivalKeys[rival]))
-            firstReading[size_t(rival)] = reading;
-    }
-    // A shop listed twice has two bands; both show its reading.
-    for (int i = 0; i < rivals; ++i) {
-        const int reading = firstReading[size_t(m_rivalIndex.value(TRecordSet::FoldedHash(m_rivalKeys[i])))];
-        if (reading >= 0 && !qryRival.IsBlank(reading, rivalItemID)) {
-            const double price = qryRival.NumberAt(reading, rivalPrice);
-            cells << FormatPrice(price) << FormatPrice(price - ownPrice)
-                  << QString::number(qint64(qryRival.NumberAt(reading, rivalSales)));
-        } else {
-            cells << QString() << QString() << QString();
-        }
-    }
-    cells << FormatPrice(ownPrice) << QString::number(qry.FieldByName(QStringLiteral("SellCount")).AsInteger());
+    auto item = std::make_unique<TItem>();
+    item->ItemID = qry.FieldByName(QStringLiteral("ItemID")).AsString();
+    item->ItemName = qry.FieldByName(QStringLiteral("ItemName")).AsString();
+    item->CustomItemName = qry.FieldByName(QStringLiteral("CustomItemName")).AsString();
+    item->URL = qry.FieldByName(QStringLiteral("URL")).AsString();
+    item->Price = qry.FieldByName(QStringLiteral("Price")).AsFloat();
+    item->LastUpdated = qry.FieldByName(QStringLiteral("LastUpdated")).AsDateTime();
 
     std::vector<std::pair<int, TPageStatus>> statuses;
-    if (const QList<TPageStatus>* pages = m_statuses ? m_statuses->ForItem(key) : nullptr) {
+    if (const QList<TPageStatus>* pages = m_statuses ? m_statuses->ForItem(item->ItemID) : nullptr) {
         for (const TPageStatus& status : *pages) {
             if (TrimBlanks(status.RivalWW).isEmpty()) {
                 statuses.emplace_back(0, status);
@@ -153,17 +213,169 @@ void TGridData::FillRow(int row, TRecordSet& qry, TRecordSet& qryRival, int numb
         }
     }
 
-    auto item = std::make_unique<TItem>();
-    item->ItemID = key;
-    item->ItemName = itemName;
-    item->CustomItemName = customName;
-    item->URL = qry.FieldByName(QStringLiteral("URL")).AsString();
-    item->Price = ownPrice;
-    item->LastUpdated = qry.FieldByName(QStringLiteral("LastUpdated")).AsDateTime();
     Row& target = m_rows[size_t(row)];
-    target.cells = std::move(cells);
-    target.item = std::move(item);
+    target.number = number > 0 ? number : qry.RecNo() + 1;
+    target.ownSales = qry.FieldByName(QStringLiteral("SellCount")).AsInteger();
+    target.readings.assign(size_t(rivals), Reading{});
+    target.shown.assign(size_t(rivals), false);
+    target.texts.clear();
     target.statuses = std::move(statuses);
+    target.item = std::move(item);
+}
+
+void TGridData::CopyRepeatedBands(Row& row) const {
+    for (size_t i = 0; i < m_sameAs.size(); ++i) {
+        const auto first = size_t(m_sameAs[i]);
+        if (first != i) {
+            row.readings[i] = row.readings[first];
+            row.shown[i] = row.shown[first];
+        }
+    }
+}
+
+void TGridData::FillRow(int row, TRecordSet& qry, TRecordSet& qryRival, int number) {
+    FillOwnPart(row, qry, number);
+    Row& target = m_rows[size_t(row)];
+
+    // The keyed lookup on (RivalWW, LocalItemID), done per item: the item's readings, each
+    // rival's first one in the set's order.
+    const int rivalWW = qryRival.ColumnIndex(QStringLiteral("RivalWW"));
+    const int rivalItemID = qryRival.ColumnIndex(QStringLiteral("RivalItemID"));
+    const int rivalPrice = qryRival.ColumnIndex(QStringLiteral("Price"));
+    const int rivalSales = qryRival.ColumnIndex(QStringLiteral("SellCount"));
+    std::vector<bool> found(size_t(rivalCount()), false);
+    for (int reading : qryRival.RowsWithKey(QStringLiteral("LocalItemID"), target.item->ItemID)) {
+        const int rival = m_rivalIndex.value(qryRival.FoldedHash(reading, rivalWW), -1);
+        if (rival < 0 || found[size_t(rival)] || !qryRival.FoldedEquals(reading, rivalWW, m_rivalKeys[rival]))
+            continue;
+        found[size_t(rival)] = true;
+        if (!qryRival.IsBlank(reading, rivalItemID)) {
+            target.shown[size_t(rival)] = true;
+            target.readings[size_t(rival)] = {qryRival.NumberAt(reading, rivalPrice),
+                                              qint64(qryRival.NumberAt(reading, rivalSales))};
+        }
+    }
+    CopyRepeatedBands(target);
+}
+
+void TGridData::FillAllRows(TRecordSet& qry, const TConnection& con) {
+    m_rows.clear();
+    const int rivals = rivalCount();
+    const int count = qry.RecordCount();
+    m_rows.reserve(size_t(count));
+    // The rows of each item key, found by its folded hash: the first in rowOfKey, further ones
+    // (an id listed twice, or a hash shared) chained through nextRow.
+    QHash<quint64, int> rowOfKey;
+    rowOfKey.reserve(count);
+    std::vector<int> nextRow;
+    nextRow.reserve(size_t(count));
+    std::vector<QByteArray> keys;
+    keys.reserve(size_t(count));
+    for (qry.First(); !qry.Eof(); qry.Next()) {
+        m_rows.emplace_back();
+        const int row = rowCount() - 1;
+        FillOwnPart(row, qry, -1);
+        keys.push_back(TRecordSet::Folded(m_rows.back().item->ItemID));
+        nextRow.push_back(-1);
+        const quint64 hash = TRecordSet::FoldedHash(keys.back());
+        const auto first = rowOfKey.find(hash);
+        if (first == rowOfKey.end()) {
+            rowOfKey.insert(hash, row);
+        } else {
+            int last = *first;
+            while (nextRow[size_t(last)] >= 0)
+                last = nextRow[size_t(last)];
+            nextRow[size_t(last)] = row;
+        }
+    }
+    if (rivals > 0 && count > 0) {
+        // Whether a (row, rival) already has its first reading, which is the one that counts.
+        std::vector<bool> found(size_t(count) * size_t(rivals), false);
+        const TReadTransaction snapshot(con);
+        TStatement query(con.handle(), kGridReadings);
+        sqlite3_stmt* s = query.Handle();
+        QByteArray item;
+        QByteArray account;
+        while (query.Step()) {
+            FoldedAt(s, 1, account);
+            const int rival = m_rivalIndex.value(TRecordSet::FoldedHash(account), -1);
+            if (rival < 0 || m_rivalKeys[rival] != account)
+                continue;
+            FoldedAt(s, 0, item);
+            const auto first = rowOfKey.constFind(TRecordSet::FoldedHash(item));
+            if (first == rowOfKey.cend())
+                continue;
+            for (int row = *first; row >= 0; row = nextRow[size_t(row)]) {
+                const size_t at = size_t(row) * size_t(rivals) + size_t(rival);
+                if (found[at] || keys[size_t(row)] != item)
+                    continue;
+                found[at] = true;
+                if (!BlankAt(s, 2)) {
+                    Row& target = m_rows[size_t(row)];
+                    target.shown[size_t(rival)] = true;
+                    target.readings[size_t(rival)] = {NumberAt(s, 3), qint64(NumberAt(s, 4))};
+                }
+            }
+        }
+    }
+    bool repeated = false;
+    for (size_t i = 0; i < m_sameAs.size(); ++i)
+        repeated = repeated || size_t(m_sameAs[i]) != i;
+    if (repeated) {
+        for (Row& row : m_rows)
+            CopyRepeatedBands(row);
+    }
+}
+
+QString TGridData::cell(int row, int column) const {
+    const Row& r = m_rows[size_t(row)];
+    for (const auto& [at, text] : r.texts) {
+        if (at == column)
+            return text;
+    }
+    const int rivals = rivalCount();
+    if (column == 0)
+        return QString::number(r.number);
+    if (column == 1)
+        return DisplayName(r.item->CustomItemName, r.item->ItemName);
+    if (column == 3 * rivals + 2)
+        return FormatPrice(r.item->Price);
+    if (column == 3 * rivals + 3)
+        return QString::number(r.ownSales);
+    if (column < 2 || column > 3 * rivals + 3)
+        return {};
+    const auto band = size_t((column - 2) / 3);
+    if (!r.shown[band])
+        return {};
+    const Reading& reading = r.readings[band];
+    switch ((column - 2) % 3) {
+    case 0:
+        return FormatPrice(reading.price);
+    case 1:
+        return FormatPrice(reading.price - r.item->Price);
+    default:
+        return QString::number(reading.sales);
+    }
+}
+
+QStringList TGridData::cells(int row) const {
+    QStringList texts;
+    const int columns = columnCount();
+    texts.reserve(columns);
+    for (int column = 0; column < columns; ++column)
+        texts << cell(row, column);
+    return texts;
+}
+
+void TGridData::setCell(int row, int column, const QString& text) {
+    auto& texts = m_rows[size_t(row)].texts;
+    for (auto& [at, written] : texts) {
+        if (at == column) {
+            written = text;
+            return;
+        }
+    }
+    texts.emplace_back(column, text);
 }
 
 const TPageStatus* TGridData::PageStatus(int row, int band) const {
@@ -184,15 +396,6 @@ bool TGridData::IsStale(int row, int column) const {
     return status && status->Stale();
 }
 
-void TGridData::FillAllRows(TRecordSet& qry, TRecordSet& qryRival) {
-    m_rows.clear();
-    m_rows.reserve(size_t(qry.RecordCount()));
-    for (qry.First(); !qry.Eof(); qry.Next()) {
-        m_rows.emplace_back();
-        FillRow(rowCount() - 1, qry, qryRival);
-    }
-}
-
 void TGridData::RemoveRow(int row) {
     if (row >= 0 && row < rowCount())
         m_rows.erase(m_rows.begin() + row);
@@ -201,68 +404,6 @@ void TGridData::RemoveRow(int row) {
 void TGridData::ClearRows() {
     m_rows.clear();
 }
-
-namespace {
-
-// Each item with its rivals' readings, both in the file's order (as the grid's two record sets
-// read them); the item key compares as the grid's lookup does, ASCII case aside, on its index.
-const QString kGridRows = QStringLiteral(
-    "SELECT i.rowid, i.ItemID, i.ItemName, i.CustomItemName, i.Price, i.SellCount, r.RivalWW, r.RivalItemID, "
-    "r.Price, r.SellCount FROM Items i LEFT JOIN RivalItems r ON r.LocalItemID = i.ItemID COLLATE NOCASE "
-    "ORDER BY i.rowid, r.rowid");
-
-QString TextAt(sqlite3_stmt* s, int column) {
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, column));
-    return text ? QString::fromUtf8(text, sqlite3_column_bytes(s, column)) : QString();
-}
-
-// A column as the record sets hand it to the grid.
-QVariant ValueAt(sqlite3_stmt* s, int column) {
-    switch (sqlite3_column_type(s, column)) {
-    case SQLITE_INTEGER:
-        return QVariant(qint64(sqlite3_column_int64(s, column)));
-    case SQLITE_FLOAT:
-        return QVariant(sqlite3_column_double(s, column));
-    case SQLITE_NULL:
-        return QVariant();
-    default:
-        return QVariant(TextAt(s, column));
-    }
-}
-
-// A rival reading's number as the grid reads it from its record set.
-double NumberAt(sqlite3_stmt* s, int column) {
-    switch (sqlite3_column_type(s, column)) {
-    case SQLITE_INTEGER:
-        return double(sqlite3_column_int64(s, column));
-    case SQLITE_FLOAT:
-        return sqlite3_column_double(s, column);
-    case SQLITE_TEXT: {
-        bool ok = false;
-        const double value =
-            QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(s, column)), sqlite3_column_bytes(s, column))
-                .trimmed()
-                .toDouble(&ok);
-        return ok ? value : 0;
-    }
-    default:
-        return 0;
-    }
-}
-
-bool BlankAt(sqlite3_stmt* s, int column) {
-    if (sqlite3_column_type(s, column) == SQLITE_NULL)
-        return true;
-    const auto* data = sqlite3_column_text(s, column);
-    const int size = sqlite3_column_bytes(s, column);
-    for (int i = 0; i < size; ++i) {
-        if (data[i] > 32)
-            return false;
-    }
-    return true;
-}
-
-} // namespace
 
 void StreamGridRows(const TConnection& con, const QStringList& rivalAccounts,
                     const std::function<void(const QStringList& cells)>& row) {

@@ -65,15 +65,19 @@ TCellStyle CellStyleFor(int column, int lastColumn, const QString& text);
 // "0.00": two decimals, minus sign for negatives, no grouping.
 QString FormatPrice(double value);
 
-// The comparison grid's content: bands, columns, and one row of cell texts per own item.
+// The comparison grid's content: bands, columns, and one row per own item. A row keeps its
+// values as numbers (the own item's in its TItem, each rival band's price and sales); a cell's
+// text is made when it is asked for, so a large catalogue's grid holds no texts but the items'.
 class TGridData {
 public:
     void BuildGridLayout(const QStringList& rivalAccounts, const QString& ownAccount);
-    // Fills row from the current record of qry (Items) and the readings in qryRival (RivalItems).
-    // Cell 0 is the record's position in qry counted from 1, or number when given.
+    // Fills row from the current record of qry (Items) and the readings in qryRival (RivalItems;
+    // the item's own readings are enough). Cell 0 is the record's position in qry counted from 1,
+    // or number when given.
     void FillRow(int row, TRecordSet& qry, TRecordSet& qryRival, int number = -1);
-    // One row per record of qry, in its order.
-    void FillAllRows(TRecordSet& qry, TRecordSet& qryRival);
+    // One row per record of qry, in its order, with the rivals' readings read from the file in
+    // one pass over RivalItems; nothing of the readings is kept beyond what the rows show.
+    void FillAllRows(TRecordSet& qry, const TConnection& con);
     void RemoveRow(int row);
     // The page statuses rows are filled with (the stale marks); null: none. Not owned.
     void SetPageStatuses(const TPageStatuses* statuses) { m_statuses = statuses; }
@@ -89,9 +93,12 @@ public:
     int rivalCount() const { return int(m_bands.size()) - 2; }
     const QList<TGridBand>& bands() const { return m_bands; }
     const QList<TGridColumn>& columns() const { return m_columns; }
-    const QStringList& cells(int row) const { return m_rows[size_t(row)].cells; }
-    QString cell(int row, int column) const { return m_rows[size_t(row)].cells.value(column); }
-    void setCell(int row, int column, const QString& text) { m_rows[size_t(row)].cells[column] = text; }
+    // A row's cell texts as the grid shows them; empty text for a column that does not exist.
+    QStringList cells(int row) const;
+    QString cell(int row, int column) const;
+    // Shows text in the cell until the row is filled again. Cell 1 follows the row's TItem
+    // (custom name, else title) unless a text was written into it.
+    void setCell(int row, int column, const QString& text);
     const TItem& item(int row) const { return *m_rows[size_t(row)].item; }
     TItem& item(int row) { return *m_rows[size_t(row)].item; }
 
@@ -99,16 +106,32 @@ public:
     static QString DisplayName(const QString& customName, const QString& itemName);
 
 private:
+    // A rival band's reading as the row shows it.
+    struct Reading {
+        double price = 0;
+        qint64 sales = 0;
+    };
     struct Row {
-        QStringList cells;
+        int number = 0;
+        qint64 ownSales = 0;
+        std::vector<Reading> readings; // per rival band
+        std::vector<bool> shown;       // per rival band: whether it has a reading to show
+        // Texts written into cells (column, text); usually none.
+        std::vector<std::pair<int, QString>> texts;
         // (band, status) of the row's pages that have a loaded status; band 0 is the own page.
         std::vector<std::pair<int, TPageStatus>> statuses;
         std::unique_ptr<TItem> item = std::make_unique<TItem>();
     };
+    // The own item's part of row from qry's current record; the rival bands are left empty.
+    void FillOwnPart(int row, TRecordSet& qry, int number);
+    // A shop listed twice has two bands; both show the reading found for the first.
+    void CopyRepeatedBands(Row& row) const;
+
     QList<TGridBand> m_bands;
     QList<TGridColumn> m_columns;
     QList<QByteArray> m_rivalKeys;    // the rival accounts, trimmed and folded, for the lookups
     QHash<quint64, int> m_rivalIndex; // hash of a key -> its first band's rival number
+    std::vector<int> m_sameAs;        // per rival band: the first band of the same shop
     std::vector<Row> m_rows;
     const TPageStatuses* m_statuses = nullptr;
 };

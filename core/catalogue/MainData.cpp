@@ -40,19 +40,21 @@ void TMainData::LoadRivals() {
 void TMainData::RefreshAllData() {
     LoadRivals();
     grid.BuildGridLayout(RivalAccounts, OwnAccount);
-    qryRival.Reopen(kSelectRivalItems);
-    qry.Reopen(kSelectItems);
-    statuses.Load(con, statusScope);
-    grid.FillAllRows(qry, qryRival);
+    ReloadItemRows();
 }
 
 void TMainData::ReloadItemRows() {
-    // Row refreshes merge only their own item's rival rows, so the rival set is re-read too: a
-    // refill shows every reading in the file, as after a refresh cycle.
-    qryRival.Reopen(kSelectRivalItems);
+    const TReadTransaction snapshot(con); // the items and their readings from one state of the file
     qry.Reopen(kSelectItems);
     statuses.Load(con, statusScope);
-    grid.FillAllRows(qry, qryRival);
+    FillAllRows();
+}
+
+void TMainData::FillAllRows() {
+    // The rows read the rivals' readings straight from the file, so nothing holds every reading
+    // once the grid is filled; a refill shows every reading in the file, as a refresh cycle does.
+    qryRival.Close();
+    grid.FillAllRows(qry, con);
 }
 
 bool TMainData::RefreshRowData(int position) {
@@ -61,10 +63,10 @@ bool TMainData::RefreshRowData(int position) {
     const QString id = grid.item(position).ItemID;
     // The rows and the row's number from one state of the file.
     const TReadTransaction snapshot(con);
-    // Re-reads only this item's rows into the open sets: the same content a full re-open
-    // would give for the row, at a cost that does not grow with the catalogue.
+    // Re-reads only this item's rows: the same content a full re-open would give for the row,
+    // at a cost that does not grow with the catalogue. qryRival holds this item's readings only.
     qry.RefreshByKey(QStringLiteral("ItemID"), id);
-    qryRival.RefreshByKey(QStringLiteral("LocalItemID"), id);
+    qryRival.Reopen(kSelectItemReadings, {id});
     statuses.ReloadItem(con, id);
     if (!qry.Locate(QStringLiteral("ItemID"), {id}))
         return false;

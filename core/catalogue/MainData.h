@@ -11,6 +11,9 @@ namespace vantero {
 inline const QString kSelectItems = QStringLiteral("select * from Items");
 inline const QString kSelectRival = QStringLiteral("select * from Rival");
 inline const QString kSelectRivalItems = QStringLiteral("select * from RivalItems");
+// One own item's rival readings, in the file's order, matched as the grid's lookups match.
+inline const QString kSelectItemReadings =
+    QStringLiteral("select * from RivalItems where LocalItemID=? collate nocase order by rowid");
 inline const QString kSelectSetting = QStringLiteral("select * from Setting limit 1");
 
 inline constexpr int kMinimumUpdateMinutes = 15;
@@ -34,9 +37,13 @@ public:
     bool RefreshRowData(int position);
     // Re-opens qry on Items and refills all rows.
     void ReloadItemRows();
+    // Refills all rows from qry as it stands and the rivals' readings in the file.
+    void FillAllRows();
 
     TConnection con;
     TRecordSet qry;
+    // The rival readings of the row last refreshed (RefreshRowData); the grid's rows are filled
+    // from the file, so this never holds every reading.
     TRecordSet qryRival;
     TRecordSet qryDetail;
     TRecordSet qrytmp;

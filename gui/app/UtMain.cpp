@@ -483,7 +483,7 @@ void TFmMain::RefreshAll() {
 
 void TFmMain::FillAllRows() {
     m_gridModel->beginRebuild();
-    m_data.grid.FillAllRows(m_data.qry, m_data.qryRival);
+    m_data.FillAllRows();
     m_gridModel->endRebuild();
     lstClick();
 }

@@ -25,6 +25,8 @@ private slots:
     void refreshRowShowsNewReadingsAndItsFreshPosition();
     void refreshRowOfAGoneItemOrBadPositionChangesNothing();
     void refillingTheRowsAfterARowRefreshShowsEveryItemsReadings();
+    void rowsFilledInOnePassEqualRowsFilledFromTheirReadings();
+    void aRowRefreshShowsItsReadingsAsTheFileNowHasThem();
 };
 
 void TestGrid::priceFormatHasTwoDecimalsAndNoGrouping_data() {
@@ -200,6 +202,97 @@ void TestGrid::refillingTheRowsAfterARowRefreshShowsEveryItemsReadings() {
     QVERIFY(data.RefreshRowData(0));
     data.ReloadItemRows();
     QCOMPARE(data.grid.cell(1, 2), QStringLiteral("18.00"));
+}
+
+void TestGrid::rowsFilledInOnePassEqualRowsFilledFromTheirReadings() {
+    // The refresh cycle fills every row from one pass over the readings; a row refresh fills one
+    // row by a lookup in that item's readings. Both must show the same on the awkward cases.
+    TTestDatabase db;
+    db.exec(QStringLiteral("insert into Rival (RivalWW) values ('shopa '), ('ShopB'), ('shopc'), ('shopa'), "
+                           "('ShopD')"));
+    db.exec(QStringLiteral("insert into Items (ItemID, ItemName, CustomItemName, Price, SellCount) values "
+                           "('123', 't1', '  ', 100, 5), ('1234', 't2', ' 自定义', 99.5, NULL), "
+                           "('ABC', 't3', NULL, NULL, 7), ('abc', 't4', '', '12.5', '3'), ('', 't5', '', 1, 1)"));
+    db.exec(QStringLiteral(
+        "insert into RivalItems (RivalWW, LocalItemID, RivalItemID, Price, SellCount) values "
+        "('shopa', '1234', 'r1', 98.5, 10), ('SHOPB', '123', 'r2', 100, 3), ('shopb', '123', 'r3', 50, 1), "
+        "('shopc', '123', '  ', 70, 2), ('shopc', '123', 'r6', 71, 2), ('shopa', 'abc', 'r4', '88.8', 'n'), "
+        "('nobody', '123', 'r5', 1, 1), ('shopb ', '1234', 'r7', 3, 3), ('ShopD', 'Abc', 'r8', 0.005, 1e3), "
+        "('ShopD', '', 'r9', 2, 2), ('ShopD', NULL, 'r10', 4, 4)"));
+    TMainData data(db.connection());
+    data.RefreshAllData();
+    QList<QStringList> filled;
+    for (int row = 0; row < data.grid.rowCount(); ++row)
+        filled << data.grid.cells(row);
+    QCOMPARE(filled.size(), 5);
+    // What the rows hold, so the comparison is not between two empty grids.
+    QCOMPARE(
+        filled[0].mid(2, 9),
+        (QStringList{{}, {}, {}, QStringLiteral("100.00"), QStringLiteral("0.00"), QStringLiteral("3"), {}, {}, {}}));
+    QCOMPARE(filled[1].mid(2, 6),
+             (QStringList{QStringLiteral("98.50"), QStringLiteral("-1.00"), QStringLiteral("10"), {}, {}, {}}));
+    QCOMPARE(filled[1].mid(11, 3), filled[1].mid(2, 3)); // the shop listed twice
+    QCOMPARE(filled[2].mid(14, 3),
+             (QStringList{QStringLiteral("0.01"), QStringLiteral("0.01"), QStringLiteral("1000")}));
+    QCOMPARE(filled[3][14], QStringLiteral("0.01")); // the same id in other letter case
+    QCOMPARE(filled[3][16], QStringLiteral("1000"));
+    QCOMPARE(filled[3].mid(2, 3), (QStringList{QStringLiteral("88.80"), QStringLiteral("76.30"), QStringLiteral("0")}));
+    QCOMPARE(filled[4].mid(14, 3), (QStringList{QStringLiteral("2.00"), QStringLiteral("1.00"), QStringLiteral("2")}));
+
+    TRecordSet everyReading(db.connection());
+    everyReading.Reopen(kSelectRivalItems);
+    int row = 0;
+    for (data.qry.First(); !data.qry.Eof(); data.qry.Next(), ++row) {
+        data.grid.FillRow(row, data.qry, everyReading);
+        QCOMPARE(data.grid.cells(row), filled[row]);
+    }
+    for (row = 0; row < data.grid.rowCount(); ++row) {
+        if (data.grid.item(row).ItemID == QStringLiteral("abc"))
+            continue; // a row refresh finds its item by id, and finds "ABC" first
+        QVERIFY(data.RefreshRowData(row));
+        QCOMPARE(data.grid.cells(row), filled[row]);
+    }
+}
+
+void TestGrid::aRowRefreshShowsItsReadingsAsTheFileNowHasThem() {
+    TTestDatabase db;
+    db.exec(QStringLiteral("insert into Rival (RivalWW) values ('ShopA'), ('ShopB'), ('shopa')"));
+    db.exec(QStringLiteral("insert into Items (ItemID, ItemName, Price) values ('Ab', 'one', 10), ('C', 'two', 20)"));
+    db.exec(QStringLiteral("insert into RivalItems (RivalWW, LocalItemID, RivalItemID, Price, SellCount) values "
+                           "('ShopA', 'aB', '1', 9, 1), ('ShopB', 'AB', '2', 11, 2)"));
+    TMainData data(db.connection());
+    data.RefreshAllData();
+    QVERIFY(!data.qryRival.Active()); // the grid keeps no set of every reading
+    QCOMPARE(data.grid.cells(0).mid(2, 9),
+             (QStringList{QStringLiteral("9.00"), QStringLiteral("-1.00"), QStringLiteral("1"), QStringLiteral("11.00"),
+                          QStringLiteral("1.00"), QStringLiteral("2"), QStringLiteral("9.00"), QStringLiteral("-1.00"),
+                          QStringLiteral("1")}));
+    data.grid.setCell(0, 1, QStringLiteral("改名中"));
+    QCOMPARE(data.grid.cell(0, 1), QStringLiteral("改名中"));
+
+    // Another session's readings: one changed, one gone, the other item's row gains one.
+    db.exec(QStringLiteral("update RivalItems set Price=12.25, SellCount=5 where RivalWW='ShopA'"));
+    db.exec(QStringLiteral("delete from RivalItems where RivalWW='ShopB'"));
+    db.exec(QStringLiteral("insert into RivalItems (RivalWW, LocalItemID, RivalItemID, Price, SellCount) values "
+                           "('ShopB', 'c', '3', 21, 3)"));
+    QVERIFY(data.RefreshRowData(0));
+    QCOMPARE(data.grid.cells(0), (QStringList{QStringLiteral("1"),
+                                              QStringLiteral("one"),
+                                              QStringLiteral("12.25"),
+                                              QStringLiteral("2.25"),
+                                              QStringLiteral("5"),
+                                              {},
+                                              {},
+                                              {},
+                                              QStringLiteral("12.25"),
+                                              QStringLiteral("2.25"),
+                                              QStringLiteral("5"),
+                                              QStringLiteral("10.00"),
+                                              QStringLiteral("0")}));
+    QCOMPARE(data.grid.cells(1).mid(2, 9), QStringList(9)); // refreshed only when its own row is
+    QVERIFY(data.RefreshRowData(1));
+    QCOMPARE(data.grid.cells(1).mid(5, 3),
+             (QStringList{QStringLiteral("21.00"), QStringLiteral("1.00"), QStringLiteral("3")}));
 }
 
 QTEST_GUILESS_MAIN(TestGrid)
