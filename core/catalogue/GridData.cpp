@@ -83,7 +83,7 @@ const QString kGridReadings =
 
 // A column's text folded as the record sets' lookups fold a cell (numbers as they print them).
 void FoldedAt(sqlite3_stmt* s, int column, QByteArray& out) {
-    out.clear();
+    out.resize(0); // keeps the buffer: this runs once per reading
     switch (sqlite3_column_type(s, column)) {
     case SQLITE_INTEGER:
         out = QByteArray::number(qint64(sqlite3_column_int64(s, column)));
