@@ -185,9 +185,7 @@ TServerSession* TConnection::server() const {
 }
 
 QString TConnection::place() const {
-    if (!m_server)
-        return QDir::toNativeSeparators(m_path);
-    return server()->Place();
+    return m_server ? ServerPlace(m_path) : QDir::toNativeSeparators(m_path);
 }
 
 void TConnection::setBusyTimeout(int ms) {

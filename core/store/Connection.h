@@ -31,7 +31,8 @@ public:
     // This thread's connection to the server database; throws TDatabaseError when it cannot be
     // made. Only for a server target.
     TServerSession* server() const;
-    // For messages: the file's path, or the server and database.
+    // For messages: the file's path, or the server and database (read from the target, without
+    // connecting).
     QString place() const;
 
     // This thread's connection to the file; throws TDatabaseError when it cannot be opened, or

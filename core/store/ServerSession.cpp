@@ -44,6 +44,27 @@ bool IsServerTarget(const QString& target) {
            keyValue.match(target).hasMatch();
 }
 
+QString ServerPlace(const QString& target) {
+    const QByteArray text = target.toUtf8();
+    PQconninfoOption* options = PQconninfoParse(text.constData(), nullptr);
+    QString host, port, database, user;
+    for (PQconninfoOption* o = options; o && o->keyword; ++o) {
+        const QByteArray keyword(o->keyword);
+        const QString value = o->val ? QString::fromUtf8(o->val) : QString();
+        if (keyword == "host")
+            host = value;
+        else if (keyword == "port")
+            port = value;
+        else if (keyword == "dbname")
+            database = value;
+        else if (keyword == "user")
+            user = value;
+    }
+    if (options)
+        PQconninfoFree(options);
+    return PlaceOf(host, port, database.isEmpty() ? user : database);
+}
+
 QString ServerFolderName(const QString& target) {
     const QByteArray text = target.toUtf8();
     PQconninfoOption* options = PQconninfoParse(text.constData(), nullptr);

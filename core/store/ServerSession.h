@@ -19,6 +19,9 @@ namespace vantero {
 // "key=value" connection string) rather than a database file.
 bool IsServerTarget(const QString& target);
 
+// "服务器 HOST:PORT 上的数据库 NAME" for a target, read from the target alone (no connection).
+QString ServerPlace(const QString& target);
+
 // A folder name for what belongs to one server database on this desk (the browser's profile):
 // host, port, database and user of the target, never its other options; empty when the target
 // cannot be read.
