@@ -3,6 +3,7 @@
 #include "common/TermSignals.h"
 #include "net/HttpEngine.h"
 #include "reader/BrowserEngine.h"
+#include "store/ServerSession.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -143,7 +144,9 @@ int main(int argc, char* argv[]) {
         err << QStringLiteral("未知命令 %1\n").arg(name) << UsageText();
         return kExitUsage;
     }
-    TCliContext context{args, QDir::current().absoluteFilePath(database), out, err};
+    // A server database's connection string is no path.
+    TCliContext context{args, vantero::IsServerTarget(database) ? database : QDir::current().absoluteFilePath(database),
+                        out, err};
     int code = kExitOk;
     try {
         code = it->second.run(context);

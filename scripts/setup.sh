@@ -8,7 +8,7 @@ packages=(cmake ninja-build g++ pkgconf qt6-base-dev libqt6sql6-sqlite libsqlite
           qt6-translations-l10n librsvg2-bin dpkg-dev desktop-file-utils appstream lintian
           qt6-charts-dev libxlsxwriter-dev libgumbo-dev unzip man-db python3
           libcurl4-openssl-dev libssl-dev openssl iproute2 zlib1g-dev libbrotli-dev clang-14 libclang-rt-14-dev libfuzzer-14-dev
-          libsecret-1-dev dbus-daemon gnome-keyring)
+          libsecret-1-dev dbus-daemon gnome-keyring libpq-dev postgresql-15)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <sqlite3.h>
 
 namespace vantero {
 
@@ -26,38 +25,25 @@ const QString kGridRows = QStringLiteral(
     "r.Price, r.SellCount FROM Items i LEFT JOIN RivalItems r ON r.LocalItemID = i.ItemID COLLATE NOCASE "
     "ORDER BY i.rowid, r.rowid");
 
-QString TextAt(sqlite3_stmt* s, int column) {
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, column));
-    return text ? QString::fromUtf8(text, sqlite3_column_bytes(s, column)) : QString();
+QString TextAt(const TStatement& s, int column) {
+    return s.Text(column);
 }
 
 // A column as the record sets hand it to the grid.
-QVariant ValueAt(sqlite3_stmt* s, int column) {
-    switch (sqlite3_column_type(s, column)) {
-    case SQLITE_INTEGER:
-        return QVariant(qint64(sqlite3_column_int64(s, column)));
-    case SQLITE_FLOAT:
-        return QVariant(sqlite3_column_double(s, column));
-    case SQLITE_NULL:
-        return QVariant();
-    default:
-        return QVariant(TextAt(s, column));
-    }
+QVariant ValueAt(const TStatement& s, int column) {
+    return s.Kind(column) == TCellKind::Blob ? QVariant(TextAt(s, column)) : s.Value(column);
 }
 
 // A rival reading's number as the grid reads it from its record set.
-double NumberAt(sqlite3_stmt* s, int column) {
-    switch (sqlite3_column_type(s, column)) {
-    case SQLITE_INTEGER:
-        return double(sqlite3_column_int64(s, column));
-    case SQLITE_FLOAT:
-        return sqlite3_column_double(s, column);
-    case SQLITE_TEXT: {
+double NumberAt(const TStatement& s, int column) {
+    switch (s.Kind(column)) {
+    case TCellKind::Integer:
+        return double(s.Integer(column));
+    case TCellKind::Float:
+        return s.Float(column);
+    case TCellKind::Text: {
         bool ok = false;
-        const double value =
-            QByteArray(reinterpret_cast<const char*>(sqlite3_column_text(s, column)), sqlite3_column_bytes(s, column))
-                .trimmed()
-                .toDouble(&ok);
+        const double value = s.Bytes(column).trimmed().toDouble(&ok);
         return ok ? value : 0;
     }
     default:
@@ -65,13 +51,11 @@ double NumberAt(sqlite3_stmt* s, int column) {
     }
 }
 
-bool BlankAt(sqlite3_stmt* s, int column) {
-    if (sqlite3_column_type(s, column) == SQLITE_NULL)
+bool BlankAt(const TStatement& s, int column) {
+    if (s.Kind(column) == TCellKind::Null)
         return true;
-    const auto* data = sqlite3_column_text(s, column);
-    const int size = sqlite3_column_bytes(s, column);
-    for (int i = 0; i < size; ++i) {
-        if (data[i] > 32)
+    for (char c : s.Bytes(column)) {
+        if (uchar(c) > 32)
             return false;
     }
     return true;
@@ -82,22 +66,22 @@ const QString kGridReadings =
     QStringLiteral("SELECT LocalItemID, RivalWW, RivalItemID, Price, SellCount FROM RivalItems ORDER BY rowid");
 
 // A column's text folded as the record sets' lookups fold a cell (numbers as they print them).
-void FoldedAt(sqlite3_stmt* s, int column, QByteArray& out) {
+void FoldedAt(const TStatement& s, int column, QByteArray& out) {
     out.resize(0); // keeps the buffer: this runs once per reading
-    switch (sqlite3_column_type(s, column)) {
-    case SQLITE_INTEGER:
-        out = QByteArray::number(qint64(sqlite3_column_int64(s, column)));
+    switch (s.Kind(column)) {
+    case TCellKind::Integer:
+        out = QByteArray::number(s.Integer(column));
         return;
-    case SQLITE_FLOAT:
-        out = QString::number(sqlite3_column_double(s, column), 'g', 15).toUtf8();
+    case TCellKind::Float:
+        out = QString::number(s.Float(column), 'g', 15).toUtf8();
         return;
-    case SQLITE_NULL:
+    case TCellKind::Null:
         return;
     default:
         break;
     }
-    const auto* data = static_cast<const char*>(sqlite3_column_blob(s, column));
-    out.append(data, sqlite3_column_bytes(s, column));
+    const QByteArrayView bytes = s.Bytes(column);
+    out.append(bytes.data(), bytes.size());
     char* p = out.data();
     for (qsizetype i = 0; i < out.size(); ++i) {
         if (p[i] >= 'A' && p[i] <= 'Z')
@@ -292,8 +276,8 @@ void TGridData::FillAllRows(TRecordSet& qry, const TConnection& con) {
         // Whether a (row, rival) already has its first reading, which is the one that counts.
         std::vector<bool> found(size_t(count) * size_t(rivals), false);
         const TReadTransaction snapshot(con);
-        TStatement query(con.handle(), kGridReadings);
-        sqlite3_stmt* s = query.Handle();
+        TStatement query(con, kGridReadings);
+        const TStatement& s = query;
         QByteArray item;
         QByteArray account;
         while (query.Step()) {
@@ -419,7 +403,7 @@ void StreamGridRows(const TConnection& con, const QStringList& rivalAccounts,
     }
 
     const TReadTransaction snapshot(con); // every row from one state of the file
-    TStatement query(con.handle(), kGridRows);
+    TStatement query(con, kGridRows);
     struct TReading {
         bool found = false;
         bool shown = false;
@@ -449,11 +433,11 @@ void StreamGridRows(const TConnection& con, const QStringList& rivalAccounts,
         cells << FormatPrice(own) << QString::number(ValueAsInteger(ownSales));
         row(cells);
     };
-    sqlite3_stmt* s = query.Handle();
+    const TStatement& s = query;
     bool any = false;
     QByteArray folded;
     while (query.Step()) {
-        const qint64 rowid = sqlite3_column_int64(s, 0);
+        const qint64 rowid = s.Integer(0);
         if (!any || rowid != item) {
             if (any)
                 flush();
@@ -466,7 +450,7 @@ void StreamGridRows(const TConnection& con, const QStringList& rivalAccounts,
             ownSales = ValueAt(s, 5);
             std::fill(readings.begin(), readings.end(), TReading{});
         }
-        if (sqlite3_column_type(s, 6) == SQLITE_NULL && sqlite3_column_type(s, 7) == SQLITE_NULL)
+        if (s.Kind(6) == TCellKind::Null && s.Kind(7) == TCellKind::Null)
             continue; // no reading (the join's empty side)
         folded = TRecordSet::Folded(TextAt(s, 6));
         const auto band = firstBand.constFind(folded);

@@ -37,6 +37,16 @@ inline const QString ExportNoFolder = QStringLiteral("无法写入导出文件�
 inline const QString ImportNotConnected = QStringLiteral("没有连接导入的数据库");
 inline const QString ImportTableUnreadable = QStringLiteral("无法读取导入文件 \"%2\" 中的 %1 表");
 inline const QString ImportColumnMissing = QStringLiteral("导入文件 \"%2\" 的 %1 表中缺少字段 %3");
+// A team database on a server; %1 names the server and the database (ServerPlace).
+inline const QString ServerPlace = QStringLiteral("服务器 %1 上的数据库 %2");
+inline const QString ServerUnreachable = QStringLiteral("无法连接%1（%2）");
+inline const QString ServerFailed = QStringLiteral("%1出错（%2）");
+inline const QString ServerLost = QStringLiteral("与%1的连接已断开，操作未完成，请稍后重试（%2）");
+inline const QString ServerPassword =
+    QStringLiteral("连接字符串中不能写密码：请把密码写入 ~/.pgpass，或由服务器的身份验证提供");
+inline const QString ServerBadTarget = QStringLiteral("数据库连接字符串无效（%1）");
+inline const QString ServerNotOurs = QStringLiteral("%1不是本程序的数据库：%2");
+inline const QString FileOnly = QStringLiteral("这项操作只能用于数据库文件，不能用于%1");
 } // namespace StoreTexts
 
 } // namespace vantero

@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <limits>
 #include <map>
-#include <sqlite3.h>
 
 namespace vantero {
 
@@ -19,17 +18,14 @@ const QString kAlertsOn = QStringLiteral("AlertsOn");
 const QString kAlertPercent = QStringLiteral("AlertPercent");
 const QString kCheckedRow = QStringLiteral("AlertsCheckedRow");
 
-QString TextAt(sqlite3_stmt* s, int column) {
-    // The text first, then its length: the other order may measure a value the text call then
-    // converts and frees.
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, column));
-    return QString::fromUtf8(text, sqlite3_column_bytes(s, column));
+QString TextAt(const TStatement& s, int column) {
+    return s.Text(column);
 }
 
-std::optional<double> NumberAt(sqlite3_stmt* s, int column) {
-    if (sqlite3_column_type(s, column) == SQLITE_NULL)
+std::optional<double> NumberAt(const TStatement& s, int column) {
+    if (s.Kind(column) == TCellKind::Null)
         return std::nullopt;
-    return sqlite3_column_double(s, column);
+    return s.Float(column);
 }
 
 QVariant Stored(const std::optional<double>& value) {
@@ -52,14 +48,11 @@ public:
         if (it == m_items.end()) {
             std::optional<TOwnItem> found;
             TStatement statement(
-                m_con.handle(),
-                QStringLiteral("SELECT Price, ItemName, CustomItemName FROM Items WHERE ItemID=? LIMIT 1"));
+                m_con, QStringLiteral("SELECT Price, ItemName, CustomItemName FROM Items WHERE ItemID=? LIMIT 1"));
             statement.Bind({itemId});
             if (statement.Step()) {
-                sqlite3_stmt* s = statement.Handle();
-                found = TOwnItem{HistoryPrice(sqlite3_column_type(s, 0) == SQLITE_NULL
-                                                  ? QVariant()
-                                                  : QVariant(sqlite3_column_double(s, 0))),
+                const TStatement& s = statement;
+                found = TOwnItem{HistoryPrice(s.Kind(0) == TCellKind::Null ? QVariant() : QVariant(s.Float(0))),
                                  TGridData::DisplayName(TextAt(s, 2), TextAt(s, 1))};
             }
             it = m_items.emplace(itemId, found).first;
@@ -79,11 +72,12 @@ public:
     TAlert Store(TAlertKind kind, const QString& createdAt, const QString& itemId, const QString& rivalWW,
                  const std::optional<double>& oldPrice, const std::optional<double>& newPrice,
                  const std::optional<double>& ownPrice) {
-        m_con.exec(QStringLiteral("INSERT INTO Alerts (CreatedAt, Kind, LocalItemID, RivalWW, OldPrice, NewPrice, "
-                                  "OwnPrice, IsRead) VALUES (?, ?, ?, ?, ?, ?, ?, 0)"),
-                   {createdAt, int(kind), itemId, rivalWW, Stored(oldPrice), Stored(newPrice), Stored(ownPrice)});
+        const qint64 id = m_con.insert(
+            QStringLiteral("INSERT INTO Alerts (CreatedAt, Kind, LocalItemID, RivalWW, OldPrice, NewPrice, "
+                           "OwnPrice, IsRead) VALUES (?, ?, ?, ?, ?, ?, ?, 0)"),
+            {createdAt, int(kind), itemId, rivalWW, Stored(oldPrice), Stored(newPrice), Stored(ownPrice)});
         TAlert alert;
-        alert.id = sqlite3_last_insert_rowid(m_con.handle());
+        alert.id = id;
         alert.createdAt = createdAt;
         alert.kind = kind;
         alert.localItemID = itemId;
@@ -196,30 +190,29 @@ QList<TAlert> CheckAlerts(const TConnection& con) {
 QList<TAlert> ListAlerts(const TConnection& con, const TAlertFilter& filter) {
     const QString order = filter.newestFirst ? QStringLiteral("DESC") : QStringLiteral("ASC");
     TStatement statement(
-        con.handle(),
-        QStringLiteral("SELECT a.AlertID, a.CreatedAt, a.Kind, a.LocalItemID, a.RivalWW, a.OldPrice, a.NewPrice,"
-                       " a.OwnPrice, a.IsRead,"
-                       " (SELECT ItemName FROM Items WHERE ItemID=a.LocalItemID LIMIT 1),"
-                       " (SELECT CustomItemName FROM Items WHERE ItemID=a.LocalItemID LIMIT 1),"
-                       " (SELECT group_concat(Channel || '：' || ErrorText, '；') FROM AlertSends"
-                       "  WHERE AlertID=a.AlertID AND Ok=0)"
-                       " FROM Alerts a WHERE a.CreatedAt>=? AND (?=0 OR a.IsRead=0)"
-                       " ORDER BY a.CreatedAt %1, a.AlertID %1")
-            .arg(order));
+        con, QStringLiteral("SELECT a.AlertID, a.CreatedAt, a.Kind, a.LocalItemID, a.RivalWW, a.OldPrice, a.NewPrice,"
+                            " a.OwnPrice, a.IsRead,"
+                            " (SELECT ItemName FROM Items WHERE ItemID=a.LocalItemID LIMIT 1),"
+                            " (SELECT CustomItemName FROM Items WHERE ItemID=a.LocalItemID LIMIT 1),"
+                            " (SELECT group_concat(Channel || '：' || ErrorText, '；') FROM AlertSends"
+                            "  WHERE AlertID=a.AlertID AND Ok=0)"
+                            " FROM Alerts a WHERE a.CreatedAt>=? AND (?=0 OR a.IsRead=0)"
+                            " ORDER BY a.CreatedAt %1, a.AlertID %1")
+                 .arg(order));
     statement.Bind({filter.since.isValid() ? DateTimeToColumn(filter.since) : QString(), filter.unreadOnly ? 1 : 0});
     QList<TAlert> alerts;
     while (statement.Step()) {
-        sqlite3_stmt* s = statement.Handle();
+        const TStatement& s = statement;
         TAlert alert;
-        alert.id = sqlite3_column_int64(s, 0);
+        alert.id = s.Integer(0);
         alert.createdAt = TextAt(s, 1);
-        alert.kind = TAlertKind(sqlite3_column_int(s, 2));
+        alert.kind = TAlertKind(s.Integer(2));
         alert.localItemID = TextAt(s, 3);
         alert.rivalWW = TextAt(s, 4);
         alert.oldPrice = NumberAt(s, 5);
         alert.newPrice = NumberAt(s, 6);
         alert.ownPrice = NumberAt(s, 7);
-        alert.isRead = sqlite3_column_int(s, 8) != 0;
+        alert.isRead = s.Integer(8) != 0;
         alert.itemName = TGridData::DisplayName(TextAt(s, 10), TextAt(s, 9));
         alert.sendFailures = TextAt(s, 11);
         alerts << alert;

@@ -11,7 +11,6 @@
 #include <QUrl>
 
 #include <algorithm>
-#include <sqlite3.h>
 
 namespace vantero {
 

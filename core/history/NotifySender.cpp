@@ -9,7 +9,6 @@
 #include <chrono>
 #include <curl/curl.h>
 #include <memory>
-#include <sqlite3.h>
 
 namespace vantero {
 
@@ -231,10 +230,10 @@ TSendResult SendMessage(const TNotifyChannel& channel, const TChannelSecrets& se
 int FailedRoundsInRow(const TConnection& con, const QString& channel) {
     int failed = 0;
     TStatement statement(
-        con.handle(), QStringLiteral("SELECT MIN(Ok) FROM AlertSends WHERE Channel=? AND ErrorText<>? GROUP BY Round "
-                                     "ORDER BY Round DESC"));
+        con, QStringLiteral("SELECT MIN(Ok) FROM AlertSends WHERE Channel=? AND ErrorText<>? GROUP BY Round "
+                            "ORDER BY Round DESC"));
     statement.Bind({channel, NotifyTexts::NotSentAtExit});
-    while (statement.Step() && sqlite3_column_int(statement.Handle(), 0) == 0)
+    while (statement.Step() && statement.Integer(0) == 0)
         ++failed;
     return failed;
 }

@@ -1,5 +1,7 @@
 #include "reader/BrowserEngine.h"
 
+#include "store/ServerSession.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QEventLoop>
@@ -362,6 +364,12 @@ TBrowserHelpersEnd::~TBrowserHelpersEnd() {
 }
 
 QString TBrowserEngine::ProfileFolder(const QString& databasePath) {
+    // A server database has no folder of its own on this desk: its profile lives in the user's
+    // data folder, one per server database.
+    if (IsServerTarget(databasePath))
+        return QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
+            .filePath(
+                QStringLiteral("servers/%1/%2").arg(ServerFolderName(databasePath), QString::fromLatin1(kFolderName)));
     return QFileInfo(databasePath).absoluteDir().filePath(QString::fromLatin1(kFolderName));
 }
 

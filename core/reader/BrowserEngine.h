@@ -72,7 +72,8 @@ public:
     // application ends. Start() may follow.
     static void Shutdown();
 
-    // The profile folder of a database: "vanteroData.browser" beside the file.
+    // The profile folder of a database: "vanteroData.browser" beside the file; for a server
+    // database, in the user's data folder under servers/HOST_PORT_DATABASE_USER.
     static QString ProfileFolder(const QString& databasePath);
     // On the GUI thread: the persistent profile kept in folder (created on first use), for the
     // login window. Owned by the engine.

@@ -6,7 +6,6 @@
 #include "store/Statement.h"
 
 #include <atomic>
-#include <sqlite3.h>
 
 namespace vantero {
 
@@ -80,15 +79,12 @@ void SetOwnShopName(const TConnection& con, const QString& name) {
 QString ExpectedShopName(const TConnection& con, const QString& localItemID, const QString& expectedSeller) {
     if (TrimBlanks(localItemID).isEmpty())
         return TrimBlanks(OwnShopName(con));
-    TStatement rivals(con.handle(), QStringLiteral("select RivalWW, ShopName from Rival"));
+    TStatement rivals(con, QStringLiteral("select RivalWW, ShopName from Rival"));
     const QString wanted = LowerAscii(TrimBlanks(expectedSeller));
     while (rivals.Step()) {
-        sqlite3_stmt* s = rivals.Handle();
-        const QString account =
-            QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)), sqlite3_column_bytes(s, 0));
+        const QString account = rivals.Text(0);
         if (LowerAscii(TrimBlanks(account)) == wanted)
-            return TrimBlanks(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, 1)),
-                                                sqlite3_column_bytes(s, 1)));
+            return TrimBlanks(rivals.Text(1));
     }
     return {};
 }

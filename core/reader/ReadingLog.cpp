@@ -4,8 +4,6 @@
 #include "reader/UtReadItemThr.h"
 #include "store/Statement.h"
 
-#include <sqlite3.h>
-
 namespace vantero {
 
 namespace {
@@ -40,16 +38,15 @@ QVariant HistoryPrice(double price) {
 }
 
 bool HistoryChanged(const TConnection& con, const TReadingOutcome& outcome) {
-    TStatement last(con.handle(), kLastHistory);
+    TStatement last(con, kLastHistory);
     last.Bind({outcome.LocalItemID, outcome.RivalWW});
     if (!last.Step())
         return true; // the page's first reading
-    sqlite3_stmt* s = last.Handle();
-    const bool hadPrice = sqlite3_column_type(s, 0) != SQLITE_NULL;
+    const bool hadPrice = last.Kind(0) != TCellKind::Null;
     const bool hasPrice = outcome.Price != 0;
-    if (hadPrice != hasPrice || (hasPrice && sqlite3_column_double(s, 0) != outcome.Price))
+    if (hadPrice != hasPrice || (hasPrice && last.Float(0) != outcome.Price))
         return true;
-    return sqlite3_column_int64(s, 1) != outcome.SellCount;
+    return last.Integer(1) != outcome.SellCount;
 }
 
 } // namespace

@@ -1,5 +1,7 @@
 #include "store/CellStore.h"
 
+#include "store/Statement.h"
+
 #include <sqlite3.h>
 
 namespace vantero {
@@ -70,6 +72,32 @@ void TCellStore::appendFromStatement(sqlite3_stmt* statement, int firstColumn) {
             break;
         }
         default:
+            break;
+        }
+        m_cells.push_back(cell);
+    }
+}
+
+void TCellStore::appendFromStatement(const TStatement& statement, int firstColumn) {
+    for (int i = 0; i < m_width; ++i) {
+        const int column = i + firstColumn;
+        Cell cell;
+        switch (statement.Kind(column)) {
+        case TCellKind::Integer:
+            cell.type = Integer;
+            cell.integer = statement.Integer(column);
+            break;
+        case TCellKind::Float:
+            cell.type = Float;
+            cell.real = statement.Float(column);
+            break;
+        case TCellKind::Text:
+        case TCellKind::Blob: {
+            const QByteArrayView bytes = statement.Bytes(column);
+            cell = makeText(bytes.data(), int(bytes.size()), statement.Kind(column) == TCellKind::Text ? Text : Blob);
+            break;
+        }
+        case TCellKind::Null:
             break;
         }
         m_cells.push_back(cell);

@@ -10,6 +10,8 @@ struct sqlite3_stmt;
 
 namespace vantero {
 
+class TStatement;
+
 // The rows of a record set's snapshot, compact: a fixed-size cell per column (number or a slice
 // of one shared UTF-8 text buffer). A large table is one allocation for the cells and one for
 // the text instead of one per value; texts are decoded when read.
@@ -20,6 +22,7 @@ public:
     int rows() const { return m_width == 0 ? 0 : int(m_cells.size() / size_t(m_width)); }
 
     void appendFromStatement(sqlite3_stmt* statement, int firstColumn);
+    void appendFromStatement(const TStatement& statement, int firstColumn);
     void reserveRows(int rows) { m_cells.reserve(size_t(rows) * size_t(m_width)); }
     void reserveText(qint64 bytes) { m_text.reserve(size_t(bytes)); }
     qint64 textSize() const { return qint64(m_text.size()); }

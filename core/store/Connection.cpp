@@ -4,6 +4,8 @@
 #include "store/AddedTables.h"
 #include "store/DatabaseError.h"
 #include "store/Schema.h"
+#include "store/ServerSchema.h"
+#include "store/ServerSession.h"
 #include "store/Statement.h"
 
 #include <QAtomicInteger>
@@ -83,14 +85,18 @@ void GiveBack(const QString& path, TPooled pooled) {
     sqlite3_close_v2(pooled.db);
 }
 
-// The connections this thread uses, one per file; given back or removed when the thread ends.
+// The connections this thread uses, one per file or server database; given back or removed
+// when the thread ends.
 struct ThreadConnections {
     QHash<QString, QString> nameByPath;
     QHash<QString, TPooled> handles;
+    QHash<QString, TServerSession*> servers;
 
     ~ThreadConnections() { closeAll(); }
 
     void closeAll() {
+        qDeleteAll(servers);
+        servers.clear();
         for (auto it = handles.cbegin(); it != handles.cend(); ++it)
             GiveBack(it.key(), it.value());
         handles.clear();
@@ -167,11 +173,28 @@ QString EngineErrorText(sqlite3* db) {
     return EngineError(db).text();
 }
 
+TConnection::TConnection(QString path) : m_path(std::move(path)), m_server(IsServerTarget(m_path)) {}
+
+TServerSession* TConnection::server() const {
+    ThreadConnections* mine = MyConnections(m_path);
+    if (auto it = mine->servers.constFind(m_path); it != mine->servers.cend())
+        return *it;
+    auto* session = new TServerSession(m_path);
+    mine->servers.insert(m_path, session);
+    return session;
+}
+
+QString TConnection::place() const {
+    return m_server ? ServerPlace(m_path) : QDir::toNativeSeparators(m_path);
+}
+
 void TConnection::setBusyTimeout(int ms) {
     busyTimeoutMs.store(ms);
 }
 
 QSqlDatabase TConnection::database() const {
+    if (m_server)
+        throw TDatabaseError(StoreTexts::FileOnly.arg(place()));
     ThreadConnections* mine = MyConnections(m_path);
     if (auto it = mine->nameByPath.constFind(m_path); it != mine->nameByPath.cend())
         return QSqlDatabase::database(*it, false);
@@ -194,6 +217,8 @@ QSqlDatabase TConnection::database() const {
 }
 
 sqlite3* TConnection::handle() const {
+    if (m_server)
+        throw TDatabaseError(StoreTexts::FileOnly.arg(place()));
     ThreadConnections* mine = MyConnections(m_path);
     if (auto it = mine->handles.constFind(m_path); it != mine->handles.cend())
         return it->db;
@@ -243,29 +268,26 @@ sqlite3* TConnection::handle() const {
 }
 
 void TConnection::exec(const QString& sql, const QVariantList& values) const {
-    TStatement statement(handle(), sql);
+    TStatement statement(*this, sql);
     statement.Bind(values);
     while (statement.Step()) {
     }
 }
 
 QVariant TConnection::value(const QString& sql, const QVariantList& values) const {
-    TStatement statement(handle(), sql);
+    TStatement statement(*this, sql);
     statement.Bind(values);
     if (!statement.Step())
         return {};
-    sqlite3_stmt* s = statement.Handle();
-    switch (sqlite3_column_type(s, 0)) {
-    case SQLITE_INTEGER:
-        return QVariant(qlonglong(sqlite3_column_int64(s, 0)));
-    case SQLITE_FLOAT:
-        return QVariant(sqlite3_column_double(s, 0));
-    case SQLITE_TEXT:
-        return QVariant(
-            QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)), sqlite3_column_bytes(s, 0)));
-    default:
-        return {};
+    return statement.Kind(0) == TCellKind::Blob ? QVariant() : statement.Value(0);
+}
+
+qint64 TConnection::insert(const QString& sql, const QVariantList& values) const {
+    TStatement statement(*this, sql);
+    statement.Bind(values);
+    while (statement.Step()) {
     }
+    return statement.InsertedRowId();
 }
 
 namespace {
@@ -288,6 +310,14 @@ int StepKept(sqlite3* handle, const QString& sql) {
 } // namespace
 
 TReadTransaction::TReadTransaction(const TConnection& con) {
+    if (con.isServer()) {
+        TServerSession* server = con.server();
+        if (!server->InTransaction()) {
+            server->Begin(false);
+            m_server = server;
+        }
+        return;
+    }
     sqlite3* handle = con.handle();
     if (sqlite3_get_autocommit(handle) && sqlite3_exec(handle, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK)
         m_handle = handle;
@@ -295,11 +325,29 @@ TReadTransaction::TReadTransaction(const TConnection& con) {
 
 TReadTransaction::~TReadTransaction() {
     // Only reads ran inside: ending it cannot lose anything.
+    if (m_server) {
+        if (m_server->InTransaction()) {
+            try {
+                m_server->Commit();
+            } catch (const TDatabaseError&) {
+                m_server->Rollback();
+            }
+        }
+        return;
+    }
     if (m_handle && !sqlite3_get_autocommit(m_handle))
         sqlite3_exec(m_handle, "COMMIT", nullptr, nullptr, nullptr);
 }
 
 TWriteTransaction::TWriteTransaction(const TConnection& con) {
+    if (con.isServer()) {
+        TServerSession* server = con.server();
+        if (!server->InTransaction()) {
+            server->Begin(true);
+            m_server = server;
+        }
+        return;
+    }
     sqlite3* handle = con.handle();
     if (!sqlite3_get_autocommit(handle))
         return;
@@ -311,11 +359,24 @@ TWriteTransaction::TWriteTransaction(const TConnection& con) {
 }
 
 TWriteTransaction::~TWriteTransaction() {
+    if (m_server && m_server->InTransaction())
+        m_server->Rollback();
     if (m_handle && !sqlite3_get_autocommit(m_handle))
         StepKept(m_handle, kRollback);
 }
 
 void TWriteTransaction::Commit() {
+    if (m_server) {
+        TServerSession* server = m_server;
+        m_server = nullptr;
+        try {
+            server->Commit();
+        } catch (...) {
+            server->Rollback();
+            throw;
+        }
+        return;
+    }
     if (!m_handle)
         return;
     if (StepKept(m_handle, kCommit) != SQLITE_DONE) {
@@ -425,6 +486,8 @@ bool CheckLayout(const QString& path, QString* reason, bool checkIntegrity, bool
             *reason = text;
         return false;
     };
+    if (IsServerTarget(path))
+        return fail(StoreTexts::FileOnly.arg(TConnection(path).place()));
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return fail(QStringLiteral("无法读取文件（%1）").arg(file.errorString()));
@@ -609,6 +672,8 @@ void CreateDatabaseFile(const QString& path) {
 }
 
 QString PrepareDatabaseFile(const QString& path) {
+    if (IsServerTarget(path))
+        return PrepareServerDatabase(TConnection(path));
     const QString shown = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
     if (!QFileInfo::exists(path)) {
         try {

@@ -11,20 +11,32 @@ struct sqlite3;
 
 namespace vantero {
 
+class TServerSession;
+
 inline constexpr auto kDatabaseFileName = "vanteroData.mdb";
 
-// The program's database file. Copies are cheap and may be handed to worker threads:
-// every thread that uses it gets its own SQLite connection to the same file (WAL mode,
-// busy timeout), opened on first use and closed when the thread ends.
+// The program's database: a file, or a team database on a server when the target is a
+// postgresql:// address or a libpq connection string. Copies are cheap and may be handed to
+// worker threads: every thread that uses it gets its own connection (to a file: SQLite in WAL
+// mode with a busy timeout), opened on first use and closed when the thread ends.
 class TConnection {
 public:
     TConnection() = default;
-    explicit TConnection(QString path) : m_path(std::move(path)) {}
+    explicit TConnection(QString path);
 
+    // The file's path or the server's connection string.
     QString path() const { return m_path; }
     bool isNull() const { return m_path.isEmpty(); }
+    bool isServer() const { return m_server; }
+    // This thread's connection to the server database; throws TDatabaseError when it cannot be
+    // made. Only for a server target.
+    TServerSession* server() const;
+    // For messages: the file's path, or the server and database (read from the target, without
+    // connecting).
+    QString place() const;
 
-    // This thread's connection to the file; throws TDatabaseError when it cannot be opened.
+    // This thread's connection to the file; throws TDatabaseError when it cannot be opened, or
+    // when the database is on a server (what uses this runs on files only).
     QSqlDatabase database() const;
 
     // This thread's own SQLite connection to the file, through which the record sets work. It
@@ -36,6 +48,8 @@ public:
     void exec(const QString& sql, const QVariantList& values = {}) const;
     // The first column of the first row a query selects (null when none).
     QVariant value(const QString& sql, const QVariantList& values = {}) const;
+    // Runs an INSERT and gives the row id of the row it added.
+    qint64 insert(const QString& sql, const QVariantList& values) const;
 
     // Closes this thread's connections (the pooled ones go back to the pool).
     static void closeThreadConnections();
@@ -53,6 +67,7 @@ public:
 
 private:
     QString m_path;
+    bool m_server = false;
 };
 
 // Several reads on this thread's connection as one snapshot of the file: they agree with each
@@ -67,6 +82,7 @@ public:
 
 private:
     sqlite3* m_handle = nullptr;
+    TServerSession* m_server = nullptr;
 };
 
 // A read followed by the write it decides, as one step: nobody writes in between (so two
@@ -82,12 +98,13 @@ public:
 
 private:
     sqlite3* m_handle = nullptr;
+    TServerSession* m_server = nullptr;
 };
 
 // Checks or creates the database file at start-up. When the file does not exist it is written
 // with the four empty tables and one settings row. Returns an empty string when the file is
 // usable, otherwise a Chinese message naming the file and the reason; a refused file is left
-// exactly as it was.
+// exactly as it was. A server target is connected to and given whatever tables it lacks.
 QString PrepareDatabaseFile(const QString& path);
 
 // Whether the file at path is a database of this program's layout; on failure reason says why.

@@ -3,6 +3,8 @@
 #include "common/StoreTexts.h"
 #include "store/DatabaseError.h"
 #include "store/RecordSet.h"
+#include "store/ServerSession.h"
+#include "store/Statement.h"
 #include "store/Values.h"
 
 #include <QAtomicInteger>
@@ -70,6 +72,7 @@ TDataImport::~TDataImport() {
 
 void TDataImport::CloseSource() {
     m_sourceIsTarget = false;
+    m_serverSource = TConnection();
     if (m_sourceName.isEmpty())
         return;
     {
@@ -92,6 +95,21 @@ bool TDataImport::ConnectSource(const QString& path, QString* message) {
     // reader on the live file could only get in the way of the program's own writers.
     if (!m_target.isNull() && IsSameFile(path, m_target.path())) {
         m_sourceIsTarget = true;
+        return true;
+    }
+
+    if (IsServerTarget(path)) {
+        const TConnection server(path);
+        if (!m_target.isNull() && m_target.path() == path) {
+            m_sourceIsTarget = true;
+            return true;
+        }
+        try {
+            server.value(QStringLiteral("SELECT count(*) FROM Items"));
+        } catch (const TDatabaseError& e) {
+            return refuse(e.text());
+        }
+        m_serverSource = server;
         return true;
     }
 
@@ -131,14 +149,35 @@ bool TDataImport::ConnectSource(const QString& path, QString* message) {
 int TDataImport::CopyTable(const QString& table, const QString& keys, const QList<TCopiedColumn>& columns) {
     if (m_sourceIsTarget)
         return 0;
-    if (m_sourceName.isEmpty())
+    if (m_sourceName.isEmpty() && m_serverSource.isNull())
         throw TDatabaseError(StoreTexts::ImportNotConnected);
 
     // The source rows are read completely before the first append, so a read failure leaves
     // this table of the target untouched.
     const QString select = QStringLiteral("select * from ") + table;
     QList<QVariantList> rows;
-    {
+    if (!m_serverSource.isNull()) {
+        TStatement query(m_serverSource, select);
+        query.Bind({});
+        QList<int> positions;
+        for (const TCopiedColumn& column : columns) {
+            int at = -1;
+            for (int i = 0; i < query.ColumnCount() && at < 0; ++i) {
+                if (query.ColumnName(i).compare(column.name, Qt::CaseInsensitive) == 0)
+                    at = i;
+            }
+            if (at < 0)
+                throw TDatabaseError(StoreTexts::ImportColumnMissing.arg(table, m_serverSource.place(), column.name));
+            positions << at;
+        }
+        while (query.Step()) {
+            QVariantList values;
+            values.reserve(positions.size());
+            for (int at : std::as_const(positions))
+                values << query.Value(at);
+            rows << values;
+        }
+    } else {
         const QSqlDatabase source = QSqlDatabase::database(m_sourceName, false);
         const QString path = source.databaseName();
         QSqlQuery query(source);

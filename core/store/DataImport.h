@@ -23,11 +23,11 @@ public:
     TDataImport(const TDataImport&) = delete;
     TDataImport& operator=(const TDataImport&) = delete;
 
-    // Opens the source file (closing a previous one). A file that is not a sound database of this
+    // Opens the source file or server database (closing a previous one). A file that is not a sound database of this
     // layout is refused before anything is read: false, and message holds the text to show
     // ("连接数据库失败： " + quoted path + reason).
     bool ConnectSource(const QString& path, QString* message);
-    bool SourceConnected() const { return !m_sourceName.isEmpty() || m_sourceIsTarget; }
+    bool SourceConnected() const { return !m_sourceName.isEmpty() || m_sourceIsTarget || !m_serverSource.isNull(); }
     // The source is the target's own file (under any path); the steps then append nothing.
     bool SourceIsTarget() const { return m_sourceIsTarget; }
     void CloseSource();
@@ -43,7 +43,8 @@ private:
     int CopyTable(const QString& table, const QString& keys, const QList<TCopiedColumn>& columns);
 
     TConnection m_target;
-    QString m_sourceName; // name of the source's own read-only connection
+    QString m_sourceName;       // name of the source's own read-only connection
+    TConnection m_serverSource; // a server database as the source, only read
     bool m_sourceIsTarget = false;
 };
 

@@ -5,7 +5,6 @@
 #include "store/Statement.h"
 
 #include <algorithm>
-#include <sqlite3.h>
 
 namespace vantero {
 
@@ -20,64 +19,63 @@ constexpr int kCodeNoItem = 3;
 const QString kStatusColumns = QStringLiteral("SELECT LocalItemID, RivalWW, RivalItemID, URL, LastAttempt, LastCode,"
                                               " LastText, LastSuccess, FailedInRow FROM ReadingStatus");
 
-QString TextAt(sqlite3_stmt* s, int column) {
-    return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, column)),
-                             sqlite3_column_bytes(s, column));
+QString TextAt(const TStatement& s, int column) {
+    return s.Kind(column) == TCellKind::Null ? QString() : s.Text(column);
 }
 
-TPageStatus StatusAt(sqlite3_stmt* s) {
+TPageStatus StatusAt(const TStatement& s) {
     TPageStatus status;
     status.LocalItemID = TextAt(s, 0);
     status.RivalWW = TextAt(s, 1);
     status.RivalItemID = TextAt(s, 2);
     status.URL = TextAt(s, 3);
     status.LastAttempt = DateTimeFromColumn(TextAt(s, 4));
-    status.LastCode = sqlite3_column_type(s, 5) == SQLITE_NULL ? -1 : sqlite3_column_int(s, 5);
+    status.LastCode = s.Kind(5) == TCellKind::Null ? -1 : int(s.Integer(5));
     status.LastText = TextAt(s, 6);
     status.LastSuccess = DateTimeFromColumn(TextAt(s, 7));
-    status.FailedInRow = sqlite3_column_int(s, 8);
+    status.FailedInRow = int(s.Integer(8));
     return status;
 }
 
 QList<TPageStatus> QueryStatuses(const TConnection& con, const QString& sql, const QVariantList& values) {
     QList<TPageStatus> statuses;
-    TStatement statement(con.handle(), sql);
+    TStatement statement(con, sql);
     statement.Bind(values);
     while (statement.Step())
-        statuses << StatusAt(statement.Handle());
+        statuses << StatusAt(statement);
     return statuses;
 }
 
-std::optional<double> PriceAt(sqlite3_stmt* s, int column) {
-    const int type = sqlite3_column_type(s, column);
-    if (type == SQLITE_NULL)
+std::optional<double> PriceAt(const TStatement& s, int column) {
+    const TCellKind kind = s.Kind(column);
+    if (kind == TCellKind::Null)
         return std::nullopt;
-    if (type == SQLITE_TEXT)
+    if (kind == TCellKind::Text)
         return HistoryPrice(TextAt(s, column));
-    return HistoryPrice(sqlite3_column_double(s, column));
+    return HistoryPrice(s.Float(column));
 }
 
 const QString kHistoryColumns =
     QStringLiteral("SELECT rowid, LocalItemID, RivalWW, RivalItemID, ReadAt, Price, SellCount FROM PriceHistory");
 
-THistoryRow HistoryRowAt(sqlite3_stmt* s) {
+THistoryRow HistoryRowAt(const TStatement& s) {
     THistoryRow row;
-    row.rowId = sqlite3_column_int64(s, 0);
+    row.rowId = s.Integer(0);
     row.localItemID = TextAt(s, 1);
     row.rivalWW = TextAt(s, 2);
     row.rivalItemID = TextAt(s, 3);
     row.readAt = TextAt(s, 4);
     row.price = PriceAt(s, 5);
-    row.sellCount = sqlite3_column_int64(s, 6);
+    row.sellCount = s.Integer(6);
     return row;
 }
 
 QList<THistoryRow> QueryHistory(const TConnection& con, const QString& sql, const QVariantList& values) {
-    TStatement statement(con.handle(), sql);
+    TStatement statement(con, sql);
     statement.Bind(values);
     QList<THistoryRow> rows;
     while (statement.Step())
-        rows.append(HistoryRowAt(statement.Handle()));
+        rows.append(HistoryRowAt(statement));
     return rows;
 }
 
@@ -178,34 +176,32 @@ QList<TFailedPage> LoadFailedPages(const TConnection& con) {
     };
     QHash<QByteArray, TOwn> items;
     {
-        TStatement s(con.handle(),
-                     QStringLiteral("SELECT ItemID, ItemName, CustomItemName, URL FROM Items ORDER BY rowid"));
+        TStatement s(con, QStringLiteral("SELECT ItemID, ItemName, CustomItemName, URL FROM Items ORDER BY rowid"));
         s.Bind({});
         while (s.Step()) {
-            const QByteArray key = TPageStatuses::Key(TextAt(s.Handle(), 0));
+            const QByteArray key = TPageStatuses::Key(TextAt(s, 0));
             if (!items.contains(key))
-                items.insert(key, {int(items.size()), ItemDisplayName(TextAt(s.Handle(), 2), TextAt(s.Handle(), 1)),
-                                   TextAt(s.Handle(), 3)});
+                items.insert(key, {int(items.size()), ItemDisplayName(TextAt(s, 2), TextAt(s, 1)), TextAt(s, 3)});
         }
     }
     QHash<QByteArray, int> shops;
     {
-        TStatement s(con.handle(), QStringLiteral("SELECT RivalWW FROM Rival ORDER BY rowid"));
+        TStatement s(con, QStringLiteral("SELECT RivalWW FROM Rival ORDER BY rowid"));
         s.Bind({});
         while (s.Step()) {
-            const QByteArray key = TPageStatuses::Key(TextAt(s.Handle(), 0));
+            const QByteArray key = TPageStatuses::Key(TextAt(s, 0));
             if (!shops.contains(key))
                 shops.insert(key, int(shops.size()) + 1);
         }
     }
     QHash<QByteArray, QString> mappings; // the first mapping of an item and shop, as the grid takes it
     {
-        TStatement s(con.handle(), QStringLiteral("SELECT LocalItemID, RivalWW, URL FROM RivalItems ORDER BY rowid"));
+        TStatement s(con, QStringLiteral("SELECT LocalItemID, RivalWW, URL FROM RivalItems ORDER BY rowid"));
         s.Bind({});
         while (s.Step()) {
-            const QByteArray key = PageKey(TextAt(s.Handle(), 0), TextAt(s.Handle(), 1));
+            const QByteArray key = PageKey(TextAt(s, 0), TextAt(s, 1));
             if (!mappings.contains(key))
-                mappings.insert(key, TextAt(s.Handle(), 2));
+                mappings.insert(key, TextAt(s, 2));
         }
     }
     struct TSorted {
@@ -291,11 +287,11 @@ QStringList StoredAccountSpellings(const TConnection& con, const QString& table,
         sql += QStringLiteral(" WHERE LocalItemID=?");
         values << localItemID;
     }
-    TStatement statement(con.handle(), sql);
+    TStatement statement(con, sql);
     statement.Bind(values);
     QStringList spellings;
     while (statement.Step()) {
-        const QString stored = TextAt(statement.Handle(), 0);
+        const QString stored = TextAt(statement, 0);
         if (!account.isEmpty() && stored.compare(account, Qt::CaseInsensitive) == 0 && !spellings.contains(stored))
             spellings << stored;
     }

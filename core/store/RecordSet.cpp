@@ -15,23 +15,6 @@ namespace vantero {
 
 namespace {
 
-QVariant ColumnValue(sqlite3_stmt* statement, int column) {
-    switch (sqlite3_column_type(statement, column)) {
-    case SQLITE_INTEGER:
-        return QVariant(qlonglong(sqlite3_column_int64(statement, column)));
-    case SQLITE_FLOAT:
-        return QVariant(sqlite3_column_double(statement, column));
-    case SQLITE_TEXT:
-        return QVariant(QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(statement, column)),
-                                          sqlite3_column_bytes(statement, column)));
-    case SQLITE_BLOB:
-        return QVariant(QByteArray(static_cast<const char*>(sqlite3_column_blob(statement, column)),
-                                   sqlite3_column_bytes(statement, column)));
-    default:
-        return QVariant();
-    }
-}
-
 // Exactly the same stored value: same type and equal; 1 and 1.0 or "a" and "A" are different.
 bool sameValue(const QVariant& stored, const QVariant& value) {
     return stored.isNull() == value.isNull() && stored.metaType() == value.metaType() && stored == value;
@@ -177,22 +160,33 @@ void TRecordSet::Open() {
     Close();
     // A writable set also reads each row's rowid, to write it back by.
     const QString sql = writable() ? QString(m_sql).insert(m_starAt, QLatin1String("rowid, ")) : m_sql;
-    // Straight through SQLite's own interface: a snapshot of a large table is read once per
-    // refresh cycle, and the generic result layer costs several times the engine's own work.
-    sqlite3* handle = m_con.handle();
-    TStatement query(handle, sql);
+    TStatement query(m_con, sql);
     query.Bind(m_params);
-    sqlite3_stmt* statement = query.Handle();
-
     const int first = writable() ? 1 : 0;
-    const int count = sqlite3_column_count(statement) - first;
+    const int count = query.ColumnCount() - first;
     for (int i = 0; i < count; ++i) {
-        const QString name = QString::fromUtf8(sqlite3_column_name(statement, i + first));
+        const QString name = query.ColumnName(i + first);
         m_columns << name;
         m_columnByName.insert(name.toLower(), i);
     }
-    int status;
     m_values.reset(count);
+    if (m_con.isServer()) {
+        // The whole result came in one round trip; its size is known.
+        while (query.Step()) {
+            if (m_rowIds.empty())
+                m_rowIds.reserve(size_t(query.RowCount()));
+            m_rowIds.push_back(writable() ? query.Integer(0) : -1);
+            m_values.appendFromStatement(query, first);
+        }
+        m_state = State::Browse;
+        m_current = 0;
+        return;
+    }
+    // Straight through SQLite's own interface: a snapshot of a large table is read once per
+    // refresh cycle, and the generic result layer costs several times the engine's own work.
+    sqlite3* handle = m_con.handle();
+    sqlite3_stmt* statement = query.Handle();
+    int status;
     // A whole table's size is known up front from its last row id: reserve once instead of
     // growing (and copying) a large snapshot step by step.
     qint64 expected = 0;
@@ -428,16 +422,15 @@ void TRecordSet::RefreshByKey(const QString& column, const QString& value) {
     if (!writable())
         throw TDatabaseError(QStringLiteral("记录集只读"));
     const int keyColumn = requireColumn(column);
-    TStatement query(m_con.handle(),
-                     QStringLiteral("select rowid, * from %1 where %2=?").arg(m_table, m_columns[keyColumn]));
+    TStatement query(m_con, QStringLiteral("select rowid, * from %1 where %2=?").arg(m_table, m_columns[keyColumn]));
     query.Bind({value});
     const int width = m_columns.size();
     std::vector<std::pair<qint64, std::vector<QVariant>>> fresh;
     while (query.Step()) {
         std::vector<QVariant> values(static_cast<size_t>(width));
         for (int i = 0; i < width; ++i)
-            values[size_t(i)] = ColumnValue(query.Handle(), i + 1);
-        fresh.emplace_back(sqlite3_column_int64(query.Handle(), 0), std::move(values));
+            values[size_t(i)] = query.Value(i + 1);
+        fresh.emplace_back(query.Integer(0), std::move(values));
     }
 
     const int current = m_current;
@@ -519,7 +512,6 @@ void TRecordSet::Post() {
             values << m_buffer[size_t(i)];
         }
     }
-    sqlite3* handle = m_con.handle();
     if (m_state == State::Insert) {
         QString sql;
         if (names.isEmpty()) {
@@ -528,15 +520,14 @@ void TRecordSet::Post() {
             QStringList marks(names.size(), QStringLiteral("?"));
             sql = QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)").arg(m_table, names.join(u", "), marks.join(u", "));
         }
+        qint64 rowId = 0;
         try {
-            TStatement insert(handle, sql);
-            insert.Bind(values);
-            insert.Step();
+            rowId = m_con.insert(sql, values);
         } catch (...) {
             Cancel();
             throw;
         }
-        appendRow(sqlite3_last_insert_rowid(handle), m_buffer);
+        appendRow(rowId, m_buffer);
         m_current = RecordCount() - 1;
     } else {
         if (!names.isEmpty()) {
@@ -544,16 +535,18 @@ void TRecordSet::Post() {
             for (const QString& name : std::as_const(names))
                 sets << name + QStringLiteral("=?");
             values << m_rowIds[size_t(m_current)];
+            qint64 changed = 0;
             try {
-                TStatement update(handle,
+                TStatement update(m_con,
                                   QStringLiteral("UPDATE %1 SET %2 WHERE rowid=?").arg(m_table, sets.join(u", ")));
                 update.Bind(values);
                 update.Step();
+                changed = update.Changes();
             } catch (...) {
                 Cancel();
                 throw;
             }
-            if (sqlite3_changes(handle) == 0) {
+            if (changed == 0) {
                 Cancel();
                 throw TDatabaseError(QStringLiteral("要修改的记录已不存在"));
             }
@@ -572,7 +565,7 @@ void TRecordSet::Delete() {
     requireRow();
     if (!writable())
         throw TDatabaseError(QStringLiteral("记录集只读"));
-    TStatement remove(m_con.handle(), QStringLiteral("DELETE FROM %1 WHERE rowid=?").arg(m_table));
+    TStatement remove(m_con, QStringLiteral("DELETE FROM %1 WHERE rowid=?").arg(m_table));
     remove.Bind({m_rowIds[size_t(m_current)]});
     remove.Step();
     eraseRow(m_current);

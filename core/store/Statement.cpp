@@ -2,10 +2,13 @@
 
 #include "store/Connection.h"
 #include "store/DatabaseError.h"
+#include "store/ServerDialect.h"
+#include "store/ServerSession.h"
 
 #include <QHash>
 #include <QMutex>
 
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
 namespace vantero {
@@ -24,9 +27,45 @@ TKept& kept() {
     return instance;
 }
 
+// The server's type numbers of the columns the program's tables use.
+constexpr Oid kInt8 = 20, kInt2 = 21, kInt4 = 23, kBool = 16, kFloat4 = 700, kFloat8 = 701, kNumeric = 1700,
+              kBytea = 17;
+
+TCellKind ServerKind(Oid type) {
+    switch (type) {
+    case kInt8:
+    case kInt2:
+    case kInt4:
+    case kBool:
+        return TCellKind::Integer;
+    case kFloat4:
+    case kFloat8:
+    case kNumeric:
+        return TCellKind::Float;
+    case kBytea:
+        return TCellKind::Blob;
+    default:
+        return TCellKind::Text;
+    }
+}
+
 } // namespace
 
-TStatement::TStatement(sqlite3* db, const QString& sql) : m_db(db), m_sql(sql) {
+TStatement::TStatement(const TConnection& con, const QString& sql) : m_sql(sql) {
+    if (con.isServer()) {
+        m_server = con.server();
+        return;
+    }
+    prepare(con.handle());
+}
+
+TStatement::TStatement(sqlite3* db, const QString& sql) : m_sql(sql) {
+    prepare(db);
+}
+
+void TStatement::prepare(sqlite3* db) {
+    m_db = db;
+    const QString& sql = m_sql;
     {
         TKept& k = kept();
         QMutexLocker lock(&k.mutex);
@@ -47,6 +86,8 @@ TStatement::TStatement(sqlite3* db, const QString& sql) : m_db(db), m_sql(sql) {
 }
 
 TStatement::~TStatement() {
+    if (m_result)
+        PQclear(m_result);
     if (!m_statement)
         return;
     sqlite3_reset(m_statement);
@@ -79,6 +120,37 @@ void TStatement::Raise() const {
 }
 
 void TStatement::Bind(const QVariantList& values) {
+    if (m_server) {
+        if (m_result) {
+            PQclear(m_result);
+            m_result = nullptr;
+        }
+        m_values.clear();
+        for (const QVariant& value : values) {
+            if (value.isNull()) {
+                m_values.emplace_back();
+                continue;
+            }
+            switch (value.typeId()) {
+            case QMetaType::Int:
+            case QMetaType::LongLong:
+            case QMetaType::UInt:
+            case QMetaType::ULongLong:
+            case QMetaType::Bool:
+                m_values.push_back(QByteArray::number(value.toLongLong()));
+                break;
+            case QMetaType::Double:
+                // Shortest text that reads back as the same number.
+                m_values.push_back(QByteArray::number(value.toDouble(), 'g', QLocale::FloatingPointShortest));
+                break;
+            default:
+                m_values.push_back(value.toString().toUtf8());
+                if (m_values.back().isNull())
+                    m_values.back() = QByteArray("");
+            }
+        }
+        return;
+    }
     for (int i = 0; i < values.size(); ++i) {
         const QVariant& value = values[i];
         int rc = SQLITE_OK;
@@ -107,13 +179,124 @@ void TStatement::Bind(const QVariantList& values) {
     }
 }
 
+void TStatement::execute() {
+    if (m_result)
+        return;
+    m_result = m_server->Execute(m_sql, m_values, &m_translated);
+    m_row = -1;
+    m_rows = PQntuples(m_result);
+    const char* changed = PQcmdTuples(m_result);
+    m_changes = changed && *changed ? QByteArray(changed).toLongLong() : 0;
+    if (m_translated->returnsRowId) {
+        // The id the insert handed back is no row of the statement's own.
+        if (m_rows > 0)
+            m_insertedRowId = QByteArray(PQgetvalue(m_result, 0, 0)).toLongLong();
+        m_rows = 0;
+    }
+    const int columns = PQnfields(m_result);
+    m_kinds.resize(size_t(columns));
+    for (int i = 0; i < columns; ++i)
+        m_kinds[size_t(i)] = ServerKind(PQftype(m_result, i));
+}
+
 bool TStatement::Step() {
+    if (m_server) {
+        execute();
+        if (m_row < m_rows)
+            ++m_row;
+        return m_row < m_rows;
+    }
     const int rc = sqlite3_step(m_statement);
     if (rc == SQLITE_ROW)
         return true;
     if (rc == SQLITE_DONE)
         return false;
     Raise();
+}
+
+int TStatement::ColumnCount() {
+    if (m_server) {
+        execute();
+        return int(m_kinds.size());
+    }
+    return sqlite3_column_count(m_statement);
+}
+
+QString TStatement::ColumnName(int column) {
+    if (m_server) {
+        execute();
+        return CanonicalColumnName(QString::fromUtf8(PQfname(m_result, column)));
+    }
+    return QString::fromUtf8(sqlite3_column_name(m_statement, column));
+}
+
+TCellKind TStatement::Kind(int column) const {
+    if (m_server)
+        return PQgetisnull(m_result, m_row, column) ? TCellKind::Null : m_kinds[size_t(column)];
+    switch (sqlite3_column_type(m_statement, column)) {
+    case SQLITE_INTEGER:
+        return TCellKind::Integer;
+    case SQLITE_FLOAT:
+        return TCellKind::Float;
+    case SQLITE_TEXT:
+        return TCellKind::Text;
+    case SQLITE_BLOB:
+        return TCellKind::Blob;
+    default:
+        return TCellKind::Null;
+    }
+}
+
+qint64 TStatement::Integer(int column) const {
+    if (m_server) {
+        const char* text = PQgetvalue(m_result, m_row, column);
+        if (m_kinds[size_t(column)] == TCellKind::Integer)
+            return text[0] == 't' ? 1 : QByteArray(text).toLongLong();
+        return qint64(QByteArray(text).toDouble());
+    }
+    return sqlite3_column_int64(m_statement, column);
+}
+
+double TStatement::Float(int column) const {
+    if (m_server)
+        return QByteArray(PQgetvalue(m_result, m_row, column)).toDouble();
+    return sqlite3_column_double(m_statement, column);
+}
+
+QByteArrayView TStatement::Bytes(int column) const {
+    if (m_server)
+        return QByteArrayView(PQgetvalue(m_result, m_row, column), PQgetlength(m_result, m_row, column));
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(m_statement, column));
+    return QByteArrayView(text, sqlite3_column_bytes(m_statement, column));
+}
+
+QString TStatement::Text(int column) const {
+    const QByteArrayView bytes = Bytes(column);
+    return bytes.data() ? QString::fromUtf8(bytes) : QString();
+}
+
+QVariant TStatement::Value(int column) const {
+    switch (Kind(column)) {
+    case TCellKind::Integer:
+        return QVariant(qlonglong(Integer(column)));
+    case TCellKind::Float:
+        return QVariant(Float(column));
+    case TCellKind::Text:
+        return QVariant(Text(column));
+    case TCellKind::Blob:
+        return QVariant(Bytes(column).toByteArray());
+    case TCellKind::Null:
+        break;
+    }
+    return QVariant();
+}
+
+qint64 TStatement::Changes() const {
+    return m_server ? m_changes : sqlite3_changes64(m_db);
+}
+
+qint64 TStatement::InsertedRowId() const {
+    return m_server ? m_insertedRowId : sqlite3_last_insert_rowid(m_db);
 }
 
 } // namespace vantero

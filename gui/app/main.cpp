@@ -6,6 +6,7 @@
 #include "reader/BrowserEngine.h"
 #include "reader/UtReadItemThr.h"
 #include "store/Connection.h"
+#include "store/ServerSession.h"
 #include "widgets/UiMessageBoxes.h"
 
 #include <QApplication>
@@ -26,7 +27,8 @@ int RunLoginWindow(const QStringList& args) {
     QUrl address = TFmLogin::DefaultAddress();
     for (qsizetype i = 0; i + 1 < args.size(); ++i) {
         if (args.at(i) == QLatin1String("--db"))
-            database = QDir::current().absoluteFilePath(args.at(i + 1));
+            database =
+                IsServerTarget(args.at(i + 1)) ? args.at(i + 1) : QDir::current().absoluteFilePath(args.at(i + 1));
         else if (args.at(i) == QLatin1String("--url"))
             address = QUrl::fromUserInput(args.at(i + 1));
     }

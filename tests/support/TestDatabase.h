@@ -6,12 +6,18 @@
 
 namespace vantero::test {
 
-// A fresh database of the program's layout in a temporary folder, removed afterwards.
+enum class TTestEngine { File, Server };
+
+// A fresh database of the program's layout in a temporary folder, removed afterwards; or, for
+// the server engine, a new database on the tests' own PostgreSQL server (support/PgServer.h).
 class TTestDatabase {
 public:
     TTestDatabase();
+    explicit TTestDatabase(TTestEngine engine);
     ~TTestDatabase();
+    // The file's path or the server database's connection string.
     QString path() const { return m_path; }
+    bool onServer() const { return m_onServer; }
     QString dir() const { return m_dir.path(); }
     TConnection connection() const { return TConnection(m_path); }
     // Runs a statement directly (set-up of test data), values bound in order.
@@ -22,6 +28,7 @@ public:
 private:
     QTemporaryDir m_dir;
     QString m_path;
+    bool m_onServer = false;
 };
 
 } // namespace vantero::test

@@ -23,10 +23,13 @@ inline QByteArray ItemPage(const QString& title, const QString& seller, const QS
     return encoder(html);
 }
 
-// A catalogue in a fresh database, with its pages served on 127.0.0.1.
+// A catalogue in a fresh database (a file, or a database on the tests' own PostgreSQL server),
+// with its pages served on 127.0.0.1.
 class TUpdaterCatalogue {
 public:
-    TUpdaterCatalogue() { db.exec(QStringLiteral("update Setting set WW=?"), {kOwnAccount}); }
+    explicit TUpdaterCatalogue(TTestEngine engine = TTestEngine::File) : db(engine) {
+        db.exec(QStringLiteral("update Setting set WW=?"), {kOwnAccount});
+    }
 
     TTestDatabase db;
     TTestHttpServer server;

@@ -33,7 +33,12 @@ class TstOutcomes final : public QObject {
     Q_OBJECT
 
     std::unique_ptr<TUpdaterCatalogue> m_cat;
+    TTestEngine m_engine;
 
+public:
+    explicit TstOutcomes(TTestEngine engine) : m_engine(engine) {}
+
+private:
     int Read(const QString& url, const QString& localItemId = {}, const QString& seller = kOwnAccount,
              const QString& ownItemId = {}) {
         TReadItem reader(m_cat->db.connection());
@@ -79,7 +84,7 @@ class TstOutcomes final : public QObject {
 
 private slots:
     void init() {
-        m_cat = std::make_unique<TUpdaterCatalogue>();
+        m_cat = std::make_unique<TUpdaterCatalogue>(m_engine);
         m_cat->AddRival(QStringLiteral("rivala"));
     }
     void cleanup() { m_cat.reset(); }
@@ -362,5 +367,14 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TstOutcomes)
+// Every case on the database file, then on a database on the tests' own PostgreSQL server.
+int main(int argc, char* argv[]) {
+    QCoreApplication application(argc, argv);
+    int failed = 0;
+    for (TTestEngine engine : {TTestEngine::File, TTestEngine::Server}) {
+        TstOutcomes test(engine);
+        failed += QTest::qExec(&test, argc, argv);
+    }
+    return failed;
+}
 #include "tst_outcomes.moc"

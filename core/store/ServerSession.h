@@ -1,0 +1,79 @@
+#pragma once
+
+#include "store/DatabaseError.h"
+#include "store/ServerDialect.h"
+
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+#include <QStringList>
+
+#include <vector>
+
+struct pg_conn;
+struct pg_result;
+
+namespace vantero {
+
+// Whether a database target names a server database (a postgresql:// address or a libpq
+// "key=value" connection string) rather than a database file.
+bool IsServerTarget(const QString& target);
+
+// "服务器 HOST:PORT 上的数据库 NAME" for a target, read from the target alone (no connection).
+QString ServerPlace(const QString& target);
+
+// A folder name for what belongs to one server database on this desk (the browser's profile):
+// host, port, database and user of the target, never its other options; empty when the target
+// cannot be read.
+QString ServerFolderName(const QString& target);
+
+// One thread's connection to a team database on a PostgreSQL server. Statements are translated
+// and prepared once per connection and kept; a result comes whole in one round trip. A lost
+// connection is made again once, when no transaction was open on it; otherwise the statement
+// fails with a message naming the server and the database. Passwords are never part of the
+// target: they come from ~/.pgpass or the server's own authentication.
+class TServerSession final {
+public:
+    // Connects; throws TDatabaseError with a Chinese message naming server and database.
+    explicit TServerSession(const QString& target);
+    ~TServerSession();
+    TServerSession(const TServerSession&) = delete;
+    TServerSession& operator=(const TServerSession&) = delete;
+
+    // Runs a statement of the program with its values as text (a null QByteArray is NULL).
+    // The caller owns the result (PQclear). translated tells how the statement was rewritten.
+    pg_result* Execute(const QString& sql, const std::vector<QByteArray>& values,
+                       const TServerStatementText** translated);
+    // Runs text as written (no translation, no values), for the session's own statements.
+    void Run(const QByteArray& text);
+
+    // Serialises writers among every program on the database as the file's engine does, so a
+    // read and the write it decides are one step; a reading snapshot agrees with itself.
+    void Begin(bool write);
+    void Commit();
+    void Rollback() noexcept;
+    bool InTransaction() const;
+
+    // "服务器 HOST:PORT 上的数据库 NAME".
+    QString Place() const { return m_place; }
+    // The table's columns in their order (lower case, as the server spells them).
+    QStringList ColumnsOf(const QString& table);
+    TDatabaseError Failure(const QString& detail, const QString& state = {}) const;
+
+    // The key that serialises writers (an advisory lock; other keys stay free for the workers).
+    static constexpr long long kWriterLock = 0x56414e5445524f31LL;
+
+private:
+    [[noreturn]] void RaiseLost(const QString& detail);
+    pg_conn* m_conn = nullptr;
+    struct TPrepared {
+        QByteArray name;
+        TServerStatementText text;
+    };
+    QHash<QString, TPrepared> m_prepared;
+    QHash<QString, QStringList> m_columns;
+    int m_nextName = 0;
+    QString m_place;
+};
+
+} // namespace vantero
