@@ -1,12 +1,14 @@
 // Several update-all workers on one team database: one round, every page read by one of them.
 #include "catalogue/MainData.h"
 #include "catalogue/SharedRound.h"
+#include "store/ReadingNotice.h"
 #include "support/UpdaterTestData.h"
 
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
 
+#include <libpq-fe.h>
 #include <memory>
 #include <vector>
 
@@ -153,6 +155,43 @@ private slots:
         auto late = team.StartWorker(QStringLiteral("desk4"));
         QCOMPARE(Finish(*late).readings, team.paths.size());
         QCOMPARE(team.Count(QStringLiteral("select count(*) from SharedRounds where EndedAt is null")), 0);
+    }
+
+    void everyStoredReadingNotifies() {
+        TTeamCatalogue team;
+        // A failing page is a stored reading too.
+        team.Serve(team.paths.at(1), QByteArray("<html><body>no item here</body></html>"));
+        // Another desk listening, through the server's own client library.
+        PGconn* listener = PQconnectdb(team.catalogue.db.path().toUtf8().constData());
+        QCOMPARE(PQstatus(listener), CONNECTION_OK);
+        PQclear(PQexec(listener, ("LISTEN " + kReadingsChannel.toUtf8()).constData()));
+        // The ordinary round on a team database: the notices come from where readings are stored.
+        QProcess cli;
+        cli.start(QStringLiteral(VANTERO_CLI),
+                  {QStringLiteral("--db"), team.catalogue.db.path(), QStringLiteral("update-all")});
+        QVERIFY(cli.waitForFinished(kFinishMs));
+        QCOMPARE(cli.exitCode(), 0);
+        QMap<QString, int> byItem;
+        int notices = 0;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                PQconsumeInput(listener);
+                while (PGnotify* notice = PQnotifies(listener)) {
+                    if (QByteArray(notice->relname) == kReadingsChannel.toUtf8()) {
+                        ++byItem[QString::fromUtf8(notice->extra)];
+                        ++notices;
+                    }
+                    PQfreemem(notice);
+                }
+                return notices >= int(team.paths.size());
+            }(),
+            30000);
+        PQfinish(listener);
+        QCOMPARE(notices, team.paths.size());
+        // Each own item once for its own page and once for each rival's.
+        QCOMPARE(byItem.size(), 6);
+        for (auto it = byItem.cbegin(); it != byItem.cend(); ++it)
+            QCOMPARE(it.value(), 3);
     }
 
     void killedWorkerLosesOnlyItsPage() {
