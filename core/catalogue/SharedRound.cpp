@@ -71,7 +71,7 @@ public:
             Show(UpdaterTexts::Started(QDateTime::currentDateTime()));
             ReadPages();
         } catch (...) {
-            m_error = std::current_exception();
+            error = std::current_exception();
         }
         {
             std::lock_guard lock(m_mutex);
@@ -92,7 +92,7 @@ public:
     }
 
     TReadAllItemThr::Tally tally;
-    std::exception_ptr m_error;
+    std::exception_ptr error;
 
 private:
     void Show(const QString& text) {
@@ -272,6 +272,9 @@ qint64 JoinSharedRound(TMainData& data) {
         // Its last worker died between marking the last page and ending the round.
         con.exec(kEnd, {round});
     }
+    // The pages of ended rounds are of no further use; the rounds themselves stay as a record.
+    con.exec(QStringLiteral(
+        "delete from RoundClaims where RoundID in (select rowid from SharedRounds where EndedAt is not null)"));
     const qint64 round =
         con.insert(QStringLiteral("insert into SharedRounds (StartedAt) values (clock_timestamp())"), {});
     const QString addPage = QStringLiteral(
@@ -313,8 +316,8 @@ TReadAllItemThr::Tally RunSharedRound(TMainData& data, const QString& worker,
     thread.join();
     // Texts posted after the quit still go out, in order.
     QCoreApplication::sendPostedEvents(&loop);
-    if (roundWorker.m_error)
-        std::rethrow_exception(roundWorker.m_error);
+    if (roundWorker.error)
+        std::rethrow_exception(roundWorker.error);
     return roundWorker.tally;
 }
 

@@ -155,6 +155,9 @@ private slots:
         auto late = team.StartWorker(QStringLiteral("desk4"));
         QCOMPARE(Finish(*late).readings, team.paths.size());
         QCOMPARE(team.Count(QStringLiteral("select count(*) from SharedRounds where EndedAt is null")), 0);
+        QCOMPARE(team.Count(QStringLiteral("select count(*) from SharedRounds")), 2);
+        // The claims of the ended round went when the next one opened.
+        QCOMPARE(team.Count(QStringLiteral("select count(distinct RoundID) from RoundClaims")), 1);
     }
 
     void everyStoredReadingNotifies() {
