@@ -1,14 +1,17 @@
 // update-all: the background update of every reading, without windows.
 #include "catalogue/HeadlessUpdate.h"
 #include "catalogue/MainData.h"
+#include "catalogue/SharedRound.h"
 #include "cli/AlertOutput.h"
 #include "cli/Cli.h"
 #include "common/TermSignals.h"
+#include "common/TextHelpers.h"
 #include "history/AlertStore.h"
 #include "history/NotifySender.h"
 #include "net/FailureTexts.h"
 #include "reader/ReadModes.h"
 #include "reader/UtReadAllItemThr.h"
+#include "store/ServerSession.h"
 
 #include <mutex>
 
@@ -22,16 +25,22 @@ int RunUpdateAll(TCliContext& context) {
     if (context.TakeFlag(QStringLiteral("--browser-fallback")))
         ForceBrowserFallback(true);
     const bool alertsJson = context.TakeFlag(QStringLiteral("--alerts-json"));
+    const QString worker = context.TakeOption(QStringLiteral("--worker"));
+    if (!worker.isNull() && (TrimBlanks(worker).isEmpty() || !IsServerTarget(context.databasePath)))
+        context.UsageError(QStringLiteral("--worker 只用于团队数据库（--db postgresql://…），且需要一个工作者名称"));
     if (!context.args.isEmpty())
         context.UsageError(QStringLiteral("多余的参数：%1").arg(context.args.join(u' ')));
 
     TMainData data(context.OpenDatabase());
     data.ApplySettings();
     data.RefreshAllData();
-    const TReadAllItemThr::Tally tally = RunHeadlessUpdate(data, [&context](const QString& text) {
+    const auto showText = [&context](const QString& text) {
         context.err << text << '\n';
         context.err.flush();
-    });
+    };
+    // A worker reads its share of the round the workers on the team database read together.
+    const TReadAllItemThr::Tally tally =
+        worker.isNull() ? RunHeadlessUpdate(data, showText) : RunSharedRound(data, worker, showText);
     // Stored: updated or added (0, 1); refused: wrong seller or no item (2, 3); failed: 4.
     context.out << QStringLiteral("readings=%1 stored=%2 refused=%3 failed=%4\n")
                        .arg(tally.readings)
@@ -69,11 +78,12 @@ int RunUpdateAll(TCliContext& context) {
     return tally.stoppedBecause.isEmpty() ? kExitOk : kExitDatabase;
 }
 
-const TCliRegistration registration("update-all",
-                                    "update-all [--browser-fallback] [--alerts-json]   "
-                                    "重新读取所有宝贝及其对应的同行宝贝（--browser-fallback：必要时用浏览器读取；"
-                                    "--alerts-json：每条新提醒打印一行 JSON）",
-                                    &RunUpdateAll);
+const TCliRegistration
+    registration("update-all",
+                 "update-all [--browser-fallback] [--alerts-json] [--worker NAME]   "
+                 "重新读取所有宝贝及其对应的同行宝贝（--browser-fallback：必要时用浏览器读取；"
+                 "--alerts-json：每条新提醒打印一行 JSON；--worker：在团队数据库上与其他工作者共同完成一轮）",
+                 &RunUpdateAll);
 
 } // namespace
 

@@ -2,6 +2,7 @@
 
 #include "common/TextHelpers.h"
 #include "reader/UtReadItemThr.h"
+#include "store/ReadingNotice.h"
 #include "store/Statement.h"
 
 namespace vantero {
@@ -64,6 +65,7 @@ void LogReading(const TConnection& con, const TReadingOutcome& outcome, const QS
     }
     // Every attempt replaces it, so the time shown belongs to the outcome shown.
     con.exec(kTiming, {outcome.Timing, outcome.LocalItemID, outcome.RivalWW});
+    AnnounceReading(con, outcome.LocalItemID);
 }
 
 TReadingOutcome StoredOutcomeOf(const TReadItem& reader, int code) {

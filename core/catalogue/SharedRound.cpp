@@ -1,0 +1,324 @@
+#include "catalogue/SharedRound.h"
+
+#include "catalogue/GridData.h"
+#include "catalogue/MainData.h"
+#include "common/StoreTexts.h"
+#include "common/TermSignals.h"
+#include "common/TextHelpers.h"
+#include "reader/UtReadItemThr.h"
+#include "store/Connection.h"
+#include "store/RecordSet.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QMetaObject>
+
+#include <chrono>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
+#include <thread>
+
+namespace vantero {
+
+namespace {
+
+const QString kSelectMappedRivals = QStringLiteral("select * from RivalItems where LocalItemID=? and RivalItemID<>''");
+
+// The server's clock decides every lease, so the workers' clocks need not agree.
+const QString kLeaseEnd = QStringLiteral("clock_timestamp() + cast(? as double precision) * interval '1 second'");
+
+// The next page nobody holds (or whose lease ran out), in the round's order; a page another
+// worker is taking at this moment is passed over instead of waited for.
+const QString kClaim = QStringLiteral("update RoundClaims set Worker=?, LeaseEnd=") + kLeaseEnd +
+                       QStringLiteral(", Tries=Tries+1 where rowid=(select rowid from RoundClaims where RoundID=? and "
+                                      "State=0 and (LeaseEnd is null or LeaseEnd<clock_timestamp()) order by Seq "
+                                      "limit 1 for update skip locked) returning rowid");
+const QString kRenew = QStringLiteral("update RoundClaims set LeaseEnd=") + kLeaseEnd +
+                       QStringLiteral(" where rowid=? and Worker=? and State=0");
+const QString kRelease =
+    QStringLiteral("update RoundClaims set Worker=null, LeaseEnd=null where rowid=? and Worker=? and State=0");
+const QString kMark = QStringLiteral("update RoundClaims set State=?, LeaseEnd=null where rowid=? and State=0");
+const QString kLeft = QStringLiteral("select count(*) from RoundClaims where RoundID=? and State=0");
+const QString kEnd =
+    QStringLiteral("update SharedRounds set EndedAt=clock_timestamp() where rowid=? and EndedAt is null");
+
+constexpr int kDone = 1;
+constexpr int kFailed = 2;
+
+// While other workers hold the last pages, a worker looks again this often: one of them may die.
+constexpr std::chrono::milliseconds kLookAgain{500};
+
+struct TClaimedPage {
+    qint64 claim = 0;
+    QString localItemID;
+    QString rivalWW; // empty for the own item's page
+    QString url;
+    QString itemName;
+};
+
+// One worker's run over the round, on a thread of its own.
+class TRoundWorker {
+public:
+    TRoundWorker(TConnection con, qint64 round, QString worker, QString ownAccount, QObject* mainContext,
+                 std::function<void(const QString&)> showText)
+        : m_con(std::move(con)), m_round(round), m_worker(std::move(worker)), m_ownAccount(std::move(ownAccount)),
+          m_mainContext(mainContext), m_showText(std::move(showText)), m_lease(SharedRoundLeaseSeconds()) {}
+
+    void Run() {
+        std::thread renewer([this] { RenewLeases(); });
+        try {
+            Show(UpdaterTexts::Started(QDateTime::currentDateTime()));
+            ReadPages();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            m_ended = true;
+        }
+        m_wake.notify_all();
+        renewer.join();
+        TConnection::closeThreadConnections();
+    }
+
+    // From any thread: the page in progress is abandoned and given back, nothing further starts.
+    void Stop() {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+        if (m_reader)
+            m_reader->RequestStop();
+        m_wake.notify_all();
+    }
+
+    TReadAllItemThr::Tally tally;
+    std::exception_ptr error;
+
+private:
+    void Show(const QString& text) {
+        // The texts go out on the thread that owns the output, in order.
+        QMetaObject::invokeMethod(
+            m_mainContext, [show = m_showText, text] { show(text); }, Qt::QueuedConnection);
+    }
+
+    bool Stopping() {
+        std::lock_guard lock(m_mutex);
+        return m_stopping;
+    }
+
+    void ReadPages() {
+        QString shownItem;
+        while (!Stopping()) {
+            const QVariant claimed = m_con.value(kClaim, {m_worker, m_lease, m_round});
+            if (claimed.isNull()) {
+                if (m_con.value(kLeft, {m_round}).toLongLong() == 0) {
+                    m_con.exec(kEnd, {m_round});
+                    Show(UpdaterTexts::AllDone(QDateTime::currentDateTime()));
+                    Show(UpdaterTexts::Finished(QDateTime::currentDateTime()));
+                    return;
+                }
+                std::unique_lock lock(m_mutex);
+                m_wake.wait_for(lock, kLookAgain, [this] { return m_stopping; });
+                continue;
+            }
+            const TClaimedPage page = Load(claimed.toLongLong());
+            {
+                std::lock_guard lock(m_mutex);
+                m_claim = page.claim;
+            }
+            if (page.itemName != shownItem) {
+                shownItem = page.itemName;
+                Show(UpdaterTexts::Progress(page.itemName));
+            }
+            const bool finished = ReadPage(page);
+            {
+                std::lock_guard lock(m_mutex);
+                m_claim = 0;
+            }
+            if (!finished)
+                return;
+        }
+    }
+
+    TClaimedPage Load(qint64 claim) {
+        TRecordSet rs(m_con);
+        rs.SetSQL(QStringLiteral("select LocalItemID, RivalWW, URL, ItemName from RoundClaims where rowid=?"), {claim});
+        rs.Open();
+        TClaimedPage page;
+        page.claim = claim;
+        page.localItemID = rs.FieldByName(QStringLiteral("LocalItemID")).AsString();
+        page.rivalWW = rs.FieldByName(QStringLiteral("RivalWW")).AsString();
+        page.url = rs.FieldByName(QStringLiteral("URL")).AsString();
+        page.itemName = rs.FieldByName(QStringLiteral("ItemName")).AsString();
+        return page;
+    }
+
+    // Reads one claimed page and marks it; false when the run ends here (the page goes back).
+    bool ReadPage(const TClaimedPage& page) {
+        TReadItem reader(m_con);
+        reader.URL = page.url;
+        reader.TargetWnd = 0; // no window: the result message reaches nobody
+        reader.FreeWhenDone = false;
+        reader.ResultMsg = WM_READITEM_RESULT;
+        if (page.rivalWW.isEmpty()) {
+            reader.ExpectedSeller = m_ownAccount;
+            reader.OwnItemID = page.localItemID;
+        } else {
+            reader.LocalItemID = page.localItemID;
+            reader.ExpectedSeller = page.rivalWW;
+        }
+        {
+            std::lock_guard lock(m_mutex);
+            if (m_stopping) {
+                m_con.exec(kRelease, {page.claim, m_worker});
+                return false;
+            }
+            m_reader = &reader;
+        }
+        reader.ReadHere();
+        bool stopped = false;
+        {
+            std::lock_guard lock(m_mutex);
+            m_reader = nullptr;
+            stopped = m_stopping;
+        }
+        if (stopped || reader.CannotStore) {
+            // Another worker reads the page at once instead of after the lease.
+            m_con.exec(kRelease, {page.claim, m_worker});
+            if (reader.CannotStore && !stopped) {
+                ++tally.readings;
+                ++tally.failed;
+                tally.stoppedBecause = StoreTexts::RoundStopped.arg(reader.ErrorText);
+                Show(tally.stoppedBecause);
+            }
+            return false;
+        }
+        ++tally.readings;
+        int state = kFailed;
+        switch (reader.ResultCode) {
+        case TReadItem::rcUpdated:
+        case TReadItem::rcAdded:
+            ++tally.stored;
+            state = kDone;
+            break;
+        case TReadItem::rcWrongSeller:
+        case TReadItem::rcNoItem:
+            ++tally.refused;
+            break;
+        default:
+            ++tally.failed;
+            break;
+        }
+        m_con.exec(kMark, {state, page.claim});
+        return true;
+    }
+
+    // On a thread of its own: keeps the page in progress claimed while it is read, however long.
+    void RenewLeases() {
+        const auto every = std::chrono::milliseconds(m_lease * 1000 / 3);
+        std::unique_lock lock(m_mutex);
+        while (!m_wake.wait_for(lock, every, [this] { return m_ended; })) {
+            const qint64 claim = m_claim;
+            if (claim == 0)
+                continue;
+            lock.unlock();
+            try {
+                m_con.exec(kRenew, {m_lease, claim, m_worker});
+            } catch (...) {
+                // The reading's own statements meet the same fault and report it.
+            }
+            lock.lock();
+        }
+        lock.unlock();
+        TConnection::closeThreadConnections();
+    }
+
+    TConnection m_con;
+    qint64 m_round;
+    QString m_worker;
+    QString m_ownAccount;
+    QObject* m_mainContext;
+    std::function<void(const QString&)> m_showText;
+    int m_lease;
+
+    std::mutex m_mutex; // guards the fields below
+    std::condition_variable m_wake;
+    bool m_stopping = false;
+    bool m_ended = false;
+    qint64 m_claim = 0;
+    TReadItem* m_reader = nullptr;
+};
+
+} // namespace
+
+int SharedRoundLeaseSeconds() {
+    bool ok = false;
+    const int seconds = qEnvironmentVariableIntValue("VANTERO_ROUND_LEASE_SECONDS", &ok);
+    return ok && seconds > 0 ? seconds : 60;
+}
+
+qint64 JoinSharedRound(TMainData& data) {
+    const TConnection& con = data.con;
+    // Serialised with every other writer: two workers starting at once open one round.
+    TWriteTransaction transaction(con);
+    const QVariant open =
+        con.value(QStringLiteral("select rowid from SharedRounds where EndedAt is null order by rowid desc limit 1"));
+    if (!open.isNull()) {
+        const qint64 round = open.toLongLong();
+        if (con.value(kLeft, {round}).toLongLong() > 0) {
+            transaction.Commit();
+            return round;
+        }
+        // Its last worker died between marking the last page and ending the round.
+        con.exec(kEnd, {round});
+    }
+    // The pages of ended rounds are of no further use; the rounds themselves stay as a record.
+    con.exec(QStringLiteral(
+        "delete from RoundClaims where RoundID in (select rowid from SharedRounds where EndedAt is not null)"));
+    const qint64 round =
+        con.insert(QStringLiteral("insert into SharedRounds (StartedAt) values (clock_timestamp())"), {});
+    const QString addPage = QStringLiteral(
+        "insert into RoundClaims (RoundID, Seq, LocalItemID, RivalWW, URL, ItemName) values (?, ?, ?, ?, ?, ?)");
+    qint64 seq = 0;
+    TRecordSet rs(con);
+    for (int i = 0; i < data.grid.rowCount(); ++i) {
+        const TItem& item = data.grid.item(i);
+        con.exec(addPage, {round, seq++, item.ItemID, QString(), item.URL, item.ItemName});
+        rs.Close();
+        rs.SetSQL(kSelectMappedRivals, {item.ItemID});
+        rs.Open();
+        for (rs.First(); !rs.Eof(); rs.Next()) {
+            const QString url = rs.FieldByName(QStringLiteral("URL")).AsString();
+            if (!TrimBlanks(url).isEmpty())
+                con.exec(addPage, {round, seq++, item.ItemID, rs.FieldByName(QStringLiteral("RivalWW")).AsString(), url,
+                                   item.ItemName});
+        }
+    }
+    rs.Close();
+    transaction.Commit();
+    return round;
+}
+
+TReadAllItemThr::Tally RunSharedRound(TMainData& data, const QString& worker,
+                                      const std::function<void(const QString&)>& showText) {
+    if (TTermSignals::Received())
+        return {};
+    const qint64 round = JoinSharedRound(data);
+    QEventLoop loop;
+    TRoundWorker roundWorker(data.con, round, worker, data.OwnAccount, &loop, showText);
+    if (TTermSignals* termSignals = TTermSignals::Installed())
+        QObject::connect(termSignals, &TTermSignals::received, &loop, [&roundWorker] { roundWorker.Stop(); });
+    std::thread thread([&roundWorker, &loop] {
+        roundWorker.Run();
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    thread.join();
+    // Texts posted after the quit still go out, in order.
+    QCoreApplication::sendPostedEvents(&loop);
+    if (roundWorker.error)
+        std::rethrow_exception(roundWorker.error);
+    return roundWorker.tally;
+}
+
+} // namespace vantero
