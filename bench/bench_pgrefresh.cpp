@@ -7,6 +7,7 @@
 #include "catalogue/MainData.h"
 #include "store/Connection.h"
 #include "store/DatabaseCopy.h"
+#include "store/Statement.h"
 #include "support/MeasuredChild.h"
 #include "support/PgServer.h"
 #include "support/TestDatabase.h"
@@ -127,6 +128,32 @@ TFigures Measure(const TConnection& con) {
     return figures;
 }
 
+// With BENCH_PARTS set: where a cycle's reading of the readings goes, the one query's answer
+// (for the server: its round trip, the whole result) and the walk over its rows, every cell read
+// as the grid reads it.
+void PrintParts(QTextStream& out, const char* engine, const TConnection& con) {
+    for (int run = 0; run < 3; ++run) {
+        const TReadTransaction snapshot(con);
+        QElapsedTimer t;
+        t.start();
+        TStatement query(con, QStringLiteral("SELECT LocalItemID, RivalWW, RivalItemID, Price, SellCount "
+                                             "FROM RivalItems ORDER BY rowid"));
+        query.Bind({});
+        query.ColumnCount();
+        const double answered = double(t.nsecsElapsed()) / 1e6;
+        double sum = 0;
+        qint64 bytes = 0;
+        while (query.Step()) {
+            bytes += query.Bytes(0).size() + query.Bytes(1).size() + query.Bytes(2).size();
+            sum += query.Float(3) + double(query.Integer(4));
+        }
+        const double walked = double(t.nsecsElapsed()) / 1e6 - answered;
+        out << engine << " parts: answer " << answered << " ms, rows " << walked << " ms (" << bytes
+            << " text bytes, sum " << sum << ")\n";
+    }
+    out.flush();
+}
+
 // `vantero-cli grid --csv` on the database, its table thrown away; median seconds, or -1 when
 // it failed.
 double CliGrid(const QString& target) {
@@ -174,6 +201,10 @@ int main(int argc, char* argv[]) {
     out << "load average before: " << LoadAverage() << "\n";
     out.flush();
 
+    if (qEnvironmentVariableIsSet("BENCH_PARTS")) {
+        PrintParts(out, "file", file.connection());
+        PrintParts(out, "server", server);
+    }
     const TFigures onFile = Measure(file.connection());
     out << "file:   RefreshAllData median of " << kRuns << ": " << onFile.refreshAll << " ms; RefreshRowData median of "
         << kRowRuns << ": " << onFile.refreshRow << " ms, worst " << onFile.worstRow << " ms\n";
