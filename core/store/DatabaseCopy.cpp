@@ -59,6 +59,14 @@ QString FirstTableWithRows(const TConnection& target) {
     return {};
 }
 
+// A bulk load leaves the server's planner without statistics until its autovacuum comes round
+// (minutes, or never for a small change): the first refreshes would be planned blind, a large
+// join even compiled. Inside the copy's transaction, so the statistics are those of its rows.
+void AnalyzeServerTables(const TConnection& con) {
+    if (con.isServer())
+        con.server()->Run("ANALYZE " + AllTableNames().join(QStringLiteral(", ")).toUtf8());
+}
+
 } // namespace
 
 qint64 TCopyCounts::total() const {
@@ -93,6 +101,7 @@ TRefusable<TCopyCounts> CopyDatabase(const QString& source, const QString& targe
         counts.rows << qMakePair(QStringLiteral("Items"), qint64(import.ImportItems()))
                     << qMakePair(QStringLiteral("Rival"), qint64(import.ImportRivals()))
                     << qMakePair(QStringLiteral("RivalItems"), qint64(import.ImportRivalItems()));
+        AnalyzeServerTables(to);
         transaction.Commit();
         return counts;
     }
@@ -142,6 +151,7 @@ TRefusable<TCopyCounts> CopyDatabase(const QString& source, const QString& targe
         }
         counts.rows << qMakePair(table, rows);
     }
+    AnalyzeServerTables(to);
     transaction.Commit();
     return counts;
 }
