@@ -18,7 +18,9 @@ namespace vantero {
 namespace {
 const QString kDatabaseSetting = QStringLiteral("TeamDatabase/Target");
 
-int RunWindow(const QString& path, QString* next);
+const QString kOpenedFileInstead = QStringLiteral("\n\n改为打开数据库文件 %1。");
+
+int RunWindow(const QString& path, const QString& fallback, QString* next);
 } // namespace
 
 QString DefaultDatabaseFile() {
@@ -38,11 +40,13 @@ void RememberDatabase(const QString& target) {
         settings.remove(kDatabaseSetting);
 }
 
-int RunProgram(const QString& path) {
+int RunProgram(const QString& path, const QString& fallback) {
     QString target = path;
+    QString instead = fallback;
     for (;;) {
         QString next;
-        const int status = RunWindow(target, &next);
+        const int status = RunWindow(target, instead, &next);
+        instead.clear();
         if (next.isEmpty() || TTermSignals::Received())
             return status;
         target = next;
@@ -51,7 +55,7 @@ int RunProgram(const QString& path) {
 
 namespace {
 
-int RunWindow(const QString& path, QString* next) {
+int RunWindow(const QString& path, const QString& fallback, QString* next) {
     // The handlers come first: once the program can be found (its socket answers), a signal must
     // end it as "退出" does, never by the default action.
     TTermSignals& terms = TTermSignals::Install();
@@ -60,6 +64,14 @@ int RunWindow(const QString& path, QString* next) {
         return 0;
 
     const QString problem = PrepareDatabaseFile(path);
+    if (!problem.isEmpty() && !fallback.isEmpty() && fallback != path) {
+        // A team database that is down must not keep the user from the file; the choice stays,
+        // so the next start tries the server again.
+        QMessageBox::critical(nullptr, MainTexts::EntryTitle,
+                              problem + kOpenedFileInstead.arg(QDir::toNativeSeparators(fallback)));
+        *next = fallback;
+        return 0;
+    }
     if (!problem.isEmpty()) {
         QMessageBox::critical(nullptr, MainTexts::EntryTitle, problem);
         return 1;

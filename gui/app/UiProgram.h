@@ -10,8 +10,10 @@ namespace vantero {
 // everything. Returns the exit status.
 // On a team database (a server target) the same, with the window listening for the readings of
 // other desks. When the user picks another database in the window ("团队数据库…"), the window
-// closes, everything is ended as at a clean end, and a window opens on the new one.
-int RunProgram(const QString& path);
+// closes, everything is ended as at a clean end, and a window opens on the new one. When path
+// cannot be opened and fallback names another database (the file, when path was the user's
+// remembered team database), the user is told and the window opens on fallback.
+int RunProgram(const QString& path, const QString& fallback = {});
 
 // The database the window opens when the command line names none: the team database the user
 // chose last in the window, else the file vanteroData.mdb in the current folder.

@@ -81,10 +81,13 @@ int main(int argc, char* argv[]) {
     // writes out its profile and goes.
     // "--db TARGET" names the database for this start only; without it the user's last choice.
     QString database = StartDatabase();
-    if (const qsizetype at = args.indexOf(QLatin1String("--db")); at >= 0 && at + 1 < args.size())
+    QString fallback = database == DefaultDatabaseFile() ? QString() : DefaultDatabaseFile();
+    if (const qsizetype at = args.indexOf(QLatin1String("--db")); at >= 0 && at + 1 < args.size()) {
         database =
             IsServerTarget(args.at(at + 1)) ? args.at(at + 1) : QDir::current().absoluteFilePath(args.at(at + 1));
-    const int status = RunProgram(database);
+        fallback.clear(); // what the command line names opens, or the start fails
+    }
+    const int status = RunProgram(database, fallback);
     TBrowserEngine::Shutdown();
     return status;
 }
