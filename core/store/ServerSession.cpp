@@ -260,6 +260,21 @@ void TServerSession::Rollback() noexcept {
         PQclear(PQexec(m_conn, "ROLLBACK"));
 }
 
+int TServerSession::Socket() const {
+    return PQsocket(m_conn);
+}
+
+QStringList TServerSession::TakeNotifications() {
+    if (!PQconsumeInput(m_conn) || PQstatus(m_conn) != CONNECTION_OK)
+        throw TDatabaseError(StoreTexts::ServerLost.arg(m_place, QString::fromUtf8(PQerrorMessage(m_conn)).trimmed()));
+    QStringList payloads;
+    while (PGnotify* notice = PQnotifies(m_conn)) {
+        payloads << QString::fromUtf8(notice->extra);
+        PQfreemem(notice);
+    }
+    return payloads;
+}
+
 QStringList TServerSession::ColumnsOf(const QString& table) {
     const QString key = table.toLower();
     if (auto it = m_columns.constFind(key); it != m_columns.cend())

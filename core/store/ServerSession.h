@@ -60,6 +60,12 @@ public:
     QStringList ColumnsOf(const QString& table);
     TDatabaseError Failure(const QString& detail, const QString& state = {}) const;
 
+    // For a listener: the connection's socket, to wait on; and the payloads of the
+    // notifications that arrived on it, oldest first. Throws TDatabaseError when the
+    // connection is lost (a listener then connects anew; what was announced meanwhile is gone).
+    int Socket() const;
+    QStringList TakeNotifications();
+
     // The key that serialises writers (an advisory lock; other keys stay free for the workers).
     static constexpr long long kWriterLock = 0x56414e5445524f31LL;
 

@@ -1,12 +1,15 @@
 #include "app/UiProgramInstance.h"
 
 #include "app/UtMain.h"
+#include "store/Connection.h"
+#include "store/ServerSession.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QStandardPaths>
 #include <QWidget>
 
 #include <unistd.h>
@@ -19,8 +22,16 @@ TProgramInstance::TProgramInstance(const QString& databasePath, QObject* parent)
 TProgramInstance::~TProgramInstance() = default;
 
 QString TProgramInstance::ServerName(const QString& databasePath) {
+    // A team database has no file on this desk: it is known by its place in the user's data
+    // folder, one per host, port, database and user, so every spelling of the target agrees.
+    const QString path =
+        IsServerTarget(databasePath)
+            ? QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
+                  .filePath(QStringLiteral("servers/%1/%2")
+                                .arg(ServerFolderName(databasePath), QString::fromLatin1(kDatabaseFileName)))
+            : databasePath;
     // The file may not exist yet: its folder's real path and its name identify it.
-    const QFileInfo file(QDir::current().absoluteFilePath(databasePath));
+    const QFileInfo file(QDir::current().absoluteFilePath(path));
     QString folder = QFileInfo(file.absolutePath()).canonicalFilePath();
     if (folder.isEmpty())
         folder = file.absolutePath();

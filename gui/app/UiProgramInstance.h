@@ -24,7 +24,8 @@ public:
     // From now on, later starts on this file bring window to the front.
     void Serve(QWidget* window);
 
-    // The socket name of a database file: the same for every spelling of its path, per user.
+    // The socket name of a database file: the same for every spelling of its path, per user. A
+    // team database's is keyed by host, port, database and user.
     static QString ServerName(const QString& databasePath);
 
     // The request a later start sends.

@@ -53,6 +53,7 @@ TFmMain::TFmMain(TConnection connection, QWidget* parent) : QMainWindow(parent),
     BuildStatusBar();
     BuildTray();
     BuildHistoryCommands();
+    BuildDatabaseEntries();
     resize(897, 538);
     FormCreate();
 }

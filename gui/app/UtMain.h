@@ -37,6 +37,7 @@ class TNotifySender;
 struct TSendReport;
 class TFmPriceChart;
 class TStatusPanel;
+class TReadingListener;
 enum class TExportSource;
 
 // Texts of the main window.
@@ -237,7 +238,23 @@ public:
     void btnPriceChartClick();
     void mniAlertsClick();
 
+    // The database this window works on ("团队数据库…"): the status panel that names it, the
+    // listener for other desks' readings (team database only; null on a file), and the
+    // database the user chose to open next (empty unless the window closed to switch).
+    QLabel* DatabasePanel() const { return m_databasePanel; }
+    TReadingListener* Listener() const { return m_listener; }
+    QString NextDatabase() const { return m_nextDatabase; }
+    void mniTeamDatabaseClick();
+    // Opens the window anew on target: this one closes, the program opens the next.
+    void SwitchDatabase(const QString& target);
+
 private:
+    void BuildDatabaseEntries();
+    void RefreshAnnouncedRows(const QStringList& itemIds);
+    QLabel* m_databasePanel = nullptr;
+    TReadingListener* m_listener = nullptr;
+    QString m_nextDatabase;
+
     void BuildHistoryCommands();
     void ExportClick(TExportSource source);
     void lvDetailDoubleClick(QTreeWidgetItem* row);

@@ -79,7 +79,15 @@ int main(int argc, char* argv[]) {
 
     // The program ends its readings and closes every database connection before the browser
     // writes out its profile and goes.
-    const int status = RunProgram(QDir::current().absoluteFilePath(QString::fromLatin1(kDatabaseFileName)));
+    // "--db TARGET" names the database for this start only; without it the user's last choice.
+    QString database = StartDatabase();
+    QString fallback = database == DefaultDatabaseFile() ? QString() : DefaultDatabaseFile();
+    if (const qsizetype at = args.indexOf(QLatin1String("--db")); at >= 0 && at + 1 < args.size()) {
+        database =
+            IsServerTarget(args.at(at + 1)) ? args.at(at + 1) : QDir::current().absoluteFilePath(args.at(at + 1));
+        fallback.clear(); // what the command line names opens, or the start fails
+    }
+    const int status = RunProgram(database, fallback);
     TBrowserEngine::Shutdown();
     return status;
 }

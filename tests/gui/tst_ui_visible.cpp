@@ -454,7 +454,13 @@ void TestUiVisible::statusPanelsExposeTheirTexts() {
     QVERIFY(QTest::qWaitForWindowExposed(shown));
     auto* bar = shown->findChild<QStatusBar*>(QStringLiteral("stat"));
     QVERIFY(bar);
-    const QList<QLabel*> panels = bar->findChildren<QLabel*>();
+    QList<QLabel*> panels = bar->findChildren<QLabel*>();
+    if (!dialog) {
+        // The panel naming the database shows a shortened text; readers get all of it.
+        QLabel* database = m_main->DatabasePanel();
+        QVERIFY(panels.removeOne(database));
+        QCOMPARE(AccessibleName(database), QStringLiteral("数据库文件：") + m_db->path());
+    }
     QVERIFY(!panels.isEmpty());
     for (int i = 0; i < panels.size(); ++i) {
         const QString text = QStringLiteral("第%1栏：正在读取宝贝，请稍候...").arg(i + 1);
