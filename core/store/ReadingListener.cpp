@@ -4,10 +4,14 @@
 #include "store/ReadingNotice.h"
 #include "store/ServerSession.h"
 
+#include <QScopeGuard>
+
 #include <algorithm>
-#include <memory>
+#include <atomic>
+#include <mutex>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <thread>
 #include <unistd.h>
 
 namespace vantero {
@@ -18,62 +22,110 @@ namespace {
 constexpr int kRetryMs = 3000;
 } // namespace
 
+struct TReadingListener::TShared {
+    explicit TShared(const QString& target_) : target(target_), wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+    ~TShared() {
+        if (wake >= 0)
+            ::close(wake);
+    }
+    Q_DISABLE_COPY_MOVE(TShared)
+
+    // Waits for the socket (or only the time when socket < 0); false when stopped.
+    bool Wait(int socket, int ms) const {
+        pollfd fds[2] = {{wake, POLLIN, 0}, {socket, POLLIN, 0}};
+        // Without a wake descriptor a stop is seen at the next timeout.
+        const int timeout = wake >= 0 ? ms : std::min(ms, 200);
+        ::poll(fds, socket >= 0 ? 2 : 1, timeout);
+        return !stop;
+    }
+
+    const QString target;
+    const int wake; // an eventfd that ends a wait when the listener stops
+    std::atomic<bool> stop{false};
+    std::atomic<bool> listening{false};
+    // Guards owner and connecting: the owner is cleared under it, so no signal is emitted on
+    // an object being destroyed, and a connection attempt is never begun after the stop.
+    std::mutex lock;
+    TReadingListener* owner = nullptr;
+    bool connecting = false;
+};
+
 TReadingListener::TReadingListener(const QString& target, QObject* parent)
-    : QObject(parent), m_target(target), m_wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-    m_thread = std::thread([this] { Run(); });
+    : QObject(parent), m_shared(std::make_shared<TShared>(target)) {
+    m_shared->owner = this;
+    m_thread = std::thread([shared = m_shared] { Run(shared); });
 }
 
 TReadingListener::~TReadingListener() {
-    m_stop = true;
+    bool connecting = false;
+    {
+        const std::lock_guard<std::mutex> guard(m_shared->lock);
+        m_shared->stop = true;
+        m_shared->owner = nullptr;
+        connecting = m_shared->connecting;
+    }
     const quint64 one = 1;
-    if (m_wake >= 0 && ::write(m_wake, &one, sizeof one) < 0) {
+    if (m_shared->wake >= 0 && ::write(m_shared->wake, &one, sizeof one) < 0) {
         // the waits time out by themselves; the stop flag ends the loop then
     }
-    if (m_thread.joinable())
+    // A wait ends at once; a connection attempt is not waited for.
+    if (connecting)
+        m_thread.detach();
+    else
         m_thread.join();
-    if (m_wake >= 0)
-        ::close(m_wake);
 }
 
-bool TReadingListener::Wait(int socket, int ms) {
-    pollfd fds[2] = {{m_wake, POLLIN, 0}, {socket, POLLIN, 0}};
-    // Without a wake descriptor a stop is seen at the next timeout.
-    const int timeout = m_wake >= 0 ? ms : std::min(ms, 200);
-    ::poll(fds, socket >= 0 ? 2 : 1, timeout);
-    return !m_stop;
+bool TReadingListener::Listening() const {
+    return m_shared->listening;
 }
 
-void TReadingListener::Run() {
+void TReadingListener::Run(const std::shared_ptr<TShared>& shared) {
+    // Emits on the owner while it lives; queued connections carry the values to receivers.
+    const auto announce = [&shared](auto&& emitOn) {
+        const std::lock_guard<std::mutex> guard(shared->lock);
+        if (shared->owner)
+            emitOn(shared->owner);
+    };
     bool missed = false; // a connection stood before and was lost
-    while (!m_stop) {
+    while (!shared->stop) {
         std::unique_ptr<TServerSession> session;
         try {
-            session = std::make_unique<TServerSession>(m_target);
+            {
+                const std::lock_guard<std::mutex> guard(shared->lock);
+                if (shared->stop)
+                    return;
+                shared->connecting = true;
+            }
+            const auto attempted = qScopeGuard([&shared] {
+                const std::lock_guard<std::mutex> guard(shared->lock);
+                shared->connecting = false;
+            });
+            session = std::make_unique<TServerSession>(shared->target);
             session->Run("LISTEN " + kReadingsChannel.toLatin1());
         } catch (const TDatabaseError&) {
             session.reset();
             missed = true; // the window's rows were read without us
-            if (!Wait(-1, kRetryMs))
+            if (!shared->Wait(-1, kRetryMs))
                 return;
             continue;
         }
-        m_listening = true;
+        shared->listening = true;
         if (missed)
-            emit announcementsMissed();
+            announce([](TReadingListener* owner) { emit owner->announcementsMissed(); });
         try {
-            while (Wait(session->Socket(), 1000)) {
+            while (shared->Wait(session->Socket(), 1000)) {
                 QStringList ids;
                 for (const QString& id : session->TakeNotifications()) {
                     if (!ids.contains(id))
                         ids << id;
                 }
                 if (!ids.isEmpty())
-                    emit itemsAnnounced(ids);
+                    announce([&ids](TReadingListener* owner) { emit owner->itemsAnnounced(ids); });
             }
         } catch (const TDatabaseError&) {
             missed = true;
         }
-        m_listening = false;
+        shared->listening = false;
     }
 }
 

@@ -4,7 +4,7 @@
 #include <QString>
 #include <QStringList>
 
-#include <atomic>
+#include <memory>
 #include <thread>
 
 namespace vantero {
@@ -20,11 +20,13 @@ class TReadingListener final : public QObject {
 public:
     // Starts listening on target (a server target; a file has no announcements).
     explicit TReadingListener(const QString& target, QObject* parent = nullptr);
-    // Stops the thread and closes its connection; waits for a connection attempt in progress.
+    // Stops the thread and closes its connection. A connection attempt in progress is left to
+    // end on its own (a server that does not answer holds it up to the connection timeout), so a
+    // window closes at once; nothing it finds reaches this object any more.
     ~TReadingListener() override;
 
     // Whether the listener's connection stands and listens (for tests and status texts).
-    bool Listening() const { return m_listening; }
+    bool Listening() const;
 
 signals:
     // The own item ids announced since the last signal, each once, oldest first.
@@ -33,13 +35,11 @@ signals:
     void announcementsMissed();
 
 private:
-    void Run();
-    bool Wait(int socket, int ms); // false when stopped
+    struct TShared;
+    static void Run(const std::shared_ptr<TShared>& shared);
 
-    const QString m_target;
-    int m_wake = -1; // an eventfd that ends a wait when the listener stops
-    std::atomic<bool> m_stop{false};
-    std::atomic<bool> m_listening{false};
+    // What the thread uses, kept alive by the thread itself when it outlives this object.
+    std::shared_ptr<TShared> m_shared;
     std::thread m_thread;
 };
 
