@@ -119,6 +119,14 @@ void TSharedRoundThr::Execute() {
             m_tally.stoppedBecause = text;
         }
         emit statusText(TReadAllItemThr::kProgressPanel, text);
+    } catch (...) {
+        // Nothing may escape the thread; the run still ends with its finish message.
+        const QString text = StoreTexts::RoundStopped.arg(QStringLiteral("发生了意外错误"));
+        {
+            std::lock_guard lock(m_mutex);
+            m_tally.stoppedBecause = text;
+        }
+        emit statusText(TReadAllItemThr::kProgressPanel, text);
     }
 }
 

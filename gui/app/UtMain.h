@@ -248,7 +248,7 @@ public:
     TReadingListener* Listener() const { return m_listener; }
     // The shared round's progress over all workers (team database only; hidden on a file), its
     // text, and a fresh look at the round.
-    QLabel* RoundPanel() const { return m_roundPanel; }
+    TStatusPanel* RoundPanel() const { return m_roundPanel; }
     QString RoundPanelText() const;
     void ShowRoundProgress();
     QString NextDatabase() const { return m_nextDatabase; }
@@ -260,7 +260,7 @@ private:
     void BuildDatabaseEntries();
     void RefreshAnnouncedRows(const QStringList& itemIds);
     QLabel* m_databasePanel = nullptr;
-    QLabel* m_roundPanel = nullptr;
+    TStatusPanel* m_roundPanel = nullptr;
     QTimer* m_roundPanelLater = nullptr; // gathers the round's looks of many notices into one
     void SetRoundPanelText(const QString& text);
     TReadingListener* m_listener = nullptr;

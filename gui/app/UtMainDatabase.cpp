@@ -43,7 +43,8 @@ void TFmMain::BuildDatabaseEntries() {
         panels->AddTrailing(m_databasePanel);
 
     // After the database panel: the shared round's progress over every worker of the team.
-    m_roundPanel = new QLabel(this);
+    // Given little room it ends in "…" and keeps its whole text in the tool tip.
+    m_roundPanel = new TStatusPanel(this);
     m_roundPanel->setObjectName(QStringLiteral("statSharedRound"));
     m_roundPanel->setAccessibleName(QStringLiteral("共享轮次进度"));
     m_roundPanel->setVisible(false);
@@ -71,8 +72,7 @@ QString TFmMain::RoundPanelText() const {
 }
 
 void TFmMain::SetRoundPanelText(const QString& text) {
-    m_roundPanel->setText(text);
-    m_roundPanel->setToolTip(text);
+    m_roundPanel->SetText(text);
     m_roundPanel->setAccessibleDescription(text);
     m_roundPanel->setVisible(true);
 }

@@ -131,7 +131,7 @@ private slots:
         TTeamShop shop(150);
         auto window = OpenWindow(shop);
         // Before any round the panel says so; it stands after the database panel.
-        QLabel* panel = window->RoundPanel();
+        TStatusPanel* panel = window->RoundPanel();
         QVERIFY(!panel->isHidden());
         QCOMPARE(window->RoundPanelText(), QStringLiteral("共享轮次：尚未开始"));
         QVERIFY(!panel->accessibleName().isEmpty());
