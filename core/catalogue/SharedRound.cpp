@@ -60,15 +60,17 @@ struct TClaimedPage {
 // One worker's run over the round, on a thread of its own.
 class TRoundWorker {
 public:
+    // Without mainContext the texts and pages are handed on on the worker's own thread.
     TRoundWorker(TConnection con, qint64 round, QString worker, QString ownAccount, QObject* mainContext,
-                 std::function<void(const QString&)> showText)
+                 TSharedRoundWorker::ShowText showText, TSharedRoundWorker::PageRead pageRead = {})
         : m_con(std::move(con)), m_round(round), m_worker(std::move(worker)), m_ownAccount(std::move(ownAccount)),
-          m_mainContext(mainContext), m_showText(std::move(showText)), m_lease(SharedRoundLeaseSeconds()) {}
+          m_mainContext(mainContext), m_showText(std::move(showText)), m_pageRead(std::move(pageRead)),
+          m_lease(SharedRoundLeaseSeconds()) {}
 
     void Run() {
         std::thread renewer([this] { RenewLeases(); });
         try {
-            Show(UpdaterTexts::Started(QDateTime::currentDateTime()));
+            Show(TReadAllItemThr::kTimePanel, UpdaterTexts::Started(QDateTime::currentDateTime()));
             ReadPages();
         } catch (...) {
             error = std::current_exception();
@@ -95,10 +97,14 @@ public:
     std::exception_ptr error;
 
 private:
-    void Show(const QString& text) {
+    void Show(int panel, const QString& text) {
+        if (!m_mainContext) {
+            m_showText(panel, text);
+            return;
+        }
         // The texts go out on the thread that owns the output, in order.
         QMetaObject::invokeMethod(
-            m_mainContext, [show = m_showText, text] { show(text); }, Qt::QueuedConnection);
+            m_mainContext, [show = m_showText, panel, text] { show(panel, text); }, Qt::QueuedConnection);
     }
 
     bool Stopping() {
@@ -113,8 +119,8 @@ private:
             if (claimed.isNull()) {
                 if (m_con.value(kLeft, {m_round}).toLongLong() == 0) {
                     m_con.exec(kEnd, {m_round});
-                    Show(UpdaterTexts::AllDone(QDateTime::currentDateTime()));
-                    Show(UpdaterTexts::Finished(QDateTime::currentDateTime()));
+                    Show(TReadAllItemThr::kProgressPanel, UpdaterTexts::AllDone(QDateTime::currentDateTime()));
+                    Show(TReadAllItemThr::kTimePanel, UpdaterTexts::Finished(QDateTime::currentDateTime()));
                     return;
                 }
                 std::unique_lock lock(m_mutex);
@@ -128,7 +134,7 @@ private:
             }
             if (page.itemName != shownItem) {
                 shownItem = page.itemName;
-                Show(UpdaterTexts::Progress(page.itemName));
+                Show(TReadAllItemThr::kProgressPanel, UpdaterTexts::Progress(page.itemName));
             }
             const bool finished = ReadPage(page);
             {
@@ -189,7 +195,7 @@ private:
                 ++tally.readings;
                 ++tally.failed;
                 tally.stoppedBecause = StoreTexts::RoundStopped.arg(reader.ErrorText);
-                Show(tally.stoppedBecause);
+                Show(TReadAllItemThr::kProgressPanel, tally.stoppedBecause);
             }
             return false;
         }
@@ -210,6 +216,8 @@ private:
             break;
         }
         m_con.exec(kMark, {state, page.claim});
+        if (m_pageRead)
+            m_pageRead({page.localItemID, page.rivalWW, reader.ResultCode});
         return true;
     }
 
@@ -238,7 +246,8 @@ private:
     QString m_worker;
     QString m_ownAccount;
     QObject* m_mainContext;
-    std::function<void(const QString&)> m_showText;
+    TSharedRoundWorker::ShowText m_showText;
+    TSharedRoundWorker::PageRead m_pageRead;
     int m_lease;
 
     std::mutex m_mutex; // guards the fields below
@@ -305,7 +314,8 @@ TReadAllItemThr::Tally RunSharedRound(TMainData& data, const QString& worker,
         return {};
     const qint64 round = JoinSharedRound(data);
     QEventLoop loop;
-    TRoundWorker roundWorker(data.con, round, worker, data.OwnAccount, &loop, showText);
+    TRoundWorker roundWorker(data.con, round, worker, data.OwnAccount, &loop,
+                             [showText](int, const QString& text) { showText(text); });
     if (TTermSignals* termSignals = TTermSignals::Installed())
         QObject::connect(termSignals, &TTermSignals::received, &loop, [&roundWorker] { roundWorker.Stop(); });
     std::thread thread([&roundWorker, &loop] {
@@ -319,6 +329,67 @@ TReadAllItemThr::Tally RunSharedRound(TMainData& data, const QString& worker,
     if (roundWorker.error)
         std::rethrow_exception(roundWorker.error);
     return roundWorker.tally;
+}
+
+struct TSharedRoundWorker::TImpl {
+    TRoundWorker worker;
+};
+
+TSharedRoundWorker::TSharedRoundWorker(TConnection connection, qint64 round, const QString& worker,
+                                       const QString& ownAccount, ShowText showText, PageRead pageRead)
+    : m_impl(new TImpl{TRoundWorker(std::move(connection), round, worker, ownAccount, nullptr, std::move(showText),
+                                    std::move(pageRead))}) {}
+
+TSharedRoundWorker::~TSharedRoundWorker() = default;
+
+TReadAllItemThr::Tally TSharedRoundWorker::Run() {
+    m_impl->worker.Run();
+    if (m_impl->worker.error)
+        std::rethrow_exception(m_impl->worker.error);
+    return m_impl->worker.tally;
+}
+
+void TSharedRoundWorker::Stop() {
+    m_impl->worker.Stop();
+}
+
+TSharedRoundProgress SharedRoundProgress(const TConnection& con) {
+    // The newest round, open or ended: its pages stay until the next round opens. A round with no
+    // open page is over even before its last worker has recorded the end.
+    TRecordSet rs(con);
+    rs.SetSQL(
+        QStringLiteral("select r.rowid as RoundID, case when r.EndedAt is null and count(*) filter (where c.State=0)>0 "
+                       "then 0 else 1 end as Ended, count(c.rowid) as Total, "
+                       "count(*) filter (where c.State=1) as Done, count(*) filter (where c.State=2) as Failed, "
+                       "count(*) filter (where c.State=0 and c.LeaseEnd>=clock_timestamp()) as Held, "
+                       "count(distinct c.Worker) filter (where c.State=0 and c.LeaseEnd>=clock_timestamp()) as Workers "
+                       "from SharedRounds r left join RoundClaims c on c.RoundID=r.rowid "
+                       "where r.rowid=(select max(rowid) from SharedRounds) group by r.rowid, r.EndedAt"));
+    rs.Open();
+    TSharedRoundProgress progress;
+    if (!rs.Eof()) {
+        progress.round = rs.FieldByName(QStringLiteral("RoundID")).AsInteger();
+        progress.ended = rs.FieldByName(QStringLiteral("Ended")).AsInteger() != 0;
+        progress.total = int(rs.FieldByName(QStringLiteral("Total")).AsInteger());
+        progress.done = int(rs.FieldByName(QStringLiteral("Done")).AsInteger());
+        progress.failed = int(rs.FieldByName(QStringLiteral("Failed")).AsInteger());
+        progress.held = int(rs.FieldByName(QStringLiteral("Held")).AsInteger());
+        progress.workers = int(rs.FieldByName(QStringLiteral("Workers")).AsInteger());
+    }
+    rs.Close();
+    return progress;
+}
+
+QString SharedRoundProgressText(const TSharedRoundProgress& progress) {
+    if (progress.round == 0)
+        return QStringLiteral("共享轮次：尚未开始");
+    const QString read = QStringLiteral("共享轮次：已读 %1/%2，失败 %3")
+                             .arg(progress.done + progress.failed)
+                             .arg(progress.total)
+                             .arg(progress.failed);
+    if (progress.ended)
+        return read + QStringLiteral("，已完成");
+    return read + QStringLiteral("，%1 个读取者").arg(progress.workers);
 }
 
 } // namespace vantero

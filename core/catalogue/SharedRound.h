@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 
 namespace vantero {
 
@@ -30,5 +31,54 @@ qint64 JoinSharedRound(TMainData& data);
 // The tally counts this worker's readings. Throws TDatabaseError when the server fails.
 TReadAllItemThr::Tally RunSharedRound(TMainData& data, const QString& worker,
                                       const std::function<void(const QString&)>& showText);
+
+// A page of the round that a worker has read and marked, as its per-page callback gets it.
+struct TSharedRoundPage {
+    QString ownItemID;  // the own item (grid row) the page belongs to
+    QString rivalWW;    // empty for the own item's page
+    int resultCode = 0; // TReadItem's result code
+};
+
+// One worker's part of a shared round, for a caller that owns the thread it runs on (the window's
+// background update): the loop RunSharedRound runs, without its event handling. The callbacks
+// are called on Run's thread.
+class TSharedRoundWorker final {
+public:
+    // panel: TReadAllItemThr::kTimePanel or kProgressPanel, where the window shows the text.
+    using ShowText = std::function<void(int panel, const QString& text)>;
+    using PageRead = std::function<void(const TSharedRoundPage& page)>;
+
+    TSharedRoundWorker(TConnection connection, qint64 round, const QString& worker, const QString& ownAccount,
+                       ShowText showText, PageRead pageRead);
+    ~TSharedRoundWorker();
+    TSharedRoundWorker(const TSharedRoundWorker&) = delete;
+    TSharedRoundWorker& operator=(const TSharedRoundWorker&) = delete;
+
+    // Reads pages until none is left or Stop; the tally of this worker's readings. Throws
+    // TDatabaseError when the server fails.
+    TReadAllItemThr::Tally Run();
+    // From any thread: the page in progress is abandoned and given back to the round at once, and
+    // nothing further starts.
+    void Stop();
+
+private:
+    struct TImpl;
+    std::unique_ptr<TImpl> m_impl;
+};
+
+// The progress of the newest round over all workers, read in one query.
+struct TSharedRoundProgress {
+    qint64 round = 0; // 0: no round was ever opened
+    bool ended = false;
+    int total = 0;   // pages of the round
+    int done = 0;    // read and stored
+    int failed = 0;  // failed or refused
+    int held = 0;    // claimed by a worker whose lease runs
+    int workers = 0; // workers holding a claim
+};
+TSharedRoundProgress SharedRoundProgress(const TConnection& con);
+
+// The round's status panel text: "共享轮次：已读 120/450，失败 3，3 个读取者".
+QString SharedRoundProgressText(const TSharedRoundProgress& progress);
 
 } // namespace vantero

@@ -480,6 +480,7 @@ void TFmMain::RefreshAll() {
     m_gridModel->endRebuild();
     lstClick();
     BuildDetailRows();
+    ShowRoundProgress();
 }
 
 void TFmMain::FillAllRows() {

@@ -32,6 +32,7 @@ class TFmWeb;
 class TFmManual;
 enum class TVendorPage;
 class TReadAllItemThr;
+class TSharedRoundThr;
 class TFmAlerts;
 class TNotifySender;
 struct TSendReport;
@@ -113,7 +114,7 @@ public:
     static constexpr int kDetailOutcomeWidth = 220;
     // What a double click on the tray icon does: the window comes back as the user left it.
     void RestoreFromTray();
-    bool UpdateRunning() const { return Updater != nullptr; }
+    bool UpdateRunning() const { return Updater != nullptr || m_roundWorker != nullptr; }
 
 public slots:
     void btnRefreshClick();
@@ -195,8 +196,10 @@ private:
     bool m_stopAllRequested = false; // its wait dialog's "全部停止" was pressed
     QString m_detailItemID;          // the own item the detail list shows; empty when none
 
-    // Background update.
+    // Background update: the ordinary round on a file, one worker of the shared round on a team
+    // database (at most one of them at a time).
     TReadAllItemThr* Updater = nullptr;
+    TSharedRoundThr* m_roundWorker = nullptr;
     void StartUpdater();
 
     // Vendor pages.
@@ -243,6 +246,11 @@ public:
     // database the user chose to open next (empty unless the window closed to switch).
     QLabel* DatabasePanel() const { return m_databasePanel; }
     TReadingListener* Listener() const { return m_listener; }
+    // The shared round's progress over all workers (team database only; hidden on a file), its
+    // text, and a fresh look at the round.
+    TStatusPanel* RoundPanel() const { return m_roundPanel; }
+    QString RoundPanelText() const;
+    void ShowRoundProgress();
     QString NextDatabase() const { return m_nextDatabase; }
     void mniTeamDatabaseClick();
     // Opens the window anew on target: this one closes, the program opens the next.
@@ -252,6 +260,9 @@ private:
     void BuildDatabaseEntries();
     void RefreshAnnouncedRows(const QStringList& itemIds);
     QLabel* m_databasePanel = nullptr;
+    TStatusPanel* m_roundPanel = nullptr;
+    QTimer* m_roundPanelLater = nullptr; // gathers the round's looks of many notices into one
+    void SetRoundPanelText(const QString& text);
     TReadingListener* m_listener = nullptr;
     QString m_nextDatabase;
 

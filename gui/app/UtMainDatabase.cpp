@@ -2,6 +2,7 @@
 // database, and the live rows of a team database (other desks' readings).
 #include "app/UiProgram.h"
 #include "app/UtMain.h"
+#include "catalogue/SharedRound.h"
 #include "dialogs/UtTeamDatabase.h"
 #include "store/DatabaseError.h"
 #include "store/ReadingListener.h"
@@ -12,12 +13,15 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTimer>
 
 namespace vantero {
 
 namespace {
 // The panel never takes more than this from the bar; the whole text is in its tool tip.
 constexpr int kDatabasePanelWidth = 260;
+// Other desks' readings come in bursts: the round's progress is looked at once per burst.
+constexpr int kRoundPanelDelayMs = 500;
 } // namespace
 
 void TFmMain::BuildDatabaseEntries() {
@@ -38,6 +42,19 @@ void TFmMain::BuildDatabaseEntries() {
     if (auto* panels = findChild<TStatusPanels*>(QStringLiteral("statPanels")))
         panels->AddTrailing(m_databasePanel);
 
+    // After the database panel: the shared round's progress over every worker of the team.
+    // Given little room it ends in "…" and keeps its whole text in the tool tip.
+    m_roundPanel = new TStatusPanel(this);
+    m_roundPanel->setObjectName(QStringLiteral("statSharedRound"));
+    m_roundPanel->setAccessibleName(QStringLiteral("共享轮次进度"));
+    m_roundPanel->setVisible(false);
+    if (auto* panels = findChild<TStatusPanels*>(QStringLiteral("statPanels")))
+        panels->AddTrailing(m_roundPanel);
+    m_roundPanelLater = new QTimer(this);
+    m_roundPanelLater->setSingleShot(true);
+    m_roundPanelLater->setInterval(kRoundPanelDelayMs);
+    connect(m_roundPanelLater, &QTimer::timeout, this, &TFmMain::ShowRoundProgress);
+
     if (m_data.con.isServer()) {
         m_listener = new TReadingListener(m_data.con.path(), this);
         connect(m_listener, &TReadingListener::itemsAnnounced, this, &TFmMain::RefreshAnnouncedRows);
@@ -50,7 +67,29 @@ void TFmMain::BuildDatabaseEntries() {
     }
 }
 
+QString TFmMain::RoundPanelText() const {
+    return m_roundPanel->isHidden() ? QString() : m_roundPanel->text();
+}
+
+void TFmMain::SetRoundPanelText(const QString& text) {
+    m_roundPanel->SetText(text);
+    m_roundPanel->setAccessibleDescription(text);
+    m_roundPanel->setVisible(true);
+}
+
+void TFmMain::ShowRoundProgress() {
+    if (!m_data.con.isServer())
+        return;
+    try {
+        SetRoundPanelText(SharedRoundProgressText(SharedRoundProgress(m_data.con)));
+    } catch (const TDatabaseError&) {
+        // A look nobody asked for: the panel keeps its text until the server answers again.
+    }
+}
+
 void TFmMain::RefreshAnnouncedRows(const QStringList& itemIds) {
+    if (m_roundPanelLater && !m_roundPanelLater->isActive())
+        m_roundPanelLater->start();
     // Before the first refresh cycle there are no rows to follow; an own item another desk added
     // waits for "刷新数据" as on a file.
     bool detail = false;

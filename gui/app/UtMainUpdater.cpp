@@ -1,5 +1,7 @@
 // Starting and finishing the background update.
 #include "app/UtMain.h"
+#include "catalogue/SharedRound.h"
+#include "catalogue/SharedRoundThr.h"
 #include "reader/UtReadAllItemThr.h"
 #include "reader/UtReadItemThr.h"
 #include "store/PageOutcomes.h"
@@ -36,8 +38,18 @@ private:
 } // namespace
 
 void TFmMain::StartUpdater() {
-    Updater = new TReadAllItemThr(m_data.con, std::make_unique<TMainUpdaterHost>(this), Handle());
-    Updater->start();
+    if (m_data.con.isServer()) {
+        // On a team database every desk reads its share of one round instead of every page.
+        m_roundWorker = new TSharedRoundThr(m_data.con, TSharedRoundThr::WindowWorkerName(), Handle());
+        connect(m_roundWorker, &TSharedRoundThr::statusText, this, &TFmMain::SetStatusText);
+        connect(m_roundWorker, &TSharedRoundThr::pageRead, this,
+                [this](const QString& itemId) { RefreshAnnouncedRows({itemId}); });
+        connect(m_roundWorker, &TSharedRoundThr::progressText, this, &TFmMain::SetRoundPanelText);
+        m_roundWorker->start();
+    } else {
+        Updater = new TReadAllItemThr(m_data.con, std::make_unique<TMainUpdaterHost>(this), Handle());
+        Updater->start();
+    }
     if (QAction* action = Command(QStringLiteral("btnUpdateItem")))
         action->setEnabled(false);
     if (QAction* action = Command(QStringLiteral("btnStopUpdate")))
@@ -45,15 +57,18 @@ void TFmMain::StartUpdater() {
 }
 
 void TFmMain::btnStopUpdateClick() {
-    if (!Updater || Updater->HasEnded())
+    if (m_roundWorker && !m_roundWorker->HasEnded())
+        m_roundWorker->Stop();
+    else if (Updater && !Updater->HasEnded())
+        Updater->RequestFinish();
+    else
         return;
-    Updater->RequestFinish();
     if (QAction* action = Command(QStringLiteral("btnStopUpdate")))
         action->setEnabled(false);
 }
 
 void TFmMain::btnUpdateItemClick() {
-    if (Updater) {
+    if (UpdateRunning()) {
         ShowInfoBox(this, UpdaterTexts::Running);
         return;
     }
@@ -61,18 +76,24 @@ void TFmMain::btnUpdateItemClick() {
 }
 
 void TFmMain::tmrTimer() {
-    if (Updater)
+    if (UpdateRunning())
         return;
     StartUpdater();
 }
 
 void TFmMain::OnReadAllFinished() {
     // A late message of an updater stopped at closing must not end the run now going on.
-    if (Updater && !Updater->HasEnded())
+    if ((Updater && !Updater->HasEnded()) || (m_roundWorker && !m_roundWorker->HasEnded()))
         return;
-    if (Updater) {
-        Updater->wait(); // the message is its last step: this returns at once
-        const TReadAllItemThr::Tally tally = Updater->Counts();
+    if (Updater || m_roundWorker) {
+        TReadAllItemThr::Tally tally;
+        if (Updater) {
+            Updater->wait(); // the message is its last step: this returns at once
+            tally = Updater->Counts();
+        } else {
+            m_roundWorker->wait();
+            tally = m_roundWorker->Counts();
+        }
         // A run that could not store says so once, in place of its tally.
         const QString summary = !tally.stoppedBecause.isEmpty()
                                     ? tally.stoppedBecause
@@ -82,6 +103,8 @@ void TFmMain::OnReadAllFinished() {
         m_summary->setVisible(true);
         delete Updater;
         Updater = nullptr;
+        delete m_roundWorker;
+        m_roundWorker = nullptr;
     }
     if (QAction* action = Command(QStringLiteral("btnUpdateItem")))
         action->setEnabled(true);
@@ -98,6 +121,13 @@ void TFmMain::StopBackgroundWork() {
         Updater->wait();
         delete Updater;
         Updater = nullptr;
+    }
+    if (m_roundWorker) {
+        // The page in progress goes back to the round; the other workers read it.
+        m_roundWorker->Stop();
+        m_roundWorker->wait();
+        delete m_roundWorker;
+        m_roundWorker = nullptr;
     }
     TReadItem::StopAll();
 }

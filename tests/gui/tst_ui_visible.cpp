@@ -15,6 +15,7 @@
 #include "support/TestDatabase.h"
 #include "widgets/UiGridView.h"
 #include "widgets/UiMessageBoxes.h"
+#include "widgets/UiStatusPanels.h"
 #include "widgets/UiWidgets.h"
 
 #include <QAbstractButton>
@@ -460,6 +461,9 @@ void TestUiVisible::statusPanelsExposeTheirTexts() {
         QLabel* database = m_main->DatabasePanel();
         QVERIFY(panels.removeOne(database));
         QCOMPARE(AccessibleName(database), QStringLiteral("数据库文件：") + m_db->path());
+        // The shared round's panel is for a team database only.
+        QVERIFY(panels.removeOne(m_main->RoundPanel()));
+        QVERIFY(m_main->RoundPanel()->isHidden());
     }
     QVERIFY(!panels.isEmpty());
     for (int i = 0; i < panels.size(); ++i) {

@@ -236,6 +236,80 @@ private slots:
                            {team.catalogue.server.url(slow), holder}) == 1);
         team.VerifyRoundComplete();
     }
+
+    // The loop the window runs: its texts and pages come to its callbacks, a stop between pages
+    // leaves the rest of the round to the others, and the round's progress counts every worker.
+    void workerLoopReportsEachPageAndStopsBetweenPages() {
+        TTeamCatalogue team;
+        // A page that fails is marked failed, not left open.
+        team.Serve(team.paths.at(1), QByteArray("<html><body>no item here</body></html>"));
+        const TConnection& con = team.catalogue.db.connection();
+        QCOMPARE(SharedRoundProgressText(SharedRoundProgress(con)), QStringLiteral("共享轮次：尚未开始"));
+        team.OpenRound();
+        TSharedRoundProgress open = SharedRoundProgress(con);
+        QCOMPARE(open.total, int(team.paths.size()));
+        QCOMPARE(open.done + open.failed + open.held + open.workers, 0);
+        QVERIFY(!open.ended);
+
+        TMainData data(con);
+        data.ApplySettings();
+        data.RefreshAllData();
+        const qint64 round = JoinSharedRound(data);
+        QCOMPARE(round, open.round);
+        QStringList progressTexts;
+        QList<TSharedRoundProgress> whileHeld;
+        QList<TSharedRoundPage> pages;
+        std::unique_ptr<TSharedRoundWorker> worker;
+        worker = std::make_unique<TSharedRoundWorker>(
+            con, round, QStringLiteral("desk1"), data.OwnAccount,
+            [&](int panel, const QString& text) {
+                if (panel != TReadAllItemThr::kProgressPanel)
+                    return;
+                progressTexts << text;
+                whileHeld << SharedRoundProgress(con); // a page is claimed and not yet read
+            },
+            [&](const TSharedRoundPage& page) {
+                pages << page;
+                if (pages.size() == 3)
+                    worker->Stop();
+            });
+        const TReadAllItemThr::Tally tally = worker->Run();
+        QCOMPARE(tally.readings, 3);
+        QCOMPARE(tally.refused, 1);
+        // The round's first pages in its order: the first own item's page, then its rivals'.
+        QCOMPARE(pages.size(), 3);
+        QCOMPARE(pages[0].ownItemID, QStringLiteral("1001"));
+        QVERIFY(pages[0].rivalWW.isEmpty());
+        QCOMPARE(pages[0].resultCode, 0);
+        QCOMPARE(pages[1].rivalWW, QStringLiteral("rivala"));
+        QCOMPARE(pages[1].resultCode, 3);
+        QCOMPARE(pages[2].rivalWW, QStringLiteral("rivalb"));
+        QCOMPARE(progressTexts, QStringList{UpdaterTexts::Progress(QStringLiteral("宝贝1"))});
+        QCOMPARE(whileHeld.size(), 1);
+        QCOMPARE(whileHeld[0].held, 1);
+        QCOMPARE(whileHeld[0].workers, 1);
+        // Stopped between pages: nothing of the rest was asked for or claimed.
+        for (int i = 3; i < team.paths.size(); ++i)
+            QCOMPARE(team.catalogue.server.requestCount(team.paths.at(i)), 0);
+        const TSharedRoundProgress stopped = SharedRoundProgress(con);
+        QCOMPARE(stopped.done, 2);
+        QCOMPARE(stopped.failed, 1);
+        QCOMPARE(stopped.held, 0);
+        QCOMPARE(SharedRoundProgressText(stopped),
+                 QStringLiteral("共享轮次：已读 3/%1，失败 1，0 个读取者").arg(team.paths.size()));
+
+        // Another worker reads the rest and the round is over.
+        auto cli = team.StartWorker(QStringLiteral("desk2"));
+        QVERIFY(cli->waitForFinished(kFinishMs));
+        QCOMPARE(cli->exitCode(), 0);
+        for (const QString& path : team.paths)
+            QCOMPARE(team.catalogue.server.requestCount(path), 1);
+        const TSharedRoundProgress ended = SharedRoundProgress(con);
+        QVERIFY(ended.ended);
+        QCOMPARE(SharedRoundProgressText(ended),
+                 QStringLiteral("共享轮次：已读 %1/%1，失败 1，已完成").arg(team.paths.size()));
+        TConnection::closeThreadConnections();
+    }
 };
 
 QTEST_GUILESS_MAIN(TstSharedRound)
