@@ -48,8 +48,10 @@ public:
     void Run(const QByteArray& text);
 
     // Serialises writers among every program on the database as the file's engine does, so a
-    // read and the write it decides are one step; a reading snapshot agrees with itself.
-    void Begin(bool write);
+    // read and the write it decides are one step; a reading snapshot agrees with itself. A
+    // writer with keys (the rows it reads and writes, named by the caller) waits only for
+    // writers of the same keys and for writers without keys.
+    void Begin(bool write, const QStringList& keys = {});
     void Commit();
     void Rollback() noexcept;
     bool InTransaction() const;
@@ -58,6 +60,9 @@ public:
     QString Place() const { return m_place; }
     // The table's columns in their order (lower case, as the server spells them).
     QStringList ColumnsOf(const QString& table);
+    // Reads every table's columns (kept for ColumnsOf) and gives the indexes' names (lower
+    // case), all in one round trip.
+    QStringList ReadLayout();
     TDatabaseError Failure(const QString& detail, const QString& state = {}) const;
 
     // For a listener: the connection's socket, to wait on; and the payloads of the
@@ -68,6 +73,9 @@ public:
 
     // The key that serialises writers (an advisory lock; other keys stay free for the workers).
     static constexpr long long kWriterLock = 0x56414e5445524f31LL;
+    // The first half of every row key's lock (the second is RowLockKey): a key space of its own.
+    static constexpr qint32 kRowLocks = 0x56414e54;
+    static qint32 RowLockKey(const QString& key);
 
 private:
     [[noreturn]] void RaiseLost(const QString& detail);
