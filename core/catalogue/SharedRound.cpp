@@ -7,7 +7,6 @@
 #include "common/TextHelpers.h"
 #include "reader/UtReadItemThr.h"
 #include "store/Connection.h"
-#include "store/RecordSet.h"
 #include "store/ServerSession.h"
 #include "store/Statement.h"
 
@@ -27,7 +26,8 @@ namespace vantero {
 
 namespace {
 
-const QString kSelectMappedRivals = QStringLiteral("select * from RivalItems where LocalItemID=? and RivalItemID<>''");
+const QString kSelectAllMappedRivals =
+    QStringLiteral("select LocalItemID, RivalWW, URL from RivalItems where RivalItemID<>'' order by rowid");
 
 // The server's clock decides every lease, so the workers' clocks need not agree.
 const QString kLeaseEnd = QStringLiteral("clock_timestamp() + cast(? as double precision) * interval '1 second'");
@@ -312,24 +312,46 @@ qint64 JoinSharedRound(TMainData& data) {
         "delete from RoundClaims where RoundID in (select rowid from SharedRounds where EndedAt is not null)"));
     const qint64 round =
         con.insert(QStringLiteral("insert into SharedRounds (StartedAt) values (clock_timestamp())"), {});
-    const QString addPage = QStringLiteral(
-        "insert into RoundClaims (RoundID, Seq, LocalItemID, RivalWW, URL, ItemName) values (?, ?, ?, ?, ?, ?)");
-    qint64 seq = 0;
-    TRecordSet rs(con);
-    for (int i = 0; i < data.grid.rowCount(); ++i) {
-        const TItem& item = data.grid.item(i);
-        con.exec(addPage, {round, seq++, item.ItemID, QString(), item.URL, item.ItemName});
-        rs.Close();
-        rs.SetSQL(kSelectMappedRivals, {item.ItemID});
-        rs.Open();
-        for (rs.First(); !rs.Eof(); rs.Next()) {
-            const QString url = rs.FieldByName(QStringLiteral("URL")).AsString();
+    // Every mapped rival page in one answer, by own item, rather than a query an item.
+    QHash<QString, QList<QPair<QString, QString>>> rivalPages; // folded LocalItemID: (RivalWW, URL)
+    {
+        TStatement rivals(con, kSelectAllMappedRivals);
+        rivals.Bind({});
+        while (rivals.Step()) {
+            const QString url = rivals.Text(2);
             if (!TrimBlanks(url).isEmpty())
-                con.exec(addPage, {round, seq++, item.ItemID, rs.FieldByName(QStringLiteral("RivalWW")).AsString(), url,
-                                   item.ItemName});
+                rivalPages[LowerAscii(rivals.Text(0))].append({rivals.Text(1), url});
         }
     }
-    rs.Close();
+    // The pages go to the server as one stream.
+    int row = 0;
+    qsizetype rival = -1; // -1: the row's own page
+    qint64 seq = 0;
+    const QString roundText = QString::number(round);
+    con.server()->CopyRows(QStringLiteral("RoundClaims"),
+                           {QStringLiteral("roundid"), QStringLiteral("seq"), QStringLiteral("localitemid"),
+                            QStringLiteral("rivalww"), QStringLiteral("url"), QStringLiteral("itemname")},
+                           [&](std::vector<QByteArray>& values) {
+                               while (row < data.grid.rowCount()) {
+                                   const TItem& item = data.grid.item(row);
+                                   const QList<QPair<QString, QString>> pages =
+                                       rivalPages.value(LowerAscii(item.ItemID));
+                                   if (rival >= pages.size()) {
+                                       ++row;
+                                       rival = -1;
+                                       continue;
+                                   }
+                                   values = {roundText.toUtf8(),
+                                             QByteArray::number(seq++),
+                                             ServerValueText(item.ItemID),
+                                             rival < 0 ? QByteArray("") : ServerValueText(pages[rival].first),
+                                             ServerValueText(rival < 0 ? item.URL : pages[rival].second),
+                                             ServerValueText(item.ItemName)};
+                                   ++rival;
+                                   return true;
+                               }
+                               return false;
+                           });
     transaction.Commit();
     return round;
 }

@@ -79,6 +79,26 @@ TTargetParts ReadTarget(const QString& target) {
 
 } // namespace
 
+QByteArray ServerValueText(const QVariant& value) {
+    if (value.isNull())
+        return {};
+    switch (value.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::UInt:
+    case QMetaType::ULongLong:
+    case QMetaType::Bool:
+        return QByteArray::number(value.toLongLong());
+    case QMetaType::Double:
+        // Shortest text that reads back as the same number.
+        return QByteArray::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
+    default: {
+        QByteArray text = value.toString().toUtf8();
+        return text.isNull() ? QByteArray("") : text;
+    }
+    }
+}
+
 bool IsServerTarget(const QString& target) {
     static const QRegularExpression keyValue(QStringLiteral("^\\s*[a-z_]+\\s*="));
     return target.startsWith(QLatin1String("postgresql://")) || target.startsWith(QLatin1String("postgres://")) ||
@@ -231,6 +251,78 @@ void TServerSession::Run(const QByteArray& text) {
         RaiseLost(detail);
     }
     throw Failure(detail, ResultState(result.get()));
+}
+
+qint64 TServerSession::CopyRows(const QString& table, const QStringList& columns,
+                                const std::function<bool(std::vector<QByteArray>&)>& nextRow) {
+    const QByteArray start = "COPY " + table.toUtf8() + " (" + columns.join(u", ").toUtf8() + ") FROM STDIN";
+    std::unique_ptr<PGresult, decltype(&PQclear)> result(PQexec(m_conn, start.constData()), &PQclear);
+    if (PQresultStatus(result.get()) != PGRES_COPY_IN) {
+        const QString detail = ResultMessage(result.get(), m_conn);
+        if (PQstatus(m_conn) != CONNECTION_OK)
+            RaiseLost(detail);
+        throw Failure(detail, ResultState(result.get()));
+    }
+    // The text form of COPY: a tab between values, a line a row, \N for NULL, and the few
+    // characters that would break that escaped with a backslash.
+    QByteArray chunk;
+    auto send = [this, &chunk] {
+        if (PQputCopyData(m_conn, chunk.constData(), int(chunk.size())) != 1)
+            RaiseLost(QString::fromUtf8(PQerrorMessage(m_conn)).trimmed());
+        chunk.clear();
+    };
+    std::vector<QByteArray> values;
+    qint64 rows = 0;
+    while (nextRow(values)) {
+        for (size_t i = 0; i < values.size(); ++i) {
+            if (i > 0)
+                chunk += '\t';
+            const QByteArray& value = values[i];
+            if (value.isNull()) {
+                chunk += "\\N";
+                continue;
+            }
+            for (const char c : value) {
+                switch (c) {
+                case '\\':
+                    chunk += "\\\\";
+                    break;
+                case '\t':
+                    chunk += "\\t";
+                    break;
+                case '\n':
+                    chunk += "\\n";
+                    break;
+                case '\r':
+                    chunk += "\\r";
+                    break;
+                default:
+                    chunk += c;
+                }
+            }
+        }
+        chunk += '\n';
+        ++rows;
+        if (chunk.size() >= 256 * 1024)
+            send();
+    }
+    if (!chunk.isEmpty())
+        send();
+    if (PQputCopyEnd(m_conn, nullptr) != 1)
+        RaiseLost(QString::fromUtf8(PQerrorMessage(m_conn)).trimmed());
+    result.reset(PQgetResult(m_conn));
+    const bool ok = ResultOk(result.get());
+    const QString detail = ok ? QString() : ResultMessage(result.get(), m_conn);
+    const QString state = ok ? QString() : ResultState(result.get());
+    // The stream's last answer is followed by none.
+    while (PGresult* rest = PQgetResult(m_conn))
+        PQclear(rest);
+    if (!ok) {
+        if (PQstatus(m_conn) != CONNECTION_OK)
+            RaiseLost(detail);
+        throw Failure(detail, state);
+    }
+    return rows;
 }
 
 void TServerSession::Begin(bool write, const QStringList& keys) {

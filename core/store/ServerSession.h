@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <vector>
 
 struct pg_conn;
@@ -26,6 +27,10 @@ QString ServerPlace(const QString& target);
 // host, port, database and user of the target, never its other options; empty when the target
 // cannot be read.
 QString ServerFolderName(const QString& target);
+
+// A value as the server is given it: text, numbers in their shortest exact form; a null
+// QByteArray for NULL.
+QByteArray ServerValueText(const QVariant& value);
 
 // One thread's connection to a team database on a PostgreSQL server. Statements are translated
 // and prepared once per connection and kept; a result comes whole in one round trip. A lost
@@ -46,6 +51,11 @@ public:
                        const TServerStatementText** translated);
     // Runs text as written (no translation, no values), for the session's own statements.
     void Run(const QByteArray& text);
+    // Adds rows to table's columns as one stream (COPY ... FROM STDIN) instead of a statement a
+    // row; inside the caller's transaction. nextRow fills the values of the next row (as
+    // ServerValueText gives them) and returns false when there is none. Gives the rows added.
+    qint64 CopyRows(const QString& table, const QStringList& columns,
+                    const std::function<bool(std::vector<QByteArray>&)>& nextRow);
 
     // Serialises writers among every program on the database as the file's engine does, so a
     // read and the write it decides are one step; a reading snapshot agrees with itself. A
