@@ -168,6 +168,7 @@ TDatabaseError TServerSession::Failure(const QString& detail, const QString& sta
 void TServerSession::RaiseLost(const QString& detail) {
     // The next statement starts on a fresh connection, or fails again with this message.
     m_prepared.clear();
+    m_atCommit.clear();
     PQreset(m_conn);
     throw TDatabaseError(StoreTexts::ServerLost.arg(m_place, detail), TDatabaseFault::Other, detail);
 }
@@ -361,11 +362,28 @@ qint32 TServerSession::RowLockKey(const QString& key) {
     return qint32(hash);
 }
 
+void TServerSession::NotifyAtCommit(const QString& channel, const QString& payload) {
+    // libpq quotes the values for the connection's encoding and settings.
+    auto quote = [this](const QString& value) {
+        const QByteArray text = value.toUtf8();
+        char* quoted = PQescapeLiteral(m_conn, text.constData(), size_t(text.size()));
+        if (!quoted)
+            throw Failure(QString::fromUtf8(PQerrorMessage(m_conn)).trimmed());
+        const QByteArray result(quoted);
+        PQfreemem(quoted);
+        return result;
+    };
+    m_atCommit += "SELECT pg_notify(" + quote(channel) + ", " + quote(payload) + "); ";
+}
+
 void TServerSession::Commit() {
-    Run("COMMIT");
+    const QByteArray text = m_atCommit + "COMMIT";
+    m_atCommit.clear();
+    Run(text);
 }
 
 void TServerSession::Rollback() noexcept {
+    m_atCommit.clear();
     if (PQstatus(m_conn) == CONNECTION_OK)
         PQclear(PQexec(m_conn, "ROLLBACK"));
 }

@@ -64,6 +64,9 @@ public:
     void Begin(bool write, const QStringList& keys = {});
     void Commit();
     void Rollback() noexcept;
+    // A notification the open transaction sends when it commits, in the commit's round trip;
+    // nothing when it is rolled back.
+    void NotifyAtCommit(const QString& channel, const QString& payload);
     bool InTransaction() const;
 
     // "服务器 HOST:PORT 上的数据库 NAME".
@@ -97,6 +100,7 @@ private:
     QHash<QString, TPrepared> m_prepared;
     QHash<QString, QStringList> m_columns;
     int m_nextName = 0;
+    QByteArray m_atCommit; // the notifications' statements, each followed by "; "
     QString m_place;
 };
 
