@@ -7,6 +7,7 @@
 #include "reader/ReadingLog.h"
 #include "store/Connection.h"
 #include "store/ReadingNotice.h"
+#include "support/BenchFigures.h"
 #include "support/TestDatabase.h"
 
 #include <QCoreApplication>
@@ -27,23 +28,14 @@
 using namespace vantero;
 using Clock = std::chrono::steady_clock;
 
+using vantero::bench::LoadAverage;
+using vantero::bench::Median;
+
 namespace {
 
 constexpr int kItems = 1000;
 constexpr int kRivals = 5;
 constexpr int kReadings = 200;
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-QString LoadAverage() {
-    QFile file(QStringLiteral("/proc/loadavg"));
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("?");
-    return QString::fromLatin1(file.readAll()).section(u' ', 0, 2);
-}
 
 QString ItemId(int i) {
     return QString::number(5000000000LL + i);

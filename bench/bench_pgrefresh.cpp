@@ -8,16 +8,16 @@
 #include "store/Connection.h"
 #include "store/DatabaseCopy.h"
 #include "store/Statement.h"
+#include "support/BenchFigures.h"
 #include "support/MeasuredChild.h"
 #include "support/PgServer.h"
+#include "support/RefreshCatalogue.h"
 #include "support/TestDatabase.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QTextStream>
 
 #include <algorithm>
@@ -29,70 +29,16 @@
 
 using namespace vantero;
 
+using vantero::bench::LoadAverage;
+using vantero::bench::Median;
+
 namespace {
 
-constexpr int kItems = 5000;
-constexpr int kRivals = 30;
+constexpr int kItems = bench::kRefreshItems;
+constexpr int kRivals = bench::kRefreshRivals;
 constexpr int kRuns = 5;
 constexpr int kRowRuns = 200;
 constexpr int kCliRuns = 3;
-
-// The same rows as the file-only refresh benchmark.
-void Fill(const TConnection& con) {
-    QSqlDatabase db = con.database();
-    db.transaction();
-    QSqlQuery q(db);
-    q.prepare(QStringLiteral("insert into Rival (RivalWW, ShopURL, ShopName, ShopClass, ShopType) values (?,?,?,?,?)"));
-    for (int r = 0; r < kRivals; ++r) {
-        q.addBindValue(QStringLiteral("同行店铺%1").arg(r));
-        q.addBindValue(QStringLiteral("http://shop%1.taobao.com/").arg(100000 + r));
-        q.addBindValue(QStringLiteral("店铺%1").arg(r));
-        q.addBindValue(QStringLiteral("淘宝"));
-        q.addBindValue(QStringLiteral("淘宝"));
-        q.exec();
-    }
-    q.prepare(QStringLiteral("insert into Items (ItemID, ItemName, CustomItemName, URL, Price, SellCount, LastUpdated) "
-                             "values (?,?,?,?,?,?,?)"));
-    for (int i = 0; i < kItems; ++i) {
-        q.addBindValue(QString::number(5000000000LL + i));
-        q.addBindValue(QStringLiteral("夏季新款纯棉短袖T恤 男士宽松休闲 款号%1").arg(i));
-        q.addBindValue(i % 10 == 0 ? QStringLiteral("我的名称%1").arg(i) : QString());
-        q.addBindValue(QStringLiteral("http://item.taobao.com/item.htm?id=%1").arg(5000000000LL + i));
-        q.addBindValue(50.0 + i % 300);
-        q.addBindValue(i % 97);
-        q.addBindValue(QStringLiteral("2026-12-01 10:00:00"));
-        q.exec();
-    }
-    q.prepare(QStringLiteral("insert into RivalItems (RivalWW, LocalItemID, RivalItemID, ItemName, URL, Price, "
-                             "SellCount, LastUpdated) values (?,?,?,?,?,?,?,?)"));
-    for (int i = 0; i < kItems; ++i) {
-        for (int r = 0; r < kRivals; ++r) {
-            const qint64 rivalId = 6000000000LL + qint64(i) * kRivals + r;
-            q.addBindValue(QStringLiteral("同行店铺%1").arg(r));
-            q.addBindValue(QString::number(5000000000LL + i));
-            q.addBindValue(QString::number(rivalId));
-            q.addBindValue(QStringLiteral("同行的宝贝 %1").arg(rivalId));
-            q.addBindValue(QStringLiteral("http://item.taobao.com/item.htm?id=%1").arg(rivalId));
-            q.addBindValue(45.0 + (i + r) % 310);
-            q.addBindValue((i * r) % 50);
-            q.addBindValue(QStringLiteral("2026-12-02 11:00:00"));
-            q.exec();
-        }
-    }
-    db.commit();
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-QString LoadAverage() {
-    QFile file(QStringLiteral("/proc/loadavg"));
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("?");
-    return QString::fromLatin1(file.readAll()).section(u' ', 0, 2);
-}
 
 struct TFigures {
     double refreshAll = 0;
@@ -179,7 +125,7 @@ int main(int argc, char* argv[]) {
     QTextStream out(stdout);
 
     vantero::test::TTestDatabase file;
-    Fill(file.connection());
+    bench::FillRefreshCatalogue(file.connection());
     std::unique_ptr<vantero::test::TTestDatabase> throwAway;
     QString target = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QString();
     if (target.isEmpty()) {
@@ -195,9 +141,19 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "%s\n", qPrintable(copied.refusal()));
         return 1;
     }
+    const double copySeconds = copyTimer.nsecsElapsed() / 1e9;
+    // And back into a new file, as `copy-db` takes a team database home.
+    copyTimer.start();
+    const TRefusable<TCopyCounts> back = CopyDatabase(target, file.dir() + QStringLiteral("/back.mdb"), false);
+    if (!back) {
+        std::fprintf(stderr, "%s\n", qPrintable(back.refusal()));
+        return 1;
+    }
+    const double backSeconds = copyTimer.nsecsElapsed() / 1e9;
+    TConnection::closeAll();
     out << "database: " << kItems << " items, " << kRivals << " rivals, " << kItems * kRivals
-        << " mappings; copy to the server: " << QString::number(copyTimer.nsecsElapsed() / 1e9, 'f', 1) << " s for "
-        << copied->total() << " rows\n";
+        << " mappings; copy to the server: " << QString::number(copySeconds, 'f', 1) << " s for " << copied->total()
+        << " rows, back to a new file: " << QString::number(backSeconds, 'f', 1) << " s\n";
     out << "load average before: " << LoadAverage() << "\n";
     out.flush();
 
@@ -229,7 +185,7 @@ int main(int argc, char* argv[]) {
         << " s, server " << QString::number(cliServer, 'f', 2) << " s\n";
     out << "load average after: " << LoadAverage() << "\n";
     out << QStringLiteral("pgrefresh file_ms=%1 server_ms=%2 ratio=%3 file_row_ms=%4 server_row_ms=%5 "
-                          "cli_file_s=%6 cli_server_s=%7 cli_ratio=%8\n")
+                          "cli_file_s=%6 cli_server_s=%7 cli_ratio=%8 copy_s=%9 copy_back_s=%10\n")
                .arg(onFile.refreshAll, 0, 'f', 1)
                .arg(onServer.refreshAll, 0, 'f', 1)
                .arg(onServer.refreshAll / onFile.refreshAll, 0, 'f', 2)
@@ -237,6 +193,8 @@ int main(int argc, char* argv[]) {
                .arg(onServer.refreshRow, 0, 'f', 2)
                .arg(cliFile, 0, 'f', 2)
                .arg(cliServer, 0, 'f', 2)
-               .arg(cliServer / cliFile, 0, 'f', 2);
+               .arg(cliServer / cliFile, 0, 'f', 2)
+               .arg(copySeconds, 0, 'f', 2)
+               .arg(backSeconds, 0, 'f', 2);
     return 0;
 }

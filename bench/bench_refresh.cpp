@@ -1,6 +1,8 @@
 // Times the refresh cycle and a single row refresh on a large catalogue, against the time the
 // sqlite3 shell needs to read the same tables.
 #include "app/UtMain.h"
+#include "support/BenchFigures.h"
+#include "support/RefreshCatalogue.h"
 #include "support/TestDatabase.h"
 #include "widgets/UiGridModel.h"
 
@@ -19,59 +21,12 @@
 
 using namespace vantero;
 
+using vantero::bench::Median;
+
 namespace {
 
-constexpr int kItems = 5000;
-constexpr int kRivals = 30;
-
-void Fill(const TConnection& con) {
-    QSqlDatabase db = con.database();
-    db.transaction();
-    QSqlQuery q(db);
-    q.prepare(QStringLiteral("insert into Rival (RivalWW, ShopURL, ShopName, ShopClass, ShopType) values (?,?,?,?,?)"));
-    for (int r = 0; r < kRivals; ++r) {
-        q.addBindValue(QStringLiteral("同行店铺%1").arg(r));
-        q.addBindValue(QStringLiteral("http://shop%1.taobao.com/").arg(100000 + r));
-        q.addBindValue(QStringLiteral("店铺%1").arg(r));
-        q.addBindValue(QStringLiteral("淘宝"));
-        q.addBindValue(QStringLiteral("淘宝"));
-        q.exec();
-    }
-    q.prepare(QStringLiteral("insert into Items (ItemID, ItemName, CustomItemName, URL, Price, SellCount, LastUpdated) "
-                             "values (?,?,?,?,?,?,?)"));
-    for (int i = 0; i < kItems; ++i) {
-        q.addBindValue(QString::number(5000000000LL + i));
-        q.addBindValue(QStringLiteral("夏季新款纯棉短袖T恤 男士宽松休闲 款号%1").arg(i));
-        q.addBindValue(i % 10 == 0 ? QStringLiteral("我的名称%1").arg(i) : QString());
-        q.addBindValue(QStringLiteral("http://item.taobao.com/item.htm?id=%1").arg(5000000000LL + i));
-        q.addBindValue(50.0 + i % 300);
-        q.addBindValue(i % 97);
-        q.addBindValue(QStringLiteral("2026-12-01 10:00:00"));
-        q.exec();
-    }
-    q.prepare(QStringLiteral("insert into RivalItems (RivalWW, LocalItemID, RivalItemID, ItemName, URL, Price, "
-                             "SellCount, LastUpdated) values (?,?,?,?,?,?,?,?)"));
-    for (int i = 0; i < kItems; ++i) {
-        for (int r = 0; r < kRivals; ++r) {
-            const qint64 rivalId = 6000000000LL + qint64(i) * kRivals + r;
-            q.addBindValue(QStringLiteral("同行店铺%1").arg(r));
-            q.addBindValue(QString::number(5000000000LL + i));
-            q.addBindValue(QString::number(rivalId));
-            q.addBindValue(QStringLiteral("同行的宝贝 %1").arg(rivalId));
-            q.addBindValue(QStringLiteral("http://item.taobao.com/item.htm?id=%1").arg(rivalId));
-            q.addBindValue(45.0 + (i + r) % 310);
-            q.addBindValue((i * r) % 50);
-            q.addBindValue(QStringLiteral("2026-12-02 11:00:00"));
-            q.exec();
-        }
-    }
-    db.commit();
-}
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
+constexpr int kItems = bench::kRefreshItems;
+constexpr int kRivals = bench::kRefreshRivals;
 
 double PeakRssMb() {
     QFile status(QStringLiteral("/proc/self/status"));
@@ -91,7 +46,7 @@ int main(int argc, char* argv[]) {
     QTextStream out(stdout);
 
     vantero::test::TTestDatabase db;
-    Fill(db.connection());
+    bench::FillRefreshCatalogue(db.connection());
     out << "database: " << kItems << " items, " << kRivals << " rivals, " << kItems * kRivals << " mappings\n";
     out.flush();
 

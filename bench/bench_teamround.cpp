@@ -11,6 +11,7 @@
 #include "catalogue/MainData.h"
 #include "catalogue/SharedRound.h"
 #include "store/Connection.h"
+#include "support/BenchFigures.h"
 #include "support/UpdaterTestData.h"
 
 #include <QCoreApplication>
@@ -30,23 +31,14 @@
 using namespace vantero;
 using namespace vantero::test;
 
+using vantero::bench::LoadAverage;
+using vantero::bench::Median;
+
 namespace {
 
 constexpr int kRivals = 2;
 constexpr int kPageDelayMs = 20;
 constexpr int kMaxWorkers = 3;
-
-double Median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
-
-QString LoadAverage() {
-    QFile file(QStringLiteral("/proc/loadavg"));
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("?");
-    return QString::fromLatin1(file.readAll()).section(u' ', 0, 2);
-}
 
 // The processor time of every child process this program waited for so far.
 double ChildrenCpuSeconds() {

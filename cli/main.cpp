@@ -29,10 +29,11 @@ std::map<QString, TCommand>& commands() {
 // Also the source of the Chinese manual page (three blanks part an entry from its text).
 QString UsageText() {
     QString text = QStringLiteral(
-        "用法: vantero-cli [--db FILE] [--proxy http://HOST:PORT] [--verbose] COMMAND [ARGS]\n"
-        "不带窗口的 Vantero：使用与窗口相同的核心和数据库文件。结果写到标准输出，提示和错误写到标准错误输出。\n"
+        "用法: vantero-cli [--db 数据库] [--proxy http://HOST:PORT] [--verbose] COMMAND [ARGS]\n"
+        "不带窗口的 Vantero：使用与窗口相同的核心和数据库。结果写到标准输出，提示和错误写到标准错误输出。\n"
         "选项:\n"
-        "  --db FILE   使用另一个数据库文件（默认当前目录下的 vanteroData.mdb，不存在时新建空表）\n"
+        "  --db 数据库   使用这个数据库：数据库文件的路径（默认当前目录下的 vanteroData.mdb，不存在时新建空表），"
+        "或团队数据库的连接字符串（postgresql://… 或 host=… dbname=…，密码写在 ~/.pgpass 中）\n"
         "  --proxy http://HOST:PORT   本命令的所有请求都经过这个 HTTP 代理（本机地址从不经过代理）\n"
         "  --verbose   用浏览器读取时也显示浏览器引擎自己的日志\n"
         "  --help   打印本说明并退出\n"

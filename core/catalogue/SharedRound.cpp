@@ -7,7 +7,8 @@
 #include "common/TextHelpers.h"
 #include "reader/UtReadItemThr.h"
 #include "store/Connection.h"
-#include "store/RecordSet.h"
+#include "store/ServerSession.h"
+#include "store/Statement.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -17,23 +18,27 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <optional>
+#include <poll.h>
 #include <thread>
 
 namespace vantero {
 
 namespace {
 
-const QString kSelectMappedRivals = QStringLiteral("select * from RivalItems where LocalItemID=? and RivalItemID<>''");
+const QString kSelectAllMappedRivals =
+    QStringLiteral("select LocalItemID, RivalWW, URL from RivalItems where RivalItemID<>'' order by rowid");
 
 // The server's clock decides every lease, so the workers' clocks need not agree.
 const QString kLeaseEnd = QStringLiteral("clock_timestamp() + cast(? as double precision) * interval '1 second'");
 
 // The next page nobody holds (or whose lease ran out), in the round's order; a page another
 // worker is taking at this moment is passed over instead of waited for.
-const QString kClaim = QStringLiteral("update RoundClaims set Worker=?, LeaseEnd=") + kLeaseEnd +
-                       QStringLiteral(", Tries=Tries+1 where rowid=(select rowid from RoundClaims where RoundID=? and "
-                                      "State=0 and (LeaseEnd is null or LeaseEnd<clock_timestamp()) order by Seq "
-                                      "limit 1 for update skip locked) returning rowid");
+const QString kClaim =
+    QStringLiteral("update RoundClaims set Worker=?, LeaseEnd=") + kLeaseEnd +
+    QStringLiteral(", Tries=Tries+1 where rowid=(select rowid from RoundClaims where RoundID=? and "
+                   "State=0 and (LeaseEnd is null or LeaseEnd<clock_timestamp()) order by Seq "
+                   "limit 1 for update skip locked) returning rowid, LocalItemID, RivalWW, URL, ItemName");
 const QString kRenew = QStringLiteral("update RoundClaims set LeaseEnd=") + kLeaseEnd +
                        QStringLiteral(" where rowid=? and Worker=? and State=0");
 const QString kRelease =
@@ -42,12 +47,20 @@ const QString kMark = QStringLiteral("update RoundClaims set State=?, LeaseEnd=n
 const QString kLeft = QStringLiteral("select count(*) from RoundClaims where RoundID=? and State=0");
 const QString kEnd =
     QStringLiteral("update SharedRounds set EndedAt=clock_timestamp() where rowid=? and EndedAt is null");
+// Said when a page goes back to the round or the round ends, so a worker waiting for either
+// looks again at once.
+const QByteArray kRoundChannel = "vantero_round";
+const QString kAnnounce = QStringLiteral("select pg_notify('vantero_round', '')");
 
 constexpr int kDone = 1;
 constexpr int kFailed = 2;
 
-// While other workers hold the last pages, a worker looks again this often: one of them may die.
+// While other workers hold the last pages, a worker looks again when one gives a page back or
+// the round ends, and at least this often: one of them may die, and a lease that runs out says
+// nothing.
 constexpr std::chrono::milliseconds kLookAgain{500};
+// How often a waiting worker sees whether it was stopped.
+constexpr int kStopLookMs = 50;
 
 struct TClaimedPage {
     qint64 claim = 0;
@@ -113,21 +126,25 @@ private:
     }
 
     void ReadPages() {
+        TServerSession* session = m_con.server();
+        session->Run("LISTEN " + kRoundChannel);
         QString shownItem;
         while (!Stopping()) {
-            const QVariant claimed = m_con.value(kClaim, {m_worker, m_lease, m_round});
-            if (claimed.isNull()) {
+            // Whatever was said before this look is answered by it.
+            session->TakeNotifications();
+            const std::optional<TClaimedPage> claimed = Claim();
+            if (!claimed) {
                 if (m_con.value(kLeft, {m_round}).toLongLong() == 0) {
                     m_con.exec(kEnd, {m_round});
+                    m_con.exec(kAnnounce);
                     Show(TReadAllItemThr::kProgressPanel, UpdaterTexts::AllDone(QDateTime::currentDateTime()));
                     Show(TReadAllItemThr::kTimePanel, UpdaterTexts::Finished(QDateTime::currentDateTime()));
                     return;
                 }
-                std::unique_lock lock(m_mutex);
-                m_wake.wait_for(lock, kLookAgain, [this] { return m_stopping; });
+                WaitForNews(session);
                 continue;
             }
-            const TClaimedPage page = Load(claimed.toLongLong());
+            const TClaimedPage& page = *claimed;
             {
                 std::lock_guard lock(m_mutex);
                 m_claim = page.claim;
@@ -146,16 +163,29 @@ private:
         }
     }
 
-    TClaimedPage Load(qint64 claim) {
-        TRecordSet rs(m_con);
-        rs.SetSQL(QStringLiteral("select LocalItemID, RivalWW, URL, ItemName from RoundClaims where rowid=?"), {claim});
-        rs.Open();
+    // Until another worker gives a page back or ends the round, kLookAgain passes, or this one
+    // is stopped.
+    void WaitForNews(TServerSession* session) {
+        const auto until = std::chrono::steady_clock::now() + kLookAgain;
+        while (!Stopping() && std::chrono::steady_clock::now() < until) {
+            pollfd socket{session->Socket(), POLLIN, 0};
+            if (poll(&socket, 1, kStopLookMs) > 0 && !session->TakeNotifications().isEmpty())
+                return;
+        }
+    }
+
+    // The next page, held for this worker, with what reading it needs, in one round trip.
+    std::optional<TClaimedPage> Claim() {
+        TStatement claim(m_con, kClaim);
+        claim.Bind({m_worker, m_lease, m_round});
+        if (!claim.Step())
+            return std::nullopt;
         TClaimedPage page;
-        page.claim = claim;
-        page.localItemID = rs.FieldByName(QStringLiteral("LocalItemID")).AsString();
-        page.rivalWW = rs.FieldByName(QStringLiteral("RivalWW")).AsString();
-        page.url = rs.FieldByName(QStringLiteral("URL")).AsString();
-        page.itemName = rs.FieldByName(QStringLiteral("ItemName")).AsString();
+        page.claim = claim.Integer(0);
+        page.localItemID = claim.Text(1);
+        page.rivalWW = claim.Text(2);
+        page.url = claim.Text(3);
+        page.itemName = claim.Text(4);
         return page;
     }
 
@@ -176,7 +206,7 @@ private:
         {
             std::lock_guard lock(m_mutex);
             if (m_stopping) {
-                m_con.exec(kRelease, {page.claim, m_worker});
+                GiveBack(page);
                 return false;
             }
             m_reader = &reader;
@@ -190,7 +220,7 @@ private:
         }
         if (stopped || reader.CannotStore) {
             // Another worker reads the page at once instead of after the lease.
-            m_con.exec(kRelease, {page.claim, m_worker});
+            GiveBack(page);
             if (reader.CannotStore && !stopped) {
                 ++tally.readings;
                 ++tally.failed;
@@ -219,6 +249,11 @@ private:
         if (m_pageRead)
             m_pageRead({page.localItemID, page.rivalWW, reader.ResultCode});
         return true;
+    }
+
+    void GiveBack(const TClaimedPage& page) {
+        m_con.exec(kRelease, {page.claim, m_worker});
+        m_con.exec(kAnnounce);
     }
 
     // On a thread of its own: keeps the page in progress claimed while it is read, however long.
@@ -286,24 +321,46 @@ qint64 JoinSharedRound(TMainData& data) {
         "delete from RoundClaims where RoundID in (select rowid from SharedRounds where EndedAt is not null)"));
     const qint64 round =
         con.insert(QStringLiteral("insert into SharedRounds (StartedAt) values (clock_timestamp())"), {});
-    const QString addPage = QStringLiteral(
-        "insert into RoundClaims (RoundID, Seq, LocalItemID, RivalWW, URL, ItemName) values (?, ?, ?, ?, ?, ?)");
-    qint64 seq = 0;
-    TRecordSet rs(con);
-    for (int i = 0; i < data.grid.rowCount(); ++i) {
-        const TItem& item = data.grid.item(i);
-        con.exec(addPage, {round, seq++, item.ItemID, QString(), item.URL, item.ItemName});
-        rs.Close();
-        rs.SetSQL(kSelectMappedRivals, {item.ItemID});
-        rs.Open();
-        for (rs.First(); !rs.Eof(); rs.Next()) {
-            const QString url = rs.FieldByName(QStringLiteral("URL")).AsString();
+    // Every mapped rival page in one answer, by own item, rather than a query an item.
+    QHash<QString, QList<QPair<QString, QString>>> rivalPages; // folded LocalItemID: (RivalWW, URL)
+    {
+        TStatement rivals(con, kSelectAllMappedRivals);
+        rivals.Bind({});
+        while (rivals.Step()) {
+            const QString url = rivals.Text(2);
             if (!TrimBlanks(url).isEmpty())
-                con.exec(addPage, {round, seq++, item.ItemID, rs.FieldByName(QStringLiteral("RivalWW")).AsString(), url,
-                                   item.ItemName});
+                rivalPages[LowerAscii(rivals.Text(0))].append({rivals.Text(1), url});
         }
     }
-    rs.Close();
+    // The pages go to the server as one stream.
+    int row = 0;
+    qsizetype rival = -1; // -1: the row's own page
+    qint64 seq = 0;
+    const QString roundText = QString::number(round);
+    con.server()->CopyRows(QStringLiteral("RoundClaims"),
+                           {QStringLiteral("roundid"), QStringLiteral("seq"), QStringLiteral("localitemid"),
+                            QStringLiteral("rivalww"), QStringLiteral("url"), QStringLiteral("itemname")},
+                           [&](std::vector<QByteArray>& values) {
+                               while (row < data.grid.rowCount()) {
+                                   const TItem& item = data.grid.item(row);
+                                   const QList<QPair<QString, QString>> pages =
+                                       rivalPages.value(LowerAscii(item.ItemID));
+                                   if (rival >= pages.size()) {
+                                       ++row;
+                                       rival = -1;
+                                       continue;
+                                   }
+                                   values = {roundText.toUtf8(),
+                                             QByteArray::number(seq++),
+                                             ServerValueText(item.ItemID),
+                                             rival < 0 ? QByteArray("") : ServerValueText(pages[rival].first),
+                                             ServerValueText(rival < 0 ? item.URL : pages[rival].second),
+                                             ServerValueText(item.ItemName)};
+                                   ++rival;
+                                   return true;
+                               }
+                               return false;
+                           });
     transaction.Commit();
     return round;
 }

@@ -13,19 +13,20 @@ const QString kLastHistory = QStringLiteral(
     "SELECT Price, SellCount FROM PriceHistory WHERE LocalItemID=? AND RivalWW=? ORDER BY rowid DESC LIMIT 1");
 const QString kAddHistory = QStringLiteral(
     "INSERT INTO PriceHistory (LocalItemID, RivalWW, RivalItemID, ReadAt, Price, SellCount) VALUES (?, ?, ?, ?, ?, ?)");
+// Every attempt replaces the timing, so the time shown belongs to the outcome shown.
 const QString kSuccess = QStringLiteral(
     "INSERT INTO ReadingStatus (LocalItemID, RivalWW, RivalItemID, URL, LastAttempt, LastCode, LastText, LastSuccess,"
-    " FailedInRow) VALUES (?, ?, ?, ?, ?, ?, '', ?, 0) ON CONFLICT(LocalItemID, RivalWW) DO UPDATE SET"
+    " FailedInRow, LastTiming) VALUES (?, ?, ?, ?, ?, ?, '', ?, 0, ?) ON CONFLICT(LocalItemID, RivalWW) DO UPDATE SET"
     " RivalItemID=excluded.RivalItemID, URL=excluded.URL, LastAttempt=excluded.LastAttempt,"
-    " LastCode=excluded.LastCode, LastText='', LastSuccess=excluded.LastSuccess, FailedInRow=0");
+    " LastCode=excluded.LastCode, LastText='', LastSuccess=excluded.LastSuccess, FailedInRow=0,"
+    " LastTiming=excluded.LastTiming");
 // A failure keeps the last success and the rival item id it does not know.
 const QString kFailure = QStringLiteral(
-    "INSERT INTO ReadingStatus (LocalItemID, RivalWW, RivalItemID, URL, LastAttempt, LastCode, LastText, FailedInRow)"
-    " VALUES (?, ?, ?, ?, ?, ?, ?, 1) ON CONFLICT(LocalItemID, RivalWW) DO UPDATE SET"
+    "INSERT INTO ReadingStatus (LocalItemID, RivalWW, RivalItemID, URL, LastAttempt, LastCode, LastText, FailedInRow,"
+    " LastTiming) VALUES (?, ?, ?, ?, ?, ?, ?, 1, ?) ON CONFLICT(LocalItemID, RivalWW) DO UPDATE SET"
     " RivalItemID=CASE WHEN excluded.RivalItemID<>'' THEN excluded.RivalItemID ELSE RivalItemID END,"
     " URL=excluded.URL, LastAttempt=excluded.LastAttempt, LastCode=excluded.LastCode, LastText=excluded.LastText,"
-    " FailedInRow=FailedInRow+1");
-const QString kTiming = QStringLiteral("UPDATE ReadingStatus SET LastTiming=? WHERE LocalItemID=? AND RivalWW=?");
+    " FailedInRow=FailedInRow+1, LastTiming=excluded.LastTiming");
 const QString kItemById = QStringLiteral("SELECT ItemID FROM Items WHERE ItemID=? LIMIT 1");
 const QString kItemByAddress = QStringLiteral("SELECT ItemID FROM Items WHERE URL=? OR URL=? ORDER BY rowid LIMIT 1");
 
@@ -52,19 +53,21 @@ bool HistoryChanged(const TConnection& con, const TReadingOutcome& outcome) {
 
 } // namespace
 
+QString PageKey(const QString& localItemID, const QString& rivalWW) {
+    return QStringLiteral("page\x1f%1\x1f%2").arg(localItemID, rivalWW);
+}
+
 void LogReading(const TConnection& con, const TReadingOutcome& outcome, const QString& at) {
     if (IsSuccess(outcome.Code)) {
-        con.exec(kSuccess,
-                 {outcome.LocalItemID, outcome.RivalWW, outcome.RivalItemID, outcome.URL, at, outcome.Code, at});
+        con.exec(kSuccess, {outcome.LocalItemID, outcome.RivalWW, outcome.RivalItemID, outcome.URL, at, outcome.Code,
+                            at, outcome.Timing});
         if (HistoryChanged(con, outcome))
             con.exec(kAddHistory, {outcome.LocalItemID, outcome.RivalWW, outcome.RivalItemID, at,
                                    HistoryPrice(outcome.Price), outcome.SellCount});
     } else {
         con.exec(kFailure, {outcome.LocalItemID, outcome.RivalWW, outcome.RivalItemID, outcome.URL, at, outcome.Code,
-                            outcome.Text});
+                            outcome.Text, outcome.Timing});
     }
-    // Every attempt replaces it, so the time shown belongs to the outcome shown.
-    con.exec(kTiming, {outcome.Timing, outcome.LocalItemID, outcome.RivalWW});
     AnnounceReading(con, outcome.LocalItemID);
 }
 
@@ -91,7 +94,13 @@ void LogFailedReading(const TConnection& con, const TReadItem& reader) {
         outcome.Code = reader.ResultCode;
         outcome.Text = reader.ErrorText;
         outcome.Timing = reader.Timing;
-        TWriteTransaction transaction(con);
+        // A page known before any lookup locks only its own rows.
+        QStringList keys;
+        if (!TrimBlanks(reader.LocalItemID).isEmpty())
+            keys << PageKey(TrimBlanks(reader.LocalItemID), TrimBlanks(reader.ExpectedSeller));
+        else if (!TrimBlanks(reader.OwnItemID).isEmpty())
+            keys << PageKey(TrimBlanks(reader.OwnItemID), QString());
+        TWriteTransaction transaction(con, keys);
         if (TrimBlanks(reader.LocalItemID).isEmpty()) {
             outcome.LocalItemID = TrimBlanks(reader.OwnItemID);
             if (outcome.LocalItemID.isEmpty() && !TrimBlanks(reader.ItemID).isEmpty())

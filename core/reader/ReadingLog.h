@@ -22,6 +22,10 @@ struct TReadingOutcome {
     QString Timing; // where the download's time went (THttpTiming's stored form); '' when none
 };
 
+// The key of a page's rows (its ReadingStatus and PriceHistory) for a write transaction of
+// those rows (TWriteTransaction with keys).
+QString PageKey(const QString& localItemID, const QString& rivalWW);
+
 // Writes the outcome inside the caller's open write transaction: the page's ReadingStatus row
 // and, for a success (code 0 or 1) whose price or sales differ from the page's last history row
 // (or that is the page's first), a PriceHistory row. at is the stored date-time form.

@@ -265,9 +265,14 @@ bool TReadItem::SellerMatches() {
 }
 
 void TReadItem::StoreReading() {
-    TWriteTransaction transaction(m_connection);
-    TRecordSet rs(m_connection);
     const bool own = TrimBlanks(LocalItemID).isEmpty();
+    // The rows this reading reads and writes: the item row it looks up by id, and the page's
+    // outcome and history. Readings of other pages store at the same time.
+    const QStringList keys = {
+        (own ? QStringLiteral("Items\x1f") : QStringLiteral("RivalItems\x1f")) + TrimBlanks(ItemID),
+        own ? PageKey(TrimBlanks(ItemID), QString()) : PageKey(TrimBlanks(LocalItemID), TrimBlanks(ExpectedSeller))};
+    TWriteTransaction transaction(m_connection, keys);
+    TRecordSet rs(m_connection);
     if (own)
         rs.Reopen(QStringLiteral("select * from Items where ItemID=?"), {ItemID});
     else

@@ -339,11 +339,13 @@ TReadTransaction::~TReadTransaction() {
         sqlite3_exec(m_handle, "COMMIT", nullptr, nullptr, nullptr);
 }
 
-TWriteTransaction::TWriteTransaction(const TConnection& con) {
+TWriteTransaction::TWriteTransaction(const TConnection& con) : TWriteTransaction(con, QStringList()) {}
+
+TWriteTransaction::TWriteTransaction(const TConnection& con, const QStringList& keys) {
     if (con.isServer()) {
         TServerSession* server = con.server();
         if (!server->InTransaction()) {
-            server->Begin(true);
+            server->Begin(true, keys);
             m_server = server;
         }
         return;

@@ -91,6 +91,11 @@ private:
 class TWriteTransaction {
 public:
     explicit TWriteTransaction(const TConnection& con);
+    // A step that reads and writes only the rows these keys name (an item's id, a page's item
+    // and seller; ASCII case does not count): on a team database steps of other keys go on at
+    // the same time, and every step without keys still waits for it and it for them. On a
+    // file, as without keys.
+    TWriteTransaction(const TConnection& con, const QStringList& keys);
     ~TWriteTransaction();
     TWriteTransaction(const TWriteTransaction&) = delete;
     TWriteTransaction& operator=(const TWriteTransaction&) = delete;

@@ -126,25 +126,37 @@ TRefusable<TCopyCounts> CopyDatabase(const QString& source, const QString& targe
         TStatement read(from,
                         QStringLiteral("SELECT rowid, %1 FROM %2 ORDER BY rowid").arg(columns.join(u", "), table));
         read.Bind({});
-        const QString insert = QStringLiteral("INSERT INTO %1 (rowid, %2) VALUES (?%3)")
-                                   .arg(table, columns.join(u", "), QStringLiteral(", ?").repeated(columns.size()));
         const bool options = table == QLatin1String("Options");
+        const qsizetype width = columns.size() + 1;
+        const QString id = table == QLatin1String("Alerts") ? QStringLiteral("alertid") : QStringLiteral("rowid");
         qint64 rows = 0;
-        while (read.Step()) {
+        if (to.isServer()) {
+            // One stream for the whole table rather than a round trip a row.
+            rows = to.server()->CopyRows(table, QStringList{id} + columns, [&](std::vector<QByteArray>& values) {
+                if (!read.Step())
+                    return false;
+                values.resize(size_t(width));
+                for (qsizetype i = 0; i < width; ++i)
+                    values[size_t(i)] = ServerValueText(read.Value(int(i)));
+                return true;
+            });
+        } else {
+            TStatement add(to, QStringLiteral("INSERT INTO %1 (rowid, %2) VALUES (?%3)")
+                                   .arg(table, columns.join(u", "), QStringLiteral(", ?").repeated(columns.size())));
             QVariantList values;
-            values.reserve(columns.size() + 1);
-            for (int i = 0; i <= columns.size(); ++i) {
-                QVariant value = read.Value(i);
-                if (options && !to.isServer())
-                    value = OptionValue(value);
-                values << value;
+            values.reserve(width);
+            while (read.Step()) {
+                values.clear();
+                for (qsizetype i = 0; i < width; ++i)
+                    values << (options ? OptionValue(read.Value(int(i))) : read.Value(int(i)));
+                add.Reset();
+                add.Bind(values);
+                add.Step();
+                ++rows;
             }
-            to.exec(insert, values);
-            ++rows;
         }
         if (to.isServer()) {
             // The server hands out row ids after the highest one copied.
-            const QString id = table == QLatin1String("Alerts") ? QStringLiteral("alertid") : QStringLiteral("rowid");
             to.value(QStringLiteral("SELECT setval(pg_get_serial_sequence('%1', '%2'), "
                                     "greatest((SELECT max(%2) FROM %1), 1), (SELECT count(*) > 0 FROM %1))")
                          .arg(table.toLower(), id));

@@ -6,6 +6,8 @@
 #include "store/Schema.h"
 #include "store/ServerSession.h"
 
+#include <QRegularExpression>
+
 namespace vantero {
 
 namespace {
@@ -82,23 +84,81 @@ QStringList AllTableNames() {
     return names + AddedTableNames();
 }
 
+namespace {
+
+const QStringList& BaseIndexes() {
+    static const QStringList statements = {
+        QStringLiteral("CREATE INDEX IF NOT EXISTS ItemsByItemID ON Items (%1)").arg(Folded("ItemID")),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS RivalItemsByLocalItemID ON RivalItems (%1)")
+            .arg(Folded("LocalItemID")),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS RivalItemsByRivalItemID ON RivalItems (%1)")
+            .arg(Folded("RivalItemID")),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS RivalItemsByRivalWW ON RivalItems (%1)").arg(Folded("RivalWW")),
+    };
+    return statements;
+}
+
+// Whether a table's columns, as the server has them, are ours: empty when they are (or the
+// table is missing), else the message.
+QString StrangerTable(TServerSession* server, const TTableDef& table, const QStringList& present) {
+    for (const TColumnDef& column : table.columns) {
+        if (!present.contains(QString::fromLatin1(column.name).toLower()))
+            return StoreTexts::ServerNotOurs.arg(
+                server->Place(),
+                QStringLiteral("表 %1 中缺少列 %2").arg(QLatin1String(table.name), QLatin1String(column.name)));
+    }
+    if (!present.contains(QStringLiteral("rowid")))
+        return StoreTexts::ServerNotOurs.arg(server->Place(),
+                                             QStringLiteral("表 %1 中缺少列 rowid").arg(QLatin1String(table.name)));
+    return {};
+}
+
+// Whether every table and index the program makes is there (what a program's start finds on
+// a team database in use), read from the layout the server gave in one answer.
+bool LayoutComplete(TServerSession* server, const QStringList& indexes) {
+    static const QRegularExpression made(QStringLiteral("^CREATE (UNIQUE )?(TABLE|INDEX) IF NOT EXISTS (\\w+)"));
+    QStringList statements = BaseIndexes();
+    for (const char* sql : kAddedTables)
+        statements << QString::fromLatin1(sql);
+    for (const QString& sql : std::as_const(statements)) {
+        const QRegularExpressionMatch match = made.match(sql);
+        const QString name = match.captured(3).toLower();
+        if (match.captured(2) == QLatin1String("INDEX") ? !indexes.contains(name) : server->ColumnsOf(name).isEmpty())
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 QString PrepareServerDatabase(const TConnection& con) {
     try {
         TServerSession* server = con.server();
+        // A database in use has everything: two round trips and no lock, so a worker that
+        // starts does not hold up the others' writers.
+        const QStringList indexes = server->ReadLayout();
+        bool ourTables = true;
+        for (const TTableDef& table : DatabaseTables()) {
+            const QStringList present = server->ColumnsOf(QString::fromLatin1(table.name));
+            if (present.isEmpty()) {
+                ourTables = false;
+                continue;
+            }
+            if (const QString stranger = StrangerTable(server, table, present); !stranger.isEmpty())
+                return stranger;
+        }
+        if (ourTables && LayoutComplete(server, indexes) &&
+            con.value(QStringLiteral("SELECT count(*) FROM Setting")).toLongLong() > 0)
+            return {};
+
         TWriteTransaction transaction(con);
+        server->ReadLayout(); // again: another program may have made them meanwhile
         for (const TTableDef& table : DatabaseTables()) {
             const QStringList present = server->ColumnsOf(QString::fromLatin1(table.name));
             if (!present.isEmpty()) {
                 // A table of that name made by someone else is not ours to write into.
-                for (const TColumnDef& column : table.columns) {
-                    if (!present.contains(QString::fromLatin1(column.name).toLower()))
-                        return StoreTexts::ServerNotOurs.arg(
-                            server->Place(), QStringLiteral("表 %1 中缺少列 %2")
-                                                 .arg(QLatin1String(table.name), QLatin1String(column.name)));
-                }
-                if (!present.contains(QStringLiteral("rowid")))
-                    return StoreTexts::ServerNotOurs.arg(
-                        server->Place(), QStringLiteral("表 %1 中缺少列 rowid").arg(QLatin1String(table.name)));
+                if (const QString stranger = StrangerTable(server, table, present); !stranger.isEmpty())
+                    return stranger;
                 continue;
             }
             QStringList columns;
@@ -109,15 +169,7 @@ QString PrepareServerDatabase(const TConnection& con) {
                             .arg(QLatin1String(table.name), QLatin1String(kRowId), columns.join(u", "))
                             .toUtf8());
         }
-        const QStringList indexes = {
-            QStringLiteral("CREATE INDEX IF NOT EXISTS ItemsByItemID ON Items (%1)").arg(Folded("ItemID")),
-            QStringLiteral("CREATE INDEX IF NOT EXISTS RivalItemsByLocalItemID ON RivalItems (%1)")
-                .arg(Folded("LocalItemID")),
-            QStringLiteral("CREATE INDEX IF NOT EXISTS RivalItemsByRivalItemID ON RivalItems (%1)")
-                .arg(Folded("RivalItemID")),
-            QStringLiteral("CREATE INDEX IF NOT EXISTS RivalItemsByRivalWW ON RivalItems (%1)").arg(Folded("RivalWW")),
-        };
-        for (const QString& sql : indexes)
+        for (const QString& sql : BaseIndexes())
             server->Run(sql.toUtf8());
         for (const char* sql : kAddedTables)
             server->Run(QByteArray(sql));

@@ -1,9 +1,11 @@
 #include "store/ServerSession.h"
 
 #include "common/StoreTexts.h"
+#include "common/TextHelpers.h"
 
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <libpq-fe.h>
 #include <memory>
 
@@ -36,7 +38,66 @@ QString PlaceOf(const QString& host, const QString& port, const QString& databas
     return StoreTexts::ServerPlace.arg(server, database);
 }
 
+// What a target names, read by libpq's own parser (no connection).
+struct TTargetParts {
+    bool readable = false;
+    QString host, hostaddr, port, database, user;
+    bool password = false;
+    QString problem; // why it could not be read
+};
+
+TTargetParts ReadTarget(const QString& target) {
+    TTargetParts parts;
+    const QByteArray text = target.toUtf8();
+    char* parseError = nullptr;
+    PQconninfoOption* options = PQconninfoParse(text.constData(), &parseError);
+    if (!options) {
+        parts.problem = parseError ? QString::fromUtf8(parseError).trimmed() : QString();
+        PQfreemem(parseError);
+        return parts;
+    }
+    parts.readable = true;
+    for (PQconninfoOption* o = options; o->keyword; ++o) {
+        const QByteArray keyword(o->keyword);
+        const QString value = o->val ? QString::fromUtf8(o->val) : QString();
+        if (keyword == "password" && !value.isEmpty())
+            parts.password = true;
+        else if (keyword == "host")
+            parts.host = value;
+        else if (keyword == "hostaddr")
+            parts.hostaddr = value;
+        else if (keyword == "port")
+            parts.port = value;
+        else if (keyword == "dbname")
+            parts.database = value;
+        else if (keyword == "user")
+            parts.user = value;
+    }
+    PQconninfoFree(options);
+    return parts;
+}
+
 } // namespace
+
+QByteArray ServerValueText(const QVariant& value) {
+    if (value.isNull())
+        return {};
+    switch (value.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::UInt:
+    case QMetaType::ULongLong:
+    case QMetaType::Bool:
+        return QByteArray::number(value.toLongLong());
+    case QMetaType::Double:
+        // Shortest text that reads back as the same number.
+        return QByteArray::number(value.toDouble(), 'g', QLocale::FloatingPointShortest);
+    default: {
+        QByteArray text = value.toString().toUtf8();
+        return text.isNull() ? QByteArray("") : text;
+    }
+    }
+}
 
 bool IsServerTarget(const QString& target) {
     static const QRegularExpression keyValue(QStringLiteral("^\\s*[a-z_]+\\s*="));
@@ -45,50 +106,18 @@ bool IsServerTarget(const QString& target) {
 }
 
 QString ServerPlace(const QString& target) {
-    const QByteArray text = target.toUtf8();
-    PQconninfoOption* options = PQconninfoParse(text.constData(), nullptr);
-    QString host, port, database, user;
-    for (PQconninfoOption* o = options; o && o->keyword; ++o) {
-        const QByteArray keyword(o->keyword);
-        const QString value = o->val ? QString::fromUtf8(o->val) : QString();
-        if (keyword == "host")
-            host = value;
-        else if (keyword == "port")
-            port = value;
-        else if (keyword == "dbname")
-            database = value;
-        else if (keyword == "user")
-            user = value;
-    }
-    if (options)
-        PQconninfoFree(options);
-    return PlaceOf(host, port, database.isEmpty() ? user : database);
+    const TTargetParts parts = ReadTarget(target);
+    return PlaceOf(parts.host, parts.port, parts.database.isEmpty() ? parts.user : parts.database);
 }
 
 QString ServerFolderName(const QString& target) {
-    const QByteArray text = target.toUtf8();
-    PQconninfoOption* options = PQconninfoParse(text.constData(), nullptr);
-    if (!options)
+    const TTargetParts parts = ReadTarget(target);
+    if (!parts.readable)
         return {};
-    QString host, port, database, user;
-    for (PQconninfoOption* o = options; o->keyword; ++o) {
-        const QByteArray keyword(o->keyword);
-        const QString value = o->val ? QString::fromUtf8(o->val) : QString();
-        if (keyword == "host")
-            host = value;
-        else if (keyword == "port")
-            port = value;
-        else if (keyword == "dbname")
-            database = value;
-        else if (keyword == "user")
-            user = value;
-    }
-    PQconninfoFree(options);
-    if (user.isEmpty())
-        user = QString::fromLocal8Bit(qgetenv("PGUSER"));
+    const QString user = parts.user.isEmpty() ? QString::fromLocal8Bit(qgetenv("PGUSER")) : parts.user;
     QString name = QStringLiteral("%1_%2_%3_%4")
-                       .arg(host.isEmpty() ? QStringLiteral("localhost") : host,
-                            port.isEmpty() ? QStringLiteral("5432") : port, database, user);
+                       .arg(parts.host.isEmpty() ? QStringLiteral("localhost") : parts.host,
+                            parts.port.isEmpty() ? QStringLiteral("5432") : parts.port, parts.database, user);
     // One plain folder name whatever the host looks like (a socket folder has slashes).
     static const QRegularExpression unsafe(QStringLiteral("[^A-Za-z0-9._-]"));
     return name.replace(unsafe, QStringLiteral("-"));
@@ -96,33 +125,13 @@ QString ServerFolderName(const QString& target) {
 
 TServerSession::TServerSession(const QString& target) {
     const QByteArray text = target.toUtf8();
-    char* parseError = nullptr;
-    PQconninfoOption* options = PQconninfoParse(text.constData(), &parseError);
-    if (!options) {
-        const QString detail = parseError ? QString::fromUtf8(parseError).trimmed() : QString();
-        PQfreemem(parseError);
-        throw TDatabaseError(StoreTexts::ServerBadTarget.arg(detail));
-    }
-    QString host, port, database, user;
-    bool password = false;
-    for (PQconninfoOption* o = options; o->keyword; ++o) {
-        const QByteArray keyword(o->keyword);
-        const QString value = o->val ? QString::fromUtf8(o->val) : QString();
-        if (keyword == "password" && !value.isEmpty())
-            password = true;
-        else if (keyword == "host" || (keyword == "hostaddr" && host.isEmpty()))
-            host = value;
-        else if (keyword == "port")
-            port = value;
-        else if (keyword == "dbname")
-            database = value;
-        else if (keyword == "user")
-            user = value;
-    }
-    PQconninfoFree(options);
-    if (password)
+    const TTargetParts parts = ReadTarget(target);
+    if (!parts.readable)
+        throw TDatabaseError(StoreTexts::ServerBadTarget.arg(parts.problem));
+    if (parts.password)
         throw TDatabaseError(StoreTexts::ServerPassword);
-    m_place = PlaceOf(host, port, database.isEmpty() ? user : database);
+    m_place = PlaceOf(parts.host.isEmpty() ? parts.hostaddr : parts.host, parts.port,
+                      parts.database.isEmpty() ? parts.user : parts.database);
 
     const char* keywords[] = {"dbname", "client_encoding", "application_name", "connect_timeout", nullptr};
     const char* values[] = {text.constData(), "UTF8", "vantero", "15", nullptr};
@@ -159,6 +168,7 @@ TDatabaseError TServerSession::Failure(const QString& detail, const QString& sta
 void TServerSession::RaiseLost(const QString& detail) {
     // The next statement starts on a fresh connection, or fails again with this message.
     m_prepared.clear();
+    m_atCommit.clear();
     PQreset(m_conn);
     throw TDatabaseError(StoreTexts::ServerLost.arg(m_place, detail), TDatabaseFault::Other, detail);
 }
@@ -244,18 +254,136 @@ void TServerSession::Run(const QByteArray& text) {
     throw Failure(detail, ResultState(result.get()));
 }
 
-void TServerSession::Begin(bool write) {
-    if (write)
-        Run("BEGIN; SELECT pg_advisory_xact_lock(" + QByteArray::number(kWriterLock) + ")");
-    else
+qint64 TServerSession::CopyRows(const QString& table, const QStringList& columns,
+                                const std::function<bool(std::vector<QByteArray>&)>& nextRow) {
+    const QByteArray start = "COPY " + table.toUtf8() + " (" + columns.join(u", ").toUtf8() + ") FROM STDIN";
+    std::unique_ptr<PGresult, decltype(&PQclear)> result(PQexec(m_conn, start.constData()), &PQclear);
+    if (PQresultStatus(result.get()) != PGRES_COPY_IN) {
+        const QString detail = ResultMessage(result.get(), m_conn);
+        if (PQstatus(m_conn) != CONNECTION_OK)
+            RaiseLost(detail);
+        throw Failure(detail, ResultState(result.get()));
+    }
+    // The text form of COPY: a tab between values, a line a row, \N for NULL, and the few
+    // characters that would break that escaped with a backslash.
+    QByteArray chunk;
+    auto send = [this, &chunk] {
+        if (PQputCopyData(m_conn, chunk.constData(), int(chunk.size())) != 1)
+            RaiseLost(QString::fromUtf8(PQerrorMessage(m_conn)).trimmed());
+        chunk.clear();
+    };
+    std::vector<QByteArray> values;
+    qint64 rows = 0;
+    while (nextRow(values)) {
+        for (size_t i = 0; i < values.size(); ++i) {
+            if (i > 0)
+                chunk += '\t';
+            const QByteArray& value = values[i];
+            if (value.isNull()) {
+                chunk += "\\N";
+                continue;
+            }
+            for (const char c : value) {
+                switch (c) {
+                case '\\':
+                    chunk += "\\\\";
+                    break;
+                case '\t':
+                    chunk += "\\t";
+                    break;
+                case '\n':
+                    chunk += "\\n";
+                    break;
+                case '\r':
+                    chunk += "\\r";
+                    break;
+                default:
+                    chunk += c;
+                }
+            }
+        }
+        chunk += '\n';
+        ++rows;
+        if (chunk.size() >= 256 * 1024)
+            send();
+    }
+    if (!chunk.isEmpty())
+        send();
+    if (PQputCopyEnd(m_conn, nullptr) != 1)
+        RaiseLost(QString::fromUtf8(PQerrorMessage(m_conn)).trimmed());
+    result.reset(PQgetResult(m_conn));
+    const bool ok = ResultOk(result.get());
+    const QString detail = ok ? QString() : ResultMessage(result.get(), m_conn);
+    const QString state = ok ? QString() : ResultState(result.get());
+    // The stream's last answer is followed by none.
+    while (PGresult* rest = PQgetResult(m_conn))
+        PQclear(rest);
+    if (!ok) {
+        if (PQstatus(m_conn) != CONNECTION_OK)
+            RaiseLost(detail);
+        throw Failure(detail, state);
+    }
+    return rows;
+}
+
+void TServerSession::Begin(bool write, const QStringList& keys) {
+    if (!write) {
         Run("BEGIN ISOLATION LEVEL REPEATABLE READ");
+        return;
+    }
+    const QByteArray writers = QByteArray::number(kWriterLock);
+    if (keys.isEmpty()) {
+        Run("BEGIN; SELECT pg_advisory_xact_lock(" + writers + ")");
+        return;
+    }
+    // Writers of rows share the writers' lock (a writer of everything waits them out, and they
+    // it) and hold their rows' keys alone; in one order, so two of them never wait for each
+    // other crosswise. All in the one round trip that begins the transaction.
+    std::vector<qint32> rows;
+    for (const QString& key : keys)
+        rows.push_back(RowLockKey(key));
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    QByteArray text = "BEGIN; SELECT pg_advisory_xact_lock_shared(" + writers + ")";
+    for (const qint32 row : rows)
+        text +=
+            "; SELECT pg_advisory_xact_lock(" + QByteArray::number(kRowLocks) + ", " + QByteArray::number(row) + ")";
+    Run(text);
+}
+
+qint32 TServerSession::RowLockKey(const QString& key) {
+    // FNV-1a over the key as the tables compare it (ASCII letters without case): the same on
+    // every desk, unlike qHash. Two keys that meet on one number only wait for each other.
+    quint32 hash = 2166136261u;
+    for (const char byte : LowerAscii(key).toUtf8()) {
+        hash ^= quint8(byte);
+        hash *= 16777619u;
+    }
+    return qint32(hash);
+}
+
+void TServerSession::NotifyAtCommit(const QString& channel, const QString& payload) {
+    // libpq quotes the values for the connection's encoding and settings.
+    auto quote = [this](const QString& value) {
+        const QByteArray text = value.toUtf8();
+        char* quoted = PQescapeLiteral(m_conn, text.constData(), size_t(text.size()));
+        if (!quoted)
+            throw Failure(QString::fromUtf8(PQerrorMessage(m_conn)).trimmed());
+        const QByteArray result(quoted);
+        PQfreemem(quoted);
+        return result;
+    };
+    m_atCommit += "SELECT pg_notify(" + quote(channel) + ", " + quote(payload) + "); ";
 }
 
 void TServerSession::Commit() {
-    Run("COMMIT");
+    const QByteArray text = m_atCommit + "COMMIT";
+    m_atCommit.clear();
+    Run(text);
 }
 
 void TServerSession::Rollback() noexcept {
+    m_atCommit.clear();
     if (PQstatus(m_conn) == CONNECTION_OK)
         PQclear(PQexec(m_conn, "ROLLBACK"));
 }
@@ -295,6 +423,33 @@ QStringList TServerSession::ColumnsOf(const QString& table) {
     if (!columns.isEmpty())
         m_columns.insert(key, columns);
     return columns;
+}
+
+QStringList TServerSession::ReadLayout() {
+    // Tables and indexes of the schema in one answer: 'c' rows a table's columns in order, 'i'
+    // rows an index's name.
+    std::unique_ptr<PGresult, decltype(&PQclear)> result(
+        PQexec(m_conn, "SELECT 'c', table_name, column_name, ordinal_position FROM information_schema.columns"
+                       " WHERE table_schema = current_schema()"
+                       " UNION ALL SELECT 'i', tablename, indexname, 0 FROM pg_indexes"
+                       " WHERE schemaname = current_schema() ORDER BY 1, 2, 4"),
+        &PQclear);
+    if (!ResultOk(result.get())) {
+        const QString detail = ResultMessage(result.get(), m_conn);
+        if (PQstatus(m_conn) != CONNECTION_OK)
+            RaiseLost(detail);
+        throw Failure(detail, ResultState(result.get()));
+    }
+    m_columns.clear();
+    QStringList indexes;
+    for (int row = 0; row < PQntuples(result.get()); ++row) {
+        const QString name = QString::fromUtf8(PQgetvalue(result.get(), row, 2));
+        if (*PQgetvalue(result.get(), row, 0) == 'i')
+            indexes << name.toLower();
+        else
+            m_columns[QString::fromUtf8(PQgetvalue(result.get(), row, 1)).toLower()] << name;
+    }
+    return indexes;
 }
 
 } // namespace vantero

@@ -8,6 +8,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <vector>
 
 struct pg_conn;
@@ -26,6 +27,10 @@ QString ServerPlace(const QString& target);
 // host, port, database and user of the target, never its other options; empty when the target
 // cannot be read.
 QString ServerFolderName(const QString& target);
+
+// A value as the server is given it: text, numbers in their shortest exact form; a null
+// QByteArray for NULL.
+QByteArray ServerValueText(const QVariant& value);
 
 // One thread's connection to a team database on a PostgreSQL server. Statements are translated
 // and prepared once per connection and kept; a result comes whole in one round trip. A lost
@@ -46,18 +51,31 @@ public:
                        const TServerStatementText** translated);
     // Runs text as written (no translation, no values), for the session's own statements.
     void Run(const QByteArray& text);
+    // Adds rows to table's columns as one stream (COPY ... FROM STDIN) instead of a statement a
+    // row; inside the caller's transaction. nextRow fills the values of the next row (as
+    // ServerValueText gives them) and returns false when there is none. Gives the rows added.
+    qint64 CopyRows(const QString& table, const QStringList& columns,
+                    const std::function<bool(std::vector<QByteArray>&)>& nextRow);
 
     // Serialises writers among every program on the database as the file's engine does, so a
-    // read and the write it decides are one step; a reading snapshot agrees with itself.
-    void Begin(bool write);
+    // read and the write it decides are one step; a reading snapshot agrees with itself. A
+    // writer with keys (the rows it reads and writes, named by the caller) waits only for
+    // writers of the same keys and for writers without keys.
+    void Begin(bool write, const QStringList& keys = {});
     void Commit();
     void Rollback() noexcept;
+    // A notification the open transaction sends when it commits, in the commit's round trip;
+    // nothing when it is rolled back.
+    void NotifyAtCommit(const QString& channel, const QString& payload);
     bool InTransaction() const;
 
     // "服务器 HOST:PORT 上的数据库 NAME".
     QString Place() const { return m_place; }
     // The table's columns in their order (lower case, as the server spells them).
     QStringList ColumnsOf(const QString& table);
+    // Reads every table's columns (kept for ColumnsOf) and gives the indexes' names (lower
+    // case), all in one round trip.
+    QStringList ReadLayout();
     TDatabaseError Failure(const QString& detail, const QString& state = {}) const;
 
     // For a listener: the connection's socket, to wait on; and the payloads of the
@@ -68,6 +86,9 @@ public:
 
     // The key that serialises writers (an advisory lock; other keys stay free for the workers).
     static constexpr long long kWriterLock = 0x56414e5445524f31LL;
+    // The first half of every row key's lock (the second is RowLockKey): a key space of its own.
+    static constexpr qint32 kRowLocks = 0x56414e54;
+    static qint32 RowLockKey(const QString& key);
 
 private:
     [[noreturn]] void RaiseLost(const QString& detail);
@@ -79,6 +100,7 @@ private:
     QHash<QString, TPrepared> m_prepared;
     QHash<QString, QStringList> m_columns;
     int m_nextName = 0;
+    QByteArray m_atCommit; // the notifications' statements, each followed by "; "
     QString m_place;
 };
 

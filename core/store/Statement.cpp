@@ -119,6 +119,15 @@ void TStatement::Raise() const {
     throw EngineError(m_db);
 }
 
+void TStatement::Reset() {
+    if (m_statement)
+        sqlite3_reset(m_statement);
+    if (m_result) {
+        PQclear(m_result);
+        m_result = nullptr;
+    }
+}
+
 void TStatement::Bind(const QVariantList& values) {
     if (m_server) {
         if (m_result) {
@@ -126,29 +135,8 @@ void TStatement::Bind(const QVariantList& values) {
             m_result = nullptr;
         }
         m_values.clear();
-        for (const QVariant& value : values) {
-            if (value.isNull()) {
-                m_values.emplace_back();
-                continue;
-            }
-            switch (value.typeId()) {
-            case QMetaType::Int:
-            case QMetaType::LongLong:
-            case QMetaType::UInt:
-            case QMetaType::ULongLong:
-            case QMetaType::Bool:
-                m_values.push_back(QByteArray::number(value.toLongLong()));
-                break;
-            case QMetaType::Double:
-                // Shortest text that reads back as the same number.
-                m_values.push_back(QByteArray::number(value.toDouble(), 'g', QLocale::FloatingPointShortest));
-                break;
-            default:
-                m_values.push_back(value.toString().toUtf8());
-                if (m_values.back().isNull())
-                    m_values.back() = QByteArray("");
-            }
-        }
+        for (const QVariant& value : values)
+            m_values.push_back(ServerValueText(value));
         return;
     }
     for (int i = 0; i < values.size(); ++i) {

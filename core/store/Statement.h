@@ -33,6 +33,8 @@ public:
     TStatement& operator=(const TStatement&) = delete;
 
     void Bind(const QVariantList& values);
+    // Ready to run again with new values (one statement for many rows).
+    void Reset();
     // True while rows come; false when done.
     bool Step();
 

@@ -70,6 +70,9 @@ void Fill(const TConnection& con) {
     con.exec(QStringLiteral("DELETE FROM Items WHERE ItemID='gone'")); // a gap in the row ids
     con.exec(QStringLiteral("INSERT INTO Rival (RivalWW, ShopURL, ShopName) VALUES (?, ?, ?)"),
              {QStringLiteral("RivalA"), QStringLiteral("http://shop/a"), QStringLiteral("店铺A")});
+    // What the server's bulk load reads as separators or escapes must arrive as written.
+    con.exec(QStringLiteral("INSERT INTO Rival (RivalWW, ShopURL, ShopName) VALUES (?, ?, ?)"),
+             {QStringLiteral("RivalB"), QStringLiteral("\\N"), QStringLiteral("店\t铺\\N \\ 行\n尾\r\\.")});
     con.exec(
         QStringLiteral("INSERT INTO RivalItems (RivalWW, LocalItemID, RivalItemID, URL, Price, SellCount) "
                        "VALUES (?, ?, ?, ?, ?, ?)"),

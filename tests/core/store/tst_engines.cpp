@@ -19,10 +19,12 @@
 #include <QThread>
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <memory>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace vantero;
@@ -267,6 +269,64 @@ private slots:
             QVERIFY2(e.text().contains(name), qPrintable(e.text()));
         }
         QCOMPARE(con.value(QStringLiteral("SELECT count(*) FROM Rival")).toLongLong(), 0);
+    }
+
+    void writersOfOtherRowsGoOnWhileOneOfTheSameRowsOrOfEverythingWaits() {
+        TTestDatabase db(TTestEngine::Server);
+        const TConnection con = db.connection();
+        std::atomic<bool> holding{false}, release{false}, released{false};
+        // One reading's rows held; it lets go when told, or after a minute so that a fault here
+        // ends the test instead of hanging it.
+        std::thread holder([&] {
+            {
+                TWriteTransaction transaction(con, {QStringLiteral("Items\x1f"
+                                                                   "AB1"),
+                                                    PageKey(QStringLiteral("AB1"), {})});
+                con.exec(QStringLiteral("INSERT INTO Items (ItemID) VALUES (?)"), {QStringLiteral("AB1")});
+                holding = true;
+                for (int i = 0; i < 600 && !release; ++i)
+                    QThread::msleep(100);
+                released = true;
+                transaction.Commit();
+            }
+            TConnection::closeThreadConnections();
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(holding, 30000);
+        // Another page's reading stores while the first is held.
+        {
+            TWriteTransaction other(con, {QStringLiteral("Items\x1f"
+                                                         "CD2"),
+                                          PageKey(QStringLiteral("CD2"), {})});
+            con.exec(QStringLiteral("INSERT INTO Items (ItemID) VALUES (?)"), {QStringLiteral("CD2")});
+            other.Commit();
+        }
+        QVERIFY(!released);
+        // The same rows (their key in other letter case) and a writer without keys both wait.
+        std::atomic<int> waitedForRelease{0};
+        auto waiter = [&](const QStringList& keys) {
+            return std::thread([&, keys] {
+                {
+                    TWriteTransaction transaction(con, keys);
+                    if (released)
+                        ++waitedForRelease;
+                    transaction.Commit();
+                }
+                TConnection::closeThreadConnections();
+            });
+        };
+        std::thread sameRows = waiter({PageKey(QStringLiteral("ab1"), {})});
+        std::thread everything = waiter({});
+        QTRY_COMPARE_WITH_TIMEOUT(
+            con.value(QStringLiteral("SELECT count(*) FROM pg_locks WHERE locktype='advisory' AND NOT granted AND "
+                                     "database=(SELECT oid FROM pg_database WHERE datname=current_database())"))
+                .toLongLong(),
+            2, 30000);
+        release = true;
+        holder.join();
+        sameRows.join();
+        everything.join();
+        QCOMPARE(waitedForRelease.load(), 2);
+        QCOMPARE(con.value(QStringLiteral("SELECT count(*) FROM Items")).toLongLong(), 2);
     }
 
     void anUnreachableServerOrAPasswordInTheTargetIsRefusedInChinese() {
