@@ -20,7 +20,7 @@ using namespace vantero;
 
 namespace {
 
-// "vantero --login [--db FILE] [--url URL]": only the login window, on the profile beside the
+// "vantero --login [--db DATABASE] [--url URL]": only the login window, on the profile beside the
 // database (the command line's "login" opens it this way).
 int RunLoginWindow(const QStringList& args) {
     QString database = QDir::current().absoluteFilePath(QString::fromLatin1(kDatabaseFileName));
