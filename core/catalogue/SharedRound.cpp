@@ -17,10 +17,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <poll.h>
 #include <thread>
+#include <vector>
 
 namespace vantero {
 
@@ -81,6 +83,11 @@ public:
           m_lease(SharedRoundLeaseSeconds()) {}
 
     void Run() {
+        try {
+            Watch(m_con.server()->Breaker());
+        } catch (...) {
+            // Reading the pages meets the same fault and reports it.
+        }
         std::thread renewer([this] { RenewLeases(); });
         try {
             Show(TReadAllItemThr::kTimePanel, UpdaterTexts::Started(QDateTime::currentDateTime()));
@@ -106,10 +113,28 @@ public:
         m_wake.notify_all();
     }
 
+    // From any thread: Stop, and the statements in progress on the worker's connections end at
+    // once however unresponsive the server is.
+    void Abandon() {
+        Stop();
+        std::lock_guard lock(m_mutex);
+        m_abandoned = true;
+        for (const auto& breaker : m_breaks)
+            breaker->Break();
+    }
+
     TReadAllItemThr::Tally tally;
     std::exception_ptr error;
 
 private:
+    // A connection of this worker's, for Abandon to cut.
+    void Watch(std::shared_ptr<TServerBreak> breaker) {
+        std::lock_guard lock(m_mutex);
+        if (m_abandoned)
+            breaker->Break();
+        m_breaks.push_back(std::move(breaker));
+    }
+
     void Show(int panel, const QString& text) {
         if (!m_mainContext) {
             m_showText(panel, text);
@@ -259,6 +284,7 @@ private:
     // On a thread of its own: keeps the page in progress claimed while it is read, however long.
     void RenewLeases() {
         const auto every = std::chrono::milliseconds(m_lease * 1000 / 3);
+        bool watched = false;
         std::unique_lock lock(m_mutex);
         while (!m_wake.wait_for(lock, every, [this] { return m_ended; })) {
             const qint64 claim = m_claim;
@@ -266,6 +292,10 @@ private:
                 continue;
             lock.unlock();
             try {
+                if (!watched) {
+                    Watch(m_con.server()->Breaker());
+                    watched = true;
+                }
                 m_con.exec(kRenew, {m_lease, claim, m_worker});
             } catch (...) {
                 // The reading's own statements meet the same fault and report it.
@@ -289,6 +319,8 @@ private:
     std::condition_variable m_wake;
     bool m_stopping = false;
     bool m_ended = false;
+    bool m_abandoned = false;
+    std::vector<std::shared_ptr<TServerBreak>> m_breaks;
     qint64 m_claim = 0;
     TReadItem* m_reader = nullptr;
 };
@@ -408,6 +440,10 @@ TReadAllItemThr::Tally TSharedRoundWorker::Run() {
 
 void TSharedRoundWorker::Stop() {
     m_impl->worker.Stop();
+}
+
+void TSharedRoundWorker::Abandon() {
+    m_impl->worker.Abandon();
 }
 
 TSharedRoundProgress SharedRoundProgress(const TConnection& con) {

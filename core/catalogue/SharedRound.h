@@ -60,6 +60,9 @@ public:
     // From any thread: the page in progress is abandoned and given back to the round at once, and
     // nothing further starts.
     void Stop();
+    // From any thread, for a program that must end now: Stop, and the statements in progress end
+    // at once even when the server does not answer (the page's claim then runs out on the server).
+    void Abandon();
 
 private:
     struct TImpl;

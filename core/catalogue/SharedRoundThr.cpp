@@ -44,6 +44,16 @@ void TSharedRoundThr::Stop() {
         m_running->Stop();
 }
 
+void TSharedRoundThr::Abandon() {
+    Stop();
+    std::lock_guard lock(m_mutex);
+    m_abandoned = true;
+    if (m_break)
+        m_break->Break();
+    if (m_running)
+        m_running->Abandon();
+}
+
 TReadAllItemThr::Tally TSharedRoundThr::Counts() const {
     std::lock_guard lock(m_mutex);
     return m_tally;
@@ -71,6 +81,13 @@ void TSharedRoundThr::ShowProgress() {
 
 void TSharedRoundThr::Execute() {
     try {
+        {
+            std::shared_ptr<TServerBreak> breaker = m_connection.server()->Breaker();
+            std::lock_guard lock(m_mutex);
+            m_break = std::move(breaker);
+            if (m_abandoned)
+                m_break->Break();
+        }
         // The round's pages come from the catalogue as the database holds it, read on this
         // thread: opening a round of a big catalogue must not hold up the window.
         TMainData data(m_connection);
@@ -89,6 +106,8 @@ void TSharedRoundThr::Execute() {
             std::lock_guard lock(m_mutex);
             if (!m_stopping)
                 m_running = &worker;
+            if (m_abandoned)
+                worker.Abandon();
         }
         if (!m_running) {
             emit statusText(TReadAllItemThr::kProgressPanel, StoppedText(QDateTime::currentDateTime()));

@@ -3,6 +3,7 @@
 #include "common/WindowMessages.h"
 #include "reader/UtReadAllItemThr.h"
 #include "store/Connection.h"
+#include "store/ServerSession.h"
 
 #include <QString>
 #include <QThread>
@@ -33,6 +34,10 @@ public:
     // From any thread: the page in progress is given back to the round at once (another worker
     // reads it) and nothing further starts.
     void Stop();
+    // From any thread, for a program that must end now: Stop, and the round's statement in
+    // progress ends at once even when the server does not answer (its claim then runs out on the
+    // server instead of being given back).
+    void Abandon();
     // Set just before WM_READALL_FINISHED is posted.
     bool HasEnded() const { return m_ended.load(std::memory_order_acquire); }
     // Read after the run has ended: this worker's readings, and why it stopped early (if so).
@@ -59,6 +64,8 @@ private:
 
     mutable std::mutex m_mutex; // guards the fields below
     bool m_stopping = false;
+    bool m_abandoned = false;
+    std::shared_ptr<TServerBreak> m_break; // this thread's server session's, once it is made
     TSharedRoundWorker* m_running = nullptr;
     TReadAllItemThr::Tally m_tally;
 

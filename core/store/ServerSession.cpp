@@ -6,8 +6,11 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <fcntl.h>
 #include <libpq-fe.h>
 #include <memory>
+#include <sys/socket.h>
+#include <unistd.h>
 
 namespace vantero {
 
@@ -123,6 +126,34 @@ QString ServerFolderName(const QString& target) {
     return name.replace(unsafe, QStringLiteral("-"));
 }
 
+TServerBreak::~TServerBreak() {
+    if (m_socket >= 0)
+        ::close(m_socket);
+}
+
+void TServerBreak::Break() {
+    std::lock_guard lock(m_mutex);
+    m_broken = true;
+    // The blocked read or write on the session's thread returns with an error; no word to the
+    // server is needed, so this works however unresponsive it is.
+    if (m_socket >= 0)
+        ::shutdown(m_socket, SHUT_RDWR);
+}
+
+bool TServerBreak::Broken() const {
+    std::lock_guard lock(m_mutex);
+    return m_broken;
+}
+
+void TServerBreak::Watch(int socket) {
+    std::lock_guard lock(m_mutex);
+    if (m_socket >= 0)
+        ::close(m_socket);
+    m_socket = socket >= 0 ? ::fcntl(socket, F_DUPFD_CLOEXEC, 0) : -1;
+    if (m_broken && m_socket >= 0)
+        ::shutdown(m_socket, SHUT_RDWR);
+}
+
 TServerSession::TServerSession(const QString& target) {
     const QByteArray text = target.toUtf8();
     const TTargetParts parts = ReadTarget(target);
@@ -144,14 +175,25 @@ TServerSession::TServerSession(const QString& target) {
     }
     m_place =
         PlaceOf(QString::fromUtf8(PQhost(m_conn)), QString::fromUtf8(PQport(m_conn)), QString::fromUtf8(PQdb(m_conn)));
+    m_break->Watch(PQsocket(m_conn));
     // Notices (an index that already exists, say) are the server's business, not the user's.
     PQsetNoticeProcessor(
         m_conn, [](void*, const char*) {}, nullptr);
 }
 
 TServerSession::~TServerSession() {
+    m_break->Watch(-1);
     if (m_conn)
         PQfinish(m_conn);
+}
+
+bool TServerSession::Reconnect() {
+    m_prepared.clear();
+    if (m_break->Broken())
+        return false;
+    PQreset(m_conn);
+    m_break->Watch(PQsocket(m_conn));
+    return PQstatus(m_conn) == CONNECTION_OK;
 }
 
 TDatabaseError TServerSession::Failure(const QString& detail, const QString& state) const {
@@ -167,9 +209,8 @@ TDatabaseError TServerSession::Failure(const QString& detail, const QString& sta
 
 void TServerSession::RaiseLost(const QString& detail) {
     // The next statement starts on a fresh connection, or fails again with this message.
-    m_prepared.clear();
     m_atCommit.clear();
-    PQreset(m_conn);
+    Reconnect();
     throw TDatabaseError(StoreTexts::ServerLost.arg(m_place, detail), TDatabaseFault::Other, detail);
 }
 
@@ -183,11 +224,8 @@ pg_result* TServerSession::Execute(const QString& sql, const std::vector<QByteAr
         const bool idle = PQtransactionStatus(m_conn) == PQTRANS_IDLE;
         auto lost = [&](const QString& detail) -> bool {
             // Once, and only outside a transaction: inside one, what ran before is gone with it.
-            if (attempt == 0 && idle) {
-                m_prepared.clear();
-                PQreset(m_conn);
-                return PQstatus(m_conn) == CONNECTION_OK;
-            }
+            if (attempt == 0 && idle)
+                return Reconnect();
             RaiseLost(detail);
         };
         auto found = m_prepared.find(sql);
@@ -242,9 +280,7 @@ void TServerSession::Run(const QByteArray& text) {
     const QString detail = ResultMessage(result.get(), m_conn);
     if (PQstatus(m_conn) != CONNECTION_OK) {
         // Nothing was open yet when a transaction is being begun: one fresh try.
-        if (text.startsWith("BEGIN")) {
-            m_prepared.clear();
-            PQreset(m_conn);
+        if (text.startsWith("BEGIN") && Reconnect()) {
             result.reset(PQexec(m_conn, text.constData()));
             if (ResultOk(result.get()))
                 return;

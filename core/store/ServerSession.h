@@ -9,6 +9,8 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 struct pg_conn;
@@ -31,6 +33,32 @@ QString ServerFolderName(const QString& target);
 // A value as the server is given it: text, numbers in their shortest exact form; a null
 // QByteArray for NULL.
 QByteArray ServerValueText(const QVariant& value);
+
+// Cuts a session off from another thread: for a program that must end now although a statement
+// of the session waits on a server that does not answer (stopped, stuck behind a lock, or gone
+// without a word on the network).
+class TServerBreak final {
+public:
+    TServerBreak() = default;
+    ~TServerBreak();
+    TServerBreak(const TServerBreak&) = delete;
+    TServerBreak& operator=(const TServerBreak&) = delete;
+
+    // From any thread: what the session waits for ends at once as a lost connection, and the
+    // session never connects again.
+    void Break();
+    bool Broken() const;
+
+private:
+    friend class TServerSession;
+    // The session's socket now (-1: none). A duplicate is kept, so shutting it down can never
+    // hit a file the number was since given to.
+    void Watch(int socket);
+
+    mutable std::mutex m_mutex;
+    int m_socket = -1;
+    bool m_broken = false;
+};
 
 // One thread's connection to a team database on a PostgreSQL server. Statements are translated
 // and prepared once per connection and kept; a result comes whole in one round trip. A lost
@@ -84,6 +112,9 @@ public:
     int Socket() const;
     QStringList TakeNotifications();
 
+    // What another thread uses to cut this session off (it may outlive the session).
+    std::shared_ptr<TServerBreak> Breaker() const { return m_break; }
+
     // The key that serialises writers (an advisory lock; other keys stay free for the workers).
     static constexpr long long kWriterLock = 0x56414e5445524f31LL;
     // The first half of every row key's lock (the second is RowLockKey): a key space of its own.
@@ -92,7 +123,10 @@ public:
 
 private:
     [[noreturn]] void RaiseLost(const QString& detail);
+    // Connects again after a lost connection; false when that failed or the session was cut off.
+    bool Reconnect();
     pg_conn* m_conn = nullptr;
+    std::shared_ptr<TServerBreak> m_break = std::make_shared<TServerBreak>();
     struct TPrepared {
         QByteArray name;
         TServerStatementText text;

@@ -113,6 +113,12 @@ void TFmMain::OnReadAllFinished() {
     CheckAlertsNow();
 }
 
+namespace {
+// How long closing waits for the round's page to go back to a server before it cuts the
+// connection; giving back takes one statement.
+constexpr int kGiveBackMs = 2000;
+} // namespace
+
 void TFmMain::StopBackgroundWork() {
     // No new run once the window is closing.
     tmr->stop();
@@ -123,9 +129,13 @@ void TFmMain::StopBackgroundWork() {
         Updater = nullptr;
     }
     if (m_roundWorker) {
-        // The page in progress goes back to the round; the other workers read it.
+        // The page in progress goes back to the round; the other workers read it. A server that
+        // does not answer must not hold the window open: its claim then runs out there instead.
         m_roundWorker->Stop();
-        m_roundWorker->wait();
+        if (!m_roundWorker->wait(kGiveBackMs)) {
+            m_roundWorker->Abandon();
+            m_roundWorker->wait();
+        }
         delete m_roundWorker;
         m_roundWorker = nullptr;
     }

@@ -6,16 +6,21 @@
 #include "catalogue/SharedRoundThr.h"
 #include "reader/UtReadItemThr.h"
 #include "store/PageOutcomes.h"
+#include "store/ServerSession.h"
 #include "support/UpdaterTestData.h"
 #include "widgets/UiMessageBoxes.h"
 #include "widgets/UiStatusPanels.h"
 
 #include <QAction>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QProcess>
 #include <QTest>
 
+#include <chrono>
+#include <future>
 #include <memory>
+#include <thread>
 
 using namespace vantero;
 using namespace vantero::test;
@@ -113,6 +118,21 @@ private:
     }
     static QAction* Command(TFmMain& window, const char* name) { return window.Command(QString::fromLatin1(name)); }
 
+    // A window whose update has claimed the round's first page, a page that never finishes.
+    static std::unique_ptr<TFmMain> ReadingEndlessFirstPage(TTeamShop& shop) {
+        const QString first = shop.paths.first();
+        TTestResponse endless;
+        endless.endless = true;
+        shop.catalogue.server.route(first, endless);
+        auto window = OpenWindow(shop);
+        Command(*window, "btnUpdateItem")->trigger();
+        [&] {
+            QTRY_VERIFY_WITH_TIMEOUT(shop.catalogue.server.requestCount(first) == 1, kWaitMs);
+            QTRY_COMPARE_WITH_TIMEOUT(shop.Holder(first), TSharedRoundThr::WindowWorkerName(), kWaitMs);
+        }();
+        return window;
+    }
+
 private slots:
     void init() {
         TReadItem::SetDownloadLimits({60000, 60000, 16 * 1024 * 1024});
@@ -181,15 +201,10 @@ private slots:
 
     void stopGivesThePageBackAndAnotherWorkerFinishesTheRound() {
         TTeamShop shop(20);
-        // The round's first page never finishes while the window reads it.
+        auto window = ReadingEndlessFirstPage(shop);
+        if (QTest::currentTestFailed())
+            return;
         const QString first = shop.paths.first();
-        TTestResponse endless;
-        endless.endless = true;
-        shop.catalogue.server.route(first, endless);
-        auto window = OpenWindow(shop);
-        Command(*window, "btnUpdateItem")->trigger();
-        QTRY_VERIFY_WITH_TIMEOUT(shop.catalogue.server.requestCount(first) == 1, kWaitMs);
-        QTRY_COMPARE_WITH_TIMEOUT(shop.Holder(first), TSharedRoundThr::WindowWorkerName(), kWaitMs);
 
         QAction* stop = Command(*window, "btnStopUpdate");
         QVERIFY(stop->isEnabled());
@@ -224,18 +239,46 @@ private slots:
 
     void closingTheWindowMidRoundGivesItsPageBack() {
         TTeamShop shop(20);
+        auto window = ReadingEndlessFirstPage(shop);
+        if (QTest::currentTestFailed())
+            return;
         const QString first = shop.paths.first();
-        TTestResponse endless;
-        endless.endless = true;
-        shop.catalogue.server.route(first, endless);
-        auto window = OpenWindow(shop);
-        Command(*window, "btnUpdateItem")->trigger();
-        QTRY_COMPARE_WITH_TIMEOUT(shop.Holder(first), TSharedRoundThr::WindowWorkerName(), kWaitMs);
         QVERIFY(window->close());
         QVERIFY(!window->UpdateRunning());
         window.reset();
         QCOMPARE(shop.Holder(first), QString());
         QCOMPARE(shop.Count(QStringLiteral("select count(*) from RoundClaims where State=0")), shop.paths.size());
+    }
+
+    void closingTheWindowDoesNotWaitForAServerThatDoesNotAnswer() {
+        TTeamShop shop(20);
+        auto window = ReadingEndlessFirstPage(shop);
+        if (QTest::currentTestFailed())
+            return;
+        // The server stops answering the window: another program holds the claims behind a lock,
+        // so giving the page back waits for as long as that program likes.
+        TServerSession holder(shop.catalogue.db.path());
+        holder.Run("BEGIN; LOCK TABLE roundclaims IN ACCESS EXCLUSIVE MODE");
+        std::promise<void> closed;
+        // Bounds the test should closing wait after all: the lock goes after a minute.
+        std::thread release([&holder, done = closed.get_future()] {
+            done.wait_for(std::chrono::seconds(60));
+            holder.Rollback();
+        });
+        QElapsedTimer clock;
+        clock.start();
+        QVERIFY(window->close());
+        const qint64 closingMs = clock.elapsed();
+        closed.set_value();
+        release.join();
+        QVERIFY2(closingMs < 30000, qPrintable(QString::number(closingMs)));
+        QVERIFY(!window->UpdateRunning());
+        window.reset();
+        // Nothing was read or stored; the page is free again once the server answers or the
+        // claim runs out.
+        QCOMPARE(shop.Count(QStringLiteral("select count(*) from RoundClaims where State<>0")), 0);
+        QCOMPARE(shop.catalogue.server.requests().size(), 1);
+        QVERIFY(m_boxes.isEmpty());
     }
 
     void panelIsHiddenOnTheFile() {

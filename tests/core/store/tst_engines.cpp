@@ -9,6 +9,7 @@
 #include "store/ReadingListener.h"
 #include "store/RecordSet.h"
 #include "store/ServerDialect.h"
+#include "store/ServerSession.h"
 #include "store/Statement.h"
 #include "support/PgServer.h"
 #include "support/TestDatabase.h"
@@ -20,6 +21,7 @@
 
 #include <arpa/inet.h>
 #include <atomic>
+#include <future>
 #include <memory>
 #include <netinet/in.h>
 #include <poll.h>
@@ -269,6 +271,45 @@ private slots:
             QVERIFY2(e.text().contains(name), qPrintable(e.text()));
         }
         QCOMPARE(con.value(QStringLiteral("SELECT count(*) FROM Rival")).toLongLong(), 0);
+    }
+
+    void aSessionWaitingOnAServerThatDoesNotAnswerIsCutOffAtOnce() {
+        TTestDatabase db(TTestEngine::Server);
+        // Another program holds the table: the statement below waits as long as that program likes.
+        TServerSession holder(db.path());
+        holder.Run("BEGIN; LOCK TABLE Items IN ACCESS EXCLUSIVE MODE");
+        std::promise<std::shared_ptr<TServerBreak>> waiting;
+        std::future<std::shared_ptr<TServerBreak>> breaker = waiting.get_future();
+        QString failure;
+        bool stillCut = false;
+        std::thread reader([&] {
+            TServerSession session(db.path());
+            waiting.set_value(session.Breaker());
+            try {
+                session.Run("SELECT count(*) FROM Items");
+            } catch (const TDatabaseError& e) {
+                failure = e.text();
+            }
+            // Cut off for good: the next statement fails at once instead of connecting anew.
+            try {
+                session.Run("SELECT 1");
+            } catch (const TDatabaseError&) {
+                stillCut = true;
+            }
+        });
+        const std::shared_ptr<TServerBreak> cut = breaker.get();
+        QTRY_COMPARE_WITH_TIMEOUT(
+            TPgServer::Shared()
+                .Psql(db.path().section(QStringLiteral("dbname="), 1),
+                      QStringLiteral("SELECT count(*) FROM pg_stat_activity WHERE wait_event_type='Lock'"))
+                .trimmed(),
+            QStringLiteral("1"), 30000);
+        cut->Break();
+        reader.join(); // without the cut this waits until the holder lets go
+        holder.Rollback();
+        QVERIFY2(failure.contains(QStringLiteral("连接已断开")), qPrintable(failure));
+        QVERIFY(stillCut);
+        QVERIFY(cut->Broken());
     }
 
     void writersOfOtherRowsGoOnWhileOneOfTheSameRowsOrOfEverythingWaits() {
