@@ -12,11 +12,11 @@
 #include "widgets/UiStatusPanels.h"
 
 #include <QAction>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QProcess>
 #include <QTest>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <memory>
@@ -260,18 +260,18 @@ private slots:
         TServerSession holder(shop.catalogue.db.path());
         holder.Run("BEGIN; LOCK TABLE roundclaims IN ACCESS EXCLUSIVE MODE");
         std::promise<void> closed;
+        std::atomic<bool> released{false};
         // Bounds the test should closing wait after all: the lock goes after a minute.
-        std::thread release([&holder, done = closed.get_future()] {
-            done.wait_for(std::chrono::seconds(60));
+        std::thread release([&holder, &released, done = closed.get_future()] {
+            done.wait_for(std::chrono::minutes(1));
             holder.Rollback();
+            released = true;
         });
-        QElapsedTimer clock;
-        clock.start();
         QVERIFY(window->close());
-        const qint64 closingMs = clock.elapsed();
+        const bool closedWhileStuck = !released;
         closed.set_value();
         release.join();
-        QVERIFY2(closingMs < 30000, qPrintable(QString::number(closingMs)));
+        QVERIFY2(closedWhileStuck, "closing waited until the server answered");
         QVERIFY(!window->UpdateRunning());
         window.reset();
         // Nothing was read or stored; the page is free again once the server answers or the
