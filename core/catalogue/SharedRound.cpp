@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QMetaObject>
+#include <QTimer>
 
 #include <chrono>
 #include <condition_variable>
@@ -405,8 +406,16 @@ TReadAllItemThr::Tally RunSharedRound(TMainData& data, const QString& worker,
     QEventLoop loop;
     TRoundWorker roundWorker(data.con, round, worker, data.OwnAccount, &loop,
                              [showText](int, const QString& text) { showText(text); });
+    // A server that does not answer must not keep a stopped command alive (systemd would kill it).
+    QTimer cutOff;
+    cutOff.setSingleShot(true);
+    cutOff.setInterval(kRoundGiveBackMs);
+    QObject::connect(&cutOff, &QTimer::timeout, &loop, [&roundWorker] { roundWorker.Abandon(); });
     if (TTermSignals* termSignals = TTermSignals::Installed())
-        QObject::connect(termSignals, &TTermSignals::received, &loop, [&roundWorker] { roundWorker.Stop(); });
+        QObject::connect(termSignals, &TTermSignals::received, &loop, [&roundWorker, &cutOff] {
+            roundWorker.Stop();
+            cutOff.start();
+        });
     std::thread thread([&roundWorker, &loop] {
         roundWorker.Run();
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);

@@ -21,13 +21,18 @@ class TMainData;
 // How long a claim holds without renewal: 60 seconds, or VANTERO_ROUND_LEASE_SECONDS.
 int SharedRoundLeaseSeconds();
 
+// How long a stopping worker that must end (a window closing, a termination signal) waits for its
+// page to go back to the server before it cuts its connections: giving back is one statement.
+inline constexpr int kRoundGiveBackMs = 2000;
+
 // The open round of data's team database, or a new one with every page of data's grid when
 // none is open (or the open one has no page left); its id. Throws TDatabaseError.
 qint64 JoinSharedRound(TMainData& data);
 
 // Joins the round and reads pages of it as worker until none is left, on a thread of its own
 // while the calling thread serves events (a termination signal ends it after the page in
-// progress is abandoned; the page goes back to the round). Each status text goes to showText.
+// progress is abandoned; the page goes back to the round, or, when the server does not take it
+// within kRoundGiveBackMs, runs out there). Each status text goes to showText.
 // The tally counts this worker's readings. Throws TDatabaseError when the server fails.
 TReadAllItemThr::Tally RunSharedRound(TMainData& data, const QString& worker,
                                       const std::function<void(const QString&)>& showText);

@@ -210,7 +210,11 @@ TDatabaseError TServerSession::Failure(const QString& detail, const QString& sta
 void TServerSession::RaiseLost(const QString& detail) {
     // The next statement starts on a fresh connection, or fails again with this message.
     m_atCommit.clear();
-    Reconnect();
+    if (!Reconnect() && m_break->Broken()) {
+        // libpq's words would blame the server for what this program did.
+        const QString cut = StoreTexts::ServerCutOff;
+        throw TDatabaseError(StoreTexts::ServerLost.arg(m_place, cut), TDatabaseFault::Other, cut);
+    }
     throw TDatabaseError(StoreTexts::ServerLost.arg(m_place, detail), TDatabaseFault::Other, detail);
 }
 
@@ -224,7 +228,7 @@ pg_result* TServerSession::Execute(const QString& sql, const std::vector<QByteAr
         const bool idle = PQtransactionStatus(m_conn) == PQTRANS_IDLE;
         auto lost = [&](const QString& detail) -> bool {
             // Once, and only outside a transaction: inside one, what ran before is gone with it.
-            if (attempt == 0 && idle)
+            if (attempt == 0 && idle && !m_break->Broken())
                 return Reconnect();
             RaiseLost(detail);
         };

@@ -113,12 +113,6 @@ void TFmMain::OnReadAllFinished() {
     CheckAlertsNow();
 }
 
-namespace {
-// How long closing waits for the round's page to go back to a server before it cuts the
-// connection; giving back takes one statement.
-constexpr int kGiveBackMs = 2000;
-} // namespace
-
 void TFmMain::StopBackgroundWork() {
     // No new run once the window is closing.
     tmr->stop();
@@ -132,7 +126,7 @@ void TFmMain::StopBackgroundWork() {
         // The page in progress goes back to the round; the other workers read it. A server that
         // does not answer must not hold the window open: its claim then runs out there instead.
         m_roundWorker->Stop();
-        if (!m_roundWorker->wait(kGiveBackMs)) {
+        if (!m_roundWorker->wait(kRoundGiveBackMs)) {
             m_roundWorker->Abandon();
             m_roundWorker->wait();
         }

@@ -1,7 +1,9 @@
 // Several update-all workers on one team database: one round, every page read by one of them.
 #include "catalogue/MainData.h"
 #include "catalogue/SharedRound.h"
+#include "common/StoreTexts.h"
 #include "store/ReadingNotice.h"
+#include "store/ServerSession.h"
 #include "support/UpdaterTestData.h"
 
 #include <QProcess>
@@ -235,6 +237,34 @@ private slots:
         QVERIFY(team.Count(QStringLiteral("select count(*) from RoundClaims where URL=? and Worker<>?"),
                            {team.catalogue.server.url(slow), holder}) == 1);
         team.VerifyRoundComplete();
+    }
+
+    // A worker told to end while the server does not answer (here: another program holds the
+    // claims behind a lock) ends anyway, saying why, instead of waiting to give its page back.
+    void signalledWorkerEndsThoughTheServerDoesNotAnswer() {
+        TTeamCatalogue team;
+        const QString first = team.paths.first();
+        TTestResponse endless;
+        endless.endless = true;
+        team.catalogue.server.route(first, endless);
+        team.OpenRound();
+        auto worker = team.StartWorker(QStringLiteral("desk1"));
+        QTRY_VERIFY_WITH_TIMEOUT(team.catalogue.server.requestCount(first) == 1, kFinishMs);
+        TServerSession holder(team.catalogue.db.path());
+        holder.Run("BEGIN; LOCK TABLE roundclaims IN ACCESS EXCLUSIVE MODE");
+        worker->terminate();
+        // The lock goes after a minute at the latest, so a worker that waits for it still ends.
+        const bool endedWhileStuck = worker->waitForFinished(60000);
+        holder.Rollback();
+        if (!endedWhileStuck)
+            worker->waitForFinished(kFinishMs);
+        QVERIFY2(endedWhileStuck, "the worker waited until the server answered");
+        QCOMPARE(worker->exitStatus(), QProcess::NormalExit);
+        QCOMPARE(worker->exitCode(), 1);
+        const QString error = QString::fromUtf8(worker->readAllStandardError());
+        QVERIFY2(error.contains(StoreTexts::ServerLost.section(u'%', 0, 0)), qPrintable(error));
+        QVERIFY2(error.contains(StoreTexts::ServerCutOff), qPrintable(error));
+        QCOMPARE(team.Count(QStringLiteral("select count(*) from RoundClaims where State<>0")), 0);
     }
 
     // The loop the window runs: its texts and pages come to its callbacks, a stop between pages

@@ -308,6 +308,7 @@ private slots:
         reader.join(); // without the cut this waits until the holder lets go
         holder.Rollback();
         QVERIFY2(failure.contains(QStringLiteral("连接已断开")), qPrintable(failure));
+        QVERIFY2(failure.contains(StoreTexts::ServerCutOff), qPrintable(failure));
         QVERIFY(stillCut);
         QVERIFY(cut->Broken());
     }
