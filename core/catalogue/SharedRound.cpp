@@ -84,6 +84,10 @@ public:
           m_lease(SharedRoundLeaseSeconds()) {}
 
     void Run() {
+        // A connection this thread still has to make can be given up as well.
+        const auto mine = std::make_shared<TServerBreak>();
+        Watch(mine);
+        const TServerBreak::TOnThisThread cutTogether(mine);
         try {
             Watch(m_con.server()->Breaker());
         } catch (...) {
@@ -285,7 +289,9 @@ private:
     // On a thread of its own: keeps the page in progress claimed while it is read, however long.
     void RenewLeases() {
         const auto every = std::chrono::milliseconds(m_lease * 1000 / 3);
-        bool watched = false;
+        const auto mine = std::make_shared<TServerBreak>();
+        Watch(mine);
+        const TServerBreak::TOnThisThread cutTogether(mine);
         std::unique_lock lock(m_mutex);
         while (!m_wake.wait_for(lock, every, [this] { return m_ended; })) {
             const qint64 claim = m_claim;
@@ -293,10 +299,6 @@ private:
                 continue;
             lock.unlock();
             try {
-                if (!watched) {
-                    Watch(m_con.server()->Breaker());
-                    watched = true;
-                }
                 m_con.exec(kRenew, {m_lease, claim, m_worker});
             } catch (...) {
                 // The reading's own statements meet the same fault and report it.

@@ -48,8 +48,7 @@ void TSharedRoundThr::Abandon() {
     Stop();
     std::lock_guard lock(m_mutex);
     m_abandoned = true;
-    if (m_break)
-        m_break->Break();
+    m_break->Break();
     if (m_running)
         m_running->Abandon();
 }
@@ -80,14 +79,8 @@ void TSharedRoundThr::ShowProgress() {
 }
 
 void TSharedRoundThr::Execute() {
+    const TServerBreak::TOnThisThread cutTogether(m_break);
     try {
-        {
-            std::shared_ptr<TServerBreak> breaker = m_connection.server()->Breaker();
-            std::lock_guard lock(m_mutex);
-            m_break = std::move(breaker);
-            if (m_abandoned)
-                m_break->Break();
-        }
         // The round's pages come from the catalogue as the database holds it, read on this
         // thread: opening a round of a big catalogue must not hold up the window.
         TMainData data(m_connection);

@@ -65,7 +65,9 @@ private:
     mutable std::mutex m_mutex; // guards the fields below
     bool m_stopping = false;
     bool m_abandoned = false;
-    std::shared_ptr<TServerBreak> m_break; // this thread's server session's, once it is made
+    // The break of this thread's server session, there before the session so that a connection
+    // still being made can be given up too.
+    const std::shared_ptr<TServerBreak> m_break = std::make_shared<TServerBreak>();
     TSharedRoundWorker* m_running = nullptr;
     TReadAllItemThr::Tally m_tally;
 

@@ -44,6 +44,8 @@ inline const QString ServerFailed = QStringLiteral("%1出错（%2）");
 inline const QString ServerLost = QStringLiteral("与%1的连接已断开，操作未完成，请稍后重试（%2）");
 // In place of the server's words when this program cut the connection itself (it is ending).
 inline const QString ServerCutOff = QStringLiteral("程序正在结束，没有再等服务器响应");
+// Why a connection that never got an answer was given up.
+inline const QString ServerNoAnswer = QStringLiteral("服务器在 %1 秒内没有应答");
 inline const QString ServerPassword =
     QStringLiteral("连接字符串中不能写密码：请把密码写入 ~/.pgpass，或由服务器的身份验证提供");
 inline const QString ServerBadTarget = QStringLiteral("数据库连接字符串无效（%1）");

@@ -6,15 +6,30 @@
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdint>
+#include <cstring>
 #include <fcntl.h>
 #include <libpq-fe.h>
 #include <memory>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 namespace vantero {
 
 namespace {
+
+// How long a connection may take to be made before it is given up (as libpq's connect_timeout,
+// which its step-by-step connecting leaves to the caller).
+constexpr int kConnectSeconds = 15;
+
+// The break that sessions made on this thread use (TServerBreak::TOnThisThread).
+thread_local std::shared_ptr<TServerBreak> tThreadBreak;
 
 QString ResultMessage(const PGresult* result, const PGconn* conn) {
     const char* text = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
@@ -126,9 +141,13 @@ QString ServerFolderName(const QString& target) {
     return name.replace(unsafe, QStringLiteral("-"));
 }
 
+TServerBreak::TServerBreak() : m_wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
 TServerBreak::~TServerBreak() {
     if (m_socket >= 0)
         ::close(m_socket);
+    if (m_wake >= 0)
+        ::close(m_wake);
 }
 
 void TServerBreak::Break() {
@@ -138,6 +157,12 @@ void TServerBreak::Break() {
     // server is needed, so this works however unresponsive it is.
     if (m_socket >= 0)
         ::shutdown(m_socket, SHUT_RDWR);
+    if (m_wake >= 0) {
+        const std::uint64_t one = 1;
+        if (::write(m_wake, &one, sizeof one) < 0) {
+            // Already signalled to the limit: the waiter wakes all the same.
+        }
+    }
 }
 
 bool TServerBreak::Broken() const {
@@ -154,7 +179,15 @@ void TServerBreak::Watch(int socket) {
         ::shutdown(m_socket, SHUT_RDWR);
 }
 
-TServerSession::TServerSession(const QString& target) {
+TServerBreak::TOnThisThread::TOnThisThread(std::shared_ptr<TServerBreak> breaker)
+    : m_previous(std::exchange(tThreadBreak, std::move(breaker))) {}
+
+TServerBreak::TOnThisThread::~TOnThisThread() {
+    tThreadBreak = std::move(m_previous);
+}
+
+TServerSession::TServerSession(const QString& target)
+    : m_break(tThreadBreak ? tThreadBreak : std::make_shared<TServerBreak>()) {
     const QByteArray text = target.toUtf8();
     const TTargetParts parts = ReadTarget(target);
     if (!parts.readable)
@@ -164,12 +197,15 @@ TServerSession::TServerSession(const QString& target) {
     m_place = PlaceOf(parts.host.isEmpty() ? parts.hostaddr : parts.host, parts.port,
                       parts.database.isEmpty() ? parts.user : parts.database);
 
-    const char* keywords[] = {"dbname", "client_encoding", "application_name", "connect_timeout", nullptr};
-    const char* values[] = {text.constData(), "UTF8", "vantero", "15", nullptr};
-    m_conn = PQconnectdbParams(keywords, values, 1);
-    if (PQstatus(m_conn) != CONNECTION_OK) {
-        const QString detail = QString::fromUtf8(PQerrorMessage(m_conn)).trimmed();
-        PQfinish(m_conn);
+    const char* keywords[] = {"dbname", "client_encoding", "application_name", nullptr};
+    const char* values[] = {text.constData(), "UTF8", "vantero", nullptr};
+    // Step by step, so that a program that must end need not wait for a server that never
+    // answers the connection.
+    m_conn = PQconnectStartParams(keywords, values, 1);
+    QString detail;
+    if (!FinishConnecting(false, &detail)) {
+        if (m_conn)
+            PQfinish(m_conn);
         m_conn = nullptr;
         throw TDatabaseError(StoreTexts::ServerUnreachable.arg(m_place, detail), TDatabaseFault::Other, detail);
     }
@@ -191,9 +227,49 @@ bool TServerSession::Reconnect() {
     m_prepared.clear();
     if (m_break->Broken())
         return false;
-    PQreset(m_conn);
-    m_break->Watch(PQsocket(m_conn));
-    return PQstatus(m_conn) == CONNECTION_OK;
+    QString detail;
+    const bool made = PQresetStart(m_conn) == 1 && FinishConnecting(true, &detail);
+    m_break->Watch(made ? PQsocket(m_conn) : -1);
+    return made;
+}
+
+bool TServerSession::FinishConnecting(bool reset, QString* detail) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(kConnectSeconds);
+    if (!m_conn || PQstatus(m_conn) == CONNECTION_BAD) {
+        *detail =
+            m_conn ? QString::fromUtf8(PQerrorMessage(m_conn)).trimmed() : QString::fromUtf8(std::strerror(ENOMEM));
+        return false;
+    }
+    // Before the first step libpq waits to write (its documented start).
+    PostgresPollingStatusType status = PGRES_POLLING_WRITING;
+    for (;;) {
+        if (status == PGRES_POLLING_OK)
+            return true;
+        if (status == PGRES_POLLING_FAILED) {
+            *detail = QString::fromUtf8(PQerrorMessage(m_conn)).trimmed();
+            return false;
+        }
+        if (m_break->Broken()) {
+            *detail = StoreTexts::ServerCutOff;
+            return false;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) {
+            *detail = StoreTexts::ServerNoAnswer.arg(kConnectSeconds);
+            return false;
+        }
+        // The socket may change between steps (another address of the host, another try).
+        pollfd waits[2] = {{PQsocket(m_conn), short(status == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0},
+                           {m_break->WakeFd(), POLLIN, 0}};
+        const int ready = ::poll(waits, 2, int(std::min<long long>(left, INT_MAX)));
+        if (ready < 0 && errno != EINTR) {
+            *detail = QString::fromLocal8Bit(std::strerror(errno));
+            return false;
+        }
+        if (ready > 0 && waits[0].revents != 0)
+            status = reset ? PQresetPoll(m_conn) : PQconnectPoll(m_conn);
+    }
 }
 
 TDatabaseError TServerSession::Failure(const QString& detail, const QString& state) const {

@@ -39,24 +39,40 @@ QByteArray ServerValueText(const QVariant& value);
 // without a word on the network).
 class TServerBreak final {
 public:
-    TServerBreak() = default;
+    TServerBreak();
     ~TServerBreak();
     TServerBreak(const TServerBreak&) = delete;
     TServerBreak& operator=(const TServerBreak&) = delete;
 
-    // From any thread: what the session waits for ends at once as a lost connection, and the
-    // session never connects again.
+    // From any thread: what the session waits for ends at once as a lost connection (a
+    // connection still being made is given up), and the session never connects again.
     void Break();
     bool Broken() const;
+
+    // While one lives, sessions made on its thread use this break, so a connection being made
+    // there can be given up before the session exists for anyone to ask for its break.
+    class TOnThisThread final {
+    public:
+        explicit TOnThisThread(std::shared_ptr<TServerBreak> breaker);
+        ~TOnThisThread();
+        TOnThisThread(const TOnThisThread&) = delete;
+        TOnThisThread& operator=(const TOnThisThread&) = delete;
+
+    private:
+        std::shared_ptr<TServerBreak> m_previous;
+    };
 
 private:
     friend class TServerSession;
     // The session's socket now (-1: none). A duplicate is kept, so shutting it down can never
     // hit a file the number was since given to.
     void Watch(int socket);
+    // Readable once broken: a socket still connecting cannot be shut down to wake its waiter.
+    int WakeFd() const { return m_wake; }
 
     mutable std::mutex m_mutex;
     int m_socket = -1;
+    int m_wake = -1;
     bool m_broken = false;
 };
 
@@ -125,8 +141,11 @@ private:
     [[noreturn]] void RaiseLost(const QString& detail);
     // Connects again after a lost connection; false when that failed or the session was cut off.
     bool Reconnect();
+    // Takes libpq's connection steps (a new connection, or a reset) to their end; false when
+    // they failed, ran out of time or the break came, with the reason in detail.
+    bool FinishConnecting(bool reset, QString* detail);
     pg_conn* m_conn = nullptr;
-    std::shared_ptr<TServerBreak> m_break = std::make_shared<TServerBreak>();
+    std::shared_ptr<TServerBreak> m_break;
     struct TPrepared {
         QByteArray name;
         TServerStatementText text;

@@ -62,6 +62,41 @@ void Log(const TConnection& con, const TReadingOutcome& outcome, const QString& 
     transaction.Commit();
 }
 
+// A server that takes the connection and never answers, as one behind a dropping firewall does:
+// a connection attempt to it hangs until its time-out.
+struct TSilentServer {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    quint16 port = 0;
+    int peer = -1;
+
+    TSilentServer() {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) == 0 && ::listen(fd, 4) == 0 &&
+            ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            port = ntohs(address.sin_port);
+    }
+    ~TSilentServer() {
+        if (peer >= 0)
+            ::close(peer);
+        if (fd >= 0)
+            ::close(fd);
+    }
+    TSilentServer(const TSilentServer&) = delete;
+    TSilentServer& operator=(const TSilentServer&) = delete;
+
+    QString Target() const { return QStringLiteral("host=127.0.0.1 port=%1 dbname=shop user=vantero").arg(port); }
+    // The first attempt, taken and then left unanswered (-1 when none came within a minute).
+    int Accept() {
+        pollfd pending{fd, POLLIN, 0};
+        if (::poll(&pending, 1, 60000) == 1)
+            peer = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+        return peer;
+    }
+};
+
 } // namespace
 
 class TstEngines final : public QObject {
@@ -383,25 +418,11 @@ private slots:
     }
 
     void aListenerThatIsStillConnectingDoesNotHoldUpItsWindowsClose() {
-        // A server that takes the connection and never answers, as one behind a dropping
-        // firewall does: the attempt hangs until its time-out.
-        const int server = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        QVERIFY(server >= 0);
-        const auto closeServer = qScopeGuard([server] { ::close(server); });
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof address;
-        QVERIFY(::bind(server, reinterpret_cast<sockaddr*>(&address), length) == 0);
-        QVERIFY(::listen(server, 4) == 0);
-        QVERIFY(::getsockname(server, reinterpret_cast<sockaddr*>(&address), &length) == 0);
-        auto listener = std::make_unique<TReadingListener>(
-            QStringLiteral("host=127.0.0.1 port=%1 dbname=shop user=vantero").arg(ntohs(address.sin_port)));
-        pollfd pending{server, POLLIN, 0};
-        QVERIFY(::poll(&pending, 1, 60000) == 1);
-        const int peer = ::accept4(server, nullptr, nullptr, SOCK_CLOEXEC);
+        TSilentServer server;
+        QVERIFY(server.port != 0);
+        auto listener = std::make_unique<TReadingListener>(server.Target());
+        const int peer = server.Accept();
         QVERIFY(peer >= 0);
-        const auto closePeer = qScopeGuard([peer] { ::close(peer); });
         listener.reset();
         // The attempt is still open after the listener is gone: its close did not wait for it.
         char bytes[64];
@@ -412,6 +433,37 @@ private slots:
             if (got < 0)
                 break;
         }
+    }
+
+    void aConnectionBeingMadeToAServerThatDoesNotAnswerIsGivenUpAtTheBreak() {
+        TSilentServer server;
+        QVERIFY(server.port != 0);
+        const auto cut = std::make_shared<TServerBreak>();
+        QString failure;
+        std::thread connecting([&] {
+            // As a worker's thread does: the session does not exist yet when the break comes.
+            const TServerBreak::TOnThisThread cutTogether(cut);
+            try {
+                TServerSession session(server.Target());
+            } catch (const TDatabaseError& e) {
+                failure = e.text();
+            }
+        });
+        const int peer = server.Accept();
+        cut->Break();
+        connecting.join(); // without the break this waits for the connection's time-out
+        QVERIFY(peer >= 0);
+        QVERIFY2(failure.startsWith(QStringLiteral("无法连接服务器 127.0.0.1:")), qPrintable(failure));
+        QVERIFY2(failure.contains(StoreTexts::ServerCutOff), qPrintable(failure));
+        // The attempt was closed, not left behind: the server sees the end of it.
+        char bytes[64];
+        ssize_t got = 1;
+        while (got > 0)
+            got = ::recv(peer, bytes, sizeof bytes, 0);
+        QCOMPARE(got, ssize_t(0));
+        // A break that came first: nothing is tried at all.
+        const TServerBreak::TOnThisThread cutTogether(cut);
+        QVERIFY_THROWS_EXCEPTION(TDatabaseError, TServerSession(server.Target()));
     }
 
     void aServerDatabasesBrowserProfileIsTheUsersOwnPerDatabase() {
