@@ -1,9 +1,9 @@
 #include "dialogs/UtTeamDatabase.h"
 
 #include "store/Connection.h"
+#include "store/DatabaseError.h"
 #include "store/ServerSession.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -91,12 +91,36 @@ void TFmTeamDatabase::btnConnectClick() {
         lblResult->setText(TeamDatabaseTexts::NotServer);
         return;
     }
+    if (Connecting())
+        return;
     lblResult->setText(TeamDatabaseTexts::Connecting);
-    lblResult->repaint();
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    // Connects and gives an empty database its tables; the message says what failed and where.
-    const QString problem = PrepareDatabaseFile(target);
-    QApplication::restoreOverrideCursor();
+    ShowConnecting(true);
+    const int attempt = ++m_attempts;
+    m_break = std::make_shared<TServerBreak>();
+    m_attempt = std::thread([this, attempt, target, cut = m_break] {
+        QString problem;
+        {
+            const TServerBreak::TOnThisThread cutTogether(cut);
+            try {
+                // Connects and gives an empty database its tables; the message says what failed
+                // and where.
+                problem = PrepareDatabaseFile(target);
+            } catch (const TDatabaseError& e) {
+                problem = e.text();
+            }
+            TConnection::closeThreadConnections();
+        }
+        // The dialog joins this thread before it goes, so it is still there to be told.
+        QMetaObject::invokeMethod(
+            this, [this, attempt, target, problem] { Connected(attempt, target, problem); }, Qt::QueuedConnection);
+    });
+}
+
+void TFmTeamDatabase::Connected(int attempt, const QString& target, const QString& problem) {
+    if (attempt != m_attempts || !Connecting())
+        return; // an attempt the user gave up
+    m_attempt.join();
+    ShowConnecting(false);
     if (!problem.isEmpty()) {
         lblResult->setText(problem);
         return;
@@ -105,9 +129,37 @@ void TFmTeamDatabase::btnConnectClick() {
     accept();
 }
 
+void TFmTeamDatabase::ShowConnecting(bool connecting) {
+    edtTarget->setReadOnly(connecting);
+    btnConnect->setEnabled(!connecting);
+    if (connecting)
+        setCursor(Qt::BusyCursor);
+    else
+        unsetCursor();
+}
+
+void TFmTeamDatabase::EndAttempt() {
+    if (!Connecting())
+        return;
+    ++m_attempts;
+    m_break->Break();
+    m_attempt.join();
+    ShowConnecting(false);
+}
+
 void TFmTeamDatabase::btnUseFileClick() {
+    EndAttempt();
     m_chosen = m_file;
     accept();
+}
+
+void TFmTeamDatabase::reject() {
+    EndAttempt();
+    QDialog::reject();
+}
+
+TFmTeamDatabase::~TFmTeamDatabase() {
+    EndAttempt();
 }
 
 } // namespace vantero

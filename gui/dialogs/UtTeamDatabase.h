@@ -3,11 +3,16 @@
 #include <QDialog>
 #include <QString>
 
+#include <memory>
+#include <thread>
+
 class QLabel;
 class QLineEdit;
 class QPushButton;
 
 namespace vantero {
+
+class TServerBreak;
 
 // Texts of the team database's dialog and status panel.
 namespace TeamDatabaseTexts {
@@ -35,13 +40,19 @@ QString DatabasePanelText(const QString& target);
 
 // "团队数据库…": the user types a connection string to a PostgreSQL database (no password: those
 // come from ~/.pgpass). "连接" connects and prepares the database, and closes the dialog only when
-// that worked; otherwise it says why in the dialog. "改用数据库文件" goes back to the file.
+// that worked; otherwise it says why in the dialog. "改用数据库文件" goes back to the file. The
+// connection is made on a thread of its own, so a server that is slow to answer (or never does)
+// leaves the dialog and its window responsive, and "取消" gives the attempt up.
 class TFmTeamDatabase final : public QDialog {
     Q_OBJECT
     Q_DISABLE_COPY_MOVE(TFmTeamDatabase)
 public:
     // current: the target the window works on; file: the database file to go back to.
     TFmTeamDatabase(QWidget* parent, const QString& current, const QString& file);
+    ~TFmTeamDatabase() override;
+
+    // Whether a connection is being made now.
+    bool Connecting() const { return m_attempt.joinable(); }
 
     // After an accepted dialog: the target to open (the file, or the server target).
     QString Chosen() const { return m_chosen; }
@@ -55,10 +66,20 @@ public:
 public slots:
     void btnConnectClick();
     void btnUseFileClick();
+    void reject() override;
 
 private:
+    // On the dialog's thread, with the attempt's result (empty: it worked).
+    void Connected(int attempt, const QString& target, const QString& problem);
+    // Gives the attempt in progress up and waits for its thread, which then ends at once.
+    void EndAttempt();
+    void ShowConnecting(bool connecting);
+
     QString m_file;
     QString m_chosen;
+    std::thread m_attempt;
+    std::shared_ptr<TServerBreak> m_break;
+    int m_attempts = 0; // numbers the attempts, so a late answer of one given up is not taken
 };
 
 } // namespace vantero

@@ -4,11 +4,13 @@
 #include "app/UiProgram.h"
 #include "app/UiProgramInstance.h"
 #include "app/UtMain.h"
+#include "common/StoreTexts.h"
 #include "dialogs/UtTeamDatabase.h"
 #include "reader/ReadingLog.h"
 #include "store/ReadingListener.h"
 #include "store/ServerSession.h"
 #include "support/PgServer.h"
+#include "support/SilentServer.h"
 #include "support/TestDatabase.h"
 #include "widgets/UiMessageBoxes.h"
 
@@ -174,18 +176,21 @@ private slots:
             dialog.edtTarget->setText(QStringLiteral("host=") + TPgServer::Shared().SocketFolder() +
                                       QStringLiteral(" port=1 dbname=nobody"));
             dialog.btnConnect->click();
+            QTRY_VERIFY_WITH_TIMEOUT(!dialog.Connecting(), 30000);
             QVERIFY2(dialog.lblResult->text().startsWith(QStringLiteral("无法连接服务器")),
                      qPrintable(dialog.lblResult->text()));
             QCOMPARE(dialog.result(), int(QDialog::Rejected));
+            QVERIFY(dialog.btnConnect->isEnabled());
             // Passwords are never the program's to keep.
             dialog.edtTarget->setText(server.path() + QStringLiteral(" password=secret"));
             dialog.btnConnect->click();
-            QVERIFY(!dialog.lblResult->text().isEmpty());
+            QTRY_VERIFY_WITH_TIMEOUT(!dialog.Connecting(), 30000);
+            QCOMPARE(dialog.lblResult->text(), StoreTexts::ServerPassword);
             QVERIFY(dialog.Chosen().isEmpty());
 
             dialog.edtTarget->setText(server.path());
             dialog.btnConnect->click();
-            QCOMPARE(dialog.result(), int(QDialog::Accepted));
+            QTRY_COMPARE_WITH_TIMEOUT(dialog.result(), int(QDialog::Accepted), 30000);
             QCOMPARE(dialog.Chosen(), server.path());
         }
         TFmTeamDatabase back(nullptr, server.path(), file);
@@ -194,6 +199,45 @@ private slots:
         back.btnUseFile->click();
         QCOMPARE(back.result(), int(QDialog::Accepted));
         QCOMPARE(back.Chosen(), file);
+    }
+
+    void aServerThatDoesNotAnswerLeavesTheDialogResponsiveAndCancelGivesTheAttemptUp() {
+        TSilentServer silent;
+        QVERIFY(silent.Port() != 0);
+        const QString file = QStringLiteral("/tmp/somewhere/vanteroData.mdb");
+        {
+            TFmTeamDatabase dialog(nullptr, file, file);
+            dialog.show();
+            dialog.edtTarget->setText(silent.Target());
+            dialog.btnConnect->click();
+            // The click came back while the server says nothing: the dialog goes on answering.
+            QVERIFY(dialog.Connecting());
+            QCOMPARE(dialog.lblResult->text(), TeamDatabaseTexts::Connecting);
+            QVERIFY(!dialog.btnConnect->isEnabled());
+            QVERIFY(dialog.edtTarget->isReadOnly());
+            QVERIFY(silent.Accept() >= 0);
+            QTest::qWait(50);
+            QVERIFY(dialog.Connecting());
+            dialog.btnCancel->click();
+            QCOMPARE(dialog.result(), int(QDialog::Rejected));
+            QVERIFY(!dialog.Connecting());
+            QVERIFY(dialog.Chosen().isEmpty());
+            // A late answer of the given-up attempt changes nothing.
+            QTest::qWait(50);
+            QCOMPARE(dialog.result(), int(QDialog::Rejected));
+        }
+        QVERIFY(silent.AttemptClosed());
+
+        // Going back to the file while connecting gives the attempt up as well.
+        TSilentServer second;
+        TFmTeamDatabase dialog(nullptr, second.Target(), file);
+        dialog.btnConnect->click();
+        QVERIFY(dialog.Connecting());
+        QVERIFY(second.Accept() >= 0);
+        dialog.btnUseFile->click();
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+        QCOMPARE(dialog.Chosen(), file);
+        QVERIFY(second.AttemptClosed());
     }
 
     void choiceIsRememberedUntilTheUserGoesBackToTheFile() {
