@@ -45,6 +45,10 @@ bool TTermSignals::Received() {
     return g_received.load();
 }
 
+int TTermSignals::PendingFd() {
+    return g_pipe[0];
+}
+
 TTermSignals::TTermSignals() {
     if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return;

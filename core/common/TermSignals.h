@@ -20,6 +20,9 @@ public:
     static TTermSignals* Installed();
     // Whether one of the signals has arrived since Install(); safe from any thread.
     static bool Received();
+    // Readable from a signal's arrival until the main thread takes it (-1: not installed): a
+    // wait that blocks the main thread can watch it and give up, as the program is ending.
+    static int PendingFd();
 
 signals:
     // Emitted on the main thread, once per signal arrived, with its number.

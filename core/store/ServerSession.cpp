@@ -1,6 +1,7 @@
 #include "store/ServerSession.h"
 
 #include "common/StoreTexts.h"
+#include "common/TermSignals.h"
 #include "common/TextHelpers.h"
 
 #include <QRegularExpression>
@@ -259,12 +260,18 @@ bool TServerSession::FinishConnecting(bool reset, QString* detail) {
             *detail = StoreTexts::ServerNoAnswer.arg(kConnectSeconds);
             return false;
         }
-        // The socket may change between steps (another address of the host, another try).
-        pollfd waits[2] = {{PQsocket(m_conn), short(status == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0},
-                           {m_break->WakeFd(), POLLIN, 0}};
-        const int ready = ::poll(waits, 2, int(std::min<long long>(left, INT_MAX)));
+        // The socket may change between steps (another address of the host, another try). A
+        // command told to end by a signal while its main thread waits here gives up too.
+        pollfd waits[3] = {{PQsocket(m_conn), short(status == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0},
+                           {m_break->WakeFd(), POLLIN, 0},
+                           {TTermSignals::PendingFd(), POLLIN, 0}};
+        const int ready = ::poll(waits, 3, int(std::min<long long>(left, INT_MAX)));
         if (ready < 0 && errno != EINTR) {
             *detail = QString::fromLocal8Bit(std::strerror(errno));
+            return false;
+        }
+        if (ready > 0 && waits[2].revents != 0) {
+            *detail = StoreTexts::ServerCutOff;
             return false;
         }
         if (ready > 0 && waits[0].revents != 0)

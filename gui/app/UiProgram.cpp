@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QMessageBox>
+#include <QScopeGuard>
 #include <QSettings>
 
 namespace vantero {
@@ -64,6 +65,13 @@ int RunWindow(const QString& path, const QString& fallback, QString* next) {
         return 0;
 
     const QString problem = PrepareDatabaseFile(path);
+    // Told to end while connecting (the connection then gives up): end, with no box to answer.
+    if (TTermSignals::Received())
+        return 0;
+    // A signal while a box below waits for the user ends the program too (every event loop).
+    const QMetaObject::Connection endBoxes =
+        QObject::connect(&terms, &TTermSignals::received, qApp, [] { QCoreApplication::exit(0); });
+    const auto forgetEndBoxes = qScopeGuard([&endBoxes] { QObject::disconnect(endBoxes); });
     if (!problem.isEmpty() && !fallback.isEmpty() && fallback != path) {
         // A team database that is down must not keep the user from the file; the choice stays,
         // so the next start tries the server again.
@@ -74,8 +82,9 @@ int RunWindow(const QString& path, const QString& fallback, QString* next) {
     }
     if (!problem.isEmpty()) {
         QMessageBox::critical(nullptr, MainTexts::EntryTitle, problem);
-        return 1;
+        return TTermSignals::Received() ? 0 : 1;
     }
+    QObject::disconnect(endBoxes);
 
     int status = 0;
     {

@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStandardPaths>
@@ -238,6 +239,47 @@ private slots:
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
         QCOMPARE(dialog.Chosen(), file);
         QVERIFY(second.AttemptClosed());
+    }
+
+    void windowToldToEndWhileItsServerDoesNotAnswerEndsWithoutABox() {
+        TSilentServer silent;
+        QVERIFY(silent.Port() != 0);
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(VANTERO_GUI), {QStringLiteral("--db"), silent.Target()});
+        QVERIFY(silent.Accept() >= 0);
+        program.terminate();
+        // A box about the server would wait for an answer nobody gives.
+        const bool ended = program.waitForFinished(60000);
+        if (!ended) {
+            program.kill();
+            program.waitForFinished();
+        }
+        QVERIFY2(ended, "the window waited with a box instead of ending");
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        QVERIFY(silent.AttemptClosed());
+
+        // The box that says the server cannot be reached does not outlast a signal either.
+        QProcess boxed;
+        boxed.setProcessEnvironment(env);
+        boxed.start(QStringLiteral(VANTERO_GUI),
+                    {QStringLiteral("--db"), QStringLiteral("host=") + TPgServer::Shared().SocketFolder() +
+                                                 QStringLiteral(" port=1 dbname=nobody")});
+        QVERIFY(boxed.waitForStarted(30000));
+        QTest::qWait(2000); // time to reach the box; earlier, the start itself gives up
+        boxed.terminate();
+        const bool boxEnded = boxed.waitForFinished(60000);
+        if (!boxEnded) {
+            boxed.kill();
+            boxed.waitForFinished();
+        }
+        QVERIFY2(boxEnded, "the box outlasted the signal");
+        QCOMPARE(boxed.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(boxed.exitCode(), 0);
     }
 
     void choiceIsRememberedUntilTheUserGoesBackToTheFile() {

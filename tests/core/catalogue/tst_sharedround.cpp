@@ -4,6 +4,7 @@
 #include "common/StoreTexts.h"
 #include "store/ReadingNotice.h"
 #include "store/ServerSession.h"
+#include "support/SilentServer.h"
 #include "support/UpdaterTestData.h"
 
 #include <QProcess>
@@ -265,6 +266,24 @@ private slots:
         QVERIFY2(error.contains(StoreTexts::ServerLost.section(u'%', 0, 0)), qPrintable(error));
         QVERIFY2(error.contains(StoreTexts::ServerCutOff), qPrintable(error));
         QCOMPARE(team.Count(QStringLiteral("select count(*) from RoundClaims where State<>0")), 0);
+    }
+
+    void workerToldToEndWhileConnectingToAServerThatNeverAnswersEndsAtOnce() {
+        TSilentServer silent;
+        QVERIFY(silent.Port() != 0);
+        QProcess worker;
+        worker.start(QStringLiteral(VANTERO_CLI),
+                     {QStringLiteral("--db"), silent.Target(), QStringLiteral("update-all"), QStringLiteral("--worker"),
+                      QStringLiteral("desk1")});
+        QVERIFY(silent.Accept() >= 0);
+        worker.terminate();
+        QVERIFY(worker.waitForFinished(60000));
+        QCOMPARE(worker.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(worker.exitCode(), 1);
+        const QString error = QString::fromUtf8(worker.readAllStandardError());
+        // Not the connection's own time limit: it gave up when told to end.
+        QVERIFY2(error.contains(StoreTexts::ServerCutOff), qPrintable(error));
+        QVERIFY(silent.AttemptClosed());
     }
 
     // The loop the window runs: its texts and pages come to its callbacks, a stop between pages
