@@ -79,6 +79,26 @@ int GridRow(TFmMain& main, const QString& id) {
     return -1;
 }
 
+// The window program on a team database, offscreen.
+void StartWindowOn(QProcess& program, const QString& target) {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(VANTERO_GUI), {QStringLiteral("--db"), target});
+}
+
+// SIGTERM: whether the program then ended as "退出" ends it (a minute at most, then it is killed).
+bool EndsOnSignal(QProcess& program) {
+    program.terminate();
+    if (!program.waitForFinished(60000)) {
+        program.kill();
+        program.waitForFinished();
+        return false;
+    }
+    return program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0;
+}
+
 } // namespace
 
 class TstUiTeamDatabase final : public QObject {
@@ -245,41 +265,19 @@ private slots:
         TSilentServer silent;
         QVERIFY(silent.Port() != 0);
         QProcess program;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        env.insert(QStringLiteral("QTWEBENGINE_DISABLE_SANDBOX"), QStringLiteral("1"));
-        program.setProcessEnvironment(env);
-        program.start(QStringLiteral(VANTERO_GUI), {QStringLiteral("--db"), silent.Target()});
+        StartWindowOn(program, silent.Target());
         QVERIFY(silent.Accept() >= 0);
-        program.terminate();
         // A box about the server would wait for an answer nobody gives.
-        const bool ended = program.waitForFinished(60000);
-        if (!ended) {
-            program.kill();
-            program.waitForFinished();
-        }
-        QVERIFY2(ended, "the window waited with a box instead of ending");
-        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(program.exitCode(), 0);
+        QVERIFY2(EndsOnSignal(program), "the window waited with a box instead of ending");
         QVERIFY(silent.AttemptClosed());
 
         // The box that says the server cannot be reached does not outlast a signal either.
         QProcess boxed;
-        boxed.setProcessEnvironment(env);
-        boxed.start(QStringLiteral(VANTERO_GUI),
-                    {QStringLiteral("--db"), QStringLiteral("host=") + TPgServer::Shared().SocketFolder() +
-                                                 QStringLiteral(" port=1 dbname=nobody")});
+        StartWindowOn(boxed, QStringLiteral("host=") + TPgServer::Shared().SocketFolder() +
+                                 QStringLiteral(" port=1 dbname=nobody"));
         QVERIFY(boxed.waitForStarted(30000));
         QTest::qWait(2000); // time to reach the box; earlier, the start itself gives up
-        boxed.terminate();
-        const bool boxEnded = boxed.waitForFinished(60000);
-        if (!boxEnded) {
-            boxed.kill();
-            boxed.waitForFinished();
-        }
-        QVERIFY2(boxEnded, "the box outlasted the signal");
-        QCOMPARE(boxed.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(boxed.exitCode(), 0);
+        QVERIFY2(EndsOnSignal(boxed), "the box outlasted the signal");
     }
 
     void choiceIsRememberedUntilTheUserGoesBackToTheFile() {
