@@ -19,7 +19,8 @@ public:
     QString Target() const;
     // The first attempt, taken and then left unanswered (-1 when none came within a minute).
     int Accept();
-    // Whether the attempt taken was closed by the other side (its bytes read up to the end).
+    // Whether the attempt taken was closed by the other side (its bytes read up to the end,
+    // within a minute).
     bool AttemptClosed();
 
 private:
